@@ -1,0 +1,62 @@
+// Command frames out, replies in. A frame is the command text, one sum byte
+// (text bytes summed modulo 256) and a carriage return. Replies are gathered
+// across receive events until a carriage return has been seen.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "byte_channel.h"
+#include "tick_source.h"
+
+namespace kvr {
+
+// The frame for a command text: text bytes, their sum modulo 256, then 13.
+std::vector<uint8_t> BuildFrame(std::string_view text);
+
+inline constexpr uint32_t kSendPauseMs = 50;   // pause before every command (more than this)
+inline constexpr uint32_t kPiecePauseMs = 20;  // pause after a first reply piece without CR
+inline constexpr size_t kReceiveBufferSize = 1001;
+inline constexpr size_t kReplyBufferSize = 1024;
+inline constexpr std::string_view kReplyLogPrefix = " - > ";
+
+class CommandLink {
+ public:
+  CommandLink(ByteChannel& port, TickSource& ticks) : port_(port), ticks_(ticks) {}
+  CommandLink(const CommandLink&) = delete;
+  CommandLink& operator=(const CommandLink&) = delete;
+
+  // Frames the text, pauses more than 50 ms, writes the frame and drops any
+  // half-gathered reply. Port failures propagate.
+  void SendFrame(std::string_view text);
+
+  // The receive step for an event announcing `count` waiting bytes: reads them
+  // (in steps of at most 1001), gathers replies and, for each complete one,
+  // logs " - > " + text and hands the text to the reply handler.
+  void OnRxChar(int count);
+
+  // Called with each complete reply text, after it has been logged.
+  std::function<void(std::string_view reply)> on_reply;
+  // Called with each debug-log line.
+  std::function<void(const std::string& line)> on_log;
+
+  bool ReplyPending() const { return reply_pending_; }
+  size_t ReplyOffset() const { return reply_offset_; }
+
+ private:
+  void HandlePiece(size_t m);
+
+  ByteChannel& port_;
+  TickSource& ticks_;
+  std::array<uint8_t, kReceiveBufferSize> receive_buffer_{};
+  std::array<uint8_t, kReplyBufferSize> reply_buffer_{};
+  bool reply_pending_ = false;
+  size_t reply_offset_ = 0;  // reply bytes gathered before the current piece (may pass 1024)
+};
+
+}  // namespace kvr

@@ -1,0 +1,64 @@
+// The boot-loader exchange: every complete reply is looked up in the reply
+// table by its first characters and, as a rule, answered with one command.
+// A load is an opening ("DL:0" by the start timer, "DL:6"), then for every
+// 256-byte page one address command, sixteen data-line commands and one
+// page-end command, until all 36864 lines of the image have been sent.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "command_link.h"
+#include "page_table.h"
+#include "update_file.h"
+
+namespace kvr {
+
+// What the exchange needs of the window: the gauge, the status line and the
+// start switch (which it only ever turns off, without running its click).
+class LoaderView {
+ public:
+  virtual ~LoaderView() = default;
+  virtual void SetProgress(int percent) = 0;
+  virtual void SetStatus(const std::string& caption) = 0;
+  virtual void SetSwitchChecked(bool checked) = 0;
+};
+
+inline constexpr std::string_view kLoadCompleteStatus = "Загрузка завершена";
+inline constexpr std::string_view kPageStatus = "Загрузка страницы: ";
+inline constexpr std::string_view kPageStatusOf = " из ";
+
+// Gauge value for a line count: lines * 100 / 36864, to the nearest integer
+// with ties to even, never above 100.
+int ProgressPercent(int64_t line_counter);
+
+// "DL:1:" + page number (lines / 16, rounded half to even) in upper-case hex
+// with at least four digits + "00".
+std::string PageAddressCommand(int64_t line_counter);
+
+class Exchange {
+ public:
+  Exchange(CommandLink& link, const PageTable& table, const UpdateFileState& file, LoaderView& view)
+      : link_(link), table_(table), file_(file), view_(view) {}
+
+  // The switch was turned on: the next data line is line 0.
+  void Start() { line_counter_ = 0; }
+
+  // Carries out the reply table's row for one complete reply.
+  void OnReply(std::string_view reply);
+
+  int64_t LineCounter() const { return line_counter_; }
+
+ private:
+  void SendDataLine(char name_digit);
+  void PageEnd();
+
+  CommandLink& link_;
+  const PageTable& table_;
+  const UpdateFileState& file_;
+  LoaderView& view_;
+  int64_t line_counter_ = 0;
+};
+
+}  // namespace kvr

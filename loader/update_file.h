@@ -1,0 +1,60 @@
+// The open-file action's logic: extension test, size, the two text passes that
+// count the lines and fill the page table, and the status text.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "page_table.h"
+
+namespace kvr {
+
+// Input/output failure of the update file, with the run-time library's texts:
+// "File not found", "File access denied" or "I/O error <code>".
+class EInOutError : public std::runtime_error {
+ public:
+  EInOutError(int error_code, const std::string& message)
+      : std::runtime_error(message), error_code_(error_code) {}
+  int ErrorCode() const { return error_code_; }
+
+ private:
+  int error_code_;
+};
+
+// The EInOutError for an errno value of a failed open or read.
+EInOutError InOutErrorFromErrno(int err);
+
+// Results of the last file load that the exchange and the status lines use.
+struct UpdateFileState {
+  int32_t UpdateFileSize = 0;  // bytes
+  int32_t FileLineCount = 0;   // lines read less one
+  int64_t PageTotal = 0;       // 256-byte pages the data lines fill
+};
+
+inline constexpr std::string_view kWrongFileMessage =
+    "Неправильный файл обновления. Проверьте файл или запустите более свежаю версию этой программы обновления";
+inline constexpr std::string_view kLoadingDataStatus = "Загрузка данных. Страниц для загрузки: ";
+
+// What the open-file action needs of the window, called in this order.
+class UpdateFileUi {
+ public:
+  virtual ~UpdateFileUi() = default;
+  virtual void ClearLogs() = 0;                             // the debug log and the hidden memo
+  virtual void WarnWrongSize() = 0;                         // message box kWrongFileMessage
+  virtual void SetStatus(const std::string& caption) = 0;  // the status line
+};
+
+// True when the path's extension (from its last "." on) is ".KVR" in any case.
+bool HasUpdateFileExtension(std::string_view path);
+
+// The open-file action for a path the operator picked. A wrong extension does
+// nothing and returns false. Otherwise: logs cleared, size taken (read-only),
+// a wrong size warned of (and a file over MaxUpdateFileSize then refused with
+// nothing changed), the lines counted and laid into `table` (rows after the
+// file's lines emptied), `state` and the status line set. I/O failures throw
+// EInOutError; what was done before them stays.
+bool OpenUpdateFile(const std::string& path, PageTable& table, UpdateFileState& state, UpdateFileUi& ui);
+
+}  // namespace kvr

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what the build needs on a Debian 12 machine (only what is missing)
+# and builds the given configurations:
+#   scripts/setup.sh [release] [asan] [tsan]   (default: release)
+# Build folders: build/release, build/asan (AddressSanitizer + UBSan),
+# build/tsan (ThreadSanitizer).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
+          xvfb fonts-dejavu-core)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+configs=("$@")
+[ ${#configs[@]} -gt 0 ] || configs=(release)
+for c in "${configs[@]}"; do
+  case "$c" in
+    release) args=(-DCMAKE_BUILD_TYPE=Release) ;;
+    asan) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVR_SANITIZE=address) ;;
+    tsan) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVR_SANITIZE=thread) ;;
+    *) echo "unknown configuration: $c" >&2; exit 2 ;;
+  esac
+  cmake -S . -B "build/$c" -G Ninja "${args[@]}" >/dev/null
+  cmake --build "build/$c"
+done

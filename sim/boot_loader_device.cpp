@@ -1,0 +1,151 @@
+#include "boot_loader_device.h"
+
+#include <algorithm>
+
+#include "image_geometry.h"
+
+namespace kvr::sim {
+
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// Parses 1 to 8 hexadecimal digits; -1 when the text is anything else.
+int64_t ParseHex(std::string_view text) {
+  if (text.empty() || text.size() > 8) return -1;
+  int64_t v = 0;
+  for (char c : text) {
+    const int d = HexValue(c);
+    if (d < 0) return -1;
+    v = v * 16 + d;
+  }
+  return v;
+}
+
+constexpr size_t kMaxFrame = 4096;
+
+}  // namespace
+
+BootLoaderDevice::BootLoaderDevice(DeviceOptions options)
+    : options_(std::move(options)), image_(static_cast<size_t>(ImageBytes), 0xFF) {}
+
+void BootLoaderDevice::Receive(const uint8_t* data, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t b = data[i];
+    if (b == 13 && in_.size() >= 2) {
+      uint8_t sum = 0;
+      for (size_t k = 0; k + 1 < in_.size(); ++k) sum = static_cast<uint8_t>(sum + in_[k]);
+      if (sum == in_.back()) {
+        HandleFrame(std::string_view(reinterpret_cast<const char*>(in_.data()), in_.size() - 1));
+        in_.clear();
+        continue;
+      }
+    }
+    in_.push_back(b);
+    // A run this long without a frame end is line noise, not a command.
+    if (in_.size() > kMaxFrame) in_.clear();
+  }
+}
+
+void BootLoaderDevice::LineIdle() {
+  if (in_.empty()) return;
+  if (in_.back() == 13) {
+    ++frames_;
+    ++bad_sums_;
+    ++rejected_;
+    Reply(kRejectReply);
+  }
+  in_.clear();
+}
+
+void BootLoaderDevice::HandleFrame(std::string_view text) {
+  ++frames_;
+  last_command_ = std::string(text);
+  const std::string reply = Answer(text);
+  if (reply == kRejectReply) ++rejected_;
+  Reply(reply);
+}
+
+std::string BootLoaderDevice::Answer(std::string_view text) {
+  if (text == "DL:0") {
+    page_address_ = -1;
+    return "PL0";
+  }
+  if (text == "DL:6") return "PL6";
+  if (text == "DL:7") {
+    if (page_address_ < 0) return std::string(kRejectReply);
+    ++pages_ended_;
+    return "PL7";
+  }
+  if (text.substr(0, 5) == "DL:1:") {
+    const int64_t address = ParseHex(text.substr(5));
+    if (address < 0 || address % 256 != 0 || address >= ImageBytes) return std::string(kRejectReply);
+    page_address_ = address;
+    addresses_.push_back(static_cast<uint32_t>(address));
+    return "PL1";
+  }
+  if (text.size() >= 6 && text.substr(0, 4) == "DL:2" && text[5] == ':') {
+    const int k = HexValue(text[4]);
+    const std::string_view data = text.substr(6);
+    if (k < 0 || text[4] != "0123456789ABCDEF"[k] || page_address_ < 0 || data.size() != 2 * LineBytes)
+      return std::string(kRejectReply);
+    uint8_t line[LineBytes];
+    for (int i = 0; i < LineBytes; ++i) {
+      const int hi = HexValue(data[2 * i]);
+      const int lo = HexValue(data[2 * i + 1]);
+      if (hi < 0 || lo < 0) return std::string(kRejectReply);
+      line[i] = static_cast<uint8_t>(hi * 16 + lo);
+    }
+    std::copy(line, line + LineBytes, image_.begin() + page_address_ + k * LineBytes);
+    return std::string("PL2") + text[4];
+  }
+  return std::string(kRejectReply);
+}
+
+void BootLoaderDevice::Reply(std::string_view text) {
+  const uint64_t index = replies_++;
+  std::string noise;
+  int copies = 1;
+  for (const DeviceFault& f : options_.faults) {
+    if (f.reply_index != index) continue;
+    switch (f.kind) {
+      case DeviceFault::Kind::kNoise:
+        noise += f.noise;
+        break;
+      case DeviceFault::Kind::kDrop:
+        copies = 0;
+        break;
+      case DeviceFault::Kind::kRepeat:
+        copies = 2;
+        break;
+    }
+  }
+  for (int c = 0; c < copies; ++c) {
+    // Each copy is a transmission of its own: noise (first copy only), text, CR,
+    // cut into pieces of nearly equal size, none empty.
+    std::vector<uint8_t> bytes(c == 0 ? noise.begin() : noise.end(), noise.end());
+    bytes.insert(bytes.end(), text.begin(), text.end());
+    bytes.push_back(13);
+    const size_t pieces = std::clamp<size_t>(static_cast<size_t>(std::max(options_.pieces, 1)), 1, bytes.size());
+    size_t at = 0;
+    for (size_t p = 0; p < pieces; ++p) {
+      const size_t len = (bytes.size() - at) / (pieces - p);
+      out_.emplace_back(bytes.begin() + at, bytes.begin() + at + len);
+      at += len;
+    }
+  }
+}
+
+bool BootLoaderDevice::TakePiece(std::vector<uint8_t>& piece) {
+  if (out_.empty()) return false;
+  piece = std::move(out_.front());
+  out_.pop_front();
+  return true;
+}
+
+}  // namespace kvr::sim

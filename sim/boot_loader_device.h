@@ -1,0 +1,89 @@
+// A model of the device's boot loader at the far end of the line. It takes the
+// bytes the loader sends, cuts them into command frames, checks each sum byte,
+// carries out the command and answers with a reply ended by CR:
+//   "DL:0" -> "PL0", "DL:6" -> "PL6", "DL:1:<hex address>" -> "PL1",
+//   "DL:2k:<32 hex digits>" -> "PL2k" (line k of the current page written),
+//   "DL:7" -> "PL7".
+// A frame with a wrong sum byte, an unknown command, a malformed address or
+// data line is answered with "PLE" (a reply the loader's table does not know,
+// so a load stops there). The written image is kept for comparison.
+//
+// Framing: a frame ends at a CR whose preceding byte is the sum of the bytes
+// before it. Because the sum byte may itself be 13, a CR that does not close
+// a frame is kept as data; when the line then falls idle (LineIdle) what was
+// gathered and ends in CR is taken as one frame with a bad sum.
+//
+// The device is transport-free: Receive() takes bytes off the line, TakePiece()
+// gives the bytes to send back, one receive piece at a time, so it can sit
+// behind an in-process port or a pseudo-terminal.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kvr::sim {
+
+struct DeviceFault {
+  enum class Kind {
+    kNoise,   // `noise` bytes go out just before the reply
+    kDrop,    // the reply is never sent
+    kRepeat,  // the reply is sent twice
+  };
+  Kind kind;
+  uint64_t reply_index;  // 0-based number of the reply it hits
+  std::string noise;
+};
+
+struct DeviceOptions {
+  int pieces = 1;  // each reply (with its noise) goes out in this many pieces
+  std::vector<DeviceFault> faults;
+};
+
+inline constexpr std::string_view kRejectReply = "PLE";
+
+class BootLoaderDevice {
+ public:
+  explicit BootLoaderDevice(DeviceOptions options = {});
+
+  // Bytes arriving from the loader.
+  void Receive(const uint8_t* data, size_t n);
+  // The line has fallen idle: a gathered run ending in CR is a bad frame.
+  void LineIdle();
+
+  // The next piece to send back; false when there is none.
+  bool TakePiece(std::vector<uint8_t>& piece);
+  bool HasOutput() const { return !out_.empty(); }
+
+  const std::vector<uint8_t>& Image() const { return image_; }
+  uint64_t FramesReceived() const { return frames_; }
+  uint64_t BadSums() const { return bad_sums_; }
+  uint64_t Rejected() const { return rejected_; }
+  uint64_t PagesEnded() const { return pages_ended_; }
+  // Every address of a "DL:1:" command, in order.
+  const std::vector<uint32_t>& Addresses() const { return addresses_; }
+  const std::string& LastCommand() const { return last_command_; }
+
+ private:
+  void HandleFrame(std::string_view text);
+  std::string Answer(std::string_view text);
+  void Reply(std::string_view text);
+
+  DeviceOptions options_;
+  std::vector<uint8_t> in_;
+  std::deque<std::vector<uint8_t>> out_;
+  std::vector<uint8_t> image_;
+  int64_t page_address_ = -1;
+  uint64_t replies_ = 0;
+  uint64_t frames_ = 0;
+  uint64_t bad_sums_ = 0;
+  uint64_t rejected_ = 0;
+  uint64_t pages_ended_ = 0;
+  std::vector<uint32_t> addresses_;
+  std::string last_command_;
+};
+
+}  // namespace kvr::sim

@@ -1,0 +1,132 @@
+// A complete load in the terminal: an update file (made up, or given with
+// --file) is opened as the window does it, then sent through the real
+// exchange to the simulated boot loader; the device's image is compared with
+// the file at the end. The protocol's pauses run on simulated time unless
+// --real-time is given (a full load then takes about 35 minutes).
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "boot_loader_device.h"
+#include "command_link.h"
+#include "exchange.h"
+#include "image_geometry.h"
+#include "page_table.h"
+#include "simulated_port.h"
+#include "update_file.h"
+#include "update_file_maker.h"
+
+namespace {
+
+using namespace kvr;
+
+class ConsoleUi final : public UpdateFileUi, public LoaderView {
+ public:
+  void ClearLogs() override {}
+  void WarnWrongSize() override { std::cout << "! " << kWrongFileMessage << "\n"; }
+  void SetStatus(const std::string& caption) override {
+    // Every 256th page, and whatever is not a page line, is worth a line.
+    if (caption.rfind(kPageStatus, 0) != 0 || ++pages_ % 256 == 1) std::cout << caption << "\n";
+  }
+  void SetProgress(int percent) override { progress_ = percent; }
+  void SetSwitchChecked(bool checked) override { switch_on_ = checked; }
+
+  int progress_ = 0;
+  bool switch_on_ = false;
+
+ private:
+  int pages_ = 0;
+};
+
+int Usage() {
+  std::cerr << "usage: kvr-simload [--file PATH.KVR] [--pieces N] [--real-time]\n";
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string path;
+  int pieces = 1;
+  bool real_time = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--file" && i + 1 < argc) {
+      path = argv[++i];
+    } else if (arg == "--pieces" && i + 1 < argc) {
+      pieces = std::atoi(argv[++i]);
+    } else if (arg == "--real-time") {
+      real_time = true;
+    } else {
+      return Usage();
+    }
+  }
+
+  try {
+    std::string text;
+    if (path.empty()) {
+      path = (std::filesystem::temp_directory_path() / "kvr-simload-STANDARD.KVR").string();
+      text = sim::MakeUpdateFileText(2026);
+      sim::WriteFile(path, text);
+    } else {
+      std::ifstream in(path, std::ios::binary);
+      std::ostringstream buf;
+      buf << in.rdbuf();
+      text = buf.str();
+    }
+
+    ConsoleUi ui;
+    PageTable table;
+    table.SetupHeadings();
+    UpdateFileState file;
+    std::cout << "Update file: " << path << "\n";
+    if (!OpenUpdateFile(path, table, file, ui)) {
+      std::cerr << "not an update file (extension .KVR expected)\n";
+      return 2;
+    }
+    std::cout << "Size " << file.UpdateFileSize << " bytes, " << file.FileLineCount << " data lines\n";
+
+    sim::DeviceOptions options;
+    options.pieces = pieces;
+    sim::BootLoaderDevice device(options);
+    sim::SimulatedPort port(device);
+    sim::SteppingTicks simulated;
+    SystemTicks system;
+    TickSource& ticks = real_time ? static_cast<TickSource&>(system) : simulated;
+    CommandLink link(port, ticks);
+    Exchange exchange(link, table, file, ui);
+    uint64_t replies = 0;
+    link.on_reply = [&](std::string_view reply) {
+      ++replies;
+      exchange.OnReply(reply);
+    };
+
+    // The switch goes on, the start timer sends the opening command.
+    ui.switch_on_ = true;
+    exchange.Start();
+    link.SendFrame("DL:0");
+    port.Pump([&](int count) { link.OnRxChar(count); });
+
+    const bool complete = !ui.switch_on_ && exchange.LineCounter() >= ImageLines;
+    std::cout << "Commands received by the device: " << device.FramesReceived() << ", replies handled: " << replies
+              << ", bytes sent: " << port.BytesWritten() << "\n";
+    if (!real_time) {
+      const uint64_t s = simulated.ElapsedMs() / 1000;
+      std::cout << "Simulated line time: " << s / 60 << " min " << s % 60 << " s\n";
+    }
+    std::cout << "Gauge: " << ui.progress_ << "%, load " << (complete ? "complete" : "NOT complete") << "\n";
+
+    const std::vector<uint8_t> expected = sim::ImageFromUpdateText(text);
+    const bool equal = complete && !expected.empty() && device.Image() == expected;
+    std::cout << "Device image equal to the file: " << (equal ? "yes" : "NO") << "\n";
+    return equal ? 0 : 1;
+  } catch (const std::exception& e) {
+    std::cerr << "error: " << e.what() << "\n";
+    return 1;
+  }
+}

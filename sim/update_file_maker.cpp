@@ -1,0 +1,65 @@
+#include "update_file_maker.h"
+
+#include <cstdio>
+#include <random>
+#include <stdexcept>
+
+#include "image_geometry.h"
+
+namespace kvr::sim {
+
+std::string MakeUpdateFileText(uint32_t seed) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::mt19937 rng(seed);
+  std::string text;
+  text.reserve(static_cast<size_t>(ExpectedFileSize));
+  for (int64_t line = 0; line < ImageLines; ++line) {
+    for (int i = 0; i < LineBytes; ++i) {
+      const uint32_t b = rng() & 0xFF;
+      text.push_back(kDigits[b >> 4]);
+      text.push_back(kDigits[b & 0xF]);
+    }
+    text += "\r\n";
+  }
+  text += "\r\n";
+  return text;
+}
+
+std::vector<uint8_t> ImageFromUpdateText(std::string_view text) {
+  auto hex = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+  };
+  std::vector<uint8_t> image;
+  image.reserve(static_cast<size_t>(ImageBytes));
+  size_t at = 0;
+  for (int64_t line = 0; line < ImageLines; ++line) {
+    const size_t end = text.find_first_of("\r\n", at);
+    const std::string_view digits = text.substr(at, (end == std::string_view::npos ? text.size() : end) - at);
+    if (digits.size() < 2 * LineBytes) return {};
+    for (int i = 0; i < LineBytes; ++i) {
+      const int hi = hex(digits[2 * i]);
+      const int lo = hex(digits[2 * i + 1]);
+      if (hi < 0 || lo < 0) return {};
+      image.push_back(static_cast<uint8_t>(hi * 16 + lo));
+    }
+    if (end == std::string_view::npos) {
+      at = text.size();
+    } else {
+      at = end + 1;
+      if (text[end] == '\r' && at < text.size() && text[at] == '\n') ++at;
+    }
+  }
+  return image;
+}
+
+void WriteFile(const std::string& path, std::string_view text) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) throw std::runtime_error("cannot create " + path);
+  const size_t n = std::fwrite(text.data(), 1, text.size(), f);
+  if (std::fclose(f) != 0 || n != text.size()) throw std::runtime_error("cannot write " + path);
+}
+
+}  // namespace kvr::sim

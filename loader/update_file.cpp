@@ -70,50 +70,59 @@ int64_t FileSize(const std::string& path) {
   return static_cast<int64_t>(st.st_size);
 }
 
-// Reads a file as text lines: a line ends at CR LF, LF or a lone CR. Eof() is
-// true once every byte has been consumed.
+// Reads a file as text lines: a line ends at CR LF, LF or a lone CR.
 class LineReader {
  public:
-  explicit LineReader(const std::string& path) : file_(OpenForReading(path)), buf_(1 << 16) { Fill(); }
+  explicit LineReader(const std::string& path) : file_(OpenForReading(path)), buf_(1 << 16) {}
 
-  bool Eof() const { return pos_ == end_; }
+  // True once every byte has been consumed.
+  bool Eof() {
+    if (pos_ == end_) Fill();
+    return pos_ == end_;
+  }
 
-  // Reads one line into `line` (without its end), or skips it when `line` is
-  // null; at the end of the file the line is empty.
-  void ReadLine(std::string* line) {
-    if (line) line->clear();
-    while (pos_ < end_) {
-      const char* start = buf_.data() + pos_;
-      const char* limit = buf_.data() + end_;
-      const char* stop = start;
-      while (stop < limit && *stop != '\n' && *stop != '\r') ++stop;
-      if (line) line->append(start, stop);
-      pos_ += static_cast<size_t>(stop - start);
-      if (stop < limit) {
-        const char ender = *stop;
-        Advance();
-        if (ender == '\r' && pos_ < end_ && buf_[pos_] == '\n') Advance();
-        return;
+  // The next line without its end (empty at the end of the file). The view
+  // stays valid until the next call on the reader.
+  std::string_view ReadLine() {
+    carry_.clear();
+    for (;;) {
+      if (pos_ == end_ && !Fill()) return carry_;
+      const char* p = buf_.data() + pos_;
+      const size_t n = end_ - pos_;
+      const auto* lf = static_cast<const char*>(std::memchr(p, '\n', n));
+      size_t span = lf ? static_cast<size_t>(lf - p) : n;
+      const auto* cr = static_cast<const char*>(std::memchr(p, '\r', span));
+      if (cr) span = static_cast<size_t>(cr - p);
+      if (!cr && !lf) {  // the line goes on in the next block
+        carry_.append(p, n);
+        pos_ = end_;
+        continue;
       }
-      Fill();
+      std::string_view line(p, span);
+      pos_ += span + 1;
+      if (!carry_.empty() || (cr && pos_ == end_)) {
+        carry_.append(line);
+        line = carry_;
+      }
+      if (cr && (pos_ < end_ || Fill()) && buf_[pos_] == '\n') ++pos_;
+      return line;
     }
   }
 
  private:
-  void Advance() {
-    if (++pos_ == end_) Fill();
-  }
-
-  void Fill() {
+  // Reads the next block; false at the end of the file.
+  bool Fill() {
     errno = 0;
     const size_t n = std::fread(buf_.data(), 1, buf_.size(), file_.get());
     if (n == 0 && std::ferror(file_.get())) throw InOutErrorFromErrno(errno != 0 ? errno : EIO);
     pos_ = 0;
     end_ = n;
+    return n > 0;
   }
 
   File file_;
   std::vector<char> buf_;
+  std::string carry_;
   size_t pos_ = 0;
   size_t end_ = 0;
 };
@@ -134,7 +143,7 @@ bool OpenUpdateFile(const std::string& path, PageTable& table, UpdateFileState& 
   {
     LineReader reader(path);
     do {
-      reader.ReadLine(nullptr);
+      reader.ReadLine();
       ++lines;
     } while (!reader.Eof());
   }
@@ -147,11 +156,7 @@ bool OpenUpdateFile(const std::string& path, PageTable& table, UpdateFileState& 
   table.ReserveRows(static_cast<int>(lines));
   {
     LineReader reader(path);
-    std::string line;
-    for (int64_t k = 1; k <= lines; ++k) {
-      reader.ReadLine(&line);
-      table.SetLine(static_cast<int>(k), line);
-    }
+    for (int64_t k = 1; k <= lines; ++k) table.SetLine(static_cast<int>(k), reader.ReadLine());
   }
 
   ui.SetStatus(std::string(kLoadingDataStatus) + HexUpper(state.PageTotal, 4));

@@ -108,6 +108,24 @@ TEST_F(UpdateFileTest, LineEndsAndShortAndLongLines) {
   EXPECT_EQ(table.Cell(1, 4), "44");
 }
 
+TEST_F(UpdateFileTest, LinesAcrossReadBlocksAreWhole) {
+  // The reader takes the file in 64 KiB blocks: put a CR LF across a block
+  // boundary, a lone CR at a boundary and a line longer than a block.
+  std::string text(65535, 'A');
+  text += "\r\n";                      // CR is byte 65535, LF the first of the next block
+  text += std::string(131071 - text.size(), 'B') + "\r";  // a lone CR is the last byte of the second block
+  text += "CD" + std::string(70000, 'E') + "\n";
+  text += "FF";
+  ASSERT_TRUE(OpenUpdateFile(Write("blocks.kvr", text), table, state, ui));
+  EXPECT_EQ(state.FileLineCount, 3);  // four lines
+  EXPECT_EQ(table.Cell(16, 1), "AA");
+  EXPECT_EQ(table.Cell(1, 2), "BB");
+  EXPECT_EQ(table.Cell(1, 3), "CD");
+  EXPECT_EQ(table.Cell(2, 3), "EE");
+  EXPECT_EQ(table.Cell(1, 4), "FF");
+  EXPECT_EQ(table.Cell(1, 5), "");
+}
+
 TEST_F(UpdateFileTest, PageTotalRoundsPartialPagesUp) {
   std::string text;
   for (int i = 0; i < 17; ++i) text += std::string(32, 'F') + "\r\n";

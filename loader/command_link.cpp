@@ -35,6 +35,7 @@ void CommandLink::OnRxChar(int count) {
     got = std::min(got, want);
     count -= got;
     HandlePiece(static_cast<size_t>(got));
+    if (got < want) return;  // fewer bytes than announced: do not wait for more
   }
 }
 

@@ -27,32 +27,63 @@ std::string PageAddressCommand(int64_t line_counter) {
   return "DL:1:" + HexUpper(DivideRoundHalfEven(line_counter, PageLines), 4) + "00";
 }
 
+namespace {
+
+enum class ReplyAction { kSend, kDataLine, kPageEnd };
+
+struct ReplyRow {
+  std::string_view name;  // compared with the reply's first name.size() characters
+  ReplyAction action;
+  std::string_view command;  // the command, or the data-line command's name
+};
+
+// In the order the replies are tested; the names exclude one another.
+constexpr ReplyRow ReplyTable[] = {
+    {"PL0", ReplyAction::kSend, "DL:6"},
+    {"PL6", ReplyAction::kSend, "DL:1:000000"},
+    {"PL1", ReplyAction::kDataLine, "DL:20:"},
+    {"PL20", ReplyAction::kDataLine, "DL:21:"},
+    {"PL21", ReplyAction::kDataLine, "DL:22:"},
+    {"PL22", ReplyAction::kDataLine, "DL:23:"},
+    {"PL23", ReplyAction::kDataLine, "DL:24:"},
+    {"PL24", ReplyAction::kDataLine, "DL:25:"},
+    {"PL25", ReplyAction::kDataLine, "DL:26:"},
+    {"PL26", ReplyAction::kDataLine, "DL:27:"},
+    {"PL27", ReplyAction::kDataLine, "DL:28:"},
+    {"PL28", ReplyAction::kDataLine, "DL:29:"},
+    {"PL29", ReplyAction::kDataLine, "DL:2A:"},
+    {"PL2A", ReplyAction::kDataLine, "DL:2B:"},
+    {"PL2B", ReplyAction::kDataLine, "DL:2C:"},
+    {"PL2C", ReplyAction::kDataLine, "DL:2D:"},
+    {"PL2D", ReplyAction::kDataLine, "DL:2E:"},
+    {"PL2E", ReplyAction::kDataLine, "DL:2F:"},
+    {"PL2F", ReplyAction::kSend, "DL:7"},
+    {"PL7", ReplyAction::kPageEnd, ""},
+};
+
+}  // namespace
+
 void Exchange::OnReply(std::string_view reply) {
-  const std::string_view name3 = reply.substr(0, 3);
-  if (name3 == "PL0") {
-    link_.SendFrame("DL:6");
-  } else if (name3 == "PL6") {
-    link_.SendFrame("DL:1:000000");
-  } else if (name3 == "PL1") {
-    SendDataLine('0');
-  } else if (reply.size() >= 4 && name3 == "PL2") {
-    // "PL20".."PL2E" ask for the page's next line, "PL2F" ends the page.
-    static constexpr std::string_view kDigits = "0123456789ABCDEF";
-    const size_t k = kDigits.find(reply[3]);
-    if (k == std::string_view::npos) return;
-    if (k == 15)
-      link_.SendFrame("DL:7");
-    else
-      SendDataLine(kDigits[k + 1]);
-  } else if (name3 == "PL7") {
-    PageEnd();
+  for (const ReplyRow& row : ReplyTable) {
+    if (reply.substr(0, row.name.size()) != row.name) continue;
+    switch (row.action) {
+      case ReplyAction::kSend:
+        link_.SendFrame(row.command);
+        break;
+      case ReplyAction::kDataLine:
+        SendDataLine(row.command);
+        break;
+      case ReplyAction::kPageEnd:
+        PageEnd();
+        break;
+    }
+    return;
   }
+  // Anything else sends nothing: the load waits until the switch is turned off.
 }
 
-void Exchange::SendDataLine(char name_digit) {
-  std::string command = "DL:2";
-  command += name_digit;
-  command += ':';
+void Exchange::SendDataLine(std::string_view name) {
+  std::string command(name);
   // Line i is table row i + 1; the row index takes the counter's low 32 bits.
   table_.AppendLineData(static_cast<int64_t>(static_cast<uint32_t>(line_counter_)) + 1, command);
   ++line_counter_;

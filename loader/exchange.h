@@ -51,7 +51,7 @@ class Exchange {
   int64_t LineCounter() const { return line_counter_; }
 
  private:
-  void SendDataLine(char name_digit);
+  void SendDataLine(std::string_view name);
   void PageEnd();
 
   CommandLink& link_;

@@ -144,6 +144,13 @@ TEST_F(CommandLinkTest, LargeEventIsReadInStepsOfAtMost1001) {
   EXPECT_EQ(replies.back(), "PL0");
 }
 
+TEST_F(CommandLinkTest, ShortDeliveryEndsTheEventWithoutWaitingForMore) {
+  port.Queue("PL0\r" + std::string(1496, 'z'));
+  link.OnRxChar(3000);  // announces more than arrives
+  EXPECT_EQ(port.read_requests, (std::vector<int>{1001, 1001}));  // 499 came: no third read
+  EXPECT_EQ(replies.size(), 1u);
+}
+
 TEST_F(CommandLinkTest, OverlongReplyAcrossManyEventsStaysInsideTheBuffer) {
   for (int i = 0; i < 50; ++i) Arrive(std::string(100, static_cast<char>('a' + i % 26)));
   EXPECT_EQ(link.ReplyOffset(), 5000u);

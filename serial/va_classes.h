@@ -1,0 +1,63 @@
+// Base classes of the serial port component: the root object, the component
+// base, the settings-object base with change notification, and the errors.
+#pragma once
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+namespace va {
+
+class TVaObject {
+ public:
+  virtual ~TVaObject() = default;
+  virtual const char* ClassName() const = 0;
+};
+
+using TNotifyEvent = std::function<void(TVaObject* Sender)>;
+
+// The serial component's error (message only).
+class EVaCommError : public std::runtime_error {
+ public:
+  explicit EVaCommError(const std::string& message) : std::runtime_error(message) {}
+};
+
+// Assign between objects of different classes.
+class EConvertError : public std::runtime_error {
+ public:
+  explicit EConvertError(const std::string& message) : std::runtime_error(message) {}
+};
+
+class TVaComponent : public TVaObject {
+ public:
+  const char* ClassName() const override { return "TVaComponent"; }
+};
+
+// Settings object with a change notification to its owner: once per change,
+// or once per batch between BeginUpdate and the outermost EndUpdate.
+class TVaPersistent : public TVaObject {
+ public:
+  TNotifyEvent OnChange;
+
+  // Copies `source` into this object; a source of another class is refused
+  // with EConvertError and nothing changes.
+  virtual void Assign(const TVaPersistent& source);
+
+  void BeginUpdate() { ++UpdateCount; }
+  void EndUpdate() {
+    if (UpdateCount > 0) --UpdateCount;
+    Changed();
+  }
+  void Changed() {
+    if (UpdateCount == 0 && OnChange) OnChange(this);
+  }
+  int32_t GetUpdateCount() const { return UpdateCount; }
+
+ protected:
+  // The base refusal; derived classes call it for a source they cannot take.
+  [[noreturn]] void AssignError(const TVaPersistent& source) const;
+
+  int32_t UpdateCount = 0;
+};
+
+}  // namespace va

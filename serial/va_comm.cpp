@@ -1,0 +1,808 @@
+#include "va_comm.h"
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+namespace va {
+
+// ---------------------------------------------------------------------------
+// What the component's threads share with it for one open period. It outlives
+// the component if a thread still runs; `owner` is used only on the main
+// thread while `closed` is false (Close sets it there first).
+
+namespace detail {
+
+struct PortSession {
+  PortSession(std::shared_ptr<platform::Device> d, std::shared_ptr<TVaMainThread> m,
+              std::shared_ptr<TVaCriticalSection> lock, TVaCustomComm* o)
+      : device(std::move(d)), main(std::move(m)), write_lock(std::move(lock)), owner(o) {}
+
+  // Runs the owner's DoEvents(mask) on the main thread unless the port has
+  // been closed meanwhile; a handler's exception goes to the reporter.
+  void Report(uint32_t mask) {
+    main->Synchronize([this, mask] {
+      if (closed.load()) return;
+      try {
+        owner->DoEvents(mask);
+      } catch (...) {
+        main->HandleException(std::current_exception());
+      }
+    });
+  }
+
+  // The device has gone: every thread leaves it alone from now on, and the
+  // loss is reported once, as a line error with CE_DEVICE_LOST.
+  void DeviceLost() {
+    lost.store(true);
+    pending_errors.fetch_or(CE_DEVICE_LOST);
+    if (!lost_reported.exchange(true)) Report(EV_ERR);
+  }
+
+  const std::shared_ptr<platform::Device> device;
+  const std::shared_ptr<TVaMainThread> main;
+  const std::shared_ptr<TVaCriticalSection> write_lock;
+  TVaCustomComm* const owner;
+  std::atomic<bool> closed{false};
+  std::atomic<bool> lost{false};
+  std::atomic<bool> lost_reported{false};
+  std::atomic<uint32_t> pending_errors{0};  // reported with the driver's bits by GetStatus
+};
+
+}  // namespace detail
+
+using detail::PortSession;
+
+// ---------------------------------------------------------------------------
+// Event thread: waits for line events and hands each batch to the main thread,
+// one at a time.
+
+class TVaCommEventThread : public std::enable_shared_from_this<TVaCommEventThread> {
+ public:
+  explicit TVaCommEventThread(std::shared_ptr<PortSession> session) : session_(std::move(session)) {}
+
+  void Start(TThreadPriority priority) {
+    priority_.store(priority);
+    std::thread([self = shared_from_this()] { self->Execute(); }).detach();
+  }
+  // Main thread: the thread delivers nothing more and ends.
+  void Stop() {
+    terminated_.store(true);
+    IoSignal.Signal();
+  }
+  void SetPriority(TThreadPriority priority) {
+    priority_.store(priority);
+    const int64_t tid = tid_.load();
+    if (tid != 0) platform::SetThreadPriority(tid, priority);
+  }
+
+  uint32_t EventMask = 0;
+  TVaWaitEvent IoSignal;
+
+ private:
+  void Execute() {
+    tid_.store(platform::CurrentThreadId());
+    platform::SetCurrentThreadPriority(priority_.load());
+    platform::Device& device = *session_->device;
+    while (!terminated_.load()) {
+      uint32_t events = 0;
+      switch (device.WaitEvents(events, IoSignal)) {
+        case platform::IoResult::kDone:
+          EventMask = events;
+          if (!terminated_.load()) {
+            session_->main->Synchronize([this] {
+              if (!terminated_.load() && !session_->closed.load()) session_->owner->DeliverEvents(EventMask);
+            });
+          }
+          break;
+        case platform::IoResult::kWoken:
+          break;
+        case platform::IoResult::kLost:
+          session_->DeviceLost();
+          while (!terminated_.load()) IoSignal.WaitFor();
+          break;
+        default:  // a failing wait is tried again after a pause, not at once
+          IoSignal.WaitFor(kRetryPauseMs);
+          break;
+      }
+      IoSignal.Reset();
+    }
+  }
+
+  std::shared_ptr<PortSession> session_;
+  std::atomic<bool> terminated_{false};
+  std::atomic<TThreadPriority> priority_{tpNormal};
+  std::atomic<int64_t> tid_{0};
+};
+
+// ---------------------------------------------------------------------------
+// Write thread: sends the output queue straight from its memory.
+
+class TVaCommWriteThread : public std::enable_shared_from_this<TVaCommWriteThread> {
+ public:
+  TVaCommWriteThread(std::shared_ptr<PortSession> session, int32_t capacity)
+      : Buffer(capacity), session_(std::move(session)) {}
+
+  void Start(TThreadPriority priority) {
+    priority_.store(priority);
+    std::thread([self = shared_from_this()] { self->Execute(); }).detach();
+  }
+  void SetPriority(TThreadPriority priority) {
+    priority_.store(priority);
+    const int64_t tid = tid_.load();
+    if (tid != 0) platform::SetThreadPriority(tid, priority);
+  }
+
+  // Main thread: copies the bytes into the queue, waiting up to `timeout_ms`
+  // for room; false when there was none.
+  bool Enqueue(const void* data, int32_t n, uint32_t timeout_ms) {
+    const int32_t capacity = Buffer.Capacity();
+    if (n > capacity - Buffer.Size()) {
+      TVaTimeout timeout;
+      timeout.Start(timeout_ms);
+      do {
+        if (timeout.Expired()) return false;
+        std::this_thread::yield();
+      } while (n >= capacity - Buffer.Size());
+    }
+    TVaLock lock(*session_->write_lock);
+    Buffer.Append(data, n);
+    WriteSignal.Signal();
+    return true;
+  }
+  void RequestClose() { CloseSignal.Signal(); }
+
+  TVaCommBuffer Buffer;
+  TVaWaitEvent WriteSignal;
+  TVaWaitEvent CloseSignal;
+  TVaWaitEvent FlushSignal;
+  TVaWaitEvent FlushDoneSignal;
+  TVaWaitEvent IoSignal;
+
+ private:
+  void Execute() {
+    tid_.store(platform::CurrentThreadId());
+    platform::SetCurrentThreadPriority(priority_.load());
+    bool terminated = false;
+    while (!terminated) {
+      const int which = WaitForAny({&CloseSignal, &FlushSignal, &WriteSignal});
+      if (which == 1) {
+        AnswerFlush();
+        continue;
+      }
+      if (which != 2) break;  // close (or a wait that failed: nothing sensible is left to do)
+      if (session_->lost.load()) {
+        CloseSignal.WaitFor();  // leave the device alone until Close
+        continue;
+      }
+      const uint8_t* memory;
+      int32_t size;
+      {
+        TVaLock lock(*session_->write_lock);
+        memory = Buffer.Memory();
+        size = Buffer.Size();
+        if (size == 0) {
+          WriteSignal.Reset();
+          continue;
+        }
+      }
+      uint32_t written = 0;
+      int woken = -1;
+      switch (session_->device->Write(memory, static_cast<uint32_t>(size), INFINITE_WAIT,
+                                      {&CloseSignal, &FlushSignal}, written, woken)) {
+        case platform::IoResult::kDone:
+          WriteDone(static_cast<int32_t>(written));
+          break;
+        case platform::IoResult::kWoken:
+          if (woken == 0)
+            terminated = true;
+          else
+            AnswerFlush();
+          break;
+        case platform::IoResult::kLost:
+          session_->DeviceLost();
+          break;
+        default:
+          // Reported as a line error; the same bytes go again after a pause.
+          session_->pending_errors.fetch_or(CE_IOE);
+          session_->Report(EV_ERR);
+          if (CloseSignal.WaitFor(kRetryPauseMs) == TWaitResult::wrSignaled) terminated = true;
+          break;
+      }
+    }
+  }
+
+  void AnswerFlush() {
+    FlushSignal.Reset();
+    FlushDoneSignal.Signal();
+  }
+
+  void WriteDone(int32_t written) {
+    bool empty;
+    {
+      TVaLock lock(*session_->write_lock);
+      Buffer.Remove(written);
+      empty = Buffer.Size() == 0;
+      if (empty)
+        WriteSignal.Reset();
+      else
+        WriteSignal.Signal();
+    }
+    if (empty) session_->Report(EV_TXEMPTY);
+  }
+
+  std::shared_ptr<PortSession> session_;
+  std::atomic<TThreadPriority> priority_{tpHighest};
+  std::atomic<int64_t> tid_{0};
+};
+
+// ---------------------------------------------------------------------------
+
+TVaCommBuffer::TVaCommBuffer(int32_t capacity)
+    : memory_(new uint8_t[static_cast<size_t>(std::max(capacity, 1))]), capacity_(std::max(capacity, 0)) {}
+
+void TVaCommBuffer::Append(const void* source, int32_t n) {
+  const int32_t size = Size();
+  std::memcpy(memory_.get() + size, source, static_cast<size_t>(n));
+  size_.store(size + n, std::memory_order_release);
+}
+
+void TVaCommBuffer::Remove(int32_t n) {
+  const int32_t size = Size();
+  n = std::clamp(n, 0, size);
+  std::memmove(memory_.get(), memory_.get() + n, static_cast<size_t>(size - n));
+  size_.store(size - n, std::memory_order_release);
+}
+
+TVaCommListener::~TVaCommListener() {
+  if (Comm) Comm->DetachListener(this);
+}
+
+TVaDisplay::~TVaDisplay() {
+  for (TVaCustomComm* comm : std::vector<TVaCustomComm*>(linked_))
+    if (comm->display_ == this) comm->display_ = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+
+std::string FormatWithInt(const std::string& format, int32_t value) {
+  std::string out;
+  bool used = false;
+  for (size_t i = 0; i < format.size(); ++i) {
+    if (format[i] != '%') {
+      out += format[i];
+      continue;
+    }
+    size_t j = i + 1;
+    if (j < format.size() && format[j] == '%') {
+      out += '%';
+      i = j;
+      continue;
+    }
+    const bool left = j < format.size() && format[j] == '-';
+    if (left) ++j;
+    int width = 0, precision = -1;
+    while (j < format.size() && format[j] >= '0' && format[j] <= '9') width = width * 10 + (format[j++] - '0');
+    if (j < format.size() && format[j] == '.') {
+      precision = 0;
+      ++j;
+      while (j < format.size() && format[j] >= '0' && format[j] <= '9')
+        precision = precision * 10 + (format[j++] - '0');
+    }
+    const char kind = j < format.size() ? format[j] : '\0';
+    if (used || (kind != 'd' && kind != 'u' && kind != 'x' && kind != 'X') || width > 1024 || precision > 1024)
+      throw EConvertError("Format '" + format + "' invalid or incompatible with argument");
+    used = true;
+    std::string digits;
+    bool negative = false;
+    if (kind == 'd') {
+      negative = value < 0;
+      digits = std::to_string(negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value));
+    } else {
+      const auto u = static_cast<uint32_t>(value);
+      if (kind == 'u') {
+        digits = std::to_string(u);
+      } else {
+        static const char* lower = "0123456789abcdef";
+        static const char* upper = "0123456789ABCDEF";
+        const char* set = kind == 'x' ? lower : upper;
+        uint32_t v = u;
+        do {
+          digits.insert(digits.begin(), set[v & 0xF]);
+          v >>= 4;
+        } while (v != 0);
+      }
+    }
+    if (precision > static_cast<int>(digits.size())) digits.insert(0, precision - digits.size(), '0');
+    if (negative) digits.insert(digits.begin(), '-');
+    if (width > static_cast<int>(digits.size())) {
+      const std::string pad(width - digits.size(), ' ');
+      digits = left ? digits + pad : pad + digits;
+    }
+    out += digits;
+    i = j;
+  }
+  return out;
+}
+
+namespace {
+
+// A text for insertion into a message that is formatted once more.
+std::string EscapePercent(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    out += c;
+    if (c == '%') out += '%';
+  }
+  return out;
+}
+
+// The system text without trailing blanks, control characters and full stops.
+std::string TrimErrorText(std::string text) {
+  while (!text.empty()) {
+    const auto c = static_cast<unsigned char>(text.back());
+    if (c <= ' ' || c == '.')
+      text.pop_back();
+    else
+      break;
+  }
+  return text;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+TVaCustomComm::TVaCustomComm() : write_lock_(std::make_shared<TVaCriticalSection>()) {
+  buffers_.OnChange = [this](TVaObject* sender) { OnBuffersChanged(sender); };
+  event_chars_.OnChange = [this](TVaObject*) { ApplyLineSettings(); };
+  flow_control_.OnChange = [this](TVaObject*) { ApplyLineSettings(); };
+}
+
+TVaCustomComm::~TVaCustomComm() {
+  destroying_ = true;
+  try {
+    Close();
+  } catch (...) {
+  }
+  for (auto it = listeners_.rbegin(); it != listeners_.rend(); ++it) (*it)->Comm = nullptr;
+  listeners_.clear();
+  SetDisplay(nullptr);
+}
+
+void TVaCustomComm::SetBaudrate(TVaBaudrate v) {
+  if (v == baudrate_) return;
+  baudrate_ = v;
+  if (v != brUser) user_baudrate_ = 0;
+  ApplyLineSettings();
+}
+
+void TVaCustomComm::SetParity(TVaParity v) {
+  if (v == parity_) return;
+  parity_ = v;
+  ApplyLineSettings();
+}
+
+void TVaCustomComm::SetDatabits(TVaDatabits v) {
+  if (v == databits_) return;
+  databits_ = v;
+  ApplyLineSettings();
+}
+
+void TVaCustomComm::SetStopbits(TVaStopbits v) {
+  if (v == stopbits_) return;
+  stopbits_ = v;
+  ApplyLineSettings();
+}
+
+void TVaCustomComm::SetOptions(TVaCommOptions v) {
+  if (v == options_) return;
+  options_ = v;
+  ApplyLineSettings();
+}
+
+void TVaCustomComm::SetPortNum(int32_t v) {
+  CheckClosed();
+  if (v < 0 && !loading_) throw std::out_of_range("Range check error");
+  port_num_ = v;
+}
+
+void TVaCustomComm::SetDeviceName(const std::string& v) {
+  CheckClosed();
+  device_name_ = v;
+}
+
+void TVaCustomComm::SetMonitorEvents(TVaCommEvents v) {
+  CheckClosed();
+  monitor_events_ = v;
+}
+
+void TVaCustomComm::SetBuffers(const TVaBuffers& v) {
+  CheckClosed();
+  buffers_.Assign(v);
+}
+
+void TVaCustomComm::SetEventPriority(TThreadPriority v) {
+  if (v == event_priority_) return;
+  event_priority_ = v;
+  if (event_thread_) event_thread_->SetPriority(v);
+}
+
+void TVaCustomComm::SetWritePriority(TThreadPriority v) {
+  if (v == write_priority_) return;
+  write_priority_ = v;
+  if (write_thread_) write_thread_->SetPriority(v);
+}
+
+void TVaCustomComm::SetDirectWrite(bool v) {
+  CheckClosed();
+  direct_write_ = v;
+}
+
+void TVaCustomComm::SetUpdateDCB(bool v) {
+  CheckClosed();
+  update_dcb_ = v;
+}
+
+void TVaCustomComm::SetUserBaudrate(int32_t v) {
+  if (v == user_baudrate_) return;
+  user_baudrate_ = v;
+  baudrate_ = brUser;
+  ApplyLineSettings();
+}
+
+void TVaCustomComm::SetDisplay(TVaDisplay* display) {
+  if (display_ == display) return;
+  if (display_) {
+    auto& l = display_->linked_;
+    l.erase(std::remove(l.begin(), l.end(), this), l.end());
+  }
+  display_ = display;
+  if (display_) display_->linked_.push_back(this);
+}
+
+void TVaCustomComm::OnBuffersChanged(TVaObject*) {
+  CheckClosed();
+  ApplyBufferSizes();
+  ApplyLineSettings();
+}
+
+void TVaCustomComm::Loaded() {
+  loading_ = false;
+  if (auto_open_) Open();
+}
+
+// --- apply steps -----------------------------------------------------------
+
+void TVaCustomComm::ApplyLineSettings() {
+  if (!Active() || !update_dcb_) return;
+  platform::LineSettings s;
+  s.BaudRate = baudrate_ == brUser ? static_cast<uint32_t>(user_baudrate_) : BaudrateValue(baudrate_);
+  s.ByteSize = kDatabitsValue[databits_];
+  s.Parity = static_cast<uint8_t>(parity_);
+  s.StopBits = static_cast<uint8_t>(stopbits_);
+  s.XonChar = event_chars_.XonChar();
+  s.XoffChar = event_chars_.XoffChar();
+  s.ErrorChar = event_chars_.ErrorChar();
+  s.EofChar = event_chars_.EofChar();
+  s.EvtChar = event_chars_.EventChar();
+  s.XonLim = static_cast<uint16_t>(buffers_.XonLimit() & 0xFFFF);
+  s.XoffLim = static_cast<uint16_t>(buffers_.XoffLimit() & 0xFFFF);
+  uint32_t flags = 0x1 | flow_control_.FlagBits();
+  for (int o = coErrorChar; o <= coParityCheck; ++o)
+    if (options_.Contains(static_cast<TVaCommOption>(o))) flags |= kCommOptionFlags[o];
+  s.Flags = flags;
+  CheckCommResult(session_->device->SetLineSettings(s), "Error writing dcb (%d), %s");
+}
+
+void TVaCustomComm::ApplyBufferSizes() {
+  if (!Active()) return;
+  CheckCommResult(session_->device->SetQueueSizes(static_cast<uint32_t>(buffers_.ReadSize()),
+                                                  static_cast<uint32_t>(buffers_.WriteSize())),
+                  "Error initializing buffers (%d), %s");
+}
+
+void TVaCustomComm::ApplyTimeouts() {
+  if (!Active()) return;
+  CheckCommResult(session_->device->SetReadInterval(5), "Error setting timeouts (%d), %s");
+}
+
+void TVaCustomComm::ApplyEventMask() {
+  uint32_t mask = 0;
+  for (int e = ceBreak; e <= ceEvent2; ++e)
+    if (monitor_events_.Contains(static_cast<TVaCommEvent>(e))) mask |= kCommEventBits[e];
+  // With the write thread, the transmit-empty event comes from that thread.
+  if (!direct_write_) mask &= ~EV_TXEMPTY;
+  event_mask_ = mask;
+  if (Active()) CheckCommResult(session_->device->SetEventMask(mask), " Error setting EventMask (%d), %s");
+}
+
+// --- lifecycle -------------------------------------------------------------
+
+void TVaCustomComm::CheckClosed() const {
+  if (Active()) throw EVaCommError(kPortOpenMessage);
+}
+
+void TVaCustomComm::RaiseCommError(const std::string& format) const {
+  const int code = platform::LastError();
+  const std::string text = TrimErrorText(platform::ErrorText(code));
+  // The code fills the first directive, the text the second.
+  std::string message;
+  int arg = 0;
+  for (size_t i = 0; i < format.size(); ++i) {
+    if (format[i] == '%' && i + 1 < format.size()) {
+      const char k = format[i + 1];
+      if (k == '%') {
+        message += '%';
+        ++i;
+        continue;
+      }
+      if ((k == 'd' || k == 's') && arg < 2) {
+        message += arg == 0 ? std::to_string(code) : text;
+        ++arg;
+        ++i;
+        continue;
+      }
+    }
+    message += format[i];
+  }
+  throw EVaCommError(message);
+}
+
+void TVaCustomComm::CheckCommResult(bool ok, const std::string& format) const {
+  if (!ok) RaiseCommError(format);
+}
+
+std::string TVaCustomComm::DevicePath() const { return FormatWithInt(device_name_, port_num_); }
+
+void TVaCustomComm::OpenDevice() {
+  const std::string path = DevicePath();
+  std::unique_ptr<platform::Device> device = platform::OpenDevice(path);
+  if (!device) {
+    if (platform::IsNotFoundError(platform::LastError()))
+      RaiseCommError("Specified device not found (" + EscapePercent(path) + ").");
+    RaiseCommError("Can't open specified device " + EscapePercent(path) + " (Error %d, %s)");
+  }
+  SetDevice(std::move(device));
+}
+
+void TVaCustomComm::SetDevice(std::shared_ptr<platform::Device> device) {
+  session_ = std::make_shared<PortSession>(std::move(device), GetMainThread(), write_lock_, this);
+}
+
+void TVaCustomComm::Open() {
+  CheckClosed();
+  OpenDevice();
+  if (!Active()) return;
+  try {
+    ApplyLineSettings();
+    ApplyBufferSizes();
+    ApplyTimeouts();
+    ApplyEventMask();
+    StartThreads();
+    DoOpen();
+  } catch (...) {
+    StopThreads();
+    CloseDevice();
+    throw;
+  }
+}
+
+void TVaCustomComm::StartThreads() {
+  if (event_mask_ != 0) {
+    event_thread_ = std::make_shared<TVaCommEventThread>(session_);
+    event_thread_->Start(event_priority_);
+  }
+  if (!direct_write_) {
+    write_thread_ = std::make_shared<TVaCommWriteThread>(session_, buffers_.WriteSize());
+    write_thread_->Start(write_priority_);
+  }
+}
+
+void TVaCustomComm::StopThreads() {
+  if (event_thread_) {
+    event_thread_->Stop();
+    event_thread_.reset();
+  }
+  if (write_thread_) {
+    write_thread_->RequestClose();
+    write_thread_.reset();
+  }
+}
+
+void TVaCustomComm::CloseDevice() {
+  if (!session_) return;
+  session_->closed.store(true);
+  session_->device->Shutdown();
+  session_.reset();
+}
+
+void TVaCustomComm::DoOpen() {
+  if (!OnOpen) return;
+  try {
+    OnOpen(this);
+  } catch (...) {
+    session_->main->HandleException(std::current_exception());
+  }
+}
+
+void TVaCustomComm::DoClose() {
+  if (!destroying_) Notify(OnClose);
+}
+
+void TVaCustomComm::Close() {
+  if (!Active()) return;
+  {
+    TVaLock lock(read_lock_);
+    StopThreads();
+  }
+  CloseDevice();
+  DoClose();
+  ClosePause(300);
+}
+
+// --- input and output ------------------------------------------------------
+
+int TVaCustomComm::ReadBuf(void* buf, int count) {
+  if (!Active() || count <= 0) return 0;
+  TVaLock lock(read_lock_);
+  if (session_->lost.load()) return 0;
+  uint32_t read = 0;
+  const uint32_t timeout = static_cast<uint32_t>(std::max(buffers_.ReadTimeout(), 0));
+  switch (session_->device->Read(buf, static_cast<uint32_t>(count), timeout, read)) {
+    case platform::IoResult::kDone:
+      return static_cast<int>(read);
+    case platform::IoResult::kFailed:
+      RaiseCommError("Read error (%d), %s");
+    default:  // time-out, or a device that has gone (its threads report that)
+      return 0;
+  }
+}
+
+int TVaCustomComm::WriteBuf(const void* buf, int count) {
+  if (!Active()) return 0;
+  if (count <= 0) return 0;
+  if (!direct_write_) {
+    const uint32_t timeout = static_cast<uint32_t>(std::max(buffers_.WriteTimeout(), 0));
+    if (!write_thread_ || !write_thread_->Enqueue(buf, count, timeout)) throw EVaCommError(kOutputFullMessage);
+    return count;
+  }
+  TVaLock lock(*write_lock_);
+  const uint32_t timeout = static_cast<uint32_t>(std::max(buffers_.ReadTimeout(), 0));
+  TVaTimeout limit;
+  limit.Start(timeout);
+  uint32_t total = 0;
+  while (total < static_cast<uint32_t>(count)) {
+    uint32_t written = 0;
+    int woken = -1;
+    const uint32_t left_ms = timeout - std::min<uint32_t>(timeout, GetTickCount() - limit.StartTick);
+    const platform::IoResult r = session_->device->Write(static_cast<const uint8_t*>(buf) + total,
+                                                         static_cast<uint32_t>(count) - total, left_ms, {}, written,
+                                                         woken);
+    if (r == platform::IoResult::kDone) {
+      total += written;
+      continue;
+    }
+    if (r == platform::IoResult::kFailed || r == platform::IoResult::kLost) RaiseCommError("Write error (%d), %s");
+    break;  // the bounded wait ended
+  }
+  return static_cast<int>(total);
+}
+
+TVaCommStatus TVaCustomComm::GetStatus() {
+  TVaLock lock(read_lock_);
+  TVaCommStatus status;
+  if (!Active()) return status;
+  if (!session_->lost.load()) {
+    platform::CommStatus s;
+    CheckCommResult(session_->device->ClearErrors(s), "Error retrieving statistics (%d), %s");
+    status = {s.Errors, s.Flags, s.InQueue, s.OutQueue};
+  }
+  status.Errors |= session_->pending_errors.exchange(0);
+  return status;
+}
+
+int TVaCustomComm::InQueue() {
+  if (!Active()) return 0;
+  const TVaCommStatus status = GetStatus();
+  // Reading the queue count also reads and clears the line-error bits: keep
+  // them for the CheckLineErrors of the same or the next batch.
+  if (status.Errors != 0) session_->pending_errors.fetch_or(status.Errors);
+  return static_cast<int>(status.InQueue);
+}
+
+bool TVaCustomComm::CheckLineErrors() {
+  const TVaCommStatus status = GetStatus();
+  const bool errors = status.Errors != 0;
+  if (errors && OnError) {
+    try {
+      OnError(this, static_cast<int>(status.Errors));
+    } catch (...) {
+      GetMainThread()->HandleException(std::current_exception());
+    }
+  }
+  return errors;
+}
+
+// --- dispatch (main thread) ------------------------------------------------
+
+void TVaCustomComm::DeliverEvents(uint32_t mask) {
+  const std::shared_ptr<PortSession> session = session_;
+  try {
+    if (display_) display_->UpdateDisplay(this);
+    if (mask & EV_RXCHAR) {
+      DoRxChar();
+      mask &= ~EV_RXCHAR;
+    }
+    // A handler may have closed the port: the rest of the batch is dropped.
+    if (mask != 0 && Active()) DoEvents(mask);
+  } catch (...) {
+    session->main->HandleException(std::current_exception());
+  }
+}
+
+void TVaCustomComm::DoRxChar() {
+  const int n = InQueue();
+  if (n <= 0) return;
+  if (!listeners_.empty()) {
+    std::vector<uint8_t> data(static_cast<size_t>(n));
+    const int read = ReadBuf(data.data(), n);
+    DoRxBuf(data.data(), read);
+  } else if (OnRxChar) {
+    OnRxChar(this, n);
+  }
+}
+
+void TVaCustomComm::DoEvents(uint32_t mask) {
+  auto set = [mask](uint32_t bit) { return (mask & bit) > 0; };
+  if (set(EV_ERR)) CheckLineErrors();
+  if (!listeners_.empty()) DoListenerEvents(mask);
+  const std::pair<uint32_t, TNotifyEvent*> order[] = {
+      {EV_RXFLAG, &OnRxFlag}, {EV_CTS, &OnCts},       {EV_DSR, &OnDsr},         {EV_RING, &OnRing},
+      {EV_RLSD, &OnRlsd},     {EV_TXEMPTY, &OnTxEmpty}, {EV_BREAK, &OnBreak},   {EV_PERR, &OnPErr},
+      {EV_RX80FULL, &OnRx80Full}, {EV_EVENT1, &OnEvent1}, {EV_EVENT2, &OnEvent2}};
+  for (const auto& [bit, handler] : order)
+    if (set(bit)) Notify(*handler);
+}
+
+void TVaCustomComm::DoListenerEvents(uint32_t mask) {
+  if (!ListenersEnabled) return;
+  for (TVaCommListener* l : std::vector<TVaCommListener*>(listeners_)) {
+    // A listener detached by an earlier handler of this loop is skipped.
+    if (std::find(listeners_.begin(), listeners_.end(), l) == listeners_.end()) continue;
+    if (l->Enabled && l->Handler) l->Handler->EventsArrived(this, mask);
+  }
+}
+
+void TVaCustomComm::DoRxBuf(const void* data, int count) {
+  if (ListenersEnabled) {
+    for (TVaCommListener* l : std::vector<TVaCommListener*>(listeners_)) {
+      if (std::find(listeners_.begin(), listeners_.end(), l) == listeners_.end()) continue;
+      if (l->Enabled && l->Handler) l->Handler->DataArrived(this, data, count);
+    }
+  }
+  if (OnRxBuf) OnRxBuf(this, data, count);
+}
+
+void TVaCustomComm::AttachListener(TVaCommListener* listener) {
+  if (!listener || listener->Comm == this) return;
+  if (listener->Comm) listener->Comm->DetachListener(listener);
+  listener->Comm = this;
+  listener->Enabled = true;
+  listeners_.push_back(listener);
+}
+
+void TVaCustomComm::DetachListener(TVaCommListener* listener) {
+  auto it = std::find(listeners_.begin(), listeners_.end(), listener);
+  if (it == listeners_.end()) return;
+  listeners_.erase(it);
+  listener->Comm = nullptr;
+}
+
+uint32_t BaudrateValue(TVaBaudrate b) {
+  static constexpr uint32_t kRates[] = {0,     110,   300,   600,   1200,   2400,   4800,   9600,
+                                        14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
+  return b <= br256000 ? kRates[b] : 0;
+}
+
+}  // namespace va

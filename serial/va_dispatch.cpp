@@ -1,0 +1,95 @@
+#include "va_dispatch.h"
+
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+
+namespace va {
+
+namespace {
+
+std::mutex g_main_mutex;
+std::shared_ptr<TVaMainThread> g_main;
+
+}  // namespace
+
+void SetMainThread(std::shared_ptr<TVaMainThread> main) {
+  std::lock_guard<std::mutex> lock(g_main_mutex);
+  g_main = std::move(main);
+}
+
+std::shared_ptr<TVaMainThread> GetMainThread() {
+  std::lock_guard<std::mutex> lock(g_main_mutex);
+  if (!g_main) g_main = std::make_shared<TVaCallQueue>();
+  return g_main;
+}
+
+std::string ExceptionMessage(std::exception_ptr error) {
+  try {
+    if (error) std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown error";
+  }
+  return {};
+}
+
+TVaCallQueue::TVaCallQueue() : main_(std::this_thread::get_id()) {}
+
+TVaCallQueue::~TVaCallQueue() { Shutdown(); }
+
+void TVaCallQueue::Synchronize(const std::function<void()>& call) {
+  if (std::this_thread::get_id() == main_) {
+    call();
+    return;
+  }
+  Pending pending{&call, false, nullptr};
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (shutdown_) return;
+  queue_.push_back(&pending);
+  queued_.notify_all();
+  finished_.wait(lock, [&] { return pending.done; });
+  if (pending.error) std::rethrow_exception(pending.error);
+}
+
+void TVaCallQueue::HandleException(std::exception_ptr error) {
+  const std::string message = ExceptionMessage(error);
+  if (OnException)
+    OnException(message);
+  else
+    std::fprintf(stderr, "%s\n", message.c_str());
+}
+
+int TVaCallQueue::ProcessMessages(uint32_t wait_ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (wait_ms > 0)
+    queued_.wait_for(lock, std::chrono::milliseconds(wait_ms), [&] { return !queue_.empty() || shutdown_; });
+  int ran = 0;
+  while (!queue_.empty()) {
+    Pending* p = queue_.front();
+    queue_.pop_front();
+    lock.unlock();
+    try {
+      (*p->call)();
+    } catch (...) {
+      p->error = std::current_exception();
+    }
+    lock.lock();
+    p->done = true;
+    finished_.notify_all();
+    ++ran;
+  }
+  return ran;
+}
+
+void TVaCallQueue::Shutdown() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  shutdown_ = true;
+  for (Pending* p : queue_) p->done = true;
+  queue_.clear();
+  finished_.notify_all();
+  queued_.notify_all();
+}
+
+}  // namespace va

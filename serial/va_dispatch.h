@@ -1,0 +1,71 @@
+// The hand-over from a worker thread to the main thread: a synchronous call
+// that runs on the main thread while the worker waits, and the application's
+// default exception reporter. A window-system program installs its own (the
+// Qt window uses a blocking queued call); programs without one use
+// TVaCallQueue and pump it.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace va {
+
+class TVaMainThread {
+ public:
+  virtual ~TVaMainThread() = default;
+  // Runs `call` on the main thread and returns once it has run; an exception
+  // it raised is raised again here. A call that can no longer run (the main
+  // thread has shut its queue) is dropped and Synchronize returns.
+  virtual void Synchronize(const std::function<void()>& call) = 0;
+  // The application's default exception reporter (shows the error's text).
+  virtual void HandleException(std::exception_ptr error) = 0;
+};
+
+// The process-wide main-thread hand-over used by components opened from now
+// on; a TVaCallQueue owned by the first caller's thread until one is set.
+void SetMainThread(std::shared_ptr<TVaMainThread> main);
+std::shared_ptr<TVaMainThread> GetMainThread();
+
+// A queue of calls that the main thread runs when it pumps it.
+class TVaCallQueue final : public TVaMainThread {
+ public:
+  TVaCallQueue();  // the constructing thread is the main thread
+  ~TVaCallQueue() override;
+
+  void Synchronize(const std::function<void()>& call) override;
+  void HandleException(std::exception_ptr error) override;
+
+  // Runs the queued calls on the main thread, first waiting up to `wait_ms`
+  // for one to arrive; returns how many ran.
+  int ProcessMessages(uint32_t wait_ms = 0);
+  // Drops queued and later calls; their workers return from Synchronize.
+  void Shutdown();
+
+  // Reporter for exceptions handed to HandleException; without one the
+  // message goes to standard error.
+  std::function<void(const std::string& message)> OnException;
+
+ private:
+  struct Pending {
+    const std::function<void()>* call;
+    bool done = false;
+    std::exception_ptr error;
+  };
+  std::mutex mutex_;
+  std::condition_variable queued_;
+  std::condition_variable finished_;
+  std::deque<Pending*> queue_;
+  bool shutdown_ = false;
+  std::thread::id main_;
+};
+
+// The message of an exception_ptr (for reporters).
+std::string ExceptionMessage(std::exception_ptr error);
+
+}  // namespace va

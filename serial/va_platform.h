@@ -1,0 +1,95 @@
+// The component's only way to the device: a small platform interface with one
+// implementation per platform (va_platform_posix.cpp, later a Win32 one).
+// Every failing call leaves its error code in LastError() of the calling
+// thread, as the platform's own last-error does.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "va_sync.h"
+#include "va_types.h"
+
+namespace va::platform {
+
+// A line configuration with the meanings of the platform's device control block.
+struct LineSettings {
+  uint32_t BaudRate = 0;
+  uint8_t ByteSize = 8;   // 4..8
+  uint8_t Parity = 0;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  uint8_t StopBits = 0;   // 0 one, 1 one and a half, 2 two
+  uint32_t Flags = 0x1;   // control-block flag word (fBinary 0x1, fParity 0x2, fOutxCtsFlow 0x4, ...)
+  char XonChar = 17, XoffChar = 19, ErrorChar = 0, EofChar = 0, EvtChar = 0;
+  uint16_t XonLim = 0, XoffLim = 0;
+};
+
+// Read-and-clear of the driver's error bits with its queue counts.
+struct CommStatus {
+  uint32_t Errors = 0;
+  uint32_t Flags = 0;
+  uint32_t InQueue = 0;
+  uint32_t OutQueue = 0;
+};
+
+enum class IoResult {
+  kDone,     // completed
+  kTimeout,  // the bounded wait ended first
+  kWoken,    // one of the wake-up events was signalled first
+  kFailed,   // failed; LastError() says why
+  kLost,     // the device is gone (unplugged, far end closed)
+};
+
+// One open device. Methods may be called from several threads at once (the
+// event thread waits while the main thread reads); Shutdown may be called from
+// any thread and makes every blocked call return.
+class Device {
+ public:
+  virtual ~Device() = default;
+
+  virtual bool SetLineSettings(const LineSettings& settings) = 0;
+  virtual bool SetQueueSizes(uint32_t in_bytes, uint32_t out_bytes) = 0;
+  // Read requests complete when the count has arrived, or when at least one
+  // byte has and then `interval_ms` pass without another.
+  virtual bool SetReadInterval(uint32_t interval_ms) = 0;
+  virtual bool SetEventMask(uint32_t mask) = 0;
+
+  // Blocks until line events of the mask occur (their bits into `events`) or
+  // `wake` is signalled.
+  virtual IoResult WaitEvents(uint32_t& events, TVaEvent& wake) = 0;
+  // Reads up to `count` bytes, waiting at most `timeout_ms` for them.
+  virtual IoResult Read(void* buf, uint32_t count, uint32_t timeout_ms, uint32_t& read) = 0;
+  // Writes up to `count` bytes, blocking until some are taken, `timeout_ms`
+  // passes, or one of `wake` is signalled (its index into `woken`).
+  virtual IoResult Write(const void* buf, uint32_t count, uint32_t timeout_ms, std::initializer_list<TVaEvent*> wake,
+                         uint32_t& written, int& woken) = 0;
+  virtual bool ClearErrors(CommStatus& status) = 0;
+
+  // Wakes every blocked call, waits until they have left the device, and
+  // closes it. Later calls fail.
+  virtual void Shutdown() = 0;
+};
+
+// Opens `path` exclusively for asynchronous use; null on failure (LastError()).
+std::unique_ptr<Device> OpenDevice(const std::string& path);
+
+int LastError();
+void SetLastError(int code);
+// The system's text for an error code.
+std::string ErrorText(int code);
+// The code the platform's open reports for a missing device.
+bool IsNotFoundError(int code);
+
+// Serial ports of this machine that can be opened now, in natural order.
+std::vector<std::string> ProbePorts();
+
+// Gives the calling thread a scheduling priority (best effort).
+void SetCurrentThreadPriority(TThreadPriority priority);
+// Gives a running thread, known by the id it reported with CurrentThreadId, a priority.
+void SetThreadPriority(int64_t thread_id, TThreadPriority priority);
+int64_t CurrentThreadId();
+
+void SleepMs(uint32_t ms);
+
+}  // namespace va::platform

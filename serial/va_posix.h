@@ -1,0 +1,31 @@
+// Internals of the POSIX platform layer that the tests reach directly.
+#pragma once
+
+#include <asm/termbits.h>
+
+#include <functional>
+#include <string>
+
+#include "va_platform.h"
+
+namespace va::platform::posix {
+
+// The termios2 for a line configuration, starting from `current`; 0, or the
+// errno (EINVAL) for what this platform cannot honour: 4 data bits, one and a
+// half stop bits with more than 5 data bits, DSR output flow, DTR handshake,
+// DSR sensitivity, RTS toggle, error-character replacement, null stripping,
+// a rate of 0.
+int BuildTermios(const LineSettings& settings, const struct termios2& current, struct termios2& out);
+
+// Called with the configuration just before it is written to the device
+// (a seam for tests: a pseudo-terminal does not keep data bits or parity).
+extern std::function<void(const struct termios2&)> BeforeSetTermios;
+
+// Natural order of device names: ttyS2 before ttyS10.
+bool NaturalLess(const std::string& a, const std::string& b);
+
+// Names under /dev that may be serial ports (ttyS*, ttyUSB*, ttyACM*, ttyAMA*,
+// rfcomm*, each followed by digits).
+bool IsSerialNodeName(const std::string& name);
+
+}  // namespace va::platform::posix

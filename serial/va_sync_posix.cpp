@@ -1,0 +1,80 @@
+// POSIX side of the synchronisation objects: an event is an eventfd whose
+// counter is non-zero while it is signalled.
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
+#include "va_sync.h"
+
+namespace va {
+
+namespace {
+
+int PollTimeout(uint32_t ms) { return ms == INFINITE_WAIT ? -1 : static_cast<int>(std::min<uint32_t>(ms, INT32_MAX)); }
+
+}  // namespace
+
+TVaHandleObject::~TVaHandleObject() {
+  if (handle_ >= 0) close(handle_);
+}
+
+TWaitResult TVaHandleObject::WaitFor(uint32_t ms) {
+  pollfd p{handle_, POLLIN, 0};
+  for (;;) {
+    const int r = poll(&p, 1, PollTimeout(ms));
+    if (r > 0) return TWaitResult::wrSignaled;
+    if (r == 0) return TWaitResult::wrTimeout;
+    if (errno == EINTR) continue;
+    last_error_ = errno;
+    return TWaitResult::wrError;
+  }
+}
+
+TVaWaitEvent::TVaWaitEvent() {
+  handle_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (handle_ < 0) last_error_ = errno;
+}
+
+void TVaEvent::Signal() {
+  const uint64_t one = 1;
+  // A full counter (never in practice) is still signalled.
+  [[maybe_unused]] ssize_t r = write(handle_, &one, sizeof one);
+}
+
+void TVaEvent::Reset() {
+  uint64_t value;
+  [[maybe_unused]] ssize_t r = read(handle_, &value, sizeof value);
+}
+
+bool TVaEvent::IsSignaled() const {
+  pollfd p{handle_, POLLIN, 0};
+  return poll(&p, 1, 0) > 0;
+}
+
+int WaitForAny(std::initializer_list<TVaEvent*> events, uint32_t ms) {
+  std::vector<pollfd> fds;
+  fds.reserve(events.size());
+  for (TVaEvent* e : events) fds.push_back({e->Handle(), POLLIN, 0});
+  for (;;) {
+    const int r = poll(fds.data(), fds.size(), PollTimeout(ms));
+    if (r > 0) {
+      for (size_t i = 0; i < fds.size(); ++i)
+        if (fds[i].revents != 0) return static_cast<int>(i);
+    }
+    if (r == 0) return -1;
+    if (r < 0 && errno != EINTR) return -2;
+  }
+}
+
+uint32_t GetTickCount() {
+  using namespace std::chrono;
+  return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+}  // namespace va

@@ -1,0 +1,74 @@
+// Enumerations and sets of the serial port component, with their driver values.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+
+namespace va {
+
+enum TVaBaudrate : uint8_t {
+  brUser, br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200,
+  br38400, br56000, br57600, br115200, br128000, br256000
+};
+enum TVaParity : uint8_t { paNone, paOdd, paEven, paMark, paSpace };
+enum TVaDatabits : uint8_t { db4, db5, db6, db7, db8 };
+enum TVaStopbits : uint8_t { sb1, sb15, sb2 };
+enum TVaControlDtr : uint8_t { dtrDisabled, dtrEnabled, dtrHandshake };
+enum TVaControlRts : uint8_t { rtsDisabled, rtsEnabled, rtsHandshake, rtsToggle };
+enum TVaCommOption : uint8_t { coErrorChar, coNullStrip, coParityCheck };
+enum TVaCommEvent : uint8_t {
+  ceBreak, ceCts, ceDsr, ceError, ceRing, ceRlsd, ceRxChar, ceTxEmpty, ceRxFlag, cePErr, ceRx80Full,
+  ceEvent1, ceEvent2
+};
+enum TThreadPriority : uint8_t { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+// A small set of enumeration values, one bit per ordinal.
+template <typename E, typename Bits>
+class TVaSet {
+ public:
+  constexpr TVaSet() = default;
+  constexpr TVaSet(std::initializer_list<E> members) {
+    for (E e : members) bits_ = static_cast<Bits>(bits_ | Bit(e));
+  }
+  constexpr bool Contains(E e) const { return (bits_ & Bit(e)) != 0; }
+  constexpr TVaSet& Include(E e) {
+    bits_ = static_cast<Bits>(bits_ | Bit(e));
+    return *this;
+  }
+  constexpr TVaSet& Exclude(E e) {
+    bits_ = static_cast<Bits>(bits_ & ~Bit(e));
+    return *this;
+  }
+  constexpr bool Empty() const { return bits_ == 0; }
+  constexpr Bits Raw() const { return bits_; }
+  friend constexpr bool operator==(TVaSet a, TVaSet b) { return a.bits_ == b.bits_; }
+
+ private:
+  static constexpr Bits Bit(E e) { return static_cast<Bits>(Bits{1} << static_cast<unsigned>(e)); }
+  Bits bits_ = 0;
+};
+
+using TVaCommOptions = TVaSet<TVaCommOption, uint8_t>;
+using TVaCommEvents = TVaSet<TVaCommEvent, uint16_t>;
+
+// Driver values.
+uint32_t BaudrateValue(TVaBaudrate b);  // 0 for brUser (the rate is UserBaudrate then)
+inline constexpr uint8_t kDatabitsValue[] = {4, 5, 6, 7, 8};
+inline constexpr uint32_t kCommEventBits[] = {0x40, 0x8, 0x10, 0x80, 0x100, 0x20, 0x1, 0x4,
+                                              0x2,  0x200, 0x400, 0x800, 0x1000};
+inline constexpr uint32_t kCommOptionFlags[] = {0x400, 0x800, 0x2};
+
+// Driver event bits.
+inline constexpr uint32_t EV_RXCHAR = 0x1, EV_RXFLAG = 0x2, EV_TXEMPTY = 0x4, EV_CTS = 0x8, EV_DSR = 0x10,
+                          EV_RLSD = 0x20, EV_BREAK = 0x40, EV_ERR = 0x80, EV_RING = 0x100, EV_PERR = 0x200,
+                          EV_RX80FULL = 0x400, EV_EVENT1 = 0x800, EV_EVENT2 = 0x1000;
+
+// Line-error bits reported in TVaCommStatus::Errors and OnError.
+inline constexpr uint32_t CE_RXOVER = 0x1, CE_OVERRUN = 0x2, CE_RXPARITY = 0x4, CE_FRAME = 0x8, CE_BREAK = 0x10,
+                          CE_TXFULL = 0x100, CE_IOE = 0x400;
+// The device is gone (adapter unplugged, far end closed): reported once through
+// OnError; the component's threads stop using the device until Close.
+inline constexpr uint32_t CE_DEVICE_LOST = 0x10000;
+
+}  // namespace va

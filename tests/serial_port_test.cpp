@@ -1,0 +1,475 @@
+// The serial component on pseudo-terminals (the test plays the far end on the
+// master) and on a scripted fake device: lifecycle, reads and writes, event
+// delivery, listeners, a vanishing device, and threads under churn.
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "serial_test_support.h"
+#include "va_comm.h"
+#include "va_posix.h"
+
+namespace va {
+namespace {
+
+using test::FakeComm;
+using test::MainLoop;
+using test::PtyPair;
+using test::TestComm;
+
+double CpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+std::string Message(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+class PtyPort : public ::testing::Test {
+ protected:
+  PtyPort() {
+    comm.SetDeviceName(pty.SlavePath());
+    comm.OnOpen = [this](TVaObject*) { log.push_back("open"); };
+    comm.OnClose = [this](TVaObject*) { log.push_back("close"); };
+  }
+  ~PtyPort() override { platform::posix::BeforeSetTermios = nullptr; }
+
+  MainLoop loop;
+  PtyPair pty;
+  std::vector<std::string> log;
+  TestComm comm;
+};
+
+TEST_F(PtyPort, OpenAppliesTheLineAndCloseEndsIt) {
+  std::vector<struct termios2> written;
+  platform::posix::BeforeSetTermios = [&](const struct termios2& t) { written.push_back(t); };
+  comm.SetBaudrate(br38400);
+  comm.Open();
+  EXPECT_TRUE(comm.Active());
+  EXPECT_EQ(log, std::vector<std::string>{"open"});
+  ASSERT_EQ(written.size(), 1u);
+  EXPECT_EQ(written[0].c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<unsigned>(CS8));
+
+  struct termios2 back {};
+  ASSERT_EQ(ioctl(pty.Master(), TCGETS2, &back), 0);
+  EXPECT_EQ(back.c_cflag & CBAUD, static_cast<unsigned>(B38400));
+  EXPECT_EQ(back.c_ospeed, 38400u);
+
+  // Live changes: an arbitrary rate, and a configuration the pty does not keep.
+  comm.SetUserBaudrate(10400);
+  ASSERT_EQ(ioctl(pty.Master(), TCGETS2, &back), 0);
+  EXPECT_EQ(back.c_ospeed, 10400u);
+  comm.SetDatabits(db7);
+  comm.SetParity(paEven);
+  comm.SetStopbits(sb2);
+  TVaFlowControl f;
+  f.SetOutCtsFlow(true);
+  f.SetXonXoffIn(true);
+  comm.SetFlowControl(f);
+  ASSERT_EQ(written.size(), 6u);
+  EXPECT_EQ(written.back().c_cflag & (CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS),
+            static_cast<unsigned>(CS7 | PARENB | CSTOPB | CRTSCTS));
+  EXPECT_EQ(written.back().c_iflag & (IXON | IXOFF), static_cast<unsigned>(IXOFF));
+
+  comm.Close();
+  EXPECT_FALSE(comm.Active());
+  EXPECT_EQ(log, (std::vector<std::string>{"open", "close"}));
+  EXPECT_EQ(*comm.pauses, std::vector<uint32_t>{300});
+  comm.Close();  // closed: no event, no pause
+  EXPECT_EQ(log.size(), 2u);
+  EXPECT_EQ(comm.pauses->size(), 1u);
+}
+
+TEST_F(PtyPort, SettingsTheLineCannotTakeAreRefused) {
+  comm.SetDatabits(db4);
+  EXPECT_EQ(Message([&] { comm.Open(); }), "Error writing dcb (22), Invalid argument");
+  EXPECT_FALSE(comm.Active());  // the failed Open closed the device again
+  EXPECT_TRUE(log.empty());
+  comm.SetDatabits(db8);
+  comm.Open();
+  EXPECT_EQ(Message([&] { comm.SetStopbits(sb15); }), "Error writing dcb (22), Invalid argument");
+  EXPECT_EQ(comm.Stopbits(), sb15);  // stored all the same
+  EXPECT_TRUE(comm.Active());
+}
+
+TEST_F(PtyPort, OpenTwiceIsRefusedAndThePortKeepsWorking) {
+  comm.Open();
+  EXPECT_EQ(Message([&] { comm.Open(); }), "Can't perform this operation while port is open");
+  EXPECT_EQ(comm.WriteBuf("ok", 2), 2);
+  EXPECT_EQ(pty.Read(2), "ok");
+}
+
+TEST_F(PtyPort, DeviceErrorsNameThePath) {
+  TestComm other;
+  other.SetDeviceName(pty.SlavePath());
+  comm.Open();
+  EXPECT_EQ(Message([&] { other.Open(); }),
+            "Can't open specified device " + pty.SlavePath() + " (Error 16, Device or resource busy)");
+  EXPECT_FALSE(other.Active());
+
+  TestComm missing;
+  EXPECT_EQ(Message([&] { missing.Open(); }), "Specified device not found (COM0).");
+  missing.SetDeviceName("/dev/no-such-port%d");
+  missing.SetPortNum(7);
+  EXPECT_EQ(Message([&] { missing.Open(); }), "Specified device not found (/dev/no-such-port7).");
+  missing.SetDeviceName("/dev/null");
+  EXPECT_EQ(Message([&] { missing.Open(); }),
+            "Can't open specified device /dev/null (Error 25, Inappropriate ioctl for device)");
+  missing.SetDeviceName("/tmp/100%%-missing");  // a percent sign in the path stays as it is
+  EXPECT_EQ(Message([&] { missing.Open(); }), "Specified device not found (/tmp/100%-missing).");
+}
+
+TEST_F(PtyPort, ClosedPortReadsAndWritesNothing) {
+  char buf[4];
+  EXPECT_EQ(comm.ReadBuf(buf, 4), 0);
+  EXPECT_EQ(comm.WriteBuf("abcd", 4), 0);
+  EXPECT_EQ(comm.InQueue(), 0);
+}
+
+TEST_F(PtyPort, ReadBufTimesOutAndReadsWhatCame) {
+  comm.Buffers().SetReadTimeout(60);
+  comm.Open();
+  char buf[16];
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(comm.ReadBuf(buf, 16), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(55));
+  pty.Write("hello");
+  EXPECT_EQ(comm.ReadBuf(buf, 16), 5);  // five bytes, then the line pauses
+  EXPECT_EQ(std::string(buf, 5), "hello");
+}
+
+TEST_F(PtyPort, QueuedWriteReturnsAtOnceAndTxEmptyFollowsTheDrain) {
+  int tx_empty = 0;
+  comm.OnTxEmpty = [&](TVaObject*) { ++tx_empty; };
+  comm.Open();
+  const std::string frame = "DL:0\xFA\r";
+  EXPECT_EQ(comm.WriteBuf(frame.data(), static_cast<int>(frame.size())), 6);
+  EXPECT_EQ(pty.Read(6), frame);
+  EXPECT_TRUE(loop.PumpUntil([&] { return tx_empty == 1; }));
+  // ceTxEmpty is not needed in MonitorEvents: the write thread reports it.
+  EXPECT_EQ(comm.EventMask() & EV_TXEMPTY, 0u);
+}
+
+TEST_F(PtyPort, FullQueueFailsWithItsMessage) {
+  comm.Buffers().SetWriteTimeout(0);
+  comm.Open();
+  const std::string block(2049, 'x');
+  EXPECT_EQ(Message([&] { comm.WriteBuf(block.data(), 2049); }), "Output buffer is full. Please check comm status.");
+  // The far end reads nothing: the pty fills up, then the queue does.
+  std::string error;
+  for (int i = 0; i < 200 && error.empty(); ++i) {
+    try {
+      comm.WriteBuf(block.data(), 1000);
+    } catch (const EVaCommError& e) {
+      error = e.what();
+    }
+    loop.PumpFor(1);
+  }
+  EXPECT_EQ(error, "Output buffer is full. Please check comm status.");
+  EXPECT_TRUE(comm.Active());
+}
+
+TEST_F(PtyPort, RxCharAnnouncesEachArrivalOnce) {
+  std::vector<int> counts;
+  comm.OnRxChar = [&](TVaObject* sender, int count) {
+    EXPECT_EQ(sender, &comm);
+    counts.push_back(count);
+  };
+  comm.Open();
+  pty.Write("1234567");
+  ASSERT_TRUE(loop.PumpUntil([&] { return !counts.empty(); }));
+  EXPECT_EQ(counts, std::vector<int>{7});
+  // The handler read nothing: the bytes wait, and nothing is announced again.
+  const double cpu = CpuSeconds();
+  loop.PumpFor(150);
+  EXPECT_EQ(counts.size(), 1u);
+  EXPECT_LT(CpuSeconds() - cpu, 0.1);
+  EXPECT_EQ(comm.InQueue(), 7);
+  pty.Write("89A");
+  ASSERT_TRUE(loop.PumpUntil([&] { return counts.size() == 2; }));
+  EXPECT_EQ(counts[1], 10);
+  char buf[16];
+  EXPECT_EQ(comm.ReadBuf(buf, counts[1]), 10);
+  EXPECT_EQ(std::string(buf, 10), "123456789A");
+}
+
+TEST_F(PtyPort, ListenersTakeTheDataAndOnRxBufFollows) {
+  struct Recorder : TVaCommListenerHandler {
+    void EventsArrived(TVaCustomComm*, uint32_t events) override { log->push_back("events " + std::to_string(events)); }
+    void DataArrived(TVaCustomComm*, const void* data, int count) override {
+      log->push_back("data " + std::string(static_cast<const char*>(data), count));
+    }
+    std::vector<std::string>* log;
+  } recorder;
+  recorder.log = &log;
+  TVaCommListener listener(&recorder);
+  comm.AttachListener(&listener);
+  EXPECT_TRUE(listener.Enabled);
+  EXPECT_EQ(listener.Comm, &comm);
+  comm.OnRxBuf = [&](TVaObject*, const void* data, int count) {
+    log.push_back("rxbuf " + std::string(static_cast<const char*>(data), count));
+  };
+  comm.OnRxChar = [&](TVaObject*, int) { log.push_back("rxchar"); };
+  comm.Open();
+  log.clear();
+  pty.Write("abc");
+  ASSERT_TRUE(loop.PumpUntil([&] { return log.size() >= 2; }));
+  EXPECT_EQ(log, (std::vector<std::string>{"data abc", "rxbuf abc"}));
+  EXPECT_EQ(comm.InQueue(), 0);
+
+  comm.DetachListener(&listener);
+  EXPECT_EQ(listener.Comm, nullptr);
+  log.clear();
+  pty.Write("d");
+  ASSERT_TRUE(loop.PumpUntil([&] { return !log.empty(); }));
+  EXPECT_EQ(log, std::vector<std::string>{"rxchar"});
+}
+
+TEST_F(PtyPort, VanishedDeviceIsReportedOnceAndNothingSpins) {
+  std::vector<int> errors;
+  comm.OnError = [&](TVaObject*, int e) { errors.push_back(e); };
+  int reads = 0;
+  comm.OnRxChar = [&](TVaObject*, int count) {
+    char buf[64];
+    reads += comm.ReadBuf(buf, std::min(count, 64));
+  };
+  comm.Open();
+  pty.Write("PL0\r");
+  ASSERT_TRUE(loop.PumpUntil([&] { return reads == 4; }));
+  comm.WriteBuf("DL:6\0\r", 6);
+  pty.CloseMaster();  // the far end goes away mid-traffic
+  ASSERT_TRUE(loop.PumpUntil([&] { return !errors.empty(); }));
+  EXPECT_EQ(errors[0] & static_cast<int>(CE_DEVICE_LOST), static_cast<int>(CE_DEVICE_LOST));
+  comm.WriteBuf("DL:7\1\r", 6);  // queued; the write thread leaves the device alone
+  const double cpu = CpuSeconds();
+  loop.PumpFor(300);
+  EXPECT_LT(CpuSeconds() - cpu, 0.15);
+  EXPECT_EQ(errors.size(), 1u);
+  char buf[4];
+  EXPECT_EQ(comm.ReadBuf(buf, 4), 0);
+  comm.Close();
+  EXPECT_FALSE(comm.Active());
+}
+
+TEST_F(PtyPort, ClosingAndDestroyingWhileBytesArrive) {
+  std::atomic<bool> stop{false};
+  std::thread far_end([&] {
+    while (!stop.load()) {
+      try {
+        pty.Write("PL20\r");
+      } catch (...) {
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  });
+  for (int i = 0; i < 30; ++i) {
+    auto c = std::make_unique<TestComm>();
+    c->SetDeviceName(pty.SlavePath());
+    int events = 0;
+    c->OnRxChar = [&](TVaObject*, int count) {
+      std::vector<char> buf(static_cast<size_t>(count));
+      c->ReadBuf(buf.data(), count);
+      c->WriteBuf("DL:21:\r", 7);
+      ++events;
+    };
+    c->Open();
+    loop.PumpUntil([&] { return events >= 2; }, 1000);
+    if (i % 2 == 0) c->Close();
+    c.reset();  // destroyed with deliveries still queued
+    loop.PumpFor(2);
+  }
+  stop.store(true);
+  far_end.join();
+  // Reads by the far end keep the pty from filling; whatever is left is dropped.
+  pty.Read(1 << 20, 50);
+}
+
+TEST_F(PtyPort, TwoHundredOpenCloseCyclesWithTraffic) {
+  int replies = 0;
+  std::string got;
+  comm.OnRxChar = [&](TVaObject*, int count) {
+    char buf[64];
+    const int n = comm.ReadBuf(buf, std::min(count, 64));
+    got.append(buf, static_cast<size_t>(n));
+    if (got.find('\r') != std::string::npos) {
+      ++replies;
+      got.clear();
+    }
+  };
+  for (int cycle = 0; cycle < 200; ++cycle) {
+    comm.Open();
+    comm.WriteBuf("DL:0\xFA\r", 6);
+    ASSERT_EQ(pty.Read(6), "DL:0\xFA\r") << "cycle " << cycle;
+    pty.Write("PL0\r");
+    ASSERT_TRUE(loop.PumpUntil([&] { return replies == cycle + 1; })) << "cycle " << cycle;
+    comm.Close();
+  }
+  EXPECT_EQ(comm.pauses->size(), 200u);
+}
+
+// --- the threads' logic on a scripted device -------------------------------
+
+class FakePort : public ::testing::Test {
+ protected:
+  MainLoop loop;
+  std::vector<std::string> calls;
+  FakeComm comm;
+};
+
+TEST_F(FakePort, ReceivedCharactersComeBeforeLineErrors) {
+  comm.OnRxChar = [&](TVaObject*, int count) { calls.push_back("rxchar " + std::to_string(count)); };
+  comm.OnError = [&](TVaObject*, int e) { calls.push_back("error " + std::to_string(e)); };
+  comm.OnBreak = [&](TVaObject*) { calls.push_back("break"); };
+  comm.Open();
+  comm.device->Receive("PL0\r");
+  comm.device->line_errors = CE_FRAME;
+  comm.device->PushEvents(EV_RXCHAR | EV_ERR | EV_BREAK);
+  ASSERT_TRUE(loop.PumpUntil([&] { return calls.size() == 3; }));
+  EXPECT_EQ(calls, (std::vector<std::string>{"rxchar 4", "error 8", "break"}));
+}
+
+TEST_F(FakePort, DispatchOrderOfLineEvents) {
+  auto note = [&](const char* name) { return [this, name](TVaObject*) { calls.push_back(name); }; };
+  comm.OnRxFlag = note("rxflag");
+  comm.OnCts = note("cts");
+  comm.OnDsr = note("dsr");
+  comm.OnRing = note("ring");
+  comm.OnRlsd = note("rlsd");
+  comm.OnTxEmpty = note("txempty");
+  comm.OnBreak = note("break");
+  comm.OnPErr = note("perr");
+  comm.OnRx80Full = note("rx80full");
+  comm.OnEvent1 = note("event1");
+  comm.OnEvent2 = note("event2");
+  comm.OnError = [&](TVaObject*, int) { calls.push_back("error"); };
+  comm.Open();
+  comm.device->line_errors = CE_OVERRUN;
+  comm.DoEvents(0x1FFE);
+  EXPECT_EQ(calls, (std::vector<std::string>{"error", "rxflag", "cts", "dsr", "ring", "rlsd", "txempty", "break",
+                                             "perr", "rx80full", "event1", "event2"}));
+}
+
+TEST_F(FakePort, HandlerExceptionIsReportedAndLaterBatchesArrive) {
+  int batches = 0;
+  comm.OnRxChar = [&](TVaObject*, int) {
+    if (++batches == 1) throw EVaCommError("handler failed");
+  };
+  comm.OnCts = [&](TVaObject*) { calls.push_back("cts"); };
+  comm.Open();
+  comm.device->Receive("x");
+  comm.device->PushEvents(EV_RXCHAR | EV_CTS);  // the CTS of this batch is skipped
+  comm.device->PushEvents(EV_RXCHAR);
+  ASSERT_TRUE(loop.PumpUntil([&] { return batches == 2; }));
+  EXPECT_EQ(loop.reported, std::vector<std::string>{"handler failed"});
+  EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(FakePort, ExceptionsOfOpenAndCloseHandlers) {
+  comm.OnOpen = [](TVaObject*) { throw EVaCommError("open handler"); };
+  comm.Open();
+  EXPECT_TRUE(comm.Active());
+  EXPECT_EQ(loop.reported, std::vector<std::string>{"open handler"});
+  comm.OnClose = [](TVaObject*) { throw EVaCommError("close handler"); };
+  EXPECT_EQ(Message([&] { comm.Close(); }), "close handler");
+  EXPECT_FALSE(comm.Active());
+  EXPECT_TRUE(comm.pauses->empty());  // the pause is skipped after a failing OnClose
+}
+
+TEST_F(FakePort, DestroyingAnOpenPortDoesNotFireOnClose) {
+  auto c = std::make_unique<FakeComm>();
+  bool closed = false;
+  c->OnClose = [&](TVaObject*) { closed = true; };
+  c->Open();
+  std::shared_ptr<test::FakeDevice> device = c->device;
+  c.reset();
+  EXPECT_FALSE(closed);
+  EXPECT_TRUE(device->shut.load());
+}
+
+TEST_F(FakePort, NoEventThreadWithoutMonitoredEvents) {
+  comm.SetMonitorEvents({});
+  int rx = 0, tx = 0;
+  comm.OnRxChar = [&](TVaObject*, int) { ++rx; };
+  comm.OnTxEmpty = [&](TVaObject*) { ++tx; };
+  comm.Open();
+  comm.device->Receive("x");
+  comm.device->PushEvents(EV_RXCHAR);
+  comm.WriteBuf("abc", 3);
+  ASSERT_TRUE(loop.PumpUntil([&] { return tx == 1; }));
+  loop.PumpFor(30);
+  EXPECT_EQ(rx, 0);
+  EXPECT_EQ(comm.device->wait_calls.load(), 0);
+}
+
+TEST_F(FakePort, FailedWriteIsReportedAndRetriedAfterAPause) {
+  std::vector<int> errors;
+  int tx_empty = 0;
+  comm.OnError = [&](TVaObject*, int e) { errors.push_back(e); };
+  comm.OnTxEmpty = [&](TVaObject*) { ++tx_empty; };
+  comm.device->fail_writes = 2;
+  comm.Open();
+  const auto t0 = std::chrono::steady_clock::now();
+  comm.WriteBuf("DL:7\1\r", 6);
+  ASSERT_TRUE(loop.PumpUntil([&] { return tx_empty == 1; }));
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2 * kRetryPauseMs - 5));
+  EXPECT_EQ(comm.device->write_calls.load(), 3);
+  EXPECT_EQ(comm.device->output, "DL:7\1\r");
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_EQ(errors[0], static_cast<int>(CE_IOE));
+}
+
+TEST_F(FakePort, LostDeviceStopsBothThreads) {
+  std::vector<int> errors;
+  comm.OnError = [&](TVaObject*, int e) { errors.push_back(e); };
+  comm.device->lose_on_write = true;
+  comm.Open();
+  comm.WriteBuf("a", 1);  // the write thread finds the device gone
+  ASSERT_TRUE(loop.PumpUntil([&] { return !errors.empty(); }));
+  comm.device->PushLost();  // and so does the event thread's wait
+  comm.WriteBuf("b", 1);
+  loop.PumpFor(100);
+  EXPECT_EQ(errors, std::vector<int>{static_cast<int>(CE_DEVICE_LOST)});
+  EXPECT_EQ(comm.device->write_calls.load(), 1);
+  EXPECT_EQ(comm.device->wait_calls.load(), 1);
+}
+
+TEST(VaCallQueue, SynchronizeRunsOnTheMainThreadAndRethrows) {
+  auto queue = std::make_shared<TVaCallQueue>();
+  const auto main_id = std::this_thread::get_id();
+  std::thread::id ran_on;
+  std::string worker_saw;
+  std::thread worker([&] {
+    queue->Synchronize([&] { ran_on = std::this_thread::get_id(); });
+    try {
+      queue->Synchronize([] { throw EVaCommError("from main"); });
+    } catch (const EVaCommError& e) {
+      worker_saw = e.what();
+    }
+    queue->Synchronize([] {});  // dropped once the queue is shut
+  });
+  int ran = 0;
+  while (ran < 2) ran += queue->ProcessMessages(10);
+  queue->Shutdown();
+  worker.join();
+  EXPECT_EQ(ran_on, main_id);
+  EXPECT_EQ(worker_saw, "from main");
+}
+
+}  // namespace
+}  // namespace va

@@ -1,0 +1,363 @@
+// Settings objects, setter rules, event mask and device naming of the serial
+// component; the line configuration the POSIX layer builds from them.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "serial_test_support.h"
+#include "va_comm.h"
+#include "va_posix.h"
+#include "va_prst.h"
+
+namespace va {
+namespace {
+
+using test::FakeComm;
+using test::MainLoop;
+using test::TestComm;
+
+TEST(VaPersistent, BatchesNotifyOnceAtTheOutermostEndUpdate) {
+  TVaBuffers b;
+  int notes = 0;
+  b.OnChange = [&](TVaObject* sender) {
+    EXPECT_EQ(sender, &b);
+    ++notes;
+  };
+  b.SetReadSize(100);
+  b.SetReadSize(100);  // unchanged: no notification
+  EXPECT_EQ(notes, 1);
+  b.SetReadTimeout(5);  // plain field
+  EXPECT_EQ(notes, 1);
+  b.BeginUpdate();
+  b.BeginUpdate();
+  b.SetWriteSize(10);
+  b.SetXonLimit(10);
+  b.EndUpdate();
+  EXPECT_EQ(notes, 1);
+  b.EndUpdate();
+  EXPECT_EQ(notes, 2);
+  b.EndUpdate();  // with nothing open, still one notification
+  EXPECT_EQ(notes, 3);
+}
+
+TEST(VaPersistent, DefaultsOfTheSettingsObjects) {
+  TVaBuffers b;
+  EXPECT_EQ(b.ReadSize(), 4096);
+  EXPECT_EQ(b.WriteSize(), 2048);
+  EXPECT_EQ(b.ReadTimeout(), 1000);
+  EXPECT_EQ(b.WriteTimeout(), 1000);
+  EXPECT_EQ(b.XonLimit(), 1024);
+  EXPECT_EQ(b.XoffLimit(), 1024);
+  TVaEventChars c;
+  EXPECT_EQ(c.XonChar(), 17);
+  EXPECT_EQ(c.XoffChar(), 19);
+  EXPECT_EQ(c.EofChar(), 0);
+  TVaFlowControl f;
+  EXPECT_EQ(f.FlagBits(), 0u);
+  f.SetControlDtr(dtrHandshake);
+  f.SetControlRts(rtsToggle);
+  f.SetOutCtsFlow(true);
+  f.SetTxContinueOnXoff(true);
+  EXPECT_EQ(f.FlagBits(), 0x20u | 0x3000u | 0x4u | 0x80u);
+}
+
+TEST(VaPersistent, EventCharsNotifyOnEveryWriteEvenOutOfRange) {
+  TVaEventChars c;
+  int notes = 0;
+  c.OnChange = [&](TVaObject*) { ++notes; };
+  c.SetXonChar(17);  // same value
+  c.SetChar(0, 'x');
+  c.SetChar(6, 'x');
+  EXPECT_EQ(notes, 3);
+  EXPECT_EQ(c.XonChar(), 17);
+  c.SetEventChar('\r');
+  EXPECT_EQ(c.GetChar(4), '\r');
+}
+
+TEST(VaPersistent, AssignCopiesWithOneNotificationAndRefusesOtherClasses) {
+  TVaFlowControl target, source;
+  source.SetOutCtsFlow(true);
+  source.SetOutDsrFlow(true);
+  source.SetControlDtr(dtrEnabled);
+  source.SetControlRts(rtsHandshake);
+  source.SetXonXoffOut(true);
+  source.SetXonXoffIn(true);
+  source.SetDsrSensitivity(true);
+  source.SetTxContinueOnXoff(true);
+  int notes = 0;
+  target.OnChange = [&](TVaObject*) { ++notes; };
+  target.Assign(source);
+  EXPECT_EQ(notes, 1);
+  EXPECT_EQ(target.FlagBits(), source.FlagBits());
+
+  TVaBuffers buffers;
+  try {
+    target.Assign(buffers);
+    FAIL();
+  } catch (const EConvertError& e) {
+    EXPECT_STREQ(e.what(), "Cannot assign a TVaBuffers to a TVaFlowControl");
+  }
+  EXPECT_EQ(notes, 1);
+
+  TVaBuffers b2;
+  b2.SetReadTimeout(7);  // plain fields are copied too
+  int bnotes = 0;
+  buffers.OnChange = [&](TVaObject*) { ++bnotes; };
+  buffers.Assign(b2);
+  EXPECT_EQ(buffers.ReadTimeout(), 7);
+  EXPECT_EQ(bnotes, 1);
+}
+
+TEST(VaCommSettings, ConstructionDefaults) {
+  TestComm c;
+  EXPECT_EQ(c.Baudrate(), br1200);
+  EXPECT_EQ(c.Parity(), paNone);
+  EXPECT_EQ(c.Databits(), db8);
+  EXPECT_EQ(c.Stopbits(), sb1);
+  EXPECT_EQ(c.DeviceName(), "COM%d");
+  EXPECT_EQ(c.PortNum(), 0);
+  EXPECT_EQ(c.MonitorEvents(), (TVaCommEvents{ceError, ceRxChar, ceTxEmpty}));
+  EXPECT_EQ(c.EventPriority(), tpNormal);
+  EXPECT_EQ(c.WritePriority(), tpHighest);
+  EXPECT_TRUE(c.UpdateDCB());
+  EXPECT_FALSE(c.DirectWrite());
+  EXPECT_FALSE(c.AutoOpen());
+  EXPECT_FALSE(c.Active());
+  EXPECT_EQ(c.DevicePath(), "COM0");
+}
+
+TEST(VaCommSettings, BaudrateAndUserBaudrateFollowEachOther) {
+  TestComm c;
+  c.BeginLoading();  // stored layout: brUser, then UserBaudrate 10400
+  c.SetBaudrate(brUser);
+  c.SetUserBaudrate(10400);
+  c.Loaded();
+  EXPECT_EQ(c.Baudrate(), brUser);
+  EXPECT_EQ(c.UserBaudrate(), 10400);
+  c.SetBaudrate(brUser);  // unchanged
+  EXPECT_EQ(c.UserBaudrate(), 10400);
+  c.SetBaudrate(br38400);
+  EXPECT_EQ(c.UserBaudrate(), 0);
+  c.SetUserBaudrate(0);  // unchanged: stays br38400
+  EXPECT_EQ(c.Baudrate(), br38400);
+  c.SetUserBaudrate(250000);
+  EXPECT_EQ(c.Baudrate(), brUser);
+}
+
+TEST(VaCommSettings, EventMaskFigures) {
+  TestComm c;
+  c.ApplyEventMask();
+  EXPECT_EQ(c.EventMask(), 0x81u);
+  c.SetDirectWrite(true);
+  c.ApplyEventMask();
+  EXPECT_EQ(c.EventMask(), 0x85u);
+  c.SetMonitorEvents({ceTxEmpty});
+  c.ApplyEventMask();
+  EXPECT_EQ(c.EventMask(), 0x4u);
+  c.SetDirectWrite(false);
+  c.ApplyEventMask();
+  EXPECT_EQ(c.EventMask(), 0u);
+  c.SetMonitorEvents({ceBreak, ceCts, ceDsr, ceError, ceRing, ceRlsd, ceRxChar, ceTxEmpty, ceRxFlag, cePErr,
+                      ceRx80Full, ceEvent1, ceEvent2});
+  c.ApplyEventMask();
+  EXPECT_EQ(c.EventMask(), 0x1FFBu);
+}
+
+TEST(VaCommSettings, DevicePathFormatsPortNum) {
+  TestComm c;
+  c.SetPortNum(3);
+  EXPECT_EQ(c.DevicePath(), "COM3");
+  c.SetDeviceName("/dev/ttyUSB%d");
+  EXPECT_EQ(c.DevicePath(), "/dev/ttyUSB3");
+  c.SetDeviceName("\\\\.\\COM7");  // no directive: unchanged
+  EXPECT_EQ(c.DevicePath(), "\\\\.\\COM7");
+  EXPECT_EQ(FormatWithInt("P%.3d%%", 10), "P010%");
+  EXPECT_EQ(FormatWithInt("[%-4x]", 10), "[a   ]");
+  EXPECT_EQ(FormatWithInt("[%4X]", 10), "[   A]");
+  EXPECT_EQ(FormatWithInt("%u", -1), "4294967295");
+  EXPECT_EQ(FormatWithInt("%5.3d", -7), " -007");
+  EXPECT_THROW(FormatWithInt("%s", 1), EConvertError);
+  EXPECT_THROW(FormatWithInt("%d%d", 1), EConvertError);
+  EXPECT_THROW(FormatWithInt("COM%", 1), EConvertError);
+  EXPECT_THROW(c.SetPortNum(-1), std::out_of_range);
+}
+
+class OpenFakePort : public ::testing::Test {
+ protected:
+  MainLoop loop;
+  FakeComm comm;
+};
+
+TEST_F(OpenFakePort, SettingsReachAnOpenPortAtOnce) {
+  comm.Open();
+  const int after_open = comm.device->line_settings_calls.load();
+  EXPECT_EQ(after_open, 1);
+  EXPECT_EQ(comm.device->last_settings.BaudRate, 1200u);
+  EXPECT_EQ(comm.device->last_settings.Flags, 0x1u);
+
+  comm.SetBaudrate(br38400);
+  comm.SetBaudrate(br38400);  // unchanged: no write
+  EXPECT_EQ(comm.device->line_settings_calls.load(), after_open + 1);
+  EXPECT_EQ(comm.device->last_settings.BaudRate, 38400u);
+
+  comm.EventChars().SetXonChar(17);  // same value: written again
+  EXPECT_EQ(comm.device->line_settings_calls.load(), after_open + 2);
+
+  TVaFlowControl f;
+  f.SetOutCtsFlow(true);
+  f.SetOutDsrFlow(true);
+  f.SetControlDtr(dtrEnabled);
+  f.SetControlRts(rtsEnabled);
+  f.SetXonXoffOut(true);
+  f.SetXonXoffIn(true);
+  f.SetDsrSensitivity(true);
+  f.SetTxContinueOnXoff(true);
+  comm.SetFlowControl(f);  // eight changes, one write
+  EXPECT_EQ(comm.device->line_settings_calls.load(), after_open + 3);
+  EXPECT_EQ(comm.device->last_settings.Flags, 0x1u | 0x4 | 0x8 | 0x10 | 0x1000 | 0x100 | 0x200 | 0x40 | 0x80);
+
+  comm.SetOptions({coParityCheck, coNullStrip});
+  EXPECT_EQ(comm.device->last_settings.Flags & 0xC02u, 0x802u);
+  comm.SetUserBaudrate(10400);
+  EXPECT_EQ(comm.device->last_settings.BaudRate, 10400u);
+  comm.SetParity(paMark);
+  comm.SetDatabits(db7);
+  comm.SetStopbits(sb2);
+  EXPECT_EQ(comm.device->last_settings.Parity, 3);
+  EXPECT_EQ(comm.device->last_settings.ByteSize, 7);
+  EXPECT_EQ(comm.device->last_settings.StopBits, 2);
+}
+
+TEST_F(OpenFakePort, ThresholdsTakeTheLow16Bits) {
+  comm.Buffers().SetXonLimit(65536 + 1024);
+  comm.Open();
+  EXPECT_EQ(comm.device->last_settings.XonLim, 1024);
+}
+
+TEST_F(OpenFakePort, WithoutUpdateDcbTheLineIsNeverWritten) {
+  comm.SetUpdateDCB(false);
+  comm.Open();
+  comm.SetBaudrate(br9600);
+  EXPECT_EQ(comm.device->line_settings_calls.load(), 0);
+}
+
+TEST_F(OpenFakePort, RefusedSettersKeepTheirValue) {
+  comm.Open();
+  auto refused = [](const std::function<void()>& f) {
+    try {
+      f();
+    } catch (const EVaCommError& e) {
+      return std::string(e.what()) == "Can't perform this operation while port is open";
+    }
+    return false;
+  };
+  EXPECT_TRUE(refused([&] { comm.SetPortNum(4); }));
+  EXPECT_TRUE(refused([&] { comm.SetDeviceName("x"); }));
+  EXPECT_TRUE(refused([&] { comm.SetMonitorEvents({}); }));
+  EXPECT_TRUE(refused([&] { comm.SetBuffers(TVaBuffers()); }));
+  EXPECT_TRUE(refused([&] { comm.SetDirectWrite(true); }));
+  EXPECT_TRUE(refused([&] { comm.SetUpdateDCB(false); }));
+  EXPECT_TRUE(refused([&] { comm.Open(); }));
+  EXPECT_EQ(comm.PortNum(), 0);
+  EXPECT_EQ(comm.DeviceName(), "COM%d");
+  EXPECT_FALSE(comm.DirectWrite());
+  EXPECT_TRUE(comm.Active());
+  // A member of the owned buffers is stored, then refused.
+  EXPECT_TRUE(refused([&] { comm.Buffers().SetReadSize(1); }));
+  EXPECT_EQ(comm.Buffers().ReadSize(), 1);
+  // Time limits and priorities may change at any time.
+  comm.Buffers().SetReadTimeout(5000);
+  comm.Buffers().SetWriteTimeout(0);
+  comm.SetEventPriority(tpLower);
+  comm.SetWritePriority(tpNormal);
+  EXPECT_EQ(comm.Buffers().ReadTimeout(), 5000);
+}
+
+}  // namespace
+
+namespace platform::posix {
+namespace {
+
+struct termios2 Build(const LineSettings& s, int* err = nullptr) {
+  struct termios2 current {}, out{};
+  const int e = BuildTermios(s, current, out);
+  if (err) *err = e;
+  return out;
+}
+
+TEST(PosixLineSettings, BuildsRawTermiosForTheLine) {
+  LineSettings s;
+  s.BaudRate = 38400;
+  const struct termios2 t = Build(s);
+  EXPECT_EQ(t.c_cflag & CBAUD, static_cast<unsigned>(B38400));
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<unsigned>(CS8));
+  EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_NE(t.c_cflag & CLOCAL, 0u);
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(t.c_oflag & OPOST, 0u);
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+
+  s.BaudRate = 10400;  // not a standard rate
+  s.ByteSize = 7;
+  s.Parity = 1;
+  s.StopBits = 2;
+  s.Flags = 0x1 | 0x4 | 0x100 | 0x200 | 0x2;
+  s.XonChar = 'a';
+  const struct termios2 u = Build(s);
+  EXPECT_EQ(u.c_cflag & CBAUD, static_cast<unsigned>(BOTHER));
+  EXPECT_EQ(u.c_ospeed, 10400u);
+  EXPECT_EQ(u.c_cflag & CSIZE, static_cast<unsigned>(CS7));
+  EXPECT_EQ(u.c_cflag & (PARENB | PARODD | CMSPAR), static_cast<unsigned>(PARENB | PARODD));
+  EXPECT_NE(u.c_cflag & CSTOPB, 0u);
+  EXPECT_NE(u.c_cflag & CRTSCTS, 0u);
+  EXPECT_EQ(u.c_iflag & (IXON | IXOFF | INPCK), static_cast<unsigned>(IXON | IXOFF | INPCK));
+  EXPECT_EQ(u.c_cc[VSTART], 'a');
+
+  s.Parity = 4;  // space
+  EXPECT_EQ(Build(s).c_cflag & (PARENB | PARODD | CMSPAR), static_cast<unsigned>(PARENB | CMSPAR));
+  s.ByteSize = 5;
+  s.StopBits = 1;  // 1.5 with five data bits
+  EXPECT_NE(Build(s).c_cflag & CSTOPB, 0u);
+}
+
+TEST(PosixLineSettings, RefusesWhatTheLineCannotDo) {
+  auto refused = [](void (*change)(LineSettings&)) {
+    LineSettings s;
+    s.BaudRate = 9600;
+    change(s);
+    int err = 0;
+    Build(s, &err);
+    return err == EINVAL;
+  };
+  EXPECT_TRUE(refused([](LineSettings& s) { s.ByteSize = 4; }));
+  EXPECT_TRUE(refused([](LineSettings& s) { s.StopBits = 1; }));  // 1.5 with 8 data bits
+  EXPECT_TRUE(refused([](LineSettings& s) { s.BaudRate = 0; }));
+  EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= 0x8; }));     // DSR output flow
+  EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= 0x20; }));    // DTR handshake
+  EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= 0x40; }));    // DSR sensitivity
+  EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= 0x3000; }));  // RTS toggle
+  EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= 0x400; }));   // error character
+  EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= 0x800; }));   // null stripping
+  EXPECT_FALSE(refused([](LineSettings& s) { s.Flags |= 0x10 | 0x1000 | 0x80; }));
+}
+
+TEST(PosixPorts, NamesAndNaturalOrder) {
+  EXPECT_TRUE(IsSerialNodeName("ttyS0"));
+  EXPECT_TRUE(IsSerialNodeName("ttyUSB12"));
+  EXPECT_TRUE(IsSerialNodeName("rfcomm1"));
+  EXPECT_FALSE(IsSerialNodeName("ttyS"));
+  EXPECT_FALSE(IsSerialNodeName("tty1"));
+  EXPECT_FALSE(IsSerialNodeName("ttyUSB0x"));
+  std::vector<std::string> names = {"ttyUSB10", "ttyS10", "ttyS2", "ttyACM0", "ttyUSB9"};
+  std::sort(names.begin(), names.end(), NaturalLess);
+  EXPECT_EQ(names, (std::vector<std::string>{"ttyACM0", "ttyS2", "ttyS10", "ttyUSB9", "ttyUSB10"}));
+  // The probe on this machine: whatever it finds opens and is in order.
+  const std::vector<std::string> ports = ProbePorts();
+  EXPECT_TRUE(std::is_sorted(ports.begin(), ports.end(), NaturalLess));
+  for (const std::string& p : ports) EXPECT_NE(OpenDevice(p), nullptr) << p;
+}
+
+}  // namespace
+}  // namespace platform::posix
+}  // namespace va

@@ -1,0 +1,110 @@
+// Shared pieces of the serial component tests: a pseudo-terminal pair whose
+// master plays the far end, a main-thread call queue the test pumps, a
+// component that records its close pause, and a scriptable fake device.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "va_comm.h"
+#include "va_platform.h"
+
+namespace va::test {
+
+// A pseudo-terminal: the component opens SlavePath(), the test is the far end.
+class PtyPair {
+ public:
+  PtyPair();
+  ~PtyPair();
+  const std::string& SlavePath() const { return slave_path_; }
+  int Master() const { return master_; }
+  void Write(const std::string& bytes);
+  // Reads until `n` bytes came or `timeout_ms` passed.
+  std::string Read(size_t n, int timeout_ms = 2000);
+  void CloseMaster();
+
+ private:
+  int master_ = -1;
+  std::string slave_path_;
+};
+
+// Installs a fresh call queue as the main-thread hand-over for one test.
+class MainLoop {
+ public:
+  MainLoop();
+  ~MainLoop();
+  // Pumps queued calls until `done` holds or `timeout_ms` passed; returns done().
+  bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 3000);
+  // Pumps for a while regardless.
+  void PumpFor(int ms);
+  std::shared_ptr<TVaCallQueue> queue;
+  std::vector<std::string> reported;  // messages given to the exception reporter
+};
+
+// TVaComm that records its close pause instead of sleeping, with the
+// protected steps reachable.
+class TestComm : public TVaComm {
+ public:
+  TestComm() {
+    ClosePause = [p = pauses](uint32_t ms) { p->push_back(ms); };
+  }
+  using TVaCustomComm::ApplyEventMask;
+  using TVaCustomComm::DoEvents;
+  std::shared_ptr<std::vector<uint32_t>> pauses = std::make_shared<std::vector<uint32_t>>();
+};
+
+// A device whose behaviour the test scripts.
+class FakeDevice final : public platform::Device {
+ public:
+  bool SetLineSettings(const platform::LineSettings& s) override;
+  bool SetQueueSizes(uint32_t, uint32_t) override { return true; }
+  bool SetReadInterval(uint32_t) override { return true; }
+  bool SetEventMask(uint32_t mask) override;
+  platform::IoResult WaitEvents(uint32_t& events, TVaEvent& wake) override;
+  platform::IoResult Read(void* buf, uint32_t count, uint32_t timeout_ms, uint32_t& read) override;
+  platform::IoResult Write(const void* buf, uint32_t count, uint32_t timeout_ms,
+                           std::initializer_list<TVaEvent*> wake, uint32_t& written, int& woken) override;
+  bool ClearErrors(platform::CommStatus& status) override;
+  void Shutdown() override { shut = true; }
+
+  // Queues a driver event batch (or a lost device) for WaitEvents.
+  void PushEvents(uint32_t mask);
+  void PushLost();
+  // Bytes that Read hands out and ClearErrors counts as waiting.
+  void Receive(const std::string& bytes);
+
+  std::mutex mutex;
+  std::deque<platform::IoResult> event_results;
+  std::deque<uint32_t> event_masks;
+  std::string input;
+  std::string output;
+  uint32_t line_errors = 0;  // reported (and cleared) by ClearErrors
+  int fail_writes = 0;       // so many writes fail before one succeeds
+  bool lose_on_write = false;
+  std::atomic<int> write_calls{0};
+  std::atomic<int> wait_calls{0};
+  std::atomic<int> line_settings_calls{0};
+  platform::LineSettings last_settings;
+  uint32_t event_mask = 0;
+  std::atomic<bool> shut{false};
+};
+
+// A component that opens a FakeDevice instead of a real one.
+class FakeComm : public TestComm {
+ public:
+  std::shared_ptr<FakeDevice> device = std::make_shared<FakeDevice>();
+
+ protected:
+  void OpenDevice() override { SetDevice(device); }
+};
+
+}  // namespace va::test

@@ -96,16 +96,16 @@ class TVaCommEventThread : public std::enable_shared_from_this<TVaCommEventThrea
           }
           break;
         case platform::IoResult::kWoken:
+          IoSignal.Reset();
           break;
         case platform::IoResult::kLost:
           session_->DeviceLost();
           while (!terminated_.load()) IoSignal.WaitFor();
           break;
         default:  // a failing wait is tried again after a pause, not at once
-          IoSignal.WaitFor(kRetryPauseMs);
+          if (IoSignal.WaitFor(kRetryPauseMs) == TWaitResult::wrSignaled) IoSignal.Reset();
           break;
       }
-      IoSignal.Reset();
     }
   }
 

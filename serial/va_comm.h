@@ -153,6 +153,10 @@ class TVaCustomComm : public TVaComponent {
   [[noreturn]] void RaiseCommError(const std::string& format) const;
   void CheckCommResult(bool ok, const std::string& format) const;
   std::string DevicePath() const;
+  // The pause at the end of Close that lets the stopped threads end: a real
+  // sleep unless replaced (tests and benchmarks replace it).
+  std::function<void(uint32_t ms)> ClosePause = platform::SleepMs;
+
   // Driver event bits computed by the last ApplyEventMask (at Open).
   uint32_t EventMask() const { return event_mask_; }
 
@@ -174,8 +178,6 @@ class TVaCustomComm : public TVaComponent {
   virtual void DoEvents(uint32_t mask);
   virtual void DoListenerEvents(uint32_t mask);
   virtual void DoRxBuf(const void* data, int count);
-  // The pause at the end of Close (a real sleep unless replaced).
-  std::function<void(uint32_t ms)> ClosePause = platform::SleepMs;
 
   // For OpenDevice: the device now open.
   void SetDevice(std::shared_ptr<platform::Device> device);

@@ -44,13 +44,16 @@ void TVaCallQueue::Synchronize(const std::function<void()>& call) {
     call();
     return;
   }
-  Pending pending{&call, false, nullptr};
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (shutdown_) return;
-  queue_.push_back(&pending);
-  queued_.notify_all();
-  finished_.wait(lock, [&] { return pending.done; });
-  if (pending.error) std::rethrow_exception(pending.error);
+  auto pending = std::make_shared<Pending>();
+  pending->call = &call;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (shutdown_) return;
+    queue_.push_back(pending);
+  }
+  queued_.notify_one();
+  pending->done.wait(false);
+  if (pending->error) std::rethrow_exception(pending->error);
 }
 
 void TVaCallQueue::HandleException(std::exception_ptr error) {
@@ -62,33 +65,39 @@ void TVaCallQueue::HandleException(std::exception_ptr error) {
 }
 
 int TVaCallQueue::ProcessMessages(uint32_t wait_ms) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (wait_ms > 0)
-    queued_.wait_for(lock, std::chrono::milliseconds(wait_ms), [&] { return !queue_.empty() || shutdown_; });
   int ran = 0;
-  while (!queue_.empty()) {
-    Pending* p = queue_.front();
-    queue_.pop_front();
-    lock.unlock();
+  for (;;) {
+    std::shared_ptr<Pending> p;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (ran == 0 && wait_ms > 0)
+        queued_.wait_for(lock, std::chrono::milliseconds(wait_ms), [&] { return !queue_.empty() || shutdown_; });
+      if (queue_.empty()) return ran;
+      p = std::move(queue_.front());
+      queue_.pop_front();
+    }
     try {
       (*p->call)();
     } catch (...) {
       p->error = std::current_exception();
     }
-    lock.lock();
-    p->done = true;
-    finished_.notify_all();
+    p->done.store(true);
+    p->done.notify_all();
     ++ran;
   }
-  return ran;
 }
 
 void TVaCallQueue::Shutdown() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  shutdown_ = true;
-  for (Pending* p : queue_) p->done = true;
-  queue_.clear();
-  finished_.notify_all();
+  std::deque<std::shared_ptr<Pending>> dropped;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    shutdown_ = true;
+    dropped.swap(queue_);
+  }
+  for (const auto& p : dropped) {
+    p->done.store(true);
+    p->done.notify_all();
+  }
   queued_.notify_all();
 }
 

@@ -5,6 +5,7 @@
 // TVaCallQueue and pump it.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -52,15 +53,16 @@ class TVaCallQueue final : public TVaMainThread {
   std::function<void(const std::string& message)> OnException;
 
  private:
+  // One call on its way; shared so that the main thread may still signal it
+  // after the waiting worker has returned.
   struct Pending {
-    const std::function<void()>* call;
-    bool done = false;
+    const std::function<void()>* call = nullptr;
+    std::atomic<bool> done{false};
     std::exception_ptr error;
   };
   std::mutex mutex_;
   std::condition_variable queued_;
-  std::condition_variable finished_;
-  std::deque<Pending*> queue_;
+  std::deque<std::shared_ptr<Pending>> queue_;
   bool shutdown_ = false;
   std::thread::id main_;
 };

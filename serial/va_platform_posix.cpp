@@ -68,14 +68,31 @@ class PosixDevice final : public Device {
   PosixDevice(int fd, int epoll_fd) : fd_(fd), epoll_fd_(epoll_fd) {}
   ~PosixDevice() override { Shutdown(); }
 
+  // The event wait watches the device (edge-triggered: once per arrival), the
+  // direct-write drain, the shut-down signal and the caller's wake-up event.
   bool Init() {
     epoll_event ev{};
     ev.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
     ev.data.fd = fd_;
     if (epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd_, &ev) != 0) return Fail(errno);
+    for (const int fd : {tx_done_.Handle(), shutdown_.Handle()}) {
+      ev.events = EPOLLIN;
+      ev.data.fd = fd;
+      if (epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev) != 0) return Fail(errno);
+    }
+    return true;
+  }
+
+  // Puts the caller's wake-up event into the watched set (once per event).
+  bool Watch(TVaEvent& wake) {
+    std::lock_guard<std::mutex> lock(wake_mutex_);
+    if (wake.Handle() == watched_wake_) return true;
+    if (watched_wake_ >= 0) epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, watched_wake_, nullptr);
+    epoll_event ev{};
     ev.events = EPOLLIN;
-    ev.data.fd = tx_done_.Handle();
-    if (epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, tx_done_.Handle(), &ev) != 0) return Fail(errno);
+    ev.data.fd = wake.Handle();
+    if (epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, wake.Handle(), &ev) != 0) return Fail(errno);
+    watched_wake_ = wake.Handle();
     return true;
   }
 
@@ -116,19 +133,19 @@ class PosixDevice final : public Device {
   IoResult WaitEvents(uint32_t& events, TVaEvent& wake) override {
     std::shared_lock<std::shared_mutex> use(gate_);
     if (shut_) return FailIo(EBADF);
+    if (!Watch(wake)) return FailIo(t_last_error);
     for (;;) {
-      pollfd fds[3] = {{epoll_fd_, POLLIN, 0}, {wake.Handle(), POLLIN, 0}, {shutdown_.Handle(), POLLIN, 0}};
-      if (poll(fds, 3, -1) < 0) {
+      epoll_event ready[4];
+      const int n = epoll_wait(epoll_fd_, ready, 4, -1);
+      if (n < 0) {
         if (errno == EINTR) continue;
         return FailIo(errno);
       }
-      if (fds[1].revents) return IoResult::kWoken;
-      if (fds[2].revents) return FailIo(EBADF);
-      epoll_event ready[4];
-      const int n = epoll_wait(epoll_fd_, ready, 4, 0);
       uint32_t got = 0;
+      bool woken = false;
       for (int i = 0; i < n; ++i) {
-        if (ready[i].data.fd == fd_) {
+        const int fd = ready[i].data.fd;
+        if (fd == fd_) {
           if (ready[i].events & (EPOLLHUP | EPOLLERR)) return FailLost(EIO);
           if (ready[i].events & EPOLLIN) {
             got |= EV_RXCHAR;
@@ -136,11 +153,16 @@ class PosixDevice final : public Device {
             if (errors) got |= EV_ERR;
             if (errors & CE_BREAK) got |= EV_BREAK;
           }
-        } else {
+        } else if (fd == tx_done_.Handle()) {
           tx_done_.Reset();
           got |= EV_TXEMPTY;
+        } else if (fd == shutdown_.Handle()) {
+          return FailIo(EBADF);
+        } else {
+          woken = true;
         }
       }
+      if (woken) return IoResult::kWoken;
       got &= event_mask_.load();
       if (got != 0) {
         events = got;
@@ -283,6 +305,8 @@ class PosixDevice final : public Device {
   std::atomic<bool> shut_{false};
   std::atomic<uint32_t> event_mask_{0};
   std::atomic<uint32_t> read_interval_{5};
+  std::mutex wake_mutex_;
+  int watched_wake_ = -1;
   std::mutex errors_mutex_;
   bool counters_supported_ = true;
   bool have_counters_ = false;

@@ -449,6 +449,43 @@ TEST_F(FakePort, LostDeviceStopsBothThreads) {
   EXPECT_EQ(comm.device->wait_calls.load(), 1);
 }
 
+TEST_F(FakePort, QueueKeepsTheCapacityItWasOpenedWith) {
+  comm.Buffers().SetWriteTimeout(0);
+  comm.Open();
+  // A larger size is stored (and refused) while open; it is not the queue's.
+  EXPECT_THROW(comm.Buffers().SetWriteSize(8192), EVaCommError);
+  const std::string block(4000, 'z');
+  EXPECT_EQ(Message([&] { comm.WriteBuf(block.data(), 4000); }), "Output buffer is full. Please check comm status.");
+  EXPECT_EQ(comm.WriteBuf(block.data(), 2048), 2048);  // exactly the capacity fits at once
+}
+
+TEST_F(FakePort, DisplayIsToldBeforeEachBatchAndForgottenWhenGone) {
+  struct Display : TVaDisplay {
+    void UpdateDisplay(TVaCustomComm* c) override { calls->push_back(c ? "display" : "?"); }
+    std::vector<std::string>* calls;
+  };
+  auto display = std::make_unique<Display>();
+  display->calls = &calls;
+  comm.SetDisplay(display.get());
+  comm.OnCts = [&](TVaObject*) { calls.push_back("cts"); };
+  comm.Open();
+  comm.device->PushEvents(EV_CTS);
+  ASSERT_TRUE(loop.PumpUntil([&] { return calls.size() == 2; }));
+  EXPECT_EQ(calls, (std::vector<std::string>{"display", "cts"}));
+  display.reset();
+  EXPECT_EQ(comm.Display(), nullptr);
+  comm.device->PushEvents(EV_CTS);
+  ASSERT_TRUE(loop.PumpUntil([&] { return calls.size() == 3; }));
+}
+
+TEST_F(FakePort, AutoOpenOpensOnceLoaded) {
+  comm.BeginLoading();
+  comm.SetAutoOpen(true);
+  EXPECT_FALSE(comm.Active());
+  comm.Loaded();
+  EXPECT_TRUE(comm.Active());
+}
+
 TEST(VaCallQueue, SynchronizeRunsOnTheMainThreadAndRethrows) {
   auto queue = std::make_shared<TVaCallQueue>();
   const auto main_id = std::this_thread::get_id();

@@ -54,21 +54,19 @@ struct PortSession {
 using detail::PortSession;
 
 // ---------------------------------------------------------------------------
-// Event thread: waits for line events and hands each batch to the main thread,
-// one at a time.
+// What both threads share: a detached thread that keeps its own object alive
+// until its body returns, and a priority that may change while it runs.
 
-class TVaCommEventThread : public std::enable_shared_from_this<TVaCommEventThread> {
+class TVaThread : public std::enable_shared_from_this<TVaThread> {
  public:
-  explicit TVaCommEventThread(std::shared_ptr<PortSession> session) : session_(std::move(session)) {}
-
+  virtual ~TVaThread() = default;
   void Start(TThreadPriority priority) {
     priority_.store(priority);
-    std::thread([self = shared_from_this()] { self->Execute(); }).detach();
-  }
-  // Main thread: the thread delivers nothing more and ends.
-  void Stop() {
-    terminated_.store(true);
-    IoSignal.Signal();
+    std::thread([self = shared_from_this()] {
+      self->tid_.store(platform::CurrentThreadId());
+      platform::SetCurrentThreadPriority(self->priority_.load());
+      self->Execute();
+    }).detach();
   }
   void SetPriority(TThreadPriority priority) {
     priority_.store(priority);
@@ -76,13 +74,33 @@ class TVaCommEventThread : public std::enable_shared_from_this<TVaCommEventThrea
     if (tid != 0) platform::SetThreadPriority(tid, priority);
   }
 
+ protected:
+  virtual void Execute() = 0;
+
+ private:
+  std::atomic<TThreadPriority> priority_{tpNormal};
+  std::atomic<int64_t> tid_{0};
+};
+
+// ---------------------------------------------------------------------------
+// Event thread: waits for line events and hands each batch to the main thread,
+// one at a time.
+
+class TVaCommEventThread : public TVaThread {
+ public:
+  explicit TVaCommEventThread(std::shared_ptr<PortSession> session) : session_(std::move(session)) {}
+
+  // Main thread: the thread delivers nothing more and ends.
+  void Stop() {
+    terminated_.store(true);
+    IoSignal.Signal();
+  }
+
   uint32_t EventMask = 0;
   TVaWaitEvent IoSignal;
 
  private:
-  void Execute() {
-    tid_.store(platform::CurrentThreadId());
-    platform::SetCurrentThreadPriority(priority_.load());
+  void Execute() override {
     platform::Device& device = *session_->device;
     while (!terminated_.load()) {
       uint32_t events = 0;
@@ -111,27 +129,15 @@ class TVaCommEventThread : public std::enable_shared_from_this<TVaCommEventThrea
 
   std::shared_ptr<PortSession> session_;
   std::atomic<bool> terminated_{false};
-  std::atomic<TThreadPriority> priority_{tpNormal};
-  std::atomic<int64_t> tid_{0};
 };
 
 // ---------------------------------------------------------------------------
 // Write thread: sends the output queue straight from its memory.
 
-class TVaCommWriteThread : public std::enable_shared_from_this<TVaCommWriteThread> {
+class TVaCommWriteThread : public TVaThread {
  public:
   TVaCommWriteThread(std::shared_ptr<PortSession> session, int32_t capacity)
       : Buffer(capacity), session_(std::move(session)) {}
-
-  void Start(TThreadPriority priority) {
-    priority_.store(priority);
-    std::thread([self = shared_from_this()] { self->Execute(); }).detach();
-  }
-  void SetPriority(TThreadPriority priority) {
-    priority_.store(priority);
-    const int64_t tid = tid_.load();
-    if (tid != 0) platform::SetThreadPriority(tid, priority);
-  }
 
   // Main thread: copies the bytes into the queue, waiting up to `timeout_ms`
   // for room; false when there was none.
@@ -160,9 +166,7 @@ class TVaCommWriteThread : public std::enable_shared_from_this<TVaCommWriteThrea
   TVaWaitEvent IoSignal;
 
  private:
-  void Execute() {
-    tid_.store(platform::CurrentThreadId());
-    platform::SetCurrentThreadPriority(priority_.load());
+  void Execute() override {
     bool terminated = false;
     while (!terminated) {
       const int which = WaitForAny({&CloseSignal, &FlushSignal, &WriteSignal});
@@ -232,8 +236,6 @@ class TVaCommWriteThread : public std::enable_shared_from_this<TVaCommWriteThrea
   }
 
   std::shared_ptr<PortSession> session_;
-  std::atomic<TThreadPriority> priority_{tpHighest};
-  std::atomic<int64_t> tid_{0};
 };
 
 // ---------------------------------------------------------------------------
@@ -765,22 +767,22 @@ void TVaCustomComm::DoEvents(uint32_t mask) {
     if (set(bit)) Notify(*handler);
 }
 
-void TVaCustomComm::DoListenerEvents(uint32_t mask) {
+template <typename F>
+void TVaCustomComm::ForEachListener(F&& deliver) {
   if (!ListenersEnabled) return;
   for (TVaCommListener* l : std::vector<TVaCommListener*>(listeners_)) {
-    // A listener detached by an earlier handler of this loop is skipped.
+    // Those present when the loop starts, less any detached by an earlier handler.
     if (std::find(listeners_.begin(), listeners_.end(), l) == listeners_.end()) continue;
-    if (l->Enabled && l->Handler) l->Handler->EventsArrived(this, mask);
+    if (l->Enabled && l->Handler) deliver(*l->Handler);
   }
 }
 
+void TVaCustomComm::DoListenerEvents(uint32_t mask) {
+  ForEachListener([&](TVaCommListenerHandler& h) { h.EventsArrived(this, mask); });
+}
+
 void TVaCustomComm::DoRxBuf(const void* data, int count) {
-  if (ListenersEnabled) {
-    for (TVaCommListener* l : std::vector<TVaCommListener*>(listeners_)) {
-      if (std::find(listeners_.begin(), listeners_.end(), l) == listeners_.end()) continue;
-      if (l->Enabled && l->Handler) l->Handler->DataArrived(this, data, count);
-    }
-  }
+  ForEachListener([&](TVaCommListenerHandler& h) { h.DataArrived(this, data, count); });
   if (OnRxBuf) OnRxBuf(this, data, count);
 }
 

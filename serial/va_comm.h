@@ -199,6 +199,8 @@ class TVaCustomComm : public TVaComponent {
   void DoClose();
   void OnBuffersChanged(TVaObject*);
   void DeliverEvents(uint32_t mask);
+  template <typename F>
+  void ForEachListener(F&& deliver);
   void Notify(const TNotifyEvent& handler) {
     if (handler) handler(this);
   }

@@ -148,7 +148,11 @@ class PosixDevice final : public Device {
         if (fd == fd_) {
           if (ready[i].events & (EPOLLHUP | EPOLLERR)) return FailLost(EIO);
           if (ready[i].events & EPOLLIN) {
-            got |= EV_RXCHAR;
+            // The tty also wakes its pollers for other reasons; only a queue
+            // that grew beyond what was known means that characters arrived.
+            int waiting = 0;
+            ioctl(fd_, FIONREAD, &waiting);
+            if (waiting > known_in_.exchange(waiting)) got |= EV_RXCHAR;
             const uint32_t errors = TakeNewLineErrors();
             if (errors) got |= EV_ERR;
             if (errors & CE_BREAK) got |= EV_BREAK;
@@ -201,6 +205,7 @@ class PosixDevice final : public Device {
       if (n <= 0) break;
       read_count += static_cast<uint32_t>(n);
     }
+    if (known_in_.fetch_sub(static_cast<int>(read_count)) < static_cast<int>(read_count)) known_in_.store(0);
     return IoResult::kDone;
   }
 
@@ -305,6 +310,7 @@ class PosixDevice final : public Device {
   std::atomic<bool> shut_{false};
   std::atomic<uint32_t> event_mask_{0};
   std::atomic<uint32_t> read_interval_{5};
+  std::atomic<int> known_in_{0};  // received bytes already announced and not yet read
   std::mutex wake_mutex_;
   int watched_wake_ = -1;
   std::mutex errors_mutex_;

@@ -1,0 +1,87 @@
+#include "flash_timer.h"
+
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+
+namespace ab {
+
+uint32_t FlashCounter = 0;
+
+namespace {
+
+std::vector<TFlashEntry*> g_entries;
+size_t g_capacity = 0;  // the growth rule works on this, not on the vector's own
+std::unique_ptr<QTimer> g_timer;
+
+uint32_t MillisecondTicks() {
+  using namespace std::chrono;
+  return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+}  // namespace
+
+const std::vector<TFlashEntry*>& FlashEntries() { return g_entries; }
+size_t FlashCapacity() { return g_capacity; }
+
+void RegisterFlashControl(TFlashControl* control, uint32_t rate) {
+  if (!control) return;
+  const uint32_t mark = MillisecondTicks() + rate;
+  auto it = std::find_if(g_entries.begin(), g_entries.end(), [&](TFlashEntry* e) { return e->Control == control; });
+  if (it != g_entries.end()) {
+    (*it)->Rate = rate;
+    (*it)->Mark = mark;
+  } else {
+    if (g_entries.size() >= 32767) return;  // 16-bit signed indices
+    g_entries.push_back(new TFlashEntry{control, rate, mark});
+  }
+  // Keep at least two free slots, so the next registrations do not reallocate.
+  if (g_capacity - g_entries.size() < 2) {
+    g_capacity = g_entries.size() + 10;
+    g_entries.reserve(g_capacity);
+  }
+}
+
+void UnregisterFlashControl(TFlashControl* control) {
+  auto it = std::find_if(g_entries.begin(), g_entries.end(), [&](TFlashEntry* e) { return e->Control == control; });
+  if (it == g_entries.end()) return;
+  delete *it;
+  g_entries.erase(it);
+}
+
+void FlashTick() {
+  ++FlashCounter;
+  const size_t count = g_entries.size();
+  for (size_t i = 0; i < count && i < g_entries.size(); ++i) {
+    TFlashEntry* e = g_entries[i];
+    if (!e->Control) continue;
+    try {
+      if ((e->Mark & e->Rate) != (FlashCounter & e->Rate))
+        e->Control->FlashMessage(WM_FLASH, FlashCounter, (FlashCounter & e->Rate) != 0 ? -1 : 0);
+      // A handler may have unregistered its control: look again before the mark.
+      if (i < g_entries.size() && g_entries[i] == e) e->Mark = FlashCounter;
+    } catch (...) {
+      // Swallowed: the other entries are still served at this tick.
+    }
+  }
+}
+
+void StartFlashTimer() {
+  if (g_timer) return;
+  g_timer = std::make_unique<QTimer>();
+  g_timer->setTimerType(Qt::PreciseTimer);
+  g_timer->setInterval(50);
+  QObject::connect(g_timer.get(), &QTimer::timeout, [] { FlashTick(); });
+  g_timer->start();
+}
+
+void StopFlashTimer() {
+  g_timer.reset();
+  for (TFlashEntry* e : g_entries) delete e;
+  g_entries.clear();
+  g_capacity = 0;
+}
+
+}  // namespace ab

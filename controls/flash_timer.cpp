@@ -38,7 +38,7 @@ void RegisterFlashControl(TFlashControl* control, uint32_t rate) {
     g_entries.push_back(new TFlashEntry{control, rate, mark});
   }
   // Keep at least two free slots, so the next registrations do not reallocate.
-  if (g_capacity - g_entries.size() < 2) {
+  if (g_entries.size() + 2 > g_capacity) {
     g_capacity = g_entries.size() + 10;
     g_entries.reserve(g_capacity);
   }

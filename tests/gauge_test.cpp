@@ -1,0 +1,167 @@
+// TGauge: percentages, setter rules and repaints, and the pictures.
+#include <gtest/gtest.h>
+
+#include "gauge.h"
+
+namespace ab {
+namespace {
+
+uint32_t At(const QImage& image, int x, int y) { return FromQRgb(image.pixel(x, y)); }
+constexpr uint32_t kBlack = 0, kWhite = 0xFFFFFF;
+
+TEST(GaugePercent, PercentOfAndScaleByPercent) {
+  EXPECT_EQ(PercentOf(5, 0), 0);
+  EXPECT_EQ(PercentOf(41, 1000), 4);
+  EXPECT_EQ(PercentOf(2147483647, 2147483647), 100);  // no overflow
+  EXPECT_EQ(ScaleByPercent(5, 20), 0);                // 0.01 is held just below itself
+  EXPECT_EQ(ScaleByPercent(50, 802), 401);
+  for (int p = 0; p <= 100; ++p) EXPECT_EQ(ScaleByPercent(p, 802), p * 802 / 100) << p;
+  for (int len : {1, 7, 20, 333, 802, 1000}) EXPECT_EQ(ScaleByPercent(100, len), len);
+}
+
+TEST(GaugeSetters, ClampsRangeErrorsAndRepaintsOnlyOnAPercentChange) {
+  TGauge g;
+  g.SetProgress(-5);
+  EXPECT_EQ(g.Progress(), 0);
+  g.SetProgress(500);
+  EXPECT_EQ(g.Progress(), 100);
+  try {
+    g.SetMinValue(101);
+    FAIL();
+  } catch (const EInvalidOperation& e) {
+    EXPECT_STREQ(e.what(), "Value must be between -2147483647 and 99");
+  }
+  try {
+    g.SetMaxValue(-1);
+    FAIL();
+  } catch (const EInvalidOperation& e) {
+    EXPECT_STREQ(e.what(), "Value must be between 1 and 2147483647");
+  }
+  EXPECT_EQ(g.MinValue(), 0);
+  EXPECT_EQ(g.MaxValue(), 100);
+
+  g.SetMaxValue(1000);
+  g.SetProgress(40);
+  const int before = g.RepaintCount();
+  g.SetProgress(41);  // 4 % either way
+  EXPECT_EQ(g.Progress(), 41);
+  EXPECT_EQ(g.RepaintCount(), before);
+  g.SetProgress(50);
+  EXPECT_EQ(g.RepaintCount(), before + 1);
+  g.SetForeColor(clBlack);  // unchanged
+  EXPECT_EQ(g.RepaintCount(), before + 1);
+
+  g.SetMaxValue(20);  // moves Progress down
+  EXPECT_EQ(g.Progress(), 20);
+  g.SetMinValue(10);
+  g.SetProgress(12);
+  g.SetMaxValue(100);
+  g.SetMinValue(30);  // moves Progress up
+  EXPECT_EQ(g.Progress(), 30);
+  g.SetMinValue(100);  // equal to MaxValue: accepted
+  EXPECT_EQ(g.Percent(), 0);
+
+  TGauge loading;
+  loading.BeginLoading();
+  loading.SetMinValue(200);  // before its MaxValue is read
+  loading.SetMaxValue(300);
+  loading.Loaded();
+  EXPECT_EQ(loading.MinValue(), 200);
+}
+
+class GaugePicture : public ::testing::Test {
+ protected:
+  QImage Paint(int w, int h, TGaugeKind kind, int percent, bool text = false, TBorderStyle border = bsSingle) {
+    g.resize(w, h);
+    g.SetKind(kind);
+    g.SetShowText(text);
+    g.SetBorderStyle(border);
+    g.SetProgress(percent);
+    QImage image;
+    g.Paint(image);
+    return image;
+  }
+  TGauge g;
+};
+
+TEST_F(GaugePicture, HorizontalBarColumnsAndBorderRing) {
+  const QImage half = Paint(803, 25, gkHorizontalBar, 50);
+  for (int x = 0; x < 803; ++x) {
+    EXPECT_EQ(At(half, x, 0), kBlack);
+    EXPECT_EQ(At(half, x, 24), kBlack);
+  }
+  EXPECT_EQ(At(half, 0, 12), kBlack);
+  EXPECT_EQ(At(half, 802, 12), kBlack);
+  EXPECT_EQ(At(half, 400, 1), kBlack);  // filled: columns 1..400, rows 1..23
+  EXPECT_EQ(At(half, 400, 23), kBlack);
+  EXPECT_EQ(At(half, 401, 12), kWhite);
+  EXPECT_EQ(At(half, 801, 12), kWhite);
+  const QImage full = Paint(803, 25, gkHorizontalBar, 100);
+  EXPECT_EQ(At(full, 801, 23), kBlack);
+  EXPECT_EQ(At(full, 1, 1), kBlack);
+  const QImage none = Paint(803, 25, gkHorizontalBar, 0);
+  EXPECT_EQ(At(none, 1, 1), kWhite);
+  const QImage bare = Paint(803, 25, gkHorizontalBar, 0, false, bsNone);
+  EXPECT_EQ(At(bare, 0, 0), kWhite);  // no frame
+}
+
+TEST_F(GaugePicture, VerticalBarTopRow) {
+  const QImage framed = Paint(20, 30, gkVerticalBar, 100);
+  EXPECT_EQ(At(framed, 10, 1), kBlack);  // the whole inside of the border
+  EXPECT_EQ(At(framed, 10, 28), kBlack);
+  const QImage bare = Paint(20, 30, gkVerticalBar, 100, false, bsNone);
+  EXPECT_EQ(At(bare, 10, 0), kWhite);  // FillSize is at most H - 1
+  EXPECT_EQ(At(bare, 10, 1), kBlack);
+}
+
+TEST_F(GaugePicture, PieSlices) {
+  const uint32_t fore = kBlack, back = kWhite;
+  const QImage q = Paint(101, 101, gkPie, 25);
+  EXPECT_EQ(At(q, 70, 30), fore);  // upper right
+  EXPECT_EQ(At(q, 30, 30), back);  // upper left
+  EXPECT_EQ(At(q, 70, 70), back);
+  const QImage h = Paint(101, 101, gkPie, 50);
+  EXPECT_EQ(At(h, 70, 70), fore);
+  EXPECT_EQ(At(h, 30, 70), back);
+  const QImage f = Paint(101, 101, gkPie, 100);
+  EXPECT_EQ(At(f, 30, 30), fore);
+  EXPECT_EQ(At(f, 30, 70), fore);
+  const QImage z = Paint(101, 101, gkPie, 0);
+  EXPECT_EQ(At(z, 70, 30), back);
+  EXPECT_EQ(At(z, 2, 2), ColorToRGB(clBtnFace));  // the control's colour around the ellipse
+}
+
+TEST_F(GaugePicture, NeedleDirection) {
+  const QImage up = Paint(101, 51, gkNeedle, 50);
+  EXPECT_EQ(At(up, 50, 20), kBlack);  // straight up from the bottom centre
+  EXPECT_EQ(At(up, 30, 40), kWhite);
+  const QImage right = Paint(101, 51, gkNeedle, 100);
+  EXPECT_EQ(At(right, 80, 49), kBlack);  // along the row above the base line
+  EXPECT_EQ(At(right, 50, 20), kWhite);
+  const QImage zero = Paint(101, 51, gkNeedle, 0);
+  EXPECT_EQ(At(zero, 50, 20), kWhite);
+  EXPECT_EQ(At(zero, 30, 48), kWhite);
+}
+
+TEST_F(GaugePicture, TextIsInvertedOverAndBesideTheBar) {
+  g.setFont(QFont("DejaVu Sans", 12));
+  const QImage plain = Paint(203, 25, gkHorizontalBar, 50, false);
+  const QImage text = Paint(203, 25, gkHorizontalBar, 50, true);
+  int over = 0, beside = 0;
+  for (int y = 0; y < 25; ++y)
+    for (int x = 0; x < 203; ++x) {
+      if (At(plain, x, y) == At(text, x, y)) continue;
+      if (At(plain, x, y) == kBlack) {
+        EXPECT_EQ(At(text, x, y), kWhite);
+        ++over;
+      } else {
+        EXPECT_EQ(At(text, x, y), kBlack);
+        ++beside;
+      }
+    }
+  EXPECT_GT(over, 0);  // "50%" straddles the bar's end at column 101
+  EXPECT_GT(beside, 0);
+}
+
+}  // namespace
+}  // namespace ab

@@ -168,6 +168,8 @@ void TAbColBitBtn::paintEvent(QPaintEvent*) {
   p.drawImage(0, 0, shown_);
 }
 
+void TAbColBitBtn::showEvent(QShowEvent*) { InvalidateButton(); }
+
 void TAbColBitBtn::enterEvent(QEnterEvent* e) {
   QWidget::enterEvent(e);
   if (flat_ && !hot_ && enabled_ && !QWidget::mouseGrabber()) {

@@ -101,6 +101,7 @@ class TAbColBitBtn : public TAbBinGControl {
   void SetFlashPhase(bool phase) override;
 
   void paintEvent(QPaintEvent*) override;
+  void showEvent(QShowEvent*) override;
   void enterEvent(QEnterEvent*) override;
   void leaveEvent(QEvent*) override;
 

@@ -103,6 +103,62 @@ TEST(ColorStep, WorkedValues) {
   EXPECT_EQ(ColorStep(clBtnFace, static_cast<TColor>(ColorToRGB(clBtnFace)), 4, 2), clBtnFace);  // unresolved
 }
 
+TEST(AnchoredText, AnchorsPlaceTheTopLeftCorner) {
+  QImage probe = NewBitmap(1, 1);
+  TCanvas m(probe);
+  const std::string text = "Ag";
+  const int w = m.TextWidth(text), h = m.TextHeight(text);
+  auto draw = [&](int anchor, int x, int y, bool anchored) {
+    QImage img = NewBitmap(120, 60);
+    TCanvas c(img);
+    c.FontColor = clWhite;
+    c.BrushStyle = TBrushStyle::bsClear;
+    if (anchored)
+      AnchoredTextOut(c, x, y, anchor, text);
+    else
+      c.TextOut(x, y, text);
+    return img;
+  };
+  EXPECT_EQ(draw(0, 50, 30, true), draw(0, 50, 30, false));
+  EXPECT_EQ(draw(4, 50, 30, true), draw(0, 50 - w / 2, 30 - h / 2, false));
+  EXPECT_EQ(draw(5, 50, 30, true), draw(0, 50 - w, 30 - h / 2, false));
+  EXPECT_EQ(draw(7, 50, 30, true), draw(0, 50 - w / 2, 30 - h, false));
+  EXPECT_EQ(draw(8, 50, 30, true), draw(0, 50 - w, 30 - h, false));
+  EXPECT_EQ(draw(9, 50, 30, true), draw(0, 0, 0, false));  // any other anchor: at (0, 0)
+}
+
+TEST(ButtonSettings, AssignCopiesWithOneNotificationAndRefusesOtherKinds) {
+  TAbBtnBevel a, b;
+  a.SetWidth(7);
+  a.SetShadowColFrom(clRed);
+  int notes = 0;
+  b.OnChange = [&](TAbPersistent* sender) {
+    EXPECT_EQ(sender, &b);
+    ++notes;
+  };
+  a.AssignTo(b);
+  EXPECT_EQ(notes, 1);
+  EXPECT_EQ(b.Width(), 7);
+  EXPECT_EQ(b.ShadowColFrom(), clRed);
+  b.SetWidth(-1);  // negative widths are ignored
+  EXPECT_EQ(b.Width(), 7);
+  TAbGradSettings g;
+  try {
+    a.AssignTo(g);
+    FAIL();
+  } catch (const EConvertError& e) {
+    EXPECT_STREQ(e.what(), "Cannot assign a TAbBtnBevel to a TAbGradSettings");
+  }
+  TAbGradSettings h;
+  int gnotes = 0;
+  h.OnChange = [&](TAbPersistent*) { ++gnotes; };
+  g.SetStyle(gsDiamond2);
+  g.SetVisible(true);
+  g.AssignTo(h);
+  EXPECT_EQ(h.Style(), gsDiamond2);
+  EXPECT_EQ(gnotes, 3);  // two setters changed something, then one more
+}
+
 class Button : public ::testing::Test {
  protected:
   Button() {

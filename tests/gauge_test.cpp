@@ -143,6 +143,12 @@ TEST_F(GaugePicture, NeedleDirection) {
   EXPECT_EQ(At(zero, 30, 48), kWhite);
 }
 
+TEST_F(GaugePicture, TextKindShowsTheBackgroundOnly) {
+  const QImage img = Paint(60, 20, gkText, 80);
+  for (int x = 1; x < 59; ++x) EXPECT_EQ(At(img, x, 10), kWhite);
+  EXPECT_EQ(At(img, 0, 10), kBlack);
+}
+
 TEST_F(GaugePicture, TextIsInvertedOverAndBesideTheBar) {
   g.setFont(QFont("DejaVu Sans", 12));
   const QImage plain = Paint(203, 25, gkHorizontalBar, 50, false);

@@ -24,6 +24,8 @@ void CommandLink::SendFrame(std::string_view text) {
   PauseMoreThan(ticks_, kSendPauseMs);
   port_.WriteBuf(frame.data(), static_cast<int>(frame.size()));
   reply_pending_ = false;
+  ++frames_sent_;
+  last_send_tick_ = ticks_.Ticks();
 }
 
 void CommandLink::OnRxChar(int count) {

@@ -47,6 +47,9 @@ class CommandLink {
 
   bool ReplyPending() const { return reply_pending_; }
   size_t ReplyOffset() const { return reply_offset_; }
+  // Frames written so far, and the tick count when the last one went out.
+  uint64_t FramesSent() const { return frames_sent_; }
+  uint32_t LastSendTick() const { return last_send_tick_; }
 
  private:
   void HandlePiece(size_t m);
@@ -57,6 +60,8 @@ class CommandLink {
   std::array<uint8_t, kReplyBufferSize> reply_buffer_{};
   bool reply_pending_ = false;
   size_t reply_offset_ = 0;  // reply bytes gathered before the current piece (may pass 1024)
+  uint64_t frames_sent_ = 0;
+  uint32_t last_send_tick_ = 0;
 };
 
 }  // namespace kvr

@@ -1,0 +1,309 @@
+#include "form1.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QSettings>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "page_table_model.h"
+#include "settings_value.h"
+#include "va_platform.h"
+
+namespace kvr {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromUtf8(s.c_str()); }
+QString Q(const char* s) { return QString::fromUtf8(s); }
+std::string S(const QString& s) { return s.toUtf8().toStdString(); }
+
+std::vector<std::string> ProbeNames() {
+  std::vector<std::string> names;
+  for (const std::string& path : va::platform::ProbePorts())
+    names.push_back(path.rfind("/dev/", 0) == 0 ? path.substr(5) : path);
+  return names;
+}
+
+}  // namespace
+
+std::string DevicePathFor(const std::string& port_name) {
+  if (port_name.empty()) return "";
+#ifdef _WIN32
+  return "\\\\.\\" + port_name;
+#else
+  return port_name[0] == '/' ? port_name : "/dev/" + port_name;
+#endif
+}
+
+TForm1::TForm1(FormOptions options) : QWidget(nullptr), options_(std::move(options)) {
+  if (!options_.report)
+    options_.report = [this](const std::string& text) { QMessageBox::critical(this, QString(), Q(text)); };
+  if (!options_.message)
+    options_.message = [this](const std::string& text) { QMessageBox::warning(this, windowTitle(), Q(text)); };
+  if (!options_.choose_file)
+    options_.choose_file = [this] {
+      return S(QFileDialog::getOpenFileName(this, Q("Файл для загрузки"), QString(),
+                                            Q("Файлы обновления КВР (*.KVR *.kvr)")));
+    };
+  if (!options_.probe_ports) options_.probe_ports = ProbeNames;
+  TickSource& ticks = options_.ticks ? *options_.ticks : system_ticks_;
+  link_ = std::make_unique<CommandLink>(port_, ticks);
+  exchange_ = std::make_unique<Exchange>(*link_, Table, File, *this);
+  link_->on_reply = [this](std::string_view reply) { exchange_->OnReply(reply); };
+  link_->on_log = [this](const std::string& line) {
+    Memo1->appendPlainText(QString::fromLatin1(line.data(), static_cast<int>(line.size())));
+  };
+  BuildLayout();
+  SetUpComm();
+  FormCreate();
+}
+
+TForm1::~TForm1() {
+  watchdog_->stop();
+  Timer1->stop();
+  VaComm1.ClosePause = [](uint32_t) {};  // the program is ending: nothing waits for the threads
+  VaComm1.Close();
+}
+
+void TForm1::BuildLayout() {
+  setWindowTitle(Q(kFormCaption));
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  setFixedSize(803, 634);
+  QFont f("MS Sans Serif");
+  f.setPointSize(8);
+  setFont(f);
+  if (QScreen* screen = QGuiApplication::primaryScreen()) move(screen->geometry().center() - rect().center());
+
+  Label1 = new QLabel(Q("Файл для загрузки:"), this);
+  Label1->move(8, 8);
+  Edit1 = new QLineEdit(this);
+  Edit1->setGeometry(8, 32, 305, 21);
+  SpeedButton1 = new QToolButton(this);
+  SpeedButton1->setText("...");
+  SpeedButton1->setToolTip(Q("Открыть файл"));
+  SpeedButton1->setAutoRaise(true);
+  SpeedButton1->setGeometry(312, 32, 33, 25);
+  Label3 = new QLabel(Q("Выбор порта"), this);
+  Label3->move(400, 32);
+  ComboBox1 = new QComboBox(this);
+  ComboBox1->setEditable(false);
+  ComboBox1->setGeometry(512, 32, 129, 21);
+  for (int n = 1; n <= 8; ++n) ComboBox1->addItem(QString("COM%1").arg(n));
+
+  AbColBitBtn4 = new ab::TAbColBitBtn(this);
+  AbColBitBtn4->setGeometry(0, 72, 345, 33);
+  AbColBitBtn4->SetMode(ab::mSwitch);
+  AbColBitBtn4->SetTextOff("Старт BootLoader");
+  AbColBitBtn4->SetTextOn("BootLoader запущен");
+  AbColBitBtn4->SetTextColOn(ab::clLime);
+  AbColBitBtn4->SetTextColOff(ab::clBlack);
+  AbColBitBtn4->Loaded();
+  AbColBitBtn4->OnClick = [this](ab::TAbBinGControl*) { AbColBitBtn4Click(); };
+
+  Label2 = new QLabel(this);
+  Label2->setGeometry(360, 72, 433, 33);
+  Label2->setAutoFillBackground(true);
+  QPalette pal = Label2->palette();
+  pal.setColor(QPalette::Window, Qt::yellow);
+  pal.setColor(QPalette::WindowText, Qt::red);
+  Label2->setPalette(pal);
+  QFont status_font = Label2->font();
+  status_font.setPixelSize(16);
+  status_font.setBold(true);
+  Label2->setFont(status_font);
+
+  PageControl1 = new QTabWidget(this);
+  PageControl1->setGeometry(8, 112, 793, 497);
+  TabSheet2 = new QWidget;
+  TabSheet3 = new QWidget;
+  PageControl1->addTab(TabSheet2, Q("Данные для загрузки"));
+  PageControl1->addTab(TabSheet3, Q("Окно отладки"));
+  Model = new PageTableModel(Table, kShownRows, this);
+  StringGrid2 = new QTableView(TabSheet2);
+  StringGrid2->setModel(Model);
+  StringGrid2->horizontalHeader()->setDefaultSectionSize(44);
+  StringGrid2->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  StringGrid2->verticalHeader()->setDefaultSectionSize(24);
+  StringGrid2->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  StringGrid2->setSelectionMode(QAbstractItemView::ContiguousSelection);
+  StringGrid2->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                               QAbstractItemView::AnyKeyPressed);
+  auto* grid_layout = new QVBoxLayout(TabSheet2);
+  grid_layout->setContentsMargins(0, 0, 0, 0);
+  grid_layout->addWidget(StringGrid2);
+  Memo1 = new QPlainTextEdit(TabSheet3);
+  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  auto* log_layout = new QVBoxLayout(TabSheet3);
+  log_layout->setContentsMargins(0, 0, 0, 0);
+  log_layout->addWidget(Memo1);
+  PageControl1->setCurrentIndex(0);
+
+  ProgressBar1 = new ab::TGauge(this);
+  ProgressBar1->setGeometry(0, 634 - 25, 803, 25);
+
+  Memo2 = new QPlainTextEdit(this);
+  Memo3 = new QPlainTextEdit(this);
+  Edit2 = new QLineEdit(this);
+  for (QWidget* hidden : {static_cast<QWidget*>(Memo2), static_cast<QWidget*>(Memo3), static_cast<QWidget*>(Edit2)})
+    hidden->hide();
+
+  Timer1 = new QTimer(this);
+  Timer1->setInterval(100);
+  connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+  watchdog_ = new QTimer(this);
+  watchdog_->setInterval(1000);
+  connect(watchdog_, &QTimer::timeout, this, [this] { CheckNoReply(); });
+  watchdog_->start();
+  connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
+}
+
+void TForm1::SetUpComm() {
+  // The designed settings, in their stored order.
+  VaComm1.BeginLoading();
+  VaComm1.SetBaudrate(va::brUser);
+  VaComm1.SetFlowControl(va::TVaFlowControl());
+  VaComm1.SetDeviceName("COM1");
+  VaComm1.Buffers().SetReadTimeout(5000);
+  VaComm1.Buffers().SetWriteTimeout(0);
+  VaComm1.SetUserBaudrate(10400);
+  VaComm1.Loaded();
+  VaComm1.OnRxChar = [this](va::TVaObject* sender, int count) { VaComm1RxChar(sender, count); };
+  VaComm1.OnError = [this](va::TVaObject*, int errors) {
+    if (errors & static_cast<int>(va::CE_DEVICE_LOST))
+      QMetaObject::invokeMethod(this, [this] { PortLost(); }, Qt::QueuedConnection);
+  };
+}
+
+void TForm1::FormCreate() {
+  ComboBox1->clear();
+  for (const std::string& name : options_.first_ports) ComboBox1->addItem(Q(name));
+  for (const std::string& name : options_.probe_ports()) ComboBox1->addItem(Q(name));
+  try {
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "ZENOVA", "KVR_LORVENT_LOADER");
+    const QVariant value = settings.value("COM");
+    int32_t index = -1;
+    if (value.isValid()) {
+      if (value.typeId() != QMetaType::QString) throw std::runtime_error("Invalid data type for 'COM'");
+      index = SettingIndexOrMinusOne(S(value.toString()));
+    }
+    if (!options_.first_ports.empty()) index = 0;  // the port given first is the one to use
+    ComboBox1->setCurrentIndex(index == -1 ? 0 : (index < ComboBox1->count() ? index : -1));
+    Model->BeginReset();
+    Table.SetupHeadings();
+    Model->EndReset();
+  } catch (const std::exception& e) {
+    ComboBox1->setCurrentIndex(-1);
+    Report(e.what());
+  }
+}
+
+void TForm1::SpeedButton1Click() {
+  const std::string path = options_.choose_file();
+  if (path.empty()) return;
+  Edit1->setText(Q(path));
+  Model->BeginReset();
+  try {
+    OpenUpdateFile(S(Edit1->text()), Table, File, *this);
+  } catch (const std::exception& e) {
+    Model->EndReset();
+    Report(e.what());
+    return;
+  }
+  Model->EndReset();
+}
+
+void TForm1::AbColBitBtn4Click() {
+  if (AbColBitBtn4->Checked()) {
+    try {
+      load_port_ = S(ComboBox1->currentText());
+      VaComm1.SetDeviceName(DevicePathFor(load_port_));
+      VaComm1.SetBaudrate(va::br38400);
+      VaComm1.Open();
+      exchange_->Start();
+      Memo1->clear();
+      frames_at_start_ = link_->FramesSent();
+      loading_ = true;
+      Timer1->start();
+    } catch (const std::exception& e) {
+      Report(e.what());
+      // Nothing runs: the switch goes back to off without its click handling.
+      AbColBitBtn4->SetChecked(false);
+      return;
+    }
+  }
+  if (!AbColBitBtn4->Checked()) {
+    loading_ = false;
+    Timer1->stop();
+    VaComm1.Close();
+    ProgressBar1->SetProgress(0);
+    Label2->setText(QString());
+  }
+}
+
+void TForm1::Timer1Timer() {
+  Timer1->stop();
+  try {
+    link_->SendFrame("DL:0");
+  } catch (const std::exception& e) {
+    Report(e.what());
+  }
+}
+
+void TForm1::VaComm1RxChar(va::TVaObject*, int count) { link_->OnRxChar(count); }
+
+void TForm1::SetProgress(int percent) { ProgressBar1->SetProgress(percent); }
+
+void TForm1::SetStatus(const std::string& caption) { Label2->setText(Q(caption)); }
+
+void TForm1::SetSwitchChecked(bool checked) {
+  AbColBitBtn4->SetChecked(checked);
+  if (checked) return;
+  // The load is complete: the port closes as switching off would close it,
+  // while the gauge and the status line keep what they show.
+  StopLoad();
+  if (OnLoadComplete) OnLoadComplete();
+}
+
+void TForm1::StopLoad() {
+  loading_ = false;
+  Timer1->stop();
+  AbColBitBtn4->SetChecked(false);
+  VaComm1.Close();
+}
+
+void TForm1::PortLost() {
+  if (!VaComm1.Active()) return;
+  StopLoad();
+  options_.message(std::string(kPortLostMessage) + load_port_);
+}
+
+void TForm1::CheckNoReply() {
+  if (!loading_ || !VaComm1.Active() || link_->FramesSent() <= frames_at_start_) return;
+  TickSource& ticks = options_.ticks ? *options_.ticks : system_ticks_;
+  if (static_cast<uint32_t>(ticks.Ticks() - link_->LastSendTick()) <= kNoReplyTimeoutMs) return;
+  StopLoad();
+  Label2->setText(Q(kNoReplyStatus));
+}
+
+void TForm1::ClearLogs() {
+  Memo1->clear();
+  Memo2->clear();
+}
+
+void TForm1::WarnWrongSize() { options_.message(std::string(kWrongFileMessage)); }
+
+}  // namespace kvr

@@ -1,0 +1,136 @@
+// The program's one window: file choice and data grid, port choice, the
+// start switch, the status line, the debug log and the progress gauge. It
+// owns the serial port and runs loads through the command link and the
+// exchange.
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "col_bit_btn.h"
+#include "command_link.h"
+#include "exchange.h"
+#include "gauge.h"
+#include "page_table.h"
+#include "tick_source.h"
+#include "update_file.h"
+#include "va_comm.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QTabWidget;
+class QTableView;
+class QTimer;
+class QToolButton;
+
+namespace kvr {
+
+class PageTableModel;
+
+inline constexpr const char* kFormCaption = "Загрузчик DATAFLASH в ВЕЛМ KVR-LORVENT/VUNI v.1";
+inline constexpr const char* kApplicationTitle = "Загрузчик обновленного ПО в Велм-КВР";
+inline constexpr const char* kPortLostMessage = "Потеряна связь с портом ";
+inline constexpr const char* kNoReplyStatus = "Нет ответа от устройства";
+// A load with no command sent for this long is stopped.
+inline constexpr uint32_t kNoReplyTimeoutMs = 30000;
+inline constexpr int kShownRows = 36864;
+
+// What the window takes from outside; every member has a working default.
+struct FormOptions {
+  TickSource* ticks = nullptr;                             // the pauses' clock (the system's by default)
+  std::function<void(const std::string&)> report;          // standard error report (message box)
+  std::function<void(const std::string&)> message;         // the window's own message boxes
+  std::function<std::string()> choose_file;                // the open dialog; "" when cancelled
+  std::function<std::vector<std::string>()> probe_ports;   // port names found on the machine
+  std::vector<std::string> first_ports;                    // listed first, the first one preselected
+};
+
+// The device path for a port name of the list.
+std::string DevicePathFor(const std::string& port_name);
+
+class TForm1 final : public QWidget, public LoaderView, public UpdateFileUi {
+ public:
+  explicit TForm1(FormOptions options = {});
+  ~TForm1() override;
+
+  // Handlers.
+  void FormCreate();
+  void SpeedButton1Click();
+  void AbColBitBtn4Click();
+  void Timer1Timer();
+  void VaComm1RxChar(va::TVaObject* sender, int count);
+  // Stops a load when no command has gone out for kNoReplyTimeoutMs.
+  void CheckNoReply();
+
+  // Called when a load completes (after the status line says so).
+  std::function<void()> OnLoadComplete;
+
+  // LoaderView and UpdateFileUi.
+  void SetProgress(int percent) override;
+  void SetStatus(const std::string& caption) override;
+  void SetSwitchChecked(bool checked) override;
+  void ClearLogs() override;
+  void WarnWrongSize() override;
+
+  // The controls, named as in the layout.
+  QLabel* Label1;
+  QLineEdit* Edit1;
+  QToolButton* SpeedButton1;
+  QLabel* Label3;
+  QComboBox* ComboBox1;
+  ab::TAbColBitBtn* AbColBitBtn4;
+  QLabel* Label2;
+  QTabWidget* PageControl1;
+  QWidget* TabSheet2;
+  QWidget* TabSheet3;
+  QTableView* StringGrid2;
+  QPlainTextEdit* Memo1;
+  QPlainTextEdit* Memo2;
+  QPlainTextEdit* Memo3;
+  QLineEdit* Edit2;
+  ab::TGauge* ProgressBar1;
+  QTimer* Timer1;
+  va::TVaComm VaComm1;
+
+  PageTable Table;
+  UpdateFileState File;
+  PageTableModel* Model;
+  CommandLink& Link() { return *link_; }
+  Exchange& TheExchange() { return *exchange_; }
+
+ private:
+  // The port as the command link's byte channel.
+  class Port final : public ByteChannel {
+   public:
+    explicit Port(va::TVaComm& comm) : comm_(comm) {}
+    void WriteBuf(const void* buf, int count) override { comm_.WriteBuf(buf, count); }
+    int ReadBuf(void* buf, int count) override { return comm_.ReadBuf(buf, count); }
+
+   private:
+    va::TVaComm& comm_;
+  };
+
+  void BuildLayout();
+  void SetUpComm();
+  void StopLoad();
+  void PortLost();
+  void Report(const std::string& text) { options_.report(text); }
+
+  FormOptions options_;
+  SystemTicks system_ticks_;
+  Port port_{VaComm1};
+  std::unique_ptr<CommandLink> link_;
+  std::unique_ptr<Exchange> exchange_;
+  QTimer* watchdog_;
+  bool loading_ = false;          // switched on and not yet stopped or complete
+  uint64_t frames_at_start_ = 0;  // frames sent before this load's "DL:0"
+  std::string load_port_;         // the port name the load runs on
+};
+
+}  // namespace kvr

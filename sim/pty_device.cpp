@@ -1,0 +1,89 @@
+#include "pty_device.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace kvr::sim {
+
+PtyDevice::PtyDevice(DeviceOptions options) : device_(std::move(options)) {
+  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) throw std::runtime_error("no pseudo-terminal");
+  slave_path_ = ptsname(master_);
+  holder_ = open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (holder_ < 0 || pipe2(wake_, O_CLOEXEC) != 0) throw std::runtime_error("no pseudo-terminal");
+  // Raw from the start: no echo of the device's replies back to itself.
+  termios t{};
+  if (tcgetattr(holder_, &t) == 0) {
+    cfmakeraw(&t);
+    tcsetattr(holder_, TCSANOW, &t);
+  }
+  thread_ = std::thread([this] { Run(); });
+}
+
+PtyDevice::~PtyDevice() {
+  Hangup();
+  if (wake_[0] >= 0) close(wake_[0]);
+}
+
+void PtyDevice::Hangup() {
+  if (wake_[1] >= 0) {
+    [[maybe_unused]] ssize_t r = write(wake_[1], "x", 1);
+    if (thread_.joinable()) thread_.join();
+    close(wake_[1]);
+    wake_[1] = -1;
+  }
+  if (holder_ >= 0) close(holder_);
+  holder_ = -1;
+  if (master_ >= 0) close(master_);
+  master_ = -1;
+}
+
+std::vector<uint8_t> PtyDevice::Image() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return device_.Image();
+}
+
+uint64_t PtyDevice::FramesReceived() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return device_.FramesReceived();
+}
+
+void PtyDevice::Run() {
+  std::vector<uint8_t> piece;
+  uint8_t buf[512];
+  bool pending_idle = false;
+  for (;;) {
+    pollfd fds[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+    const int r = poll(fds, 2, pending_idle ? 20 : -1);
+    if (r < 0) continue;
+    if (fds[1].revents) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (r == 0) {
+      device_.LineIdle();
+      pending_idle = false;
+    } else if (fds[0].revents & POLLIN) {
+      const ssize_t n = read(master_, buf, sizeof buf);
+      if (n > 0) {
+        device_.Receive(buf, static_cast<size_t>(n));
+        pending_idle = true;
+      }
+    } else if (fds[0].revents & (POLLHUP | POLLERR)) {
+      poll(&fds[1], 1, 10);  // nobody on the line: do not spin
+    }
+    while (device_.TakePiece(piece)) {
+      size_t done = 0;
+      while (done < piece.size()) {
+        const ssize_t w = write(master_, piece.data() + done, piece.size() - done);
+        if (w <= 0) break;
+        done += static_cast<size_t>(w);
+      }
+    }
+  }
+}
+
+}  // namespace kvr::sim

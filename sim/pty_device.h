@@ -1,0 +1,44 @@
+// The simulated boot loader behind a pseudo-terminal (POSIX): a thread plays
+// the device on the master side, so a program opens the slave like any serial
+// port. A run of bytes followed by 20 ms of silence counts as the end of a
+// burst (a frame with a bad sum is answered then).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "boot_loader_device.h"
+
+namespace kvr::sim {
+
+class PtyDevice {
+ public:
+  explicit PtyDevice(DeviceOptions options = {});
+  ~PtyDevice();
+  PtyDevice(const PtyDevice&) = delete;
+  PtyDevice& operator=(const PtyDevice&) = delete;
+
+  // The slave's path, e.g. /dev/pts/3.
+  const std::string& SlavePath() const { return slave_path_; }
+  std::vector<uint8_t> Image();
+  uint64_t FramesReceived();
+  // Ends the device side: the slave sees the far end vanish.
+  void Hangup();
+
+ private:
+  void Run();
+
+  BootLoaderDevice device_;
+  std::mutex mutex_;
+  int master_ = -1;
+  int holder_ = -1;  // keeps the pty alive between the program's opens
+  int wake_[2] = {-1, -1};
+  std::string slave_path_;
+  std::thread thread_;
+};
+
+}  // namespace kvr::sim

@@ -1,0 +1,247 @@
+// The window on the offscreen platform: start-up with ports and the stored
+// setting, opening files, and whole loads through the real serial component
+// over a pseudo-terminal into the simulated boot loader (pauses on a fast
+// clock).
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QSettings>
+#include <QTableView>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "form1.h"
+#include "image_geometry.h"
+#include "page_table_model.h"
+#include "pty_device.h"
+#include "qt_main_thread.h"
+#include "serial_test_support.h"
+#include "update_file_maker.h"
+
+namespace kvr {
+namespace {
+
+// Auto-advancing clock whose time the test may also jump.
+class TestClock final : public TickSource {
+ public:
+  uint32_t Ticks() override { return now += 1; }
+  uint32_t now = 0;
+};
+
+bool Pump(const std::function<bool()>& done, int timeout_ms = 120000) {
+  QElapsedTimer t;
+  t.start();
+  while (!done()) {
+    if (t.elapsed() > timeout_ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+class Window : public ::testing::Test {
+ protected:
+  Window() {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings_dir.path());
+    va::SetMainThread(std::make_shared<QtMainThread>([this](const std::string& m) { reports.push_back(m); }));
+  }
+  ~Window() override {
+    form.reset();
+    va::SetMainThread(nullptr);
+  }
+  void StoreSetting(const QVariant& value) {
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, "ZENOVA", "KVR_LORVENT_LOADER");
+    s.setValue("COM", value);
+    s.sync();
+  }
+  void Make(std::vector<std::string> probed, std::vector<std::string> first = {}) {
+    FormOptions o;
+    o.ticks = &clock;
+    o.report = [this](const std::string& m) { reports.push_back(m); };
+    o.message = [this](const std::string& m) { messages.push_back(m); };
+    o.choose_file = [this] { return chosen; };
+    o.probe_ports = [probed] { return probed; };
+    o.first_ports = std::move(first);
+    form = std::make_unique<TForm1>(o);
+  }
+  void MakeWithDevice() {
+    device = std::make_unique<sim::PtyDevice>();
+    Make({"ttyS9"}, {device->SlavePath().substr(5)});
+  }
+  std::string WriteFile(const std::string& name, const std::string& text) {
+    const std::string path = (settings_dir.path() + "/").toStdString() + name;
+    sim::WriteFile(path, text);
+    return path;
+  }
+  void Open(const std::string& path) {
+    chosen = path;
+    form->SpeedButton1Click();
+  }
+  void Press() {
+    ab::TAbColBitBtn* b = form->AbColBitBtn4;
+    const QPointF at(5, 5);
+    QMouseEvent press(QEvent::MouseButtonPress, at, b->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(b, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, b->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(b, &release);
+  }
+  std::string Status() const { return form->Label2->text().toUtf8().toStdString(); }
+  bool Complete() const { return Status() == "Загрузка завершена" && !form->VaComm1.Active(); }
+
+  QTemporaryDir settings_dir;
+  TestClock clock;
+  std::vector<std::string> reports, messages;
+  std::string chosen;
+  std::unique_ptr<sim::PtyDevice> device;
+  std::unique_ptr<TForm1> form;
+};
+
+TEST_F(Window, StartUpListsPortsAndPreselectsTheStoredIndex) {
+  StoreSetting("2");
+  Make({"ttyS1", "ttyUSB0", "ttyUSB1"});
+  EXPECT_EQ(form->windowTitle().toStdString(), kFormCaption);
+  EXPECT_EQ(form->size(), QSize(803, 634));
+  EXPECT_EQ(form->ComboBox1->count(), 3);
+  EXPECT_EQ(form->ComboBox1->currentText().toStdString(), "ttyUSB1");
+  EXPECT_EQ(form->Table.Cell(1, 0), "$xxx0");
+  EXPECT_EQ(form->Model->headerData(0, Qt::Vertical, Qt::DisplayRole).toString().toStdString(), "y000$");
+  EXPECT_EQ(form->Model->rowCount(), 36864);
+}
+
+TEST_F(Window, StoredIndexRules) {
+  StoreSetting("  $1");
+  Make({"a", "b", "c"});
+  EXPECT_EQ(form->ComboBox1->currentIndex(), 1);
+  StoreSetting("not a number");
+  Make({"a", "b", "c"});
+  EXPECT_EQ(form->ComboBox1->currentIndex(), 0);
+  StoreSetting("7");  // beyond the list: nothing selected
+  Make({"a", "b", "c"});
+  EXPECT_EQ(form->ComboBox1->currentIndex(), -1);
+  EXPECT_TRUE(form->ComboBox1->currentText().isEmpty());
+  StoreSetting(QStringList{"a", "b"});  // not text
+  Make({"a", "b", "c"});
+  EXPECT_EQ(reports, std::vector<std::string>{"Invalid data type for 'COM'"});
+  EXPECT_EQ(form->ComboBox1->currentIndex(), -1);
+  EXPECT_EQ(form->Table.Cell(1, 0), "");  // no headings after the failed read
+}
+
+TEST_F(Window, NoPortMeansTheSwitchComesBackOff) {
+  Make({});
+  EXPECT_EQ(form->ComboBox1->count(), 0);
+  Press();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0], "Specified device not found ().");
+  EXPECT_FALSE(form->AbColBitBtn4->Checked());
+  EXPECT_FALSE(form->VaComm1.Active());
+}
+
+TEST_F(Window, OpeningFiles) {
+  Make({"x"});
+  const std::string text = sim::MakeUpdateFileText(3);
+  Open(WriteFile("a.KVR", text));
+  EXPECT_EQ(Status(), "Загрузка данных. Страниц для загрузки: 0900");
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(form->Model->data(form->Model->index(0, 0), Qt::DisplayRole).toString().toStdString(), text.substr(0, 2));
+
+  Open(WriteFile("short.kvr", text.substr(0, 34 * 20)));
+  EXPECT_EQ(messages, std::vector<std::string>{std::string(kWrongFileMessage)});
+  EXPECT_EQ(form->Table.Cell(1, 21), "");
+
+  const std::string ro = WriteFile("ro.kvr", text);
+  chmod(ro.c_str(), 0444);
+  Open(ro);
+  EXPECT_EQ(form->File.PageTotal, 2304);
+
+  Open(settings_dir.path().toStdString() + "/missing.KVR");
+  EXPECT_EQ(reports, std::vector<std::string>{"File not found"});
+  EXPECT_EQ(form->Edit1->text().toStdString(), settings_dir.path().toStdString() + "/missing.KVR");
+
+  Open(WriteFile("other.txt", text));  // wrong extension: nothing happens
+  EXPECT_EQ(reports.size(), 1u);
+}
+
+TEST_F(Window, WholeLoadThroughThePortIntoTheDeviceThenASecondOne) {
+  MakeWithDevice();
+  std::string text = sim::MakeUpdateFileText(21);
+  Open(WriteFile("image.KVR", text));
+  // An edit before the load goes out as typed.
+  form->Model->setData(form->Model->index(0, 0), "7F", Qt::EditRole);
+  text[0] = '7';
+  text[1] = 'F';
+  Press();
+  EXPECT_TRUE(form->AbColBitBtn4->Checked());
+  ASSERT_TRUE(Pump([&] { return Complete(); })) << Status();
+  EXPECT_EQ(form->ProgressBar1->Progress(), 100);
+  EXPECT_FALSE(form->AbColBitBtn4->Checked());
+  EXPECT_EQ(device->FramesReceived(), 41474u);
+  EXPECT_EQ(device->Image(), sim::ImageFromUpdateText(text));
+  EXPECT_TRUE(form->Memo1->toPlainText().startsWith(" - > PL0"));
+  EXPECT_TRUE(reports.empty());
+
+  // The port was closed at completion: the next press starts a new load at once.
+  Press();
+  EXPECT_TRUE(form->VaComm1.Active());
+  ASSERT_TRUE(Pump([&] { return device->FramesReceived() > 41474u + 100; }));
+  Press();  // and switching off mid-load stops it
+  EXPECT_FALSE(form->VaComm1.Active());
+  EXPECT_EQ(form->ProgressBar1->Progress(), 0);
+  EXPECT_EQ(Status(), "");
+  const uint64_t frames = device->FramesReceived();
+  Pump([] { return false; }, 300);
+  EXPECT_LE(device->FramesReceived(), frames + 1);
+}
+
+TEST_F(Window, SwitchingOffAtOnceSendsNothing) {
+  MakeWithDevice();
+  Open(WriteFile("image.KVR", sim::MakeUpdateFileText(22)));
+  Press();
+  Press();
+  Pump([] { return false; }, 300);
+  EXPECT_FALSE(form->VaComm1.Active());
+  EXPECT_EQ(device->FramesReceived(), 0u);
+  EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(Window, LostPortStopsTheLoadWithAMessage) {
+  MakeWithDevice();
+  Open(WriteFile("image.KVR", sim::MakeUpdateFileText(23)));
+  Press();
+  ASSERT_TRUE(Pump([&] { return device->FramesReceived() > 50; }));
+  device->Hangup();
+  ASSERT_TRUE(Pump([&] { return !messages.empty(); }, 10000));
+  EXPECT_EQ(messages[0], std::string(kPortLostMessage) + form->ComboBox1->currentText().toStdString());
+  EXPECT_FALSE(form->VaComm1.Active());
+  EXPECT_FALSE(form->AbColBitBtn4->Checked());
+}
+
+TEST_F(Window, SilentDeviceStopsAfterThirtySeconds) {
+  va::test::PtyPair far_end;  // a port nobody answers on
+  Make({}, {far_end.SlavePath().substr(5)});
+  Open(WriteFile("image.KVR", sim::MakeUpdateFileText(24)));
+  Press();
+  ASSERT_TRUE(Pump([&] { return form->Link().FramesSent() == 1; }, 5000));
+  EXPECT_EQ(far_end.Read(6), "DL:0\xFA\r");
+  form->CheckNoReply();
+  EXPECT_TRUE(form->VaComm1.Active());  // not yet
+  clock.now += kNoReplyTimeoutMs + 1;
+  form->CheckNoReply();
+  EXPECT_FALSE(form->VaComm1.Active());
+  EXPECT_FALSE(form->AbColBitBtn4->Checked());
+  EXPECT_EQ(Status(), kNoReplyStatus);
+}
+
+}  // namespace
+}  // namespace kvr

@@ -1,7 +1,18 @@
 #!/usr/bin/env bash
-# Sets everything up, builds and runs the main job: a complete load of a
-# standard-size update file into the simulated boot loader, in the terminal.
+# Sets everything up, builds and runs the main job: the loader's window on a
+# standard-size sample image, with the simulated boot loader behind a
+# pseudo-terminal preselected (press the start switch to load it). Without a
+# display the same load runs headless and prints the device's verdict.
+# The protocol's pauses run on a fast clock; leave out --fast in the command
+# below for the real pace (about 35 minutes for a full image).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh release
-exec build/release/bin/kvr-simload "$@"
+sample="${TMPDIR:-/tmp}/kvr-sample/SAMPLE.KVR"
+mkdir -p "$(dirname "$sample")"
+build/release/bin/kvr-makefile "$sample"
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  exec build/release/bin/kvr-loader --simulate "$sample" --fast "$@"
+else
+  QT_QPA_PLATFORM=offscreen exec build/release/bin/kvr-loader --simulate "$sample" --fast --autostart --exit-at-end "$@"
+fi

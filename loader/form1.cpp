@@ -74,6 +74,10 @@ TForm1::~TForm1() {
   Timer1->stop();
   VaComm1.ClosePause = [](uint32_t) {};  // the program is ending: nothing waits for the threads
   VaComm1.Close();
+  // The grid reads the table and the model until it is gone: delete it while
+  // both still exist (the base class would delete it after them).
+  delete PageControl1;
+  delete Model;
 }
 
 void TForm1::BuildLayout() {

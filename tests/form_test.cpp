@@ -175,6 +175,7 @@ TEST_F(Window, OpeningFiles) {
 
 TEST_F(Window, WholeLoadThroughThePortIntoTheDeviceThenASecondOne) {
   MakeWithDevice();
+  form->show();  // the grid and the gauge follow the load on screen
   std::string text = sim::MakeUpdateFileText(21);
   Open(WriteFile("image.KVR", text));
   // An edit before the load goes out as typed.

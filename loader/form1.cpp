@@ -252,7 +252,11 @@ void TForm1::AbColBitBtn4Click() {
   if (!AbColBitBtn4->Checked()) {
     loading_ = false;
     Timer1->stop();
-    VaComm1.Close();
+    try {
+      VaComm1.Close();
+    } catch (const std::exception& e) {
+      Report(e.what());
+    }
     ProgressBar1->SetProgress(0);
     Label2->setText(QString());
   }
@@ -286,7 +290,11 @@ void TForm1::StopLoad() {
   loading_ = false;
   Timer1->stop();
   AbColBitBtn4->SetChecked(false);
-  VaComm1.Close();
+  try {
+    VaComm1.Close();
+  } catch (const std::exception& e) {
+    Report(e.what());
+  }
 }
 
 void TForm1::PortLost() {

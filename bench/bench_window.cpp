@@ -39,13 +39,6 @@ long RssKiB() {
   return 0;
 }
 
-void Press(ab::TAbColBitBtn* b) {
-  const QPointF at(5, 5);
-  QMouseEvent press(QEvent::MouseButtonPress, at, b->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(b, &press);
-  QMouseEvent release(QEvent::MouseButtonRelease, at, b->mapToGlobal(at), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-  QApplication::sendEvent(b, &release);
-}
 
 }  // namespace
 
@@ -93,7 +86,7 @@ int main(int argc, char** argv) {
   bool done = false;
   form.OnLoadComplete = [&] { done = true; };
   t.restart();
-  Press(form.AbColBitBtn4);
+  ab::PressAndRelease(form.AbColBitBtn4);
   while (!done && t.elapsed() < 300000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   const double s = t.nsecsElapsed() / 1e9;
   std::printf("whole load through the window: %llu commands in %.2f s = %.0f commands/s (%s)\n",

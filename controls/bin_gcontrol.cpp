@@ -1,5 +1,6 @@
 #include "bin_gcontrol.h"
 
+#include <QApplication>
 #include <QMouseEvent>
 
 namespace ab {
@@ -141,5 +142,15 @@ void TAbBinGControl::mouseReleaseEvent(QMouseEvent* e) {
 }
 
 void TAbBinGControl::mouseMoveEvent(QMouseEvent*) { Raise(OnMouseMove); }
+
+void PressAndRelease(QWidget* control) {
+  const QPointF at(5, 5);
+  QMouseEvent press(QEvent::MouseButtonPress, at, control->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QApplication::sendEvent(control, &press);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, control->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                      Qt::NoModifier);
+  QApplication::sendEvent(control, &release);
+}
 
 }  // namespace ab

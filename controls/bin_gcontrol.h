@@ -83,4 +83,7 @@ class TAbBinGControl : public QWidget, public TFlashControl {
   bool click_armed_ = false;  // a left press whose release over the control is a click
 };
 
+// A left press and release at (5, 5) of `control`, as the mouse would give them.
+void PressAndRelease(QWidget* control);
+
 }  // namespace ab

@@ -128,8 +128,9 @@ void TGauge::DrawBar(TCanvas& c, const TRect& r) const {
   }
 }
 
-void TGauge::DrawPie(TCanvas& c, const TRect& r) const {
-  int W = r.Right - r.Left, H = r.Bottom - r.Top;
+void TGauge::PrepareDial(TCanvas& c, const TRect& r, int& W, int& H) const {
+  W = r.Right - r.Left;
+  H = r.Bottom - r.Top;
   if (border_ == bsSingle) {
     ++W;
     ++H;
@@ -138,6 +139,11 @@ void TGauge::DrawPie(TCanvas& c, const TRect& r) const {
   c.FillRect(r);
   c.BrushColor = back_;
   c.PenColor = fore_;
+}
+
+void TGauge::DrawPie(TCanvas& c, const TRect& r) const {
+  int W, H;
+  PrepareDial(c, r, W, H);
   c.Ellipse(r.Left, r.Top, W, H);
   if (Percent() > 0) {
     c.BrushColor = fore_;
@@ -150,15 +156,8 @@ void TGauge::DrawPie(TCanvas& c, const TRect& r) const {
 
 void TGauge::DrawNeedle(TCanvas& c, const TRect& r) const {
   const int X = r.Left, Y = r.Top;
-  int W = r.Right - r.Left, H = r.Bottom - r.Top;
-  if (border_ == bsSingle) {
-    ++W;
-    ++H;
-  }
-  c.BrushColor = color_;
-  c.FillRect(r);
-  c.BrushColor = back_;
-  c.PenColor = fore_;
+  int W, H;
+  PrepareDial(c, r, W, H);
   c.Pie(X, Y, W, 2 * H - 1, X + W, r.Bottom - 1, X, r.Bottom - 1);
   c.MoveTo(X, r.Bottom);
   c.LineTo(X + W, r.Bottom);

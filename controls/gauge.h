@@ -82,6 +82,9 @@ class TGauge : public QWidget {
   void Repaint();
   TRect GaugeRect() const;
   void DrawBar(TCanvas& c, const TRect& r) const;
+  // The dial pictures' size (GaugeRect's, one more each with a border), the
+  // control's colour around them, and their brush and pen.
+  void PrepareDial(TCanvas& c, const TRect& r, int& W, int& H) const;
   void DrawPie(TCanvas& c, const TRect& r) const;
   void DrawNeedle(TCanvas& c, const TRect& r) const;
   void DrawPercentText(QImage& image, const TRect& r) const;

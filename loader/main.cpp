@@ -41,16 +41,6 @@ int Usage() {
   return 2;
 }
 
-void Press(ab::TAbColBitBtn* button) {
-  const QPointF at(5, 5);
-  QMouseEvent press(QEvent::MouseButtonPress, at, button->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
-                    Qt::NoModifier);
-  QApplication::sendEvent(button, &press);
-  QMouseEvent release(QEvent::MouseButtonRelease, at, button->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
-                      Qt::NoModifier);
-  QApplication::sendEvent(button, &release);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -149,7 +139,7 @@ int main(int argc, char** argv) {
       poll->start();
     }
     form.show();
-    if (autostart) QTimer::singleShot(200, &form, [&form] { Press(form.AbColBitBtn4); });
+    if (autostart) QTimer::singleShot(200, &form, [&form] { ab::PressAndRelease(form.AbColBitBtn4); });
     if (exit_at_end) {
       // A load that stops without completing ends the program too.
       auto* watch = new QTimer(&form);

@@ -87,16 +87,7 @@ class Window : public ::testing::Test {
     chosen = path;
     form->SpeedButton1Click();
   }
-  void Press() {
-    ab::TAbColBitBtn* b = form->AbColBitBtn4;
-    const QPointF at(5, 5);
-    QMouseEvent press(QEvent::MouseButtonPress, at, b->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QApplication::sendEvent(b, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, b->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
-                        Qt::NoModifier);
-    QApplication::sendEvent(b, &release);
-  }
+  void Press() { ab::PressAndRelease(form->AbColBitBtn4); }
   std::string Status() const { return form->Label2->text().toUtf8().toStdString(); }
   bool Complete() const { return Status() == "Загрузка завершена" && !form->VaComm1.Active(); }
 

@@ -45,6 +45,13 @@ class TAbPersistent {
   [[noreturn]] void AssignError(const TAbPersistent& dest) const {
     throw EConvertError(std::string("Cannot assign a ") + ClassName() + " to a " + dest.ClassName());
   }
+  // The setters' rule: an unchanged value is ignored, a new one stored and announced.
+  template <typename T>
+  void Set(T& field, T v) {
+    if (field == v) return;
+    field = v;
+    Changed();
+  }
 };
 
 class TAbBtnBevel : public TAbPersistent {
@@ -71,12 +78,6 @@ class TAbBtnBevel : public TAbPersistent {
   void Draw(TCanvas& canvas, TRect& rc, TColor color, bool fill, bool raised) const;
 
  private:
-  template <typename T>
-  void Set(T& field, T v) {
-    if (field == v) return;
-    field = v;
-    Changed();
-  }
   TColor shadow_from_ = clBlack;
   TColor shadow_to_ = clBtnShadow;
   TColor highlight_from_ = 13816530;
@@ -99,12 +100,6 @@ class TAbGradSettings : public TAbPersistent {
   void AssignTo(TAbPersistent& dest) const;
 
  private:
-  template <typename T>
-  void Set(T& field, T v) {
-    if (field == v) return;
-    field = v;
-    Changed();
-  }
   TColor from_ = 14869218;
   TColor to_ = 9408399;
   bool visible_ = false;

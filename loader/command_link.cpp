@@ -21,10 +21,11 @@ std::vector<uint8_t> BuildFrame(std::string_view text) {
 
 void CommandLink::SendFrame(std::string_view text) {
   const std::vector<uint8_t> frame = BuildFrame(text);
-  PauseMoreThan(ticks_, kSendPauseMs);
+  if (send_pause_ms_ > 0) PauseMoreThan(ticks_, send_pause_ms_);
   port_.WriteBuf(frame.data(), static_cast<int>(frame.size()));
   reply_pending_ = false;
   ++frames_sent_;
+  last_command_.assign(text);
   last_send_tick_ = ticks_.Ticks();
 }
 

@@ -47,6 +47,17 @@ class CommandLink {
 
   bool ReplyPending() const { return reply_pending_; }
   size_t ReplyOffset() const { return reply_offset_; }
+  // The pause before each command: more than this many milliseconds (50 by
+  // default); 0 sends at once.
+  void SetSendPause(uint32_t ms) { send_pause_ms_ = ms; }
+  // The text of the last command sent.
+  const std::string& LastCommand() const { return last_command_; }
+  // Drops a half-gathered reply.
+  void DropPendingReply() {
+    reply_pending_ = false;
+    reply_offset_ = 0;
+  }
+
   // Frames written so far, and the tick count when the last one went out.
   uint64_t FramesSent() const { return frames_sent_; }
   uint32_t LastSendTick() const { return last_send_tick_; }
@@ -60,6 +71,8 @@ class CommandLink {
   std::array<uint8_t, kReplyBufferSize> reply_buffer_{};
   bool reply_pending_ = false;
   size_t reply_offset_ = 0;  // reply bytes gathered before the current piece (may pass 1024)
+  uint32_t send_pause_ms_ = kSendPauseMs;
+  std::string last_command_;
   uint64_t frames_sent_ = 0;
   uint32_t last_send_tick_ = 0;
 };

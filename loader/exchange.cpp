@@ -68,6 +68,7 @@ void Exchange::OnReply(std::string_view reply) {
     if (reply.substr(0, row.name.size()) != row.name) continue;
     switch (row.action) {
       case ReplyAction::kSend:
+        if (row.command == "DL:1:000000") page_first_line_ = 0;
         link_.SendFrame(row.command);
         break;
       case ReplyAction::kDataLine:
@@ -80,6 +81,16 @@ void Exchange::OnReply(std::string_view reply) {
     return;
   }
   // Anything else sends nothing: the load waits until the switch is turned off.
+}
+
+void Exchange::RestartPage() {
+  if (page_first_line_ < 0) {
+    line_counter_ = 0;
+    link_.SendFrame("DL:0");
+    return;
+  }
+  line_counter_ = page_first_line_;
+  link_.SendFrame(PageAddressCommand(page_first_line_));
 }
 
 void Exchange::SendDataLine(std::string_view name) {
@@ -99,6 +110,7 @@ void Exchange::PageEnd() {
     return;
   }
   const std::string command = PageAddressCommand(line_counter_);
+  page_first_line_ = line_counter_;
   view_.SetStatus(std::string(kPageStatus) + HexUpper(DivideRoundHalfEven(line_counter_, PageLines), 4) +
                   std::string(kPageStatusOf) + HexUpper(file_.PageTotal, 4));
   link_.SendFrame(command);

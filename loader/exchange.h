@@ -43,7 +43,17 @@ class Exchange {
       : link_(link), table_(table), file_(file), view_(view) {}
 
   // The switch was turned on: the next data line is line 0.
-  void Start() { line_counter_ = 0; }
+  void Start() {
+    line_counter_ = 0;
+    page_first_line_ = -1;
+  }
+
+  // Starts the current page again from its address command, its lines from
+  // the page's first line; before any page address it starts the opening
+  // again with "DL:0". (Used by the command-line loader's retries.)
+  void RestartPage();
+  // The first line of the page being sent; -1 during the opening.
+  int64_t PageFirstLine() const { return page_first_line_; }
 
   // Carries out the reply table's row for one complete reply.
   void OnReply(std::string_view reply);
@@ -59,6 +69,7 @@ class Exchange {
   const UpdateFileState& file_;
   LoaderView& view_;
   int64_t line_counter_ = 0;
+  int64_t page_first_line_ = -1;
 };
 
 }  // namespace kvr

@@ -32,7 +32,7 @@ constexpr size_t kMaxFrame = 4096;
 }  // namespace
 
 BootLoaderDevice::BootLoaderDevice(DeviceOptions options)
-    : options_(std::move(options)), image_(static_cast<size_t>(ImageBytes), 0xFF) {}
+    : options_(std::move(options)), rng_(options_.seed), image_(static_cast<size_t>(ImageBytes), 0xFF) {}
 
 void BootLoaderDevice::Receive(const uint8_t* data, size_t n) {
   for (size_t i = 0; i < n; ++i) {
@@ -111,6 +111,10 @@ void BootLoaderDevice::Reply(std::string_view text) {
   const uint64_t index = replies_++;
   std::string noise;
   int copies = 1;
+  std::uniform_real_distribution<double> chance(0.0, 1.0);
+  if (options_.noise_rate > 0 && chance(rng_) < options_.noise_rate) noise += "\x15";
+  if (options_.drop_rate > 0 && chance(rng_) < options_.drop_rate) copies = 0;
+  if (options_.repeat_rate > 0 && chance(rng_) < options_.repeat_rate) copies = 2;
   for (const DeviceFault& f : options_.faults) {
     if (f.reply_index != index) continue;
     switch (f.kind) {

@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,11 @@ struct DeviceFault {
 struct DeviceOptions {
   int pieces = 1;  // each reply (with its noise) goes out in this many pieces
   std::vector<DeviceFault> faults;
+  // Faults at random, each reply with this probability (0..1).
+  double noise_rate = 0, drop_rate = 0, repeat_rate = 0;
+  uint32_t seed = 1;
+  // The device stops after answering this many frames (0: never).
+  uint64_t hangup_after = 0;
 };
 
 inline constexpr std::string_view kRejectReply = "PLE";
@@ -57,6 +63,8 @@ class BootLoaderDevice {
   // The next piece to send back; false when there is none.
   bool TakePiece(std::vector<uint8_t>& piece);
   bool HasOutput() const { return !out_.empty(); }
+  // True once the device has answered `hangup_after` frames.
+  bool HungUp() const { return options_.hangup_after != 0 && frames_ >= options_.hangup_after; }
 
   const std::vector<uint8_t>& Image() const { return image_; }
   uint64_t FramesReceived() const { return frames_; }
@@ -73,6 +81,7 @@ class BootLoaderDevice {
   void Reply(std::string_view text);
 
   DeviceOptions options_;
+  std::mt19937 rng_;
   std::vector<uint8_t> in_;
   std::deque<std::vector<uint8_t>> out_;
   std::vector<uint8_t> image_;

@@ -62,26 +62,40 @@ void PtyDevice::Run() {
     const int r = poll(fds, 2, pending_idle ? 20 : -1);
     if (r < 0) continue;
     if (fds[1].revents) return;
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (r == 0) {
-      device_.LineIdle();
-      pending_idle = false;
-    } else if (fds[0].revents & POLLIN) {
-      const ssize_t n = read(master_, buf, sizeof buf);
-      if (n > 0) {
-        device_.Receive(buf, static_cast<size_t>(n));
-        pending_idle = true;
+    bool hung_up = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (r == 0) {
+        device_.LineIdle();
+        pending_idle = false;
+      } else if (fds[0].revents & POLLIN) {
+        const ssize_t n = read(master_, buf, sizeof buf);
+        if (n > 0) {
+          device_.Receive(buf, static_cast<size_t>(n));
+          pending_idle = true;
+        }
+      } else if (fds[0].revents & (POLLHUP | POLLERR)) {
+        poll(&fds[1], 1, 10);  // nobody on the line: do not spin
       }
-    } else if (fds[0].revents & (POLLHUP | POLLERR)) {
-      poll(&fds[1], 1, 10);  // nobody on the line: do not spin
+      hung_up = device_.HungUp();
+      while (!hung_up && device_.TakePiece(piece)) {
+        size_t done = 0;
+        while (done < piece.size()) {
+          const ssize_t w = write(master_, piece.data() + done, piece.size() - done);
+          if (w <= 0) break;
+          done += static_cast<size_t>(w);
+        }
+      }
     }
-    while (device_.TakePiece(piece)) {
-      size_t done = 0;
-      while (done < piece.size()) {
-        const ssize_t w = write(master_, piece.data() + done, piece.size() - done);
-        if (w <= 0) break;
-        done += static_cast<size_t>(w);
-      }
+    if (hung_up) {
+      // The far end goes away: the program's side of the line sees a hang-up.
+      close(master_);
+      master_ = -1;
+      close(holder_);
+      holder_ = -1;
+      pollfd w{wake_[0], POLLIN, 0};
+      poll(&w, 1, -1);
+      return;
     }
   }
 }

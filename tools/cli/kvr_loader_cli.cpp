@@ -1,0 +1,413 @@
+// kvr-loader-cli: the loader for scripts and production lines, on the same
+// core and serial component as the window, with reply time-outs, page
+// retries, a progress line and exit codes.
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "command_link.h"
+#include "exchange.h"
+#include "hex_text.h"
+#include "image_geometry.h"
+#include "page_table.h"
+#include "update_file.h"
+#include "update_file_maker.h"
+#include "va_comm.h"
+#include "va_dispatch.h"
+#ifndef _WIN32
+#include "pty_device.h"
+#endif
+
+namespace {
+
+using namespace kvr;
+
+enum ExitCode {
+  kOk = 0,
+  kUsageOrFile = 1,
+  kPortError = 2,
+  kNoAnswer = 3,
+  kPortLost = 4,
+  kInterrupted = 130,
+};
+
+const char* kHelp =
+    "usage:\n"
+    "  kvr-loader-cli load (--port PATH | --simulate [--simulate-faults LIST]) FILE.KVR\n"
+    "                 [--baud N] [--pause-ms N] [--reply-timeout SECONDS] [--retries N] [--log FILE] [--quiet]\n"
+    "  kvr-loader-cli ports\n"
+    "  kvr-loader-cli make-image FILE [--seed N]\n"
+    "\n"
+    "load: sends FILE to the device's boot loader (38400 baud unless --baud), waiting more than\n"
+    "  --pause-ms (default 50) before each command. When no reply comes within --reply-timeout\n"
+    "  (default 10 s), or a reply is out of step, the page starts again from its address command,\n"
+    "  up to --retries (default 3) times per page. --log writes every reply as the window's debug log.\n"
+    "  --simulate loads into the built-in simulated device and prints its verdict; --simulate-faults\n"
+    "  takes split=N,noise=RATE,drop=RATE,repeat=RATE,hangup=FRAMES,seed=N.\n"
+    "\n"
+    "exit codes: 0 load complete; 1 usage or file error; 2 port could not be opened or configured;\n"
+    "  3 the device stopped answering (retries used up); 4 the port was lost during the load;\n"
+    "  130 interrupted (Ctrl-C, SIGTERM), after closing the port.\n";
+
+std::atomic<bool> g_interrupted{false};
+void OnSignal(int) { g_interrupted.store(true); }
+
+uint32_t NowMs() {
+  using namespace std::chrono;
+  return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+std::string Clock(uint64_t seconds) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02llu:%02llu", static_cast<unsigned long long>(seconds / 60),
+                static_cast<unsigned long long>(seconds % 60));
+  return buf;
+}
+
+// A reply as text for a message: control and other non-printable bytes as \xNN.
+std::string Printable(std::string_view bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", c);
+      out += buf;
+    }
+  }
+  return out;
+}
+
+// The reply a command asks for: "DL:1:..." -> "PL1", "DL:2A:..." -> "PL2A", "DL:7" -> "PL7".
+std::string ExpectedReply(const std::string& command) {
+  if (command.rfind("DL:", 0) != 0) return {};
+  const size_t end = command.find(':', 3);
+  return "PL" + command.substr(3, end == std::string::npos ? std::string::npos : end - 3);
+}
+
+struct Options {
+  std::string port, file, log;
+  bool simulate = false, quiet = false;
+  sim::DeviceOptions faults;
+  uint32_t baud = 38400, pause_ms = 50, reply_timeout_ms = 10000;
+  int retries = 3;
+  uint64_t stop_after = 0;  // benchmarks: stop after this many commands
+};
+
+class Loader final : public LoaderView, public UpdateFileUi {
+ public:
+  explicit Loader(const Options& o) : o_(o), link_(port_, ticks_), exchange_(link_, table_, file_, *this) {}
+
+  int Run();
+
+  // UpdateFileUi
+  void ClearLogs() override {}
+  void WarnWrongSize() override { std::cerr << "warning: " << kWrongFileMessage << "\n"; }
+  // LoaderView and UpdateFileUi
+  void SetStatus(const std::string&) override {}
+  void SetProgress(int percent) override { percent_ = percent; }
+  void SetSwitchChecked(bool) override { complete_ = true; }
+
+ private:
+  class Port final : public ByteChannel {
+   public:
+    explicit Port(va::TVaComm& comm) : comm_(comm) {}
+    void WriteBuf(const void* buf, int count) override { comm_.WriteBuf(buf, count); }
+    int ReadBuf(void* buf, int count) override { return comm_.ReadBuf(buf, count); }
+
+   private:
+    va::TVaComm& comm_;
+  };
+
+  void OnReply(std::string_view reply);
+  bool Restart(const std::string& why);
+  void Progress(bool force);
+  int Fail(int code, const std::string& what);
+  std::string Where() const;
+
+  Options o_;
+  SystemTicks ticks_;
+  va::TVaComm comm_;
+  Port port_{comm_};
+  CommandLink link_;
+  PageTable table_;
+  UpdateFileState file_;
+  Exchange exchange_;
+  std::ofstream log_;
+  bool complete_ = false;
+  bool discarding_ = false;
+  std::string restart_reason_;
+  int percent_ = 0;
+  int page_retries_ = 0;
+  int64_t retry_page_line_ = -2;
+  uint32_t last_reply_ms_ = 0;
+  uint32_t start_ms_ = 0;
+  uint32_t last_progress_ms_ = 0;
+  int last_printed_percent_ = -1;
+  std::atomic<bool> lost_{false};
+};
+
+std::string Loader::Where() const {
+  const int64_t first = exchange_.PageFirstLine();
+  std::string where = first < 0 ? std::string("opening") : "page " + HexUpper(first / PageLines, 4);
+  return where + ", command " + link_.LastCommand();
+}
+
+int Loader::Fail(int code, const std::string& what) {
+  if (!o_.quiet && isatty(2)) std::cerr << "\n";
+  std::cerr << "error: " << what << "\n";
+  try {
+    comm_.Close();
+  } catch (...) {
+  }
+  return code;
+}
+
+void Loader::OnReply(std::string_view reply) {
+  if (discarding_) return;
+  last_reply_ms_ = NowMs();
+  if (log_) log_ << kReplyLogPrefix << reply << "\n";
+  const std::string expected = ExpectedReply(link_.LastCommand());
+  if (reply.substr(0, expected.size()) != expected) {
+    restart_reason_ = "reply \"" + Printable(reply) + "\" where " + expected + " was due";
+    return;
+  }
+  exchange_.OnReply(reply);
+}
+
+// Lets the line fall quiet (every reply in flight arrives and is dropped),
+// then starts the page again. False when the page's retries are used up.
+bool Loader::Restart(const std::string& why) {
+  const int64_t page = exchange_.PageFirstLine();
+  if (page != retry_page_line_) {
+    retry_page_line_ = page;
+    page_retries_ = 0;
+  }
+  if (++page_retries_ > o_.retries) return false;
+  if (!o_.quiet) std::cerr << (isatty(2) ? "\n" : "") << "retry " << page_retries_ << " of " << Where() << ": " << why << "\n";
+  discarding_ = true;
+  auto queue = std::static_pointer_cast<va::TVaCallQueue>(va::GetMainThread());
+  // Quiet for a quarter of the reply time-out (10 to 200 ms): every reply in flight has come.
+  const uint32_t settle_ms = std::clamp<uint32_t>(o_.reply_timeout_ms / 4, 10, 200);
+  uint32_t quiet_since = NowMs();
+  while (NowMs() - quiet_since < settle_ms && !lost_.load() && !g_interrupted.load()) {
+    if (queue->ProcessMessages(20) > 0) quiet_since = NowMs();
+  }
+  discarding_ = false;
+  link_.DropPendingReply();
+  restart_reason_.clear();
+  last_reply_ms_ = NowMs();
+  exchange_.RestartPage();
+  return true;
+}
+
+void Loader::Progress(bool force) {
+  if (o_.quiet) return;
+  const uint32_t now = NowMs();
+  const bool tty = isatty(2);
+  if (!force && (tty ? now - last_progress_ms_ < 200 : percent_ == last_printed_percent_)) return;
+  last_progress_ms_ = now;
+  last_printed_percent_ = percent_;
+  const double elapsed = (now - start_ms_) / 1000.0;
+  const int64_t lines = exchange_.LineCounter();
+  const double rate = elapsed > 0 ? lines * LineBytes / elapsed : 0;
+  const double remaining = rate > 0 ? (ImageBytes - lines * LineBytes) / rate : 0;
+  char line[160];
+  std::snprintf(line, sizeof line, "page %s/%s  %3d%%  %6.0f B/s  elapsed %s  remaining %s",
+                HexUpper(lines / PageLines, 4).c_str(), HexUpper(ImagePages, 4).c_str(), percent_, rate,
+                Clock(static_cast<uint64_t>(elapsed)).c_str(), Clock(static_cast<uint64_t>(remaining)).c_str());
+  std::cerr << (tty ? "\r" : "") << line << (tty ? "" : "\n") << std::flush;
+}
+
+int Loader::Run() {
+  // The file, with the window's core.
+  struct FileUi : UpdateFileUi {
+    void ClearLogs() override {}
+    void WarnWrongSize() override { std::cerr << "warning: " << kWrongFileMessage << "\n"; }
+    void SetStatus(const std::string&) override {}
+  } file_ui;
+  try {
+    if (!OpenUpdateFile(o_.file, table_, file_, file_ui))
+      return Fail(kUsageOrFile, o_.file + ": not an update file (extension .KVR expected)");
+  } catch (const std::exception& e) {
+    return Fail(kUsageOrFile, o_.file + ": " + e.what());
+  }
+  if (!o_.log.empty()) {
+    log_.open(o_.log);
+    if (!log_) return Fail(kUsageOrFile, "cannot write the log " + o_.log);
+  }
+
+#ifndef _WIN32
+  std::unique_ptr<sim::PtyDevice> device;
+  if (o_.simulate) {
+    device = std::make_unique<sim::PtyDevice>(o_.faults);
+    o_.port = device->SlavePath();
+  }
+#endif
+
+  // The port, with the window's line settings.
+  auto queue = std::make_shared<va::TVaCallQueue>();
+  queue->OnException = [](const std::string& m) { std::cerr << "error: " << m << "\n"; };
+  va::SetMainThread(queue);
+  comm_.SetDeviceName(o_.port);
+  comm_.SetFlowControl(va::TVaFlowControl());
+  comm_.Buffers().SetReadTimeout(5000);
+  comm_.Buffers().SetWriteTimeout(0);
+  comm_.SetUserBaudrate(static_cast<int32_t>(o_.baud));
+  comm_.ClosePause = [](uint32_t) {};
+  comm_.OnRxChar = [this](va::TVaObject*, int count) { link_.OnRxChar(count); };
+  comm_.OnError = [this](va::TVaObject*, int errors) {
+    if (errors & static_cast<int>(va::CE_DEVICE_LOST)) lost_.store(true);
+  };
+  link_.SetSendPause(o_.pause_ms);
+  link_.on_reply = [this](std::string_view r) { OnReply(r); };
+  try {
+    comm_.Open();
+  } catch (const std::exception& e) {
+    return Fail(kPortError, e.what());
+  }
+
+  start_ms_ = last_reply_ms_ = NowMs();
+  exchange_.Start();
+  try {
+    link_.SendFrame("DL:0");
+    while (!complete_) {
+      queue->ProcessMessages(20);
+      if (g_interrupted.load()) return Fail(kInterrupted, "interrupted at " + Where() + "; the port is closed");
+      if (lost_.load()) return Fail(kPortLost, "the port " + o_.port + " was lost at " + Where());
+      if (o_.stop_after && link_.FramesSent() >= o_.stop_after) break;
+      std::string why = restart_reason_;
+      if (why.empty() && NowMs() - last_reply_ms_ > o_.reply_timeout_ms)
+        why = "no reply within " + std::to_string(o_.reply_timeout_ms / 1000.0).substr(0, 4) + " s";
+      if (!why.empty() && !Restart(why))
+        return Fail(kNoAnswer, "the device stopped answering at " + Where() + " (" + why + ", " +
+                                   std::to_string(o_.retries) + " retries used)");
+      Progress(false);
+    }
+  } catch (const std::exception& e) {
+    return Fail(kPortError, e.what());
+  }
+  Progress(true);
+  if (!o_.quiet && isatty(2)) std::cerr << "\n";
+  const double seconds = (NowMs() - start_ms_) / 1000.0;
+  comm_.Close();
+  std::cout << (complete_ ? "load complete: " : "stopped: ") << link_.FramesSent() << " commands in " << seconds
+            << " s (" << (seconds > 0 ? link_.FramesSent() / seconds : 0) << " commands/s, "
+            << (link_.FramesSent() > 0 ? seconds * 1000 / link_.FramesSent() : 0) << " ms per command)\n";
+#ifndef _WIN32
+  if (device) {
+    std::ifstream in(o_.file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    const bool equal = device->Image() == sim::ImageFromUpdateText(text.str());
+    if (complete_) {
+      std::cout << "simulated device: image " << (equal ? "equal to the file" : "NOT equal to the file") << "\n";
+      if (!equal) return kNoAnswer;
+    }
+  }
+#endif
+  va::SetMainThread(nullptr);
+  return kOk;
+}
+
+bool ParseFaults(const std::string& list, sim::DeviceOptions& f) {
+  std::stringstream ss(list);
+  std::string item;
+  while (std::getline(ss, item, ',')) {
+    const size_t eq = item.find('=');
+    if (eq == std::string::npos) return false;
+    const std::string k = item.substr(0, eq);
+    const char* v = item.c_str() + eq + 1;
+    if (k == "split") f.pieces = std::atoi(v);
+    else if (k == "noise") f.noise_rate = std::atof(v);
+    else if (k == "drop") f.drop_rate = std::atof(v);
+    else if (k == "repeat") f.repeat_rate = std::atof(v);
+    else if (k == "hangup") f.hangup_after = std::strtoull(v, nullptr, 10);
+    else if (k == "seed") f.seed = static_cast<uint32_t>(std::strtoul(v, nullptr, 10));
+    else return false;
+  }
+  return true;
+}
+
+int Usage(const std::string& problem) {
+  std::cerr << "error: " << problem << "\n" << kHelp;
+  return kUsageOrFile;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+    std::cout << kHelp;
+    return args.empty() ? kUsageOrFile : kOk;
+  }
+  const std::string command = args[0];
+  if (command == "ports") {
+    for (const std::string& p : va::platform::ProbePorts()) std::cout << p << "\n";
+    return kOk;
+  }
+  if (command == "make-image") {
+    if (args.size() < 2) return Usage("make-image needs a FILE");
+    uint32_t seed = 2026;
+    if (args.size() == 4 && args[2] == "--seed") seed = static_cast<uint32_t>(std::strtoul(args[3].c_str(), nullptr, 10));
+    else if (args.size() != 2) return Usage("make-image FILE [--seed N]");
+    try {
+      sim::WriteFile(args[1], sim::MakeUpdateFileText(seed));
+    } catch (const std::exception& e) {
+      std::cerr << "error: " << e.what() << "\n";
+      return kUsageOrFile;
+    }
+    return kOk;
+  }
+  if (command != "load") return Usage("unknown command " + command);
+
+  Options o;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](const char* name) -> std::string {
+      if (i + 1 >= args.size()) throw std::invalid_argument(std::string(name) + " needs a value");
+      return args[++i];
+    };
+    try {
+      if (a == "--port") o.port = value("--port");
+      else if (a == "--simulate") o.simulate = true;
+      else if (a == "--simulate-faults") {
+        if (!ParseFaults(value("--simulate-faults"), o.faults)) return Usage("bad --simulate-faults list");
+      } else if (a == "--baud") o.baud = static_cast<uint32_t>(std::stoul(value("--baud")));
+      else if (a == "--pause-ms") o.pause_ms = static_cast<uint32_t>(std::stoul(value("--pause-ms")));
+      else if (a == "--reply-timeout") o.reply_timeout_ms = static_cast<uint32_t>(std::stod(value("--reply-timeout")) * 1000);
+      else if (a == "--retries") o.retries = std::stoi(value("--retries"));
+      else if (a == "--log") o.log = value("--log");
+      else if (a == "--quiet") o.quiet = true;
+      else if (a == "--stop-after") o.stop_after = std::stoull(value("--stop-after"));
+      else if (!a.empty() && a[0] == '-') return Usage("unknown option " + a);
+      else if (o.file.empty()) o.file = a;
+      else return Usage("more than one file given");
+    } catch (const std::exception& e) {
+      return Usage(e.what());
+    }
+  }
+  if (o.file.empty()) return Usage("no FILE.KVR given");
+  if (o.port.empty() == !o.simulate) return Usage("give either --port PATH or --simulate");
+
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  Loader loader(o);
+  return loader.Run();
+}

@@ -2,7 +2,8 @@
 # Sets everything up, builds and runs the main job: the loader's window on a
 # standard-size sample image, with the simulated boot loader behind a
 # pseudo-terminal preselected (press the start switch to load it). Without a
-# display the same load runs headless and prints the device's verdict.
+# display the command-line loader loads the same image into the simulated
+# device with --pause-ms 0 and prints the device's verdict.
 # The protocol's pauses run on a fast clock; leave out --fast in the command
 # below for the real pace (about 35 minutes for a full image).
 set -euo pipefail
@@ -14,5 +15,5 @@ build/release/bin/kvr-makefile "$sample"
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   exec build/release/bin/kvr-loader --simulate "$sample" --fast "$@"
 else
-  QT_QPA_PLATFORM=offscreen exec build/release/bin/kvr-loader --simulate "$sample" --fast --autostart --exit-at-end "$@"
+  exec build/release/bin/kvr-loader-cli load --simulate --pause-ms 0 "$sample" "$@"
 fi

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -105,9 +106,13 @@ std::string Cli::image_;
 bool Equal(const Result& r) { return r.out.find("simulated device: image equal to the file") != std::string::npos; }
 
 TEST_F(Cli, FullImageIntoTheSimulatedDevice) {
-  const Result r = RunTool({"load", "--simulate", "--pause-ms", "0", image_});
+  const std::string log = image_dir_->File("replies.log");
+  const Result r = RunTool({"load", "--simulate", "--pause-ms", "0", "--log", log, image_});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_TRUE(Equal(r)) << r.out;
+  const std::string replies = Slurp(log);
+  EXPECT_EQ(replies.substr(0, 9), " - > PL0\n");
+  EXPECT_EQ(std::count(replies.begin(), replies.end(), '\n'), 41474);
   EXPECT_NE(r.out.find("41474 commands"), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("page 0900/0900  100%"), std::string::npos) << r.err;  // plain progress lines
 }

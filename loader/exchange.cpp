@@ -94,6 +94,10 @@ void Exchange::RestartPage() {
 }
 
 void Exchange::SendDataLine(std::string_view name) {
+  // Past the image there is no line to send: a load whose lines have run
+  // ahead of its pages (repeated replies) stops here instead of sending rows
+  // beyond the image and then reporting a shifted image as complete.
+  if (line_counter_ >= ImageLines) return;
   std::string command(name);
   // Line i is table row i + 1; the row index takes the counter's low 32 bits.
   table_.AppendLineData(static_cast<int64_t>(static_cast<uint32_t>(line_counter_)) + 1, command);

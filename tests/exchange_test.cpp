@@ -140,11 +140,16 @@ TEST_F(ExchangeTest, PortFailureEndsTheReplyWithTheCounterAdvanced) {
   EXPECT_EQ(exchange.LineCounter(), 1);
 }
 
-TEST_F(ExchangeTest, CounterAheadOfThePageStillCompletesAtTheImageEnd) {
-  // Repeated replies have pushed the counter past the image: the next page
-  // end completes the load instead of asking for pages beyond it.
-  for (int i = 0; i < 36865; ++i) exchange.OnReply("PL20");
+TEST_F(ExchangeTest, NoLineIsSentPastTheImage) {
+  // Repeated replies have pushed the counter to the image's end: no row
+  // beyond the image goes out, and a page end there completes the load.
+  for (int i = 0; i < 36864; ++i) exchange.OnReply("PL20");
+  EXPECT_EQ(exchange.LineCounter(), 36864);
   const size_t sent = port.writes.size();
+  exchange.OnReply("PL20");
+  exchange.OnReply("PL1");
+  EXPECT_EQ(port.writes.size(), sent);
+  EXPECT_EQ(exchange.LineCounter(), 36864);
   exchange.OnReply("PL7");
   EXPECT_EQ(port.writes.size(), sent);
   EXPECT_EQ(view.status.back(), "Загрузка завершена");

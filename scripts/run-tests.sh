@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up, builds and runs the whole test suite: once as a release
 # build, once under AddressSanitizer + UndefinedBehaviorSanitizer, and the
-# threaded serial component's tests under ThreadSanitizer.
+# threaded serial component's tests under ThreadSanitizer; each fuzz target
+# runs for a minute.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh release asan tsan
@@ -14,6 +15,9 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 status=0
 echo "== main job under the sanitizers: a simulated load, replies in two pieces"
 build/asan/bin/kvr-simload --pieces 2 | tail -n 3 || status=1
+
+echo "== fuzzing: each target 60 s"
+scripts/fuzz.sh 60 || status=1
 
 echo "== tests: tsan (serial component)"
 ctest --test-dir build/tsan --output-on-failure -L serial || status=1

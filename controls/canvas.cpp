@@ -96,14 +96,14 @@ double AngleOf(double cx, double cy, int x, int y) {
 }  // namespace
 
 void TCanvas::Ellipse(int l, int t, int r, int b) {
-  if (r - l < 1 || b - t < 1) return;
+  if (r - l < 1 || b - t < 1 || image_.isNull()) return;
   QPainter p(&image_);
   PrepareShape(p, *this);
   p.drawEllipse(QRect(l, t, r - l - 1, b - t - 1));
 }
 
 void TCanvas::Pie(int l, int t, int r, int b, int x3, int y3, int x4, int y4) {
-  if (r - l < 1 || b - t < 1) return;
+  if (r - l < 1 || b - t < 1 || image_.isNull()) return;
   const double cx = (l + r) / 2.0, cy = (t + b) / 2.0;
   const double a3 = AngleOf(cx, cy, x3, y3), a4 = AngleOf(cx, cy, x4, y4);
   double span = std::fmod(a4 - a3 + 720.0, 360.0);
@@ -121,6 +121,7 @@ int TCanvas::TextWidth(const std::string& text) const {
 int TCanvas::TextHeight(const std::string&) const { return QFontMetrics(Font).height(); }
 
 void TCanvas::DrawText(const TRect* clip, int x, int y, const std::string& text) {
+  if (image_.isNull() || text.empty()) return;
   QPainter p(&image_);
   QFont f = Font;
   f.setStyleStrategy(QFont::NoAntialias);

@@ -136,6 +136,7 @@ QImage TAbColBitBtn::CaptureUnder() {
   // parent from inside this paint would recurse into the window system's
   // repaint; the window's controls do not overlap.)
   QImage under = NewBitmap(width(), height());
+  if (under.isNull()) return under;
   QWidget* parent = parentWidget();
   QPainter p(&under);
   const QBrush brush = parent ? parent->palette().brush(parent->backgroundRole()) : palette().brush(QPalette::Window);

@@ -4,6 +4,8 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include <atomic>
+
 namespace kvr {
 
 void QtMainThread::Synchronize(const std::function<void()>& call) {
@@ -13,16 +15,24 @@ void QtMainThread::Synchronize(const std::function<void()>& call) {
     return;
   }
   std::exception_ptr error;
+  // The hand-over in both directions also goes through these two atomics, so
+  // that what each side wrote is visibly ordered before the other side reads
+  // it (ThreadSanitizer cannot see into Qt's own locks).
+  std::atomic<bool> sent{false}, done{false};
+  sent.store(true, std::memory_order_release);
   QMetaObject::invokeMethod(
       app,
       [&] {
+        (void)sent.load(std::memory_order_acquire);
         try {
           call();
         } catch (...) {
           error = std::current_exception();
         }
+        done.store(true, std::memory_order_release);
       },
       Qt::BlockingQueuedConnection);
+  if (!done.load(std::memory_order_acquire)) return;  // dropped: the application is ending
   if (error) std::rethrow_exception(error);
 }
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up, builds and runs the whole test suite: once as a release
 # build, once under AddressSanitizer + UndefinedBehaviorSanitizer, and the
-# threaded serial component's tests under ThreadSanitizer; each fuzz target
-# runs for a minute.
+# threaded code's tests (serial component, window) under ThreadSanitizer; each
+# fuzz target runs for a minute.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh release asan tsan
@@ -10,7 +10,7 @@ scripts/setup.sh release asan tsan
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan-qt.supp"
 
 status=0
 echo "== main job under the sanitizers: a simulated load, replies in two pieces"
@@ -19,8 +19,8 @@ build/asan/bin/kvr-simload --pieces 2 | tail -n 3 || status=1
 echo "== fuzzing: each target 60 s"
 scripts/fuzz.sh 60 || status=1
 
-echo "== tests: tsan (serial component)"
-ctest --test-dir build/tsan --output-on-failure -L serial || status=1
+echo "== tests: tsan (serial component and window)"
+ctest --test-dir build/tsan --output-on-failure -L 'serial|window' || status=1
 
 for c in release asan; do
   echo "== tests: $c"

@@ -3,7 +3,7 @@
 # and builds the given configurations:
 #   scripts/setup.sh [release] [asan] [tsan]   (default: release)
 # Build folders: build/release, build/asan (AddressSanitizer + UBSan),
-# build/tsan (ThreadSanitizer, the threaded serial component's tests only).
+# build/tsan (ThreadSanitizer: the serial component's and the window's tests).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,7 +32,7 @@ for c in "${configs[@]}"; do
   esac
   cmake -S . -B "build/$c" -G Ninja "${args[@]}" >/dev/null
   if [ "$c" = tsan ]; then
-    cmake --build "build/$c" --target serial_tests  # the threaded code
+    cmake --build "build/$c" --target serial_tests form_tests  # the threaded code
   else
     cmake --build "build/$c"
   fi

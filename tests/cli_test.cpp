@@ -129,7 +129,9 @@ TEST_P(CliFaults, AreHealedByPageRetries) {
 
 INSTANTIATE_TEST_SUITE_P(Each, CliFaults,
                          ::testing::Values("split=5,seed=1", "noise=0.02,seed=2", "drop=0.003,seed=3",
-                                           "repeat=0.05,seed=4"));
+                                           "repeat=0.05,seed=4",
+                                           // a reply longer than the 1024-byte buffer, a 5000-byte burst
+                                           "noiseat=40:2000,noiseat=400:5000"));
 
 TEST_F(Cli, SilentDeviceGivesExit3AfterTheRetries) {
   va::test::PtyPair far_end;  // nobody answers
@@ -154,6 +156,17 @@ TEST_F(Cli, CtrlCGives130AfterClosingThePort) {
   EXPECT_EQ(r.code, 130) << r.err;
   EXPECT_NE(r.err.find("interrupted at page 0000"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("the port is closed"), std::string::npos);
+}
+
+TEST_F(Cli, BusyPortGivesExit2) {
+  va::test::PtyPair line;
+  va::TVaComm holder;
+  holder.ClosePause = [](uint32_t) {};
+  holder.SetDeviceName(line.SlavePath());
+  holder.Open();
+  const Result r = RunTool({"load", "--port", line.SlavePath(), image_});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("(Error 16, Device or resource busy)"), std::string::npos) << r.err;
 }
 
 TEST_F(Cli, PortAndFileErrors) {

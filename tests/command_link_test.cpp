@@ -104,6 +104,19 @@ TEST_F(CommandLinkTest, ThreePiecesAreGatheredInOrderWithOnePause) {
   EXPECT_EQ(replies, std::vector<std::string>{"PL23"});
 }
 
+TEST_F(CommandLinkTest, ReplySplitAtEveryPositionIsGatheredWhole) {
+  const std::string reply = "PL2A\r";
+  for (size_t a = 1; a < reply.size(); ++a)
+    for (size_t b = a; b < reply.size(); ++b) {  // b == a: two pieces, else three
+      replies.clear();
+      Arrive(reply.substr(0, a));
+      if (b > a) Arrive(reply.substr(a, b - a));
+      Arrive(reply.substr(b));
+      ASSERT_EQ(replies, std::vector<std::string>{"PL2A"}) << a << "," << b;
+      EXPECT_FALSE(link.ReplyPending());
+    }
+}
+
 TEST_F(CommandLinkTest, CrInTheMiddleEndsTheReplyAtTheLastByteButOne) {
   Arrive("PL1\rPL");
   ASSERT_EQ(replies.size(), 1u);

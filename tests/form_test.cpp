@@ -74,8 +74,8 @@ class Window : public ::testing::Test {
     o.first_ports = std::move(first);
     form = std::make_unique<TForm1>(o);
   }
-  void MakeWithDevice() {
-    device = std::make_unique<sim::PtyDevice>();
+  void MakeWithDevice(sim::DeviceOptions options = {}) {
+    device = std::make_unique<sim::PtyDevice>(options);
     Make({"ttyS9"}, {device->SlavePath().substr(5)});
   }
   std::string WriteFile(const std::string& name, const std::string& text) {
@@ -233,6 +233,50 @@ TEST_F(Window, SilentDeviceStopsAfterThirtySeconds) {
   EXPECT_FALSE(form->VaComm1.Active());
   EXPECT_FALSE(form->AbColBitBtn4->Checked());
   EXPECT_EQ(Status(), kNoReplyStatus);
+}
+
+TEST_F(Window, RepliesInPiecesStillLoadTheImage) {
+  sim::DeviceOptions options;
+  options.pieces = 3;
+  MakeWithDevice(options);
+  const std::string text = sim::MakeUpdateFileText(25);
+  Open(WriteFile("image.KVR", text));
+  Press();
+  ASSERT_TRUE(Pump([&] { return Complete(); })) << Status();
+  EXPECT_EQ(device->Image(), sim::ImageFromUpdateText(text));
+}
+
+TEST_F(Window, OverlongReplyStopsTheLoadUntilTheSilenceRule) {
+  sim::DeviceOptions options;
+  options.faults.push_back({sim::DeviceFault::Kind::kNoise, 40, std::string(5000, '~')});  // one 5000-byte burst
+  MakeWithDevice(options);
+  Open(WriteFile("image.KVR", sim::MakeUpdateFileText(26)));
+  Press();
+  ASSERT_TRUE(Pump([&] { return device->FramesReceived() >= 41; }, 20000));
+  Pump([] { return false; }, 300);
+  EXPECT_EQ(device->FramesReceived(), 41u);  // the reply matched nothing: nothing more was sent
+  EXPECT_TRUE(form->VaComm1.Active());
+  // Logged once, cut at the 1024-byte reply buffer.
+  const QStringList noisy = form->Memo1->toPlainText().split('\n').filter(QString(1, '~'));
+  ASSERT_EQ(noisy.size(), 1);
+  EXPECT_EQ(noisy[0], " - > " + QString(1024, '~'));
+  clock.now += kNoReplyTimeoutMs + 1;
+  form->CheckNoReply();
+  EXPECT_EQ(Status(), kNoReplyStatus);
+  EXPECT_FALSE(form->VaComm1.Active());
+}
+
+TEST_F(Window, BusyPortIsReportedAndTheSwitchComesBackOff) {
+  va::test::PtyPair line;
+  va::TVaComm holder;
+  holder.ClosePause = [](uint32_t) {};
+  holder.SetDeviceName(line.SlavePath());
+  holder.Open();
+  Make({}, {line.SlavePath().substr(5)});
+  Press();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0], "Can't open specified device " + line.SlavePath() + " (Error 16, Device or resource busy)");
+  EXPECT_FALSE(form->AbColBitBtn4->Checked());
 }
 
 }  // namespace

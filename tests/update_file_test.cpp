@@ -191,6 +191,53 @@ TEST_F(UpdateFileTest, FolderNamedLikeAFileRaisesAnIoError) {
   }
 }
 
+TEST_F(UpdateFileTest, OddFilesLoadAsTheRulesSay) {
+  // Binary bytes: lines end at CR and LF bytes, every other byte lands in a cell as it is.
+  std::string binary;
+  for (int i = 0; i < 512; ++i) binary.push_back(static_cast<char>(i & 0xFF));
+  ASSERT_TRUE(OpenUpdateFile(Write("bin.kvr", binary), table, state, ui));
+  EXPECT_EQ(state.FileLineCount, 4);  // 10, 13 at 10/13 and 266/269: lines end at each
+  EXPECT_EQ(table.Cell(1, 1), std::string("\0\1", 2));
+  EXPECT_EQ(ui.warnings, 1);
+
+  // Not hex: sent as it stands.
+  ASSERT_TRUE(OpenUpdateFile(Write("text.kvr", "ZZ, hello!\r\n"), table, state, ui));
+  EXPECT_EQ(table.Cell(1, 1), "ZZ");
+  EXPECT_EQ(table.Cell(2, 1), ", ");
+
+  // The same lines with CR, LF or CR LF ends.
+  std::string crlf, cr, lf;
+  for (int i = 0; i < 40; ++i) {
+    const std::string line(32, static_cast<char>('A' + i % 6));
+    crlf += line + "\r\n";
+    cr += line + "\r";
+    lf += line + "\n";
+  }
+  PageTable t2, t3;
+  UpdateFileState s2, s3;
+  ASSERT_TRUE(OpenUpdateFile(Write("crlf.kvr", crlf), table, state, ui));
+  ASSERT_TRUE(OpenUpdateFile(Write("cr.kvr", cr), t2, s2, ui));
+  ASSERT_TRUE(OpenUpdateFile(Write("lf.kvr", lf), t3, s3, ui));
+  EXPECT_EQ(s2.FileLineCount, state.FileLineCount);
+  EXPECT_EQ(s3.FileLineCount, state.FileLineCount);
+  for (int r = 1; r <= 40; ++r) {
+    EXPECT_EQ(t2.Cell(16, r), table.Cell(16, r));
+    EXPECT_EQ(t3.Cell(16, r), table.Cell(16, r));
+  }
+}
+
+TEST_F(UpdateFileTest, TwoGigabyteSparseFileIsRefused) {
+  ASSERT_TRUE(OpenUpdateFile(Write("good.kvr", sim::MakeUpdateFileText(8)), table, state, ui));
+  const std::string path = Write("big.kvr", "");
+  ASSERT_EQ(truncate(path.c_str(), 2LL * 1024 * 1024 * 1024), 0);
+  RecordingView ui2;
+  ASSERT_TRUE(OpenUpdateFile(path, table, state, ui2));
+  EXPECT_EQ(ui2.warnings, 1);
+  EXPECT_TRUE(ui2.status.empty());
+  EXPECT_EQ(state.UpdateFileSize, ExpectedFileSize);
+  EXPECT_EQ(state.PageTotal, 2304);
+}
+
 TEST(UpdateFileErrors, ErrnoMapsToTheRuntimeLibraryTexts) {
   EXPECT_STREQ(InOutErrorFromErrno(ENOENT).what(), "File not found");
   EXPECT_STREQ(InOutErrorFromErrno(EACCES).what(), "File access denied");

@@ -55,7 +55,7 @@ const char* kHelp =
     "  (default 10 s), or a reply is out of step, the page starts again from its address command,\n"
     "  up to --retries (default 3) times per page. --log writes every reply as the window's debug log.\n"
     "  --simulate loads into the built-in simulated device and prints its verdict; --simulate-faults\n"
-    "  takes split=N,noise=RATE,drop=RATE,repeat=RATE,hangup=FRAMES,seed=N.\n"
+    "  takes split=N,noise=RATE,drop=RATE,repeat=RATE,hangup=FRAMES,seed=N,noiseat=REPLY:BYTES.\n"
     "\n"
     "exit codes: 0 load complete; 1 usage or file error; 2 port could not be opened or configured;\n"
     "  3 the device stopped answering (retries used up); 4 the port was lost during the load;\n"
@@ -337,6 +337,12 @@ bool ParseFaults(const std::string& list, sim::DeviceOptions& f) {
     else if (k == "repeat") f.repeat_rate = std::atof(v);
     else if (k == "hangup") f.hangup_after = std::strtoull(v, nullptr, 10);
     else if (k == "seed") f.seed = static_cast<uint32_t>(std::strtoul(v, nullptr, 10));
+    else if (k == "noiseat") {  // noiseat=REPLY:BYTES: that many noise bytes before one reply
+      char* end = nullptr;
+      const uint64_t reply = std::strtoull(v, &end, 10);
+      if (!end || *end != ':') return false;
+      f.faults.push_back({sim::DeviceFault::Kind::kNoise, reply, std::string(std::strtoul(end + 1, nullptr, 10), '~')});
+    }
     else return false;
   }
   return true;

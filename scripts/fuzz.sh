@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang, AddressSanitizer + UBSan) and runs each
 # for the given number of seconds (default 60), two at a time, starting from
-# the seed corpus in fuzz/corpus (copied; new inputs stay in build/fuzz).
+# the starting inputs in fuzz/corpus (copied; new inputs stay in build/fuzz).
 #   scripts/fuzz.sh [SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -8,6 +8,8 @@
 #include <deque>
 #include <string>
 
+#include "fuzz_check.h"
+
 #include "command_link.h"
 #include "exchange.h"
 #include "hex_text.h"
@@ -17,12 +19,6 @@
 
 namespace {
 
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-  }
-}
 
 struct Channel : kvr::ByteChannel {
   void WriteBuf(const void* buf, int count) override {

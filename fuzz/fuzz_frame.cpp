@@ -5,19 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "fuzz_check.h"
 #include <vector>
 
 #include "boot_loader_device.h"
 #include "command_link.h"
-
-namespace {
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-  }
-}
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

@@ -6,16 +6,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "settings_value.h"
+#include "fuzz_check.h"
 
-namespace {
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-  }
-}
-}  // namespace
+#include "settings_value.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

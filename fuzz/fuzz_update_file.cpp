@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "fuzz_check.h"
 #include <vector>
 
 #include "image_geometry.h"
@@ -39,12 +41,6 @@ std::vector<std::string> Lines(const std::string& t) {
   return lines;
 }
 
-void Check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-  }
-}
 
 }  // namespace
 

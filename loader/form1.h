@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "col_bit_btn.h"
+#include "comm_channel.h"
 #include "command_link.h"
 #include "exchange.h"
 #include "gauge.h"
@@ -105,17 +106,6 @@ class TForm1 final : public QWidget, public LoaderView, public UpdateFileUi {
   Exchange& TheExchange() { return *exchange_; }
 
  private:
-  // The port as the command link's byte channel.
-  class Port final : public ByteChannel {
-   public:
-    explicit Port(va::TVaComm& comm) : comm_(comm) {}
-    void WriteBuf(const void* buf, int count) override { comm_.WriteBuf(buf, count); }
-    int ReadBuf(void* buf, int count) override { return comm_.ReadBuf(buf, count); }
-
-   private:
-    va::TVaComm& comm_;
-  };
-
   void BuildLayout();
   void SetUpComm();
   void StopLoad();
@@ -124,7 +114,7 @@ class TForm1 final : public QWidget, public LoaderView, public UpdateFileUi {
 
   FormOptions options_;
   SystemTicks system_ticks_;
-  Port port_{VaComm1};
+  CommChannel port_{VaComm1};
   std::unique_ptr<CommandLink> link_;
   std::unique_ptr<Exchange> exchange_;
   QTimer* watchdog_;

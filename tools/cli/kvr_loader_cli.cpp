@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "comm_channel.h"
 #include "command_link.h"
 #include "exchange.h"
 #include "hex_text.h"
@@ -122,16 +123,6 @@ class Loader final : public LoaderView, public UpdateFileUi {
   void SetSwitchChecked(bool) override { complete_ = true; }
 
  private:
-  class Port final : public ByteChannel {
-   public:
-    explicit Port(va::TVaComm& comm) : comm_(comm) {}
-    void WriteBuf(const void* buf, int count) override { comm_.WriteBuf(buf, count); }
-    int ReadBuf(void* buf, int count) override { return comm_.ReadBuf(buf, count); }
-
-   private:
-    va::TVaComm& comm_;
-  };
-
   void OnReply(std::string_view reply);
   bool Restart(const std::string& why);
   void Progress(bool force);
@@ -141,7 +132,7 @@ class Loader final : public LoaderView, public UpdateFileUi {
   Options o_;
   SystemTicks ticks_;
   va::TVaComm comm_;
-  Port port_{comm_};
+  CommChannel port_{comm_};
   CommandLink link_;
   PageTable table_;
   UpdateFileState file_;
@@ -234,13 +225,8 @@ void Loader::Progress(bool force) {
 
 int Loader::Run() {
   // The file, with the window's core.
-  struct FileUi : UpdateFileUi {
-    void ClearLogs() override {}
-    void WarnWrongSize() override { std::cerr << "warning: " << kWrongFileMessage << "\n"; }
-    void SetStatus(const std::string&) override {}
-  } file_ui;
   try {
-    if (!OpenUpdateFile(o_.file, table_, file_, file_ui))
+    if (!OpenUpdateFile(o_.file, table_, file_, *this))
       return Fail(kUsageOrFile, o_.file + ": not an update file (extension .KVR expected)");
   } catch (const std::exception& e) {
     return Fail(kUsageOrFile, o_.file + ": " + e.what());

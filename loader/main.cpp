@@ -17,10 +17,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -114,10 +112,7 @@ int main(int argc, char** argv) {
     form.OnLoadComplete = [&] {
 #ifndef _WIN32
       if (device) {
-        std::ifstream in(form.Edit1->text().toStdString(), std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        const bool equal = device->Image() == kvr::sim::ImageFromUpdateText(text.str());
+        const bool equal = kvr::sim::ImageEqualsFile(device->Image(), form.Edit1->text().toStdString());
         const std::string verdict =
             std::string("Simulated device: image ") + (equal ? "equal to the file" : "NOT equal to the file");
         form.Memo1->appendPlainText(QString::fromStdString(verdict));

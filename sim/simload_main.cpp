@@ -7,9 +7,7 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 
 #include "boot_loader_device.h"
@@ -74,10 +72,7 @@ int main(int argc, char** argv) {
       text = sim::MakeUpdateFileText(2026);
       sim::WriteFile(path, text);
     } else {
-      std::ifstream in(path, std::ios::binary);
-      std::ostringstream buf;
-      buf << in.rdbuf();
-      text = buf.str();
+      text = sim::ReadFile(path);
     }
 
     ConsoleUi ui;

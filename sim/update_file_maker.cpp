@@ -1,6 +1,8 @@
 #include "update_file_maker.h"
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <random>
 #include <stdexcept>
 
@@ -60,6 +62,18 @@ void WriteFile(const std::string& path, std::string_view text) {
   if (!f) throw std::runtime_error("cannot create " + path);
   const size_t n = std::fwrite(text.data(), 1, text.size(), f);
   if (std::fclose(f) != 0 || n != text.size()) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool ImageEqualsFile(const std::vector<uint8_t>& image, const std::string& path) {
+  const std::vector<uint8_t> expected = ImageFromUpdateText(ReadFile(path));
+  return !expected.empty() && image == expected;
 }
 
 }  // namespace kvr::sim

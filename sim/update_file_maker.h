@@ -21,6 +21,10 @@ std::vector<uint8_t> ImageFromUpdateText(std::string_view text);
 
 // Writes `text` to `path` byte for byte; throws std::runtime_error on failure.
 void WriteFile(const std::string& path, std::string_view text);
+// The bytes of a file; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+// True when `image` is the image the update file at `path` describes.
+bool ImageEqualsFile(const std::vector<uint8_t>& image, const std::string& path);
 
 // A tick source that moves on by `step` ms at every reading, so busy waits end
 // without real time passing.

@@ -12,8 +12,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,12 +30,6 @@ struct Result {
   double cpu_seconds = 0;
 };
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // Runs the tool; `signal_after_ms` > 0 sends SIGINT after that long.
 Result RunTool(const std::vector<std::string>& args, int signal_after_ms = 0, int limit_ms = 240000) {
@@ -84,8 +76,8 @@ Result RunTool(const std::vector<std::string>& args, int signal_after_ms = 0, in
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  r.out = Slurp(out);
-  r.err = Slurp(err);
+  r.out = sim::ReadFile(out);
+  r.err = sim::ReadFile(err);
   return r;
 }
 
@@ -110,7 +102,7 @@ TEST_F(Cli, FullImageIntoTheSimulatedDevice) {
   const Result r = RunTool({"load", "--simulate", "--pause-ms", "0", "--log", log, image_});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_TRUE(Equal(r)) << r.out;
-  const std::string replies = Slurp(log);
+  const std::string replies = sim::ReadFile(log);
   EXPECT_EQ(replies.substr(0, 9), " - > PL0\n");
   EXPECT_EQ(std::count(replies.begin(), replies.end(), '\n'), 41474);
   EXPECT_NE(r.out.find("41474 commands"), std::string::npos) << r.out;
@@ -194,7 +186,7 @@ TEST_F(Cli, PortsAndMakeImage) {
   struct stat st {};
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_size, 1253378);
-  EXPECT_EQ(Slurp(path), sim::MakeUpdateFileText(5));
+  EXPECT_EQ(sim::ReadFile(path), sim::MakeUpdateFileText(5));
 }
 
 }  // namespace

@@ -295,10 +295,7 @@ int Loader::Run() {
             << (link_.FramesSent() > 0 ? seconds * 1000 / link_.FramesSent() : 0) << " ms per command)\n";
 #ifndef _WIN32
   if (device) {
-    std::ifstream in(o_.file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    const bool equal = device->Image() == sim::ImageFromUpdateText(text.str());
+    const bool equal = sim::ImageEqualsFile(device->Image(), o_.file);
     if (complete_) {
       std::cout << "simulated device: image " << (equal ? "equal to the file" : "NOT equal to the file") << "\n";
       if (!equal) return kNoAnswer;

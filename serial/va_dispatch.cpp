@@ -52,7 +52,12 @@ void TVaCallQueue::Synchronize(const std::function<void()>& call) {
     queue_.push_back(pending);
   }
   queued_.notify_one();
-  pending->done.wait(false);
+  {
+    // A mutex and condition rather than an atomic wait: the latter loses
+    // wake-ups in some standard libraries (mingw-w64's libstdc++ 12).
+    std::unique_lock<std::mutex> lock(mutex_);
+    ran_.wait(lock, [&] { return pending->done.load(); });
+  }
   if (pending->error) std::rethrow_exception(pending->error);
 }
 
@@ -81,8 +86,11 @@ int TVaCallQueue::ProcessMessages(uint32_t wait_ms) {
     } catch (...) {
       p->error = std::current_exception();
     }
-    p->done.store(true);
-    p->done.notify_all();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      p->done.store(true);
+    }
+    ran_.notify_all();
     ++ran;
   }
 }
@@ -94,10 +102,11 @@ void TVaCallQueue::Shutdown() {
     shutdown_ = true;
     dropped.swap(queue_);
   }
-  for (const auto& p : dropped) {
-    p->done.store(true);
-    p->done.notify_all();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& p : dropped) p->done.store(true);
   }
+  ran_.notify_all();
   queued_.notify_all();
 }
 

@@ -62,6 +62,7 @@ class TVaCallQueue final : public TVaMainThread {
   };
   std::mutex mutex_;
   std::condition_variable queued_;
+  std::condition_variable ran_;  // a queued call has run (or was dropped)
   std::deque<std::shared_ptr<Pending>> queue_;
   bool shutdown_ = false;
   std::thread::id main_;

@@ -9,8 +9,8 @@
 
 namespace va {
 
-#ifdef _WIN32
-using TVaPlatformHandle = void*;
+#if defined(_WIN32) || defined(VA_WIN32_API)
+using TVaPlatformHandle = void*;  // an event object's handle
 inline TVaPlatformHandle const kInvalidPlatformHandle = reinterpret_cast<void*>(static_cast<intptr_t>(-1));
 #else
 using TVaPlatformHandle = int;  // a descriptor
@@ -55,7 +55,21 @@ class TVaWaitEvent : public TVaEvent {
 // signalled one in the given order, -1 on time-out, -2 on failure.
 int WaitForAny(std::initializer_list<TVaEvent*> events, uint32_t ms = INFINITE_WAIT);
 
-// Recursive lock, as a platform critical section is.
+// Recursive lock: the system's critical section on Windows.
+#ifdef _WIN32
+class TVaCriticalSection {
+ public:
+  TVaCriticalSection();
+  ~TVaCriticalSection();
+  TVaCriticalSection(const TVaCriticalSection&) = delete;
+  TVaCriticalSection& operator=(const TVaCriticalSection&) = delete;
+  void Enter();
+  void Leave();
+
+ private:
+  alignas(8) unsigned char storage_[64];
+};
+#else
 class TVaCriticalSection {
  public:
   void Enter() { mutex_.lock(); }
@@ -64,6 +78,7 @@ class TVaCriticalSection {
  private:
   std::recursive_mutex mutex_;
 };
+#endif
 
 class TVaLock {
  public:

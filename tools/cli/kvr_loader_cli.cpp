@@ -2,7 +2,11 @@
 // core and serial component as the window, with reply time-outs, page
 // retries, a progress line and exit codes.
 #include <signal.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -17,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "boot_loader_device.h"
 #include "comm_channel.h"
 #include "command_link.h"
 #include "exchange.h"
@@ -64,6 +69,24 @@ const char* kHelp =
 
 std::atomic<bool> g_interrupted{false};
 void OnSignal(int) { g_interrupted.store(true); }
+
+// Progress goes to the terminal as one rewritten line, to a pipe line by line.
+bool ErrIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(2) != 0;
+#endif
+}
+
+// The device path for --port: on Windows "COM7" means \\.\COM7 (the form that
+// reaches ports above COM9 too); a path is taken as given.
+std::string PortPath(const std::string& port) {
+#ifdef _WIN32
+  if (port.rfind("\\\\", 0) != 0) return "\\\\.\\" + port;
+#endif
+  return port;
+}
 
 uint32_t NowMs() {
   using namespace std::chrono;
@@ -158,7 +181,7 @@ std::string Loader::Where() const {
 }
 
 int Loader::Fail(int code, const std::string& what) {
-  if (!o_.quiet && isatty(2)) std::cerr << "\n";
+  if (!o_.quiet && ErrIsTerminal()) std::cerr << "\n";
   std::cerr << "error: " << what << "\n";
   try {
     comm_.Close();
@@ -188,7 +211,7 @@ bool Loader::Restart(const std::string& why) {
     page_retries_ = 0;
   }
   if (++page_retries_ > o_.retries) return false;
-  if (!o_.quiet) std::cerr << (isatty(2) ? "\n" : "") << "retry " << page_retries_ << " of " << Where() << ": " << why << "\n";
+  if (!o_.quiet) std::cerr << (ErrIsTerminal() ? "\n" : "") << "retry " << page_retries_ << " of " << Where() << ": " << why << "\n";
   discarding_ = true;
   auto queue = std::static_pointer_cast<va::TVaCallQueue>(va::GetMainThread());
   // Quiet for a quarter of the reply time-out (10 to 200 ms): every reply in flight has come.
@@ -208,7 +231,7 @@ bool Loader::Restart(const std::string& why) {
 void Loader::Progress(bool force) {
   if (o_.quiet) return;
   const uint32_t now = NowMs();
-  const bool tty = isatty(2);
+  const bool tty = ErrIsTerminal();
   if (!force && (tty ? now - last_progress_ms_ < 200 : percent_ == last_printed_percent_)) return;
   last_progress_ms_ = now;
   last_printed_percent_ = percent_;
@@ -248,7 +271,7 @@ int Loader::Run() {
   auto queue = std::make_shared<va::TVaCallQueue>();
   queue->OnException = [](const std::string& m) { std::cerr << "error: " << m << "\n"; };
   va::SetMainThread(queue);
-  comm_.SetDeviceName(o_.port);
+  comm_.SetDeviceName(PortPath(o_.port));
   comm_.SetFlowControl(va::TVaFlowControl());
   comm_.Buffers().SetReadTimeout(5000);
   comm_.Buffers().SetWriteTimeout(0);
@@ -287,7 +310,7 @@ int Loader::Run() {
     return Fail(kPortError, e.what());
   }
   Progress(true);
-  if (!o_.quiet && isatty(2)) std::cerr << "\n";
+  if (!o_.quiet && ErrIsTerminal()) std::cerr << "\n";
   const double seconds = (NowMs() - start_ms_) / 1000.0;
   comm_.Close();
   std::cout << (complete_ ? "load complete: " : "stopped: ") << link_.FramesSent() << " commands in " << seconds
@@ -393,10 +416,16 @@ int main(int argc, char** argv) {
   if (o.file.empty()) return Usage("no FILE.KVR given");
   if (o.port.empty() == !o.simulate) return Usage("give either --port PATH or --simulate");
 
+#ifdef _WIN32
+  if (o.simulate) return Usage("--simulate needs a system with pseudo-terminals; give --port COMn");
+  signal(SIGINT, OnSignal);
+  signal(SIGTERM, OnSignal);
+#else
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+#endif
   Loader loader(o);
   return loader.Run();
 }

@@ -1,0 +1,319 @@
+// The serial component with its Windows platform layer, over a fake table of
+// the Win32 functions: what Windows does and Wine does not (exclusive open,
+// any baud rate, every control-block field), the error codes and texts, the
+// write thread's wait sets, and ending operations that are outstanding.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "fake_win32.h"
+#include "va_comm.h"
+#include "va_dispatch.h"
+#include "va_platform.h"
+
+namespace {
+
+using namespace std::chrono;
+using va::fake::Port;
+using va::fake::World;
+using va::win32::Handle;
+
+const std::string kCom3 = "\\\\.\\COM3";
+
+class Win32Port : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    World::Get().Reset({"\\\\.\\COM1", kCom3, "\\\\.\\COM4", "\\\\.\\COM7"});
+    queue_ = std::make_shared<va::TVaCallQueue>();
+    queue_->OnException = [this](const std::string& m) { reported_.push_back(m); };
+    va::SetMainThread(queue_);
+    comm_ = MakeComm();
+  }
+  void TearDown() override {
+    comm_.reset();
+    va::SetMainThread(nullptr);
+  }
+  std::unique_ptr<va::TVaComm> MakeComm() {
+    auto c = std::make_unique<va::TVaComm>();
+    c->ClosePause = [](uint32_t) {};
+    c->SetDeviceName("\\\\.\\COM%d");
+    c->SetPortNum(3);
+    return c;
+  }
+  bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 3000) {
+    const auto end = steady_clock::now() + milliseconds(timeout_ms);
+    while (!done()) {
+      if (steady_clock::now() > end) return false;
+      queue_->ProcessMessages(5);
+    }
+    return true;
+  }
+  static Port& Com3() { return World::Get().ports.at(kCom3); }
+  static bool NoneOutstanding() {
+    return World::Get().Inspect([](World& w) { return w.ports.at(kCom3).ops.empty(); });
+  }
+
+  std::shared_ptr<va::TVaCallQueue> queue_;
+  std::unique_ptr<va::TVaComm> comm_;
+  std::vector<std::string> reported_;
+};
+
+std::string What(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+TEST_F(Win32Port, OpenIsExclusiveOverlappedAndNamesTheErrors) {
+  comm_->Open();
+  const std::vector<uint32_t> flags = World::Get().Inspect([](World& w) { return w.create_flags; });
+  EXPECT_EQ(flags, (std::vector<uint32_t>{0xC0000000u, 0u, 3u, 0x40000000u}));  // R/W, no sharing, existing, overlapped
+  EXPECT_EQ(World::Get().create_calls.back(), kCom3);
+
+  auto second = MakeComm();
+  EXPECT_EQ(What([&] { second->Open(); }), "Can't open specified device \\\\.\\COM3 (Error 5, Access is denied)");
+  EXPECT_FALSE(second->Active());
+
+  second->SetPortNum(9);
+  EXPECT_EQ(What([&] { second->Open(); }), "Specified device not found (\\\\.\\COM9).");
+
+  comm_->Close();
+  second->SetPortNum(3);
+  second->Open();  // free again once closed
+  EXPECT_TRUE(second->Active());
+}
+
+TEST_F(Win32Port, EveryControlBlockFieldComesFromTheSettings) {
+  comm_->SetUserBaudrate(250000);  // any rate: the driver takes it as given
+  comm_->SetDatabits(va::db7);
+  comm_->SetParity(va::paMark);
+  comm_->SetStopbits(va::sb15);
+  comm_->SetOptions({va::coParityCheck, va::coErrorChar, va::coNullStrip});
+  va::TVaFlowControl& f = comm_->FlowControl();
+  f.SetOutCtsFlow(true);
+  f.SetOutDsrFlow(true);
+  f.SetControlDtr(va::dtrHandshake);
+  f.SetControlRts(va::rtsToggle);
+  f.SetXonXoffOut(true);
+  f.SetXonXoffIn(true);
+  f.SetDsrSensitivity(true);
+  f.SetTxContinueOnXoff(true);
+  comm_->EventChars().SetXonChar(0x11);
+  comm_->EventChars().SetChar(2, 0x13);
+  comm_->EventChars().SetChar(3, '?');
+  comm_->EventChars().SetChar(4, '\r');  // event character
+  comm_->EventChars().SetChar(5, 0x1A);  // end of input
+  comm_->Buffers().SetXonLimit(65536 + 1024);
+  comm_->Buffers().SetXoffLimit(512);
+  comm_->Open();
+
+  const Port port = World::Get().Inspect([](World& w) { return w.ports.at(kCom3); });
+  ASSERT_EQ(port.dcbs.size(), 1u);
+  const va::win32::Dcb& d = port.dcbs[0];
+  EXPECT_EQ(d.DCBlength, 28u);
+  EXPECT_EQ(d.BaudRate, 250000u);
+  EXPECT_EQ(d.ByteSize, 7);
+  EXPECT_EQ(d.Parity, 3);
+  EXPECT_EQ(d.StopBits, 1);
+  // fBinary, fParity, CTS and DSR flow, DTR handshake, DSR sensitivity,
+  // continue on XOFF, XON/XOFF both ways, error char, null strip, RTS toggle;
+  // never abort-on-error.
+  EXPECT_EQ(d.Flags, 0x1u | 0x2 | 0x4 | 0x8 | 0x20 | 0x40 | 0x80 | 0x100 | 0x200 | 0x400 | 0x800 | 0x3000);
+  EXPECT_EQ(d.XonLim, 1024);
+  EXPECT_EQ(d.XoffLim, 512);
+  EXPECT_EQ(d.XonChar, 0x11);
+  EXPECT_EQ(d.XoffChar, 0x13);
+  EXPECT_EQ(d.ErrorChar, '?');
+  EXPECT_EQ(d.EofChar, 0x1A);
+  EXPECT_EQ(d.EvtChar, '\r');
+  EXPECT_EQ(d.wReserved, 0);
+  EXPECT_EQ(d.wReserved1, 0);
+
+  // Then the queues, the time limits (5 ms interval, nothing else) and the
+  // event mask without the transmit-empty bit (the write thread reports it).
+  ASSERT_EQ(port.queue_sizes.size(), 1u);
+  EXPECT_EQ(port.queue_sizes[0], std::make_pair(uint32_t(comm_->Buffers().ReadSize()), uint32_t(comm_->Buffers().WriteSize())));
+  ASSERT_EQ(port.timeouts.size(), 1u);
+  EXPECT_EQ(port.timeouts[0].ReadIntervalTimeout, 5u);
+  EXPECT_EQ(port.timeouts[0].ReadTotalTimeoutMultiplier + port.timeouts[0].ReadTotalTimeoutConstant +
+                port.timeouts[0].WriteTotalTimeoutMultiplier + port.timeouts[0].WriteTotalTimeoutConstant,
+            0u);
+  ASSERT_FALSE(port.masks.empty());
+  EXPECT_EQ(port.masks[0] & 0x4, 0u);
+  EXPECT_EQ(port.masks[0], comm_->EventMask());
+
+  // A live change writes the block again.
+  comm_->SetBaudrate(va::br38400);
+  const auto dcbs = World::Get().Inspect([](World& w) { return w.ports.at(kCom3).dcbs; });
+  ASSERT_EQ(dcbs.size(), 2u);
+  EXPECT_EQ(dcbs[1].BaudRate, 38400u);
+}
+
+TEST_F(Win32Port, RefusedControlBlockClosesThePortWithTheTrimmedText) {
+  World::Get().Atomically([](World& w) { w.ports.at(kCom3).fail_set_state = 31; });
+  EXPECT_EQ(What([&] { comm_->Open(); }),
+            "Error writing dcb (31), A device attached to the system is not functioning");
+  EXPECT_FALSE(comm_->Active());
+  EXPECT_FALSE(World::Get().Inspect([](World& w) { return w.ports.at(kCom3).open; }));
+}
+
+TEST_F(Win32Port, ReceivedCharactersRoundTripAndCloseEndsTheEventWait) {
+  std::string got;
+  comm_->OnRxChar = [&](va::TVaObject*, int count) {
+    std::string b(static_cast<size_t>(count), '\0');
+    b.resize(static_cast<size_t>(comm_->ReadBuf(b.data(), count)));
+    got += b;
+  };
+  comm_->Open();
+  ASSERT_TRUE(World::Get().WaitUntil([](World& w) { return !w.ports.at(kCom3).ops.empty(); }));
+  World::Get().Feed(kCom3, "PL0\r");
+  EXPECT_TRUE(PumpUntil([&] { return got == "PL0\r"; })) << got;
+  World::Get().Feed(kCom3, "PL1");
+  EXPECT_TRUE(PumpUntil([&] { return got == "PL0\rPL1"; })) << got;
+
+  comm_->Close();
+  EXPECT_TRUE(NoneOutstanding());
+  EXPECT_FALSE(World::Get().Inspect([](World& w) { return w.ports.at(kCom3).open; }));
+}
+
+TEST_F(Win32Port, AnEventWaitTheDriverWillNotCancelIsEndedByANewMask) {
+  World::Get().Atomically([](World& w) { w.ports.at(kCom3).cancel_ignores_waits = true; });
+  comm_->Open();
+  ASSERT_TRUE(World::Get().WaitUntil([](World& w) { return !w.ports.at(kCom3).ops.empty(); }));
+  const auto start = steady_clock::now();
+  comm_->Close();
+  EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - start).count(), 1000);
+  const std::vector<uint32_t> masks = World::Get().Inspect([](World& w) { return w.ports.at(kCom3).masks; });
+  EXPECT_NE(std::find(masks.begin(), masks.end(), 0u), masks.end());
+  EXPECT_TRUE(NoneOutstanding());
+}
+
+TEST_F(Win32Port, ReadBufEndsItsReadAtTheTimeOutAndKeepsLateBytes) {
+  comm_->SetMonitorEvents({});
+  comm_->Buffers().SetReadTimeout(50);
+  comm_->Open();
+  char buf[16] = {};
+  EXPECT_EQ(comm_->ReadBuf(buf, sizeof buf), 0);
+  EXPECT_TRUE(NoneOutstanding()) << "a read was left running into the caller's buffer";
+
+  // Bytes that complete the read while it is being ended are handed over.
+  World::Get().Atomically([](World& w) { w.ports.at(kCom3).cancel_delivers = "PL7"; });
+  EXPECT_EQ(comm_->ReadBuf(buf, sizeof buf), 3);
+  EXPECT_EQ(std::string(buf, 3), "PL7");
+
+  World::Get().Feed(kCom3, "abc");
+  EXPECT_EQ(comm_->ReadBuf(buf, 2), 2);
+  EXPECT_EQ(std::string(buf, 2), "ab");
+}
+
+TEST_F(Win32Port, WriteThreadWaitsOnCloseFlushThenWorkAndCloseWins) {
+  comm_->SetMonitorEvents({});  // no event thread: every multiple wait is the write thread's
+  int tx_empty = 0;
+  comm_->OnTxEmpty = [&](va::TVaObject*) { ++tx_empty; };
+  World::Get().Atomically([](World& w) { w.ports.at(kCom3).hold_writes = true; });
+  comm_->Open();
+  comm_->WriteBuf("DL:0\r", 5);
+  ASSERT_TRUE(World::Get().WaitUntil([](World& w) { return w.ports.at(kCom3).ops.size() == 1; }));
+
+  const auto waits = World::Get().Inspect([](World& w) { return w.multi_waits; });
+  ASSERT_GE(waits.size(), 2u);
+  const std::vector<Handle>& idle = waits[0].handles;
+  const std::vector<Handle>& busy = waits.back().handles;
+  ASSERT_EQ(idle.size(), 3u);  // close, flush, work queued
+  ASSERT_GE(busy.size(), 3u);  // close, flush, the write's completion (then the shut-down signal)
+  EXPECT_EQ(busy[0], idle[0]);
+  EXPECT_EQ(busy[1], idle[1]);
+  const Handle io = World::Get().Inspect([](World& w) { return w.ports.at(kCom3).ops[0].ov->hEvent; });
+  EXPECT_EQ(busy[2], io);
+
+  // The write completes and the close signal arrives at the same moment: the
+  // thread takes close, so no transmit-empty report follows.
+  World::Get().Atomically([&](World& w) {
+    w.CompletePendingWrite(w.ports.at(kCom3));
+    w.SignalEvent(idle[0]);
+  });
+  queue_->ProcessMessages(100);
+  EXPECT_EQ(tx_empty, 0);
+  comm_->Close();
+  EXPECT_EQ(World::Get().Inspect([](World& w) { return w.ports.at(kCom3).output; }), "DL:0\r");
+}
+
+TEST_F(Win32Port, CompletedWriteReportsTheEmptyQueue) {
+  int tx_empty = 0;
+  comm_->OnTxEmpty = [&](va::TVaObject*) { ++tx_empty; };
+  World::Get().Atomically([](World& w) { w.ports.at(kCom3).hold_writes = true; });
+  comm_->Open();
+  comm_->WriteBuf("DL:1:000000\r", 12);
+  ASSERT_TRUE(World::Get().WaitUntil([](World& w) {
+    return std::any_of(w.ports.at(kCom3).ops.begin(), w.ports.at(kCom3).ops.end(),
+                       [](const va::fake::PendingOp& op) { return op.kind == va::fake::PendingOp::kWrite; });
+  }));
+  World::Get().ReleaseWrites(kCom3);
+  EXPECT_TRUE(PumpUntil([&] { return tx_empty == 1; }));
+  comm_->Close();
+  EXPECT_TRUE(NoneOutstanding());
+}
+
+TEST_F(Win32Port, HangUpIsReportedOnceAndTheThreadsLeaveTheDeviceAlone) {
+  int lost = 0, errors = 0;
+  comm_->OnError = [&](va::TVaObject*, int bits) {
+    ++errors;
+    if (bits & static_cast<int>(va::CE_DEVICE_LOST)) ++lost;
+  };
+  comm_->Open();
+  ASSERT_TRUE(World::Get().WaitUntil([](World& w) { return !w.ports.at(kCom3).ops.empty(); }));
+  World::Get().HangUp(kCom3, va::win32::ERR_BROKEN_PIPE, va::win32::ERR_NOT_READY);
+  EXPECT_TRUE(PumpUntil([&] { return lost == 1; }));
+  const int waits = World::Get().Inspect([](World& w) { return w.ports.at(kCom3).wait_calls; });
+  comm_->WriteBuf("x", 1);
+  PumpUntil([] { return false; }, 200);
+  EXPECT_EQ(World::Get().Inspect([](World& w) { return w.ports.at(kCom3).wait_calls; }), waits);
+  EXPECT_EQ(lost, 1);
+  EXPECT_EQ(errors, 1);
+  char b;
+  EXPECT_EQ(comm_->ReadBuf(&b, 1), 0);
+  comm_->Close();
+  EXPECT_TRUE(reported_.empty()) << reported_.front();
+}
+
+TEST_F(Win32Port, ThreadsGetTheirPriorities) {
+  comm_->SetEventPriority(va::tpHigher);
+  comm_->Open();
+  ASSERT_TRUE(World::Get().WaitUntil([](World& w) { return w.priorities.size() >= 2; }));
+  auto levels = World::Get().Inspect([](World& w) {
+    std::vector<int> l;
+    for (const auto& p : w.priorities) l.push_back(p.second);
+    return l;
+  });
+  std::sort(levels.begin(), levels.end());
+  EXPECT_EQ(levels, (std::vector<int>{1, 2}));  // above normal (event), highest (write)
+  comm_->SetWritePriority(va::tpIdle);
+  EXPECT_TRUE(World::Get().WaitUntil([](World& w) { return w.priorities.back().second == -15; }));
+  comm_->Close();
+}
+
+TEST_F(Win32Port, ProbeListsThePortsThatOpenAndClosesThem) {
+  auto holder = MakeComm();
+  holder->SetPortNum(4);
+  holder->Open();  // another program holds COM4
+  const std::vector<std::string> found = va::platform::ProbePorts();
+  EXPECT_EQ(found, (std::vector<std::string>{"COM1", "COM3", "COM7"}));
+  World::Get().Inspect([](World& w) {
+    EXPECT_EQ(w.create_calls.size(), 1u + 256u);
+    EXPECT_EQ(w.create_calls[1], "\\\\.\\COM1");
+    EXPECT_EQ(w.create_calls.back(), "\\\\.\\COM256");
+    EXPECT_FALSE(w.ports.at("\\\\.\\COM1").open);
+    EXPECT_FALSE(w.ports.at("\\\\.\\COM7").open);
+    EXPECT_TRUE(w.ports.at("\\\\.\\COM4").open);
+    return 0;
+  });
+}
+
+}  // namespace

@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "page_table_model.h"
+#include "registry_setting.h"
 #include "settings_value.h"
 #include "va_platform.h"
 
@@ -197,6 +198,11 @@ void TForm1::FormCreate() {
   for (const std::string& name : options_.first_ports) ComboBox1->addItem(Q(name));
   for (const std::string& name : options_.probe_ports()) ComboBox1->addItem(Q(name));
   try {
+#ifdef _WIN32
+    // HKEY_CURRENT_USER\SOFTWARE\ZENOVA, open for the life of the program.
+    static RegistrySettings settings;
+    int32_t index = settings.PortIndex();
+#else
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "ZENOVA", "KVR_LORVENT_LOADER");
     const QVariant value = settings.value("COM");
     int32_t index = -1;
@@ -204,6 +210,7 @@ void TForm1::FormCreate() {
       if (value.typeId() != QMetaType::QString) throw std::runtime_error("Invalid data type for 'COM'");
       index = SettingIndexOrMinusOne(S(value.toString()));
     }
+#endif
     if (!options_.first_ports.empty()) index = 0;  // the port given first is the one to use
     ComboBox1->setCurrentIndex(index == -1 ? 0 : (index < ComboBox1->count() ? index : -1));
     Model->BeginReset();

@@ -2,7 +2,9 @@
 # Sets everything up, builds and runs the whole test suite: once as a release
 # build, once under AddressSanitizer + UndefinedBehaviorSanitizer, and the
 # threaded code's tests (serial component, window) under ThreadSanitizer; each
-# fuzz target runs for a minute.
+# fuzz target runs for a minute. Then the Windows build (mingw-w64) and its
+# tests under Wine: the serial component on COM ports mapped to
+# pseudo-terminals, the registry setting, and a full load by kvr-loader-cli.exe.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh release asan tsan
@@ -26,4 +28,7 @@ for c in release asan; do
   echo "== tests: $c"
   ctest --test-dir "build/$c" --output-on-failure -j2 || status=1
 done
+
+echo "== Windows build, tests under Wine"
+scripts/wine-tests.sh || status=1
 exit $status

@@ -41,6 +41,7 @@ if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
   echo "== Wine prefix"
   # (a 64-bit-only Wine complains about the 32-bit part; the prefix is usable)
   wineboot -i >>"$log" 2>&1 </dev/null || true
+  wineserver -w >>"$log" 2>&1 </dev/null || true  # the registry files are written when it ends
   [[ -f "$WINEPREFIX/system.reg" ]] || { cat "$log" >&2; exit 1; }
 fi
 # Wine's own modem-line queries on a pseudo-terminal must not fail.

@@ -198,10 +198,13 @@ class TVaCommWriteThread : public TVaThread {
           WriteDone(static_cast<int32_t>(written));
           break;
         case platform::IoResult::kWoken:
-          if (woken == 0)
+          if (woken == 0) {
             terminated = true;
-          else
+          } else {
+            // The write was ended to answer; what it had sent leaves the queue.
+            if (written > 0) WriteDone(static_cast<int32_t>(written));
             AnswerFlush();
+          }
           break;
         case platform::IoResult::kLost:
           session_->DeviceLost();

@@ -150,7 +150,8 @@ TEST_F(EchoPort, ClosingWithOperationsOutstanding) {
   // Close ends both, again and again, and the port opens each time.
   for (int i = 0; i < 5; ++i) {
     comm_->Open();
-    const std::string text = "x" + std::to_string(i);
+    std::string text = "x";
+    text += std::to_string(i);
     comm_->WriteBuf(text.data(), static_cast<int>(text.size()));
     const auto start = steady_clock::now();
     comm_->Close();

@@ -146,7 +146,8 @@ TEST_F(Cli, LostPortGivesExit4WithoutSpinning) {
 TEST_F(Cli, CtrlCGives130AfterClosingThePort) {
   const Result r = RunTool({"load", "--simulate", image_}, 800);
   EXPECT_EQ(r.code, 130) << r.err;
-  EXPECT_NE(r.err.find("interrupted at page 0000"), std::string::npos) << r.err;
+  // Where the load was depends on the machine's pace: page 0000 or 0001 after 0.8 s.
+  EXPECT_NE(r.err.find("interrupted at page 000"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("the port is closed"), std::string::npos);
 }
 

@@ -87,13 +87,11 @@ struct Operation {
   Overlapped ov;
   TVaWaitEvent done;
   Dword events = 0;  // the event wait's result
-  bool pending = false;
 
   Overlapped* Begin() {
     ov = Overlapped{};
     ov.hEvent = done.Handle();
     Calls().ResetEvent(done.Handle());
-    pending = true;
     return &ov;
   }
 };
@@ -153,14 +151,12 @@ class Win32Device final : public Device {
       Overlapped* ov = wait_.Begin();
       wait_.events = 0;
       if (Calls().WaitCommEvent(h_, &wait_.events, ov)) {
-        wait_.pending = false;
         if (wait_.events == 0) continue;  // the mask was changed meanwhile
         events = wait_.events;
         return IoResult::kDone;
       }
       const Dword err = Calls().GetLastError();
       if (err != ERR_IO_PENDING) {
-        wait_.pending = false;
         return FailFrom(err);
       }
       const Handle set[] = {wait_.done.Handle(), wake.Handle(), shutdown_.Handle()};
@@ -171,7 +167,6 @@ class Win32Device final : public Device {
         return FailIo(r == WAIT_OBJECT_0_RESULT + 2 ? ERR_OPERATION_ABORTED : Calls().GetLastError());
       }
       Dword unused = 0;
-      wait_.pending = false;
       if (!Calls().GetOverlappedResult(h_, &wait_.ov, &unused, 0)) return FailFrom(Calls().GetLastError());
       if (wait_.events == 0) continue;
       events = wait_.events;
@@ -186,13 +181,11 @@ class Win32Device final : public Device {
     Overlapped* ov = read_.Begin();
     Dword n = 0;
     if (Calls().ReadFile(h_, buf, count, &n, ov)) {
-      read_.pending = false;
       read = n;
       return IoResult::kDone;
     }
     const Dword err = Calls().GetLastError();
     if (err != ERR_IO_PENDING) {
-      read_.pending = false;
       return FailFrom(err);
     }
     const Handle set[] = {read_.done.Handle(), shutdown_.Handle()};
@@ -217,13 +210,11 @@ class Win32Device final : public Device {
     Overlapped* ov = write_.Begin();
     Dword n = 0;
     if (Calls().WriteFile(h_, buf, count, &n, ov)) {
-      write_.pending = false;
       written = n;
       return IoResult::kDone;
     }
     const Dword err = Calls().GetLastError();
     if (err != ERR_IO_PENDING) {
-      write_.pending = false;
       return FailFrom(err);
     }
     // The caller's wake-up events first, in their order, then the write's
@@ -268,14 +259,13 @@ class Win32Device final : public Device {
     // Closing the handle ends whatever could not be ended before; it
     // completes into records that live as long as this object.
     for (Operation* op : {&wait_, &read_, &write_})
-      if (op->pending) Calls().WaitForSingleObject(op->done.Handle(), 1000);
+      if (IsOutstanding(op->ov)) Calls().WaitForSingleObject(op->done.Handle(), 1000);
   }
 
  private:
   // The result of an operation whose event is signalled.
   IoResult Complete(Operation& op, uint32_t& transferred) {
     Dword n = 0;
-    op.pending = false;
     if (!Calls().GetOverlappedResult(h_, &op.ov, &n, 0)) return FailFrom(Calls().GetLastError());
     transferred = n;
     return IoResult::kDone;
@@ -293,10 +283,8 @@ class Win32Device final : public Device {
     }
     Dword n = 0;
     bool ok = false;
-    if (Calls().WaitForSingleObject(op.done.Handle(), 1000) == WAIT_OBJECT_0_RESULT) {
-      op.pending = false;
+    if (Calls().WaitForSingleObject(op.done.Handle(), 1000) == WAIT_OBJECT_0_RESULT)
       ok = Calls().GetOverlappedResult(h_, &op.ov, &n, 0) != 0;
-    }
     Calls().SetLastError(saved);
     return ok ? n : 0;
   }

@@ -44,6 +44,10 @@ struct Overlapped {
   Handle hEvent = nullptr;
 };
 
+// The status the system keeps in Internal while an operation runs.
+inline constexpr uintptr_t STATUS_PENDING_VALUE = 0x103;
+inline bool IsOutstanding(const Overlapped& ov) { return ov.Internal == STATUS_PENDING_VALUE; }
+
 // The device control block. `Flags` holds the bit fields in their order:
 // fBinary 0x1, fParity 0x2, fOutxCtsFlow 0x4, fOutxDsrFlow 0x8,
 // fDtrControl 0x30, fDsrSensitivity 0x40, fTXContinueOnXoff 0x80, fOutX 0x100,

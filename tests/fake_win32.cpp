@@ -10,7 +10,7 @@ using namespace win32;
 
 namespace {
 
-constexpr uintptr_t kPending = 0x103;
+constexpr uintptr_t kPending = STATUS_PENDING_VALUE;
 thread_local Dword t_error = 0;
 
 int Fail(Dword code) {

@@ -21,6 +21,7 @@ namespace va {
 namespace {
 
 using test::FakeComm;
+using test::ErrorMessage;
 using test::MainLoop;
 using test::PtyPair;
 using test::TestComm;
@@ -29,15 +30,6 @@ double CpuSeconds() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
   return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-std::string Message(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
 }
 
 class PtyPort : public ::testing::Test {
@@ -97,19 +89,19 @@ TEST_F(PtyPort, OpenAppliesTheLineAndCloseEndsIt) {
 
 TEST_F(PtyPort, SettingsTheLineCannotTakeAreRefused) {
   comm.SetDatabits(db4);
-  EXPECT_EQ(Message([&] { comm.Open(); }), "Error writing dcb (22), Invalid argument");
+  EXPECT_EQ(ErrorMessage([&] { comm.Open(); }), "Error writing dcb (22), Invalid argument");
   EXPECT_FALSE(comm.Active());  // the failed Open closed the device again
   EXPECT_TRUE(log.empty());
   comm.SetDatabits(db8);
   comm.Open();
-  EXPECT_EQ(Message([&] { comm.SetStopbits(sb15); }), "Error writing dcb (22), Invalid argument");
+  EXPECT_EQ(ErrorMessage([&] { comm.SetStopbits(sb15); }), "Error writing dcb (22), Invalid argument");
   EXPECT_EQ(comm.Stopbits(), sb15);  // stored all the same
   EXPECT_TRUE(comm.Active());
 }
 
 TEST_F(PtyPort, OpenTwiceIsRefusedAndThePortKeepsWorking) {
   comm.Open();
-  EXPECT_EQ(Message([&] { comm.Open(); }), "Can't perform this operation while port is open");
+  EXPECT_EQ(ErrorMessage([&] { comm.Open(); }), "Can't perform this operation while port is open");
   EXPECT_EQ(comm.WriteBuf("ok", 2), 2);
   EXPECT_EQ(pty.Read(2), "ok");
 }
@@ -118,20 +110,20 @@ TEST_F(PtyPort, DeviceErrorsNameThePath) {
   TestComm other;
   other.SetDeviceName(pty.SlavePath());
   comm.Open();
-  EXPECT_EQ(Message([&] { other.Open(); }),
+  EXPECT_EQ(ErrorMessage([&] { other.Open(); }),
             "Can't open specified device " + pty.SlavePath() + " (Error 16, Device or resource busy)");
   EXPECT_FALSE(other.Active());
 
   TestComm missing;
-  EXPECT_EQ(Message([&] { missing.Open(); }), "Specified device not found (COM0).");
+  EXPECT_EQ(ErrorMessage([&] { missing.Open(); }), "Specified device not found (COM0).");
   missing.SetDeviceName("/dev/no-such-port%d");
   missing.SetPortNum(7);
-  EXPECT_EQ(Message([&] { missing.Open(); }), "Specified device not found (/dev/no-such-port7).");
+  EXPECT_EQ(ErrorMessage([&] { missing.Open(); }), "Specified device not found (/dev/no-such-port7).");
   missing.SetDeviceName("/dev/null");
-  EXPECT_EQ(Message([&] { missing.Open(); }),
+  EXPECT_EQ(ErrorMessage([&] { missing.Open(); }),
             "Can't open specified device /dev/null (Error 25, Inappropriate ioctl for device)");
   missing.SetDeviceName("/tmp/100%%-missing");  // a percent sign in the path stays as it is
-  EXPECT_EQ(Message([&] { missing.Open(); }), "Specified device not found (/tmp/100%-missing).");
+  EXPECT_EQ(ErrorMessage([&] { missing.Open(); }), "Specified device not found (/tmp/100%-missing).");
 }
 
 TEST_F(PtyPort, ClosedPortReadsAndWritesNothing) {
@@ -169,7 +161,7 @@ TEST_F(PtyPort, FullQueueFailsWithItsMessage) {
   comm.Buffers().SetWriteTimeout(0);
   comm.Open();
   const std::string block(2049, 'x');
-  EXPECT_EQ(Message([&] { comm.WriteBuf(block.data(), 2049); }), "Output buffer is full. Please check comm status.");
+  EXPECT_EQ(ErrorMessage([&] { comm.WriteBuf(block.data(), 2049); }), "Output buffer is full. Please check comm status.");
   // The far end reads nothing: the pty fills up, then the queue does.
   std::string error;
   for (int i = 0; i < 200 && error.empty(); ++i) {
@@ -386,7 +378,7 @@ TEST_F(FakePort, ExceptionsOfOpenAndCloseHandlers) {
   EXPECT_TRUE(comm.Active());
   EXPECT_EQ(loop.reported, std::vector<std::string>{"open handler"});
   comm.OnClose = [](TVaObject*) { throw EVaCommError("close handler"); };
-  EXPECT_EQ(Message([&] { comm.Close(); }), "close handler");
+  EXPECT_EQ(ErrorMessage([&] { comm.Close(); }), "close handler");
   EXPECT_FALSE(comm.Active());
   EXPECT_TRUE(comm.pauses->empty());  // the pause is skipped after a failing OnClose
 }
@@ -455,7 +447,7 @@ TEST_F(FakePort, QueueKeepsTheCapacityItWasOpenedWith) {
   // A larger size is stored (and refused) while open; it is not the queue's.
   EXPECT_THROW(comm.Buffers().SetWriteSize(8192), EVaCommError);
   const std::string block(4000, 'z');
-  EXPECT_EQ(Message([&] { comm.WriteBuf(block.data(), 4000); }), "Output buffer is full. Please check comm status.");
+  EXPECT_EQ(ErrorMessage([&] { comm.WriteBuf(block.data(), 4000); }), "Output buffer is full. Please check comm status.");
   EXPECT_EQ(comm.WriteBuf(block.data(), 2048), 2048);  // exactly the capacity fits at once
 }
 

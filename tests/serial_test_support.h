@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "main_loop.h"
 #include "va_comm.h"
 #include "va_platform.h"
 
@@ -35,19 +36,6 @@ class PtyPair {
  private:
   int master_ = -1;
   std::string slave_path_;
-};
-
-// Installs a fresh call queue as the main-thread hand-over for one test.
-class MainLoop {
- public:
-  MainLoop();
-  ~MainLoop();
-  // Pumps queued calls until `done` holds or `timeout_ms` passed; returns done().
-  bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 3000);
-  // Pumps for a while regardless.
-  void PumpFor(int ms);
-  std::shared_ptr<TVaCallQueue> queue;
-  std::vector<std::string> reported;  // messages given to the exception reporter
 };
 
 // TVaComm that records its close pause instead of sleeping, with the

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "fake_win32.h"
+#include "main_loop.h"
 #include "va_comm.h"
 #include "va_dispatch.h"
 #include "va_platform.h"
@@ -28,14 +29,7 @@ class Win32Port : public ::testing::Test {
  protected:
   void SetUp() override {
     World::Get().Reset({"\\\\.\\COM1", kCom3, "\\\\.\\COM4", "\\\\.\\COM7"});
-    queue_ = std::make_shared<va::TVaCallQueue>();
-    queue_->OnException = [this](const std::string& m) { reported_.push_back(m); };
-    va::SetMainThread(queue_);
     comm_ = MakeComm();
-  }
-  void TearDown() override {
-    comm_.reset();
-    va::SetMainThread(nullptr);
   }
   std::unique_ptr<va::TVaComm> MakeComm() {
     auto c = std::make_unique<va::TVaComm>();
@@ -45,31 +39,17 @@ class Win32Port : public ::testing::Test {
     return c;
   }
   bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 3000) {
-    const auto end = steady_clock::now() + milliseconds(timeout_ms);
-    while (!done()) {
-      if (steady_clock::now() > end) return false;
-      queue_->ProcessMessages(5);
-    }
-    return true;
+    return loop_.PumpUntil(done, timeout_ms);
   }
-  static Port& Com3() { return World::Get().ports.at(kCom3); }
   static bool NoneOutstanding() {
     return World::Get().Inspect([](World& w) { return w.ports.at(kCom3).ops.empty(); });
   }
 
-  std::shared_ptr<va::TVaCallQueue> queue_;
+  va::test::MainLoop loop_;  // declared first: outlives the component
   std::unique_ptr<va::TVaComm> comm_;
-  std::vector<std::string> reported_;
 };
 
-std::string What(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+using va::test::ErrorMessage;
 
 TEST_F(Win32Port, OpenIsExclusiveOverlappedAndNamesTheErrors) {
   comm_->Open();
@@ -78,11 +58,11 @@ TEST_F(Win32Port, OpenIsExclusiveOverlappedAndNamesTheErrors) {
   EXPECT_EQ(World::Get().create_calls.back(), kCom3);
 
   auto second = MakeComm();
-  EXPECT_EQ(What([&] { second->Open(); }), "Can't open specified device \\\\.\\COM3 (Error 5, Access is denied)");
+  EXPECT_EQ(ErrorMessage([&] { second->Open(); }), "Can't open specified device \\\\.\\COM3 (Error 5, Access is denied)");
   EXPECT_FALSE(second->Active());
 
   second->SetPortNum(9);
-  EXPECT_EQ(What([&] { second->Open(); }), "Specified device not found (\\\\.\\COM9).");
+  EXPECT_EQ(ErrorMessage([&] { second->Open(); }), "Specified device not found (\\\\.\\COM9).");
 
   comm_->Close();
   second->SetPortNum(3);
@@ -158,7 +138,7 @@ TEST_F(Win32Port, EveryControlBlockFieldComesFromTheSettings) {
 
 TEST_F(Win32Port, RefusedControlBlockClosesThePortWithTheTrimmedText) {
   World::Get().Atomically([](World& w) { w.ports.at(kCom3).fail_set_state = 31; });
-  EXPECT_EQ(What([&] { comm_->Open(); }),
+  EXPECT_EQ(ErrorMessage([&] { comm_->Open(); }),
             "Error writing dcb (31), A device attached to the system is not functioning");
   EXPECT_FALSE(comm_->Active());
   EXPECT_FALSE(World::Get().Inspect([](World& w) { return w.ports.at(kCom3).open; }));
@@ -239,7 +219,7 @@ TEST_F(Win32Port, WriteThreadWaitsOnCloseFlushThenWorkAndCloseWins) {
     w.CompletePendingWrite(w.ports.at(kCom3));
     w.SignalEvent(idle[0]);
   });
-  queue_->ProcessMessages(100);
+  loop_.PumpFor(100);
   EXPECT_EQ(tx_empty, 0);
   comm_->Close();
   EXPECT_EQ(World::Get().Inspect([](World& w) { return w.ports.at(kCom3).output; }), "DL:0\r");
@@ -273,14 +253,14 @@ TEST_F(Win32Port, HangUpIsReportedOnceAndTheThreadsLeaveTheDeviceAlone) {
   EXPECT_TRUE(PumpUntil([&] { return lost == 1; }));
   const int waits = World::Get().Inspect([](World& w) { return w.ports.at(kCom3).wait_calls; });
   comm_->WriteBuf("x", 1);
-  PumpUntil([] { return false; }, 200);
+  loop_.PumpFor(200);
   EXPECT_EQ(World::Get().Inspect([](World& w) { return w.ports.at(kCom3).wait_calls; }), waits);
   EXPECT_EQ(lost, 1);
   EXPECT_EQ(errors, 1);
   char b;
   EXPECT_EQ(comm_->ReadBuf(&b, 1), 0);
   comm_->Close();
-  EXPECT_TRUE(reported_.empty()) << reported_.front();
+  EXPECT_TRUE(loop_.reported.empty()) << loop_.reported.front();
 }
 
 TEST_F(Win32Port, ThreadsGetTheirPriorities) {

@@ -10,8 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "main_loop.h"
 #include "va_comm.h"
-#include "va_dispatch.h"
 #include "wine_support.h"
 
 namespace {
@@ -25,9 +25,6 @@ class EchoPort : public ::testing::Test {
     const std::string port = Env("KVR_ECHO_PORT");
     if (port.empty()) GTEST_SKIP() << "KVR_ECHO_PORT is not set: run under scripts/wine-tests.sh";
     path_ = "\\\\.\\" + port;
-    queue_ = std::make_shared<va::TVaCallQueue>();
-    queue_->OnException = [this](const std::string& m) { reported_.push_back(m); };
-    va::SetMainThread(queue_);
     comm_ = std::make_unique<va::TVaComm>();
     comm_->ClosePause = [](uint32_t) {};
     comm_->SetDeviceName(path_);
@@ -41,25 +38,17 @@ class EchoPort : public ::testing::Test {
   }
   void TearDown() override {
     if (comm_) comm_->Close();
-    comm_.reset();
-    va::SetMainThread(nullptr);
   }
 
   bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 5000) {
-    const auto end = steady_clock::now() + milliseconds(timeout_ms);
-    while (!done()) {
-      if (steady_clock::now() > end) return false;
-      queue_->ProcessMessages(10);
-    }
-    return true;
+    return loop_.PumpUntil(done, timeout_ms);
   }
 
   std::string path_;
-  std::shared_ptr<va::TVaCallQueue> queue_;
+  va::test::MainLoop loop_;  // declared first: outlives the component
   std::unique_ptr<va::TVaComm> comm_;
   std::string received_;
   int rx_events_ = 0;
-  std::vector<std::string> reported_;
 };
 
 TEST_F(EchoPort, QueuedWriteComesBackThroughTheEventThread) {
@@ -73,7 +62,7 @@ TEST_F(EchoPort, QueuedWriteComesBackThroughTheEventThread) {
   EXPECT_EQ(received_, text);
   EXPECT_GE(rx_events_, 1);
   EXPECT_TRUE(PumpUntil([&] { return tx_empty >= 1; }));
-  EXPECT_TRUE(reported_.empty()) << reported_.front();
+  EXPECT_TRUE(loop_.reported.empty()) << loop_.reported.front();
 }
 
 TEST_F(EchoPort, ManyRoundTripsInSmallPieces) {
@@ -178,7 +167,7 @@ TEST_F(EchoPort, TheFarEndHangingUpIsReportedOnceAndNothingSpins) {
   ASSERT_EQ(lost, 1);
   const double cpu_before = kvr::wintest::ProcessCpuSeconds();
   const auto start = steady_clock::now();
-  PumpUntil([] { return false; }, 600);
+  loop_.PumpFor(600);
   const double wall = duration_cast<milliseconds>(steady_clock::now() - start).count() / 1000.0;
   const double cpu = kvr::wintest::ProcessCpuSeconds() - cpu_before;
   EXPECT_LT(cpu, 0.3 * wall) << cpu << " s of processor time in " << wall << " s";

@@ -38,15 +38,6 @@ std::vector<std::string> ProbeNames() {
 
 }  // namespace
 
-std::string DevicePathFor(const std::string& port_name) {
-  if (port_name.empty()) return "";
-#ifdef _WIN32
-  return "\\\\.\\" + port_name;
-#else
-  return port_name[0] == '/' ? port_name : "/dev/" + port_name;
-#endif
-}
-
 TForm1::TForm1(FormOptions options) : QWidget(nullptr), options_(std::move(options)) {
   if (!options_.report)
     options_.report = [this](const std::string& text) { QMessageBox::critical(this, QString(), Q(text)); };
@@ -241,7 +232,7 @@ void TForm1::AbColBitBtn4Click() {
   if (AbColBitBtn4->Checked()) {
     try {
       load_port_ = S(ComboBox1->currentText());
-      VaComm1.SetDeviceName(DevicePathFor(load_port_));
+      VaComm1.SetDeviceName(va::platform::DevicePathFor(load_port_));
       VaComm1.SetBaudrate(va::br38400);
       VaComm1.Open();
       exchange_->Start();

@@ -52,9 +52,6 @@ struct FormOptions {
   std::vector<std::string> first_ports;                    // listed first, the first one preselected
 };
 
-// The device path for a port name of the list.
-std::string DevicePathFor(const std::string& port_name);
-
 class TForm1 final : public QWidget, public LoaderView, public UpdateFileUi {
  public:
   explicit TForm1(FormOptions options = {});

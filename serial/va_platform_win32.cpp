@@ -329,6 +329,11 @@ std::vector<std::string> ProbePorts() {
   return ports;
 }
 
+std::string DevicePathFor(const std::string& port_name) {
+  if (port_name.empty() || port_name.find('\\') != std::string::npos) return port_name;
+  return "\\\\.\\" + port_name;
+}
+
 int64_t CurrentThreadId() { return Calls().GetCurrentThreadId(); }
 
 void SetThreadPriority(int64_t thread_id, TThreadPriority priority) {

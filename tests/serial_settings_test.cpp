@@ -352,6 +352,11 @@ TEST(PosixPorts, NamesAndNaturalOrder) {
   std::vector<std::string> names = {"ttyUSB10", "ttyS10", "ttyS2", "ttyACM0", "ttyUSB9"};
   std::sort(names.begin(), names.end(), NaturalLess);
   EXPECT_EQ(names, (std::vector<std::string>{"ttyACM0", "ttyS2", "ttyS10", "ttyUSB9", "ttyUSB10"}));
+  // A listed name is a node under /dev; a path stays as given.
+  EXPECT_EQ(va::platform::DevicePathFor("ttyUSB0"), "/dev/ttyUSB0");
+  EXPECT_EQ(va::platform::DevicePathFor("/dev/pts/3"), "/dev/pts/3");
+  EXPECT_EQ(va::platform::DevicePathFor("./port"), "./port");
+  EXPECT_EQ(va::platform::DevicePathFor(""), "");
   // The probe on this machine: whatever it finds opens and is in order.
   const std::vector<std::string> ports = ProbePorts();
   EXPECT_TRUE(std::is_sorted(ports.begin(), ports.end(), NaturalLess));

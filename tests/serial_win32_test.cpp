@@ -294,6 +294,9 @@ TEST_F(Win32Port, ProbeListsThePortsThatOpenAndClosesThem) {
     EXPECT_TRUE(w.ports.at("\\\\.\\COM4").open);
     return 0;
   });
+  // A listed name opens as \\.\COMn (which reaches ports above COM9 too).
+  EXPECT_EQ(va::platform::DevicePathFor("COM12"), "\\\\.\\COM12");
+  EXPECT_EQ(va::platform::DevicePathFor("\\\\.\\COM3"), "\\\\.\\COM3");
 }
 
 }  // namespace

@@ -79,15 +79,6 @@ bool ErrIsTerminal() {
 #endif
 }
 
-// The device path for --port: on Windows "COM7" means \\.\COM7 (the form that
-// reaches ports above COM9 too); a path is taken as given.
-std::string PortPath(const std::string& port) {
-#ifdef _WIN32
-  if (port.rfind("\\\\", 0) != 0) return "\\\\.\\" + port;
-#endif
-  return port;
-}
-
 uint32_t NowMs() {
   using namespace std::chrono;
   return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
@@ -271,7 +262,7 @@ int Loader::Run() {
   auto queue = std::make_shared<va::TVaCallQueue>();
   queue->OnException = [](const std::string& m) { std::cerr << "error: " << m << "\n"; };
   va::SetMainThread(queue);
-  comm_.SetDeviceName(PortPath(o_.port));
+  comm_.SetDeviceName(va::platform::DevicePathFor(o_.port));  // COM7, ttyUSB0 or a path
   comm_.SetFlowControl(va::TVaFlowControl());
   comm_.Buffers().SetReadTimeout(5000);
   comm_.Buffers().SetWriteTimeout(0);

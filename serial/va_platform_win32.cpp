@@ -107,7 +107,7 @@ class Win32Device final : public Device {
     Dcb dcb;
     dcb.DCBlength = sizeof(Dcb);
     dcb.BaudRate = s.BaudRate;
-    dcb.Flags = (s.Flags | 0x1) & ~0x4000u;  // binary always; never abort on error
+    dcb.Flags = s.Flags;  // the component's flag word: binary always, never abort on error
     dcb.wReserved = 0;
     dcb.XonLim = s.XonLim;
     dcb.XoffLim = s.XoffLim;

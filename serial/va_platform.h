@@ -84,8 +84,8 @@ bool IsNotFoundError(int code);
 // Serial ports of this machine that can be opened now, in natural order.
 std::vector<std::string> ProbePorts();
 
-// The device path for a port name ("COM3" -> \\.\COM3 on Windows, "ttyUSB0" ->
-// /dev/ttyUSB0 elsewhere); a name that already is a path is kept as given.
+// The device path for a port name ("COM3" -> \\.\COM3 on Windows, "ttyUSB0" or
+// "pts/3" -> /dev/... elsewhere); a name that already is a path is kept as given.
 std::string DevicePathFor(const std::string& port_name);
 
 // Gives the calling thread a scheduling priority (best effort).

@@ -479,7 +479,8 @@ std::vector<std::string> ProbePorts() {
 }
 
 std::string DevicePathFor(const std::string& port_name) {
-  if (port_name.empty() || port_name.find('/') != std::string::npos) return port_name;
+  // Names are relative to /dev ("ttyUSB0", "pts/3"); paths start with / or .
+  if (port_name.empty() || port_name[0] == '/' || port_name[0] == '.') return port_name;
   return "/dev/" + port_name;
 }
 

@@ -354,6 +354,7 @@ TEST(PosixPorts, NamesAndNaturalOrder) {
   EXPECT_EQ(names, (std::vector<std::string>{"ttyACM0", "ttyS2", "ttyS10", "ttyUSB9", "ttyUSB10"}));
   // A listed name is a node under /dev; a path stays as given.
   EXPECT_EQ(va::platform::DevicePathFor("ttyUSB0"), "/dev/ttyUSB0");
+  EXPECT_EQ(va::platform::DevicePathFor("pts/3"), "/dev/pts/3");
   EXPECT_EQ(va::platform::DevicePathFor("/dev/pts/3"), "/dev/pts/3");
   EXPECT_EQ(va::platform::DevicePathFor("./port"), "./port");
   EXPECT_EQ(va::platform::DevicePathFor(""), "");

@@ -31,23 +31,25 @@ std::string S(const QString& s) { return s.toUtf8().toStdString(); }
 
 std::vector<std::string> ProbeNames() {
   std::vector<std::string> names;
-  for (const std::string& path : va::platform::ProbePorts())
-    names.push_back(path.rfind("/dev/", 0) == 0 ? path.substr(5) : path);
+  for (const std::string& path : va::platform::ProbePorts()) names.push_back(PortListName(path));
   return names;
 }
 
 }  // namespace
+
+std::string PortListName(const std::string& path) { return path.rfind("/dev/", 0) == 0 ? path.substr(5) : path; }
+
+std::string ChooseUpdateFile(QWidget* parent) {
+  return S(QFileDialog::getOpenFileName(parent, Q("Файл для загрузки"), QString(),
+                                        Q("Файлы обновления КВР (*.KVR *.kvr)")));
+}
 
 TForm1::TForm1(FormOptions options) : QWidget(nullptr), options_(std::move(options)) {
   if (!options_.report)
     options_.report = [this](const std::string& text) { QMessageBox::critical(this, QString(), Q(text)); };
   if (!options_.message)
     options_.message = [this](const std::string& text) { QMessageBox::warning(this, windowTitle(), Q(text)); };
-  if (!options_.choose_file)
-    options_.choose_file = [this] {
-      return S(QFileDialog::getOpenFileName(this, Q("Файл для загрузки"), QString(),
-                                            Q("Файлы обновления КВР (*.KVR *.kvr)")));
-    };
+  if (!options_.choose_file) options_.choose_file = [this] { return ChooseUpdateFile(this); };
   if (!options_.probe_ports) options_.probe_ports = ProbeNames;
   TickSource& ticks = options_.ticks ? *options_.ticks : system_ticks_;
   link_ = std::make_unique<CommandLink>(port_, ticks);

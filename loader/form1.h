@@ -52,6 +52,12 @@ struct FormOptions {
   std::vector<std::string> first_ports;                    // listed first, the first one preselected
 };
 
+// The name a device path has in the port list ("/dev/ttyUSB0" -> "ttyUSB0").
+std::string PortListName(const std::string& path);
+
+// The open dialog for an update file; "" when cancelled.
+std::string ChooseUpdateFile(QWidget* parent);
+
 class TForm1 final : public QWidget, public LoaderView, public UpdateFileUi {
  public:
   explicit TForm1(FormOptions options = {});

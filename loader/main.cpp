@@ -7,7 +7,6 @@
 // start switch once the window is up; --exit-at-end quits when the load ends
 // (exit code 0 when the device's image equals the file).
 #include <QApplication>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -88,20 +87,17 @@ int main(int argc, char** argv) {
   std::unique_ptr<kvr::sim::PtyDevice> device;
   if (simulate) {
     device = std::make_unique<kvr::sim::PtyDevice>();
-    options.first_ports.push_back(device->SlavePath().substr(5));  // "pts/N"
+    options.first_ports.push_back(kvr::PortListName(device->SlavePath()));  // "pts/N"
   }
 #else
   if (simulate) std::cerr << "--simulate needs a POSIX system\n";
 #endif
-  for (const std::string& p : ports) options.first_ports.push_back(p.rfind("/dev/", 0) == 0 ? p.substr(5) : p);
+  for (const std::string& p : ports) options.first_ports.push_back(kvr::PortListName(p));
   // The file given with --simulate comes first, as if chosen in the dialog.
   std::string pending_file = sim_file;
   options.choose_file = [&pending_file, &form_ptr]() -> std::string {
     if (!pending_file.empty()) return std::exchange(pending_file, std::string());
-    return QFileDialog::getOpenFileName(form_ptr, QString::fromUtf8("Файл для загрузки"), QString(),
-                                        QString::fromUtf8("Файлы обновления КВР (*.KVR *.kvr)"))
-        .toUtf8()
-        .toStdString();
+    return kvr::ChooseUpdateFile(form_ptr);
   };
 
   int exit_code = 0;

@@ -10,18 +10,31 @@
 
 namespace kvr::sim {
 
-PtyDevice::PtyDevice(DeviceOptions options) : device_(std::move(options)) {
-  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) throw std::runtime_error("no pseudo-terminal");
-  slave_path_ = ptsname(master_);
-  holder_ = open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (holder_ < 0 || pipe2(wake_, O_CLOEXEC) != 0) throw std::runtime_error("no pseudo-terminal");
-  // Raw from the start: no echo of the device's replies back to itself.
+RawPty OpenRawPty() {
+  RawPty pty;
+  auto fail = [&pty]() -> RawPty {
+    if (pty.holder >= 0) close(pty.holder);
+    if (pty.master >= 0) close(pty.master);
+    throw std::runtime_error("no pseudo-terminal");
+  };
+  pty.master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (pty.master < 0 || grantpt(pty.master) != 0 || unlockpt(pty.master) != 0) return fail();
+  pty.slave_path = ptsname(pty.master);
+  pty.holder = open(pty.slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   termios t{};
-  if (tcgetattr(holder_, &t) == 0) {
-    cfmakeraw(&t);
-    tcsetattr(holder_, TCSANOW, &t);
-  }
+  if (pty.holder < 0 || tcgetattr(pty.holder, &t) != 0) return fail();
+  cfmakeraw(&t);
+  if (tcsetattr(pty.holder, TCSANOW, &t) != 0) return fail();
+  return pty;
+}
+
+PtyDevice::PtyDevice(DeviceOptions options) : device_(std::move(options)) {
+  // Raw from the start: no echo of the device's replies back to itself.
+  RawPty pty = OpenRawPty();
+  master_ = pty.master;
+  holder_ = pty.holder;
+  slave_path_ = std::move(pty.slave_path);
+  if (pipe2(wake_, O_CLOEXEC) != 0) throw std::runtime_error("no pseudo-terminal");
   thread_ = std::thread([this] { Run(); });
 }
 

@@ -15,6 +15,16 @@
 
 namespace kvr::sim {
 
+// A pseudo-terminal in raw mode (no echo, no line editing) whose slave end is
+// held open, so that the line stays up between a program's opens.
+struct RawPty {
+  int master = -1;
+  int holder = -1;
+  std::string slave_path;  // e.g. /dev/pts/3
+};
+// Throws std::runtime_error when the system has none to give.
+RawPty OpenRawPty();
+
 class PtyDevice {
  public:
   explicit PtyDevice(DeviceOptions options = {});

@@ -11,10 +11,8 @@
 //     its image equals the file (exit 0 when equal).
 //
 // "ready" on standard output means the link is in place.
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -36,33 +34,23 @@ bool Link(const std::string& target, const std::string& link) {
   return symlink(target.c_str(), tmp.c_str()) == 0 && rename(tmp.c_str(), link.c_str()) == 0;
 }
 
-struct Pty {
-  int master = -1, holder = -1;
-  std::string slave;
-  bool Open() {
-    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return false;
-    slave = ptsname(master);
-    // Held open so that the line stays up between the program's opens.
-    holder = open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios t{};
-    if (holder < 0 || tcgetattr(holder, &t) != 0) return false;
-    cfmakeraw(&t);
-    return tcsetattr(holder, TCSANOW, &t) == 0;
-  }
-  void Close() {
-    if (holder >= 0) close(holder);
-    if (master >= 0) close(master);
-    holder = master = -1;
-  }
-};
+void ClosePty(kvr::sim::RawPty& pty) {
+  close(pty.holder);
+  close(pty.master);
+}
 
 int Echo(const std::string& link) {
   bool announced = false;
   for (;;) {
-    Pty pty;
-    if (!pty.Open() || !Link(pty.slave, link)) {
-      std::perror("kvr-ptyhost: pseudo-terminal");
+    kvr::sim::RawPty pty;
+    try {
+      pty = kvr::sim::OpenRawPty();
+    } catch (const std::exception& e) {
+      std::cerr << "kvr-ptyhost: " << e.what() << "\n";
+      return 1;
+    }
+    if (!Link(pty.slave_path, link)) {
+      std::perror("kvr-ptyhost: link");
       return 1;
     }
     if (!announced) {
@@ -91,7 +79,7 @@ int Echo(const std::string& link) {
         else poll(nullptr, 0, 1);
       }
     }
-    pty.Close();
+    ClosePty(pty);
     usleep(300 * 1000);
   }
 }

@@ -12,21 +12,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-missing=()
-for pkg in wine64 wine g++-mingw-w64-x86-64-posix cmake ninja-build g++ googletest; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
-done
-if ((${#missing[@]})); then
-  echo "== installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null || {
-    apt-get update >/dev/null && apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null
-  }
-fi
+scripts/install-missing.sh wine64 wine g++-mingw-w64-x86-64-posix googletest
 
 echo "== native helpers (build/release)"
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/release --target kvr-ptyhost kvr-makefile kvr-modem-lines
+scripts/setup.sh release >/dev/null
 
 echo "== Windows build (build/win)"
 cmake -S . -B build/win -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release \

@@ -29,7 +29,7 @@ std::string PageAddressCommand(int64_t line_counter) {
 
 namespace {
 
-enum class ReplyAction { kSend, kDataLine, kPageEnd };
+enum class ReplyAction { kSend, kFirstPage, kDataLine, kPageEnd };
 
 struct ReplyRow {
   std::string_view name;  // compared with the reply's first name.size() characters
@@ -40,7 +40,7 @@ struct ReplyRow {
 // In the order the replies are tested; the names exclude one another.
 constexpr ReplyRow ReplyTable[] = {
     {"PL0", ReplyAction::kSend, "DL:6"},
-    {"PL6", ReplyAction::kSend, "DL:1:000000"},
+    {"PL6", ReplyAction::kFirstPage, "DL:1:000000"},
     {"PL1", ReplyAction::kDataLine, "DL:20:"},
     {"PL20", ReplyAction::kDataLine, "DL:21:"},
     {"PL21", ReplyAction::kDataLine, "DL:22:"},
@@ -67,8 +67,11 @@ void Exchange::OnReply(std::string_view reply) {
   for (const ReplyRow& row : ReplyTable) {
     if (reply.substr(0, row.name.size()) != row.name) continue;
     switch (row.action) {
+      case ReplyAction::kFirstPage:
+        page_first_line_ = 0;
+        link_.SendFrame(row.command);
+        break;
       case ReplyAction::kSend:
-        if (row.command == "DL:1:000000") page_first_line_ = 0;
         link_.SendFrame(row.command);
         break;
       case ReplyAction::kDataLine:

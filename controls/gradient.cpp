@@ -80,34 +80,23 @@ void DrawStyle(TCanvas& c, int W, int H, uint32_t from, uint32_t to, TGradientSt
       break;
     }
     case gsHorizontal2:
-    case gsVertical2: {
-      int N = L / 2;
-      if (N == 0) N = 1;
-      const int M = N;
-      s.SetCount(N);
-      auto line_at = [&](int k) { horizontal ? Line(c, 0, k, W, k) : Line(c, k, 0, k, H); };
-      Pen(c, cfrom);
-      line_at(M);
-      for (int i = 1; i <= N; ++i) {
-        Pen(c, s.C(i));
-        line_at(M + i);
-        line_at(M - i);
-      }
-      break;
-    }
+    case gsVertical2:
     case gsHorizontal3:
     case gsVertical3: {
-      int N = static_cast<int>(RoundEven(L * 0.67L));
+      // Lines outward from a centre line: the middle (style 2) or a third of
+      // the way across (style 3), where lines before the edge are left out.
+      const bool third = style == gsHorizontal3 || style == gsVertical3;
+      int N = third ? static_cast<int>(RoundEven(L * 0.67L)) : L / 2;
       if (N == 0) N = 1;
-      const int P = L / 3;
+      const int centre = third ? L / 3 : N;
       s.SetCount(N);
       auto line_at = [&](int k) { horizontal ? Line(c, 0, k, W, k) : Line(c, k, 0, k, H); };
       Pen(c, cfrom);
-      line_at(P);
+      line_at(centre);
       for (int i = 1; i <= N; ++i) {
         Pen(c, s.C(i));
-        line_at(P + i);
-        if (P - i >= 0) line_at(P - i);
+        line_at(centre + i);
+        if (centre - i >= 0) line_at(centre - i);
       }
       break;
     }

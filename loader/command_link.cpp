@@ -19,14 +19,16 @@ std::vector<uint8_t> BuildFrame(std::string_view text) {
   return frame;
 }
 
-void CommandLink::SendFrame(std::string_view text) {
+bool CommandLink::SendFrame(std::string_view text) {
   const std::vector<uint8_t> frame = BuildFrame(text);
-  if (send_pause_ms_ > 0) PauseMoreThan(ticks_, send_pause_ms_);
+  if (stop_ && stop_->Requested()) return false;
+  if (send_pause_ms_ > 0 && !PauseMoreThan(ticks_, send_pause_ms_, stop_)) return false;
   port_.WriteBuf(frame.data(), static_cast<int>(frame.size()));
   reply_pending_ = false;
   ++frames_sent_;
   last_command_.assign(text);
   last_send_tick_ = ticks_.Ticks();
+  return true;
 }
 
 void CommandLink::OnRxChar(int count) {
@@ -52,7 +54,7 @@ void CommandLink::HandlePiece(size_t m) {
   size_t length;
   if (!reply_pending_) {
     if (!has_cr) {
-      PauseMoreThan(ticks_, kPiecePauseMs);
+      PauseMoreThan(ticks_, kPiecePauseMs, stop_);
       reply_pending_ = true;
       reply_offset_ = m;
       return;

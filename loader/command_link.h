@@ -32,8 +32,9 @@ class CommandLink {
   CommandLink& operator=(const CommandLink&) = delete;
 
   // Frames the text, pauses more than 50 ms, writes the frame and drops any
-  // half-gathered reply. Port failures propagate.
-  void SendFrame(std::string_view text);
+  // half-gathered reply. Port failures propagate. A stop requested during the
+  // pause ends it at once: nothing is written and the result is false.
+  bool SendFrame(std::string_view text);
 
   // The receive step for an event announcing `count` waiting bytes: reads them
   // (in steps of at most 1001), gathers replies and, for each complete one,
@@ -50,6 +51,9 @@ class CommandLink {
   // The pause before each command: more than this many milliseconds (50 by
   // default); 0 sends at once.
   void SetSendPause(uint32_t ms) { send_pause_ms_ = ms; }
+  uint32_t SendPause() const { return send_pause_ms_; }
+  // The stop request that ends the pauses early (none by default).
+  void SetStopSignal(StopSignal* stop) { stop_ = stop; }
   // The text of the last command sent.
   const std::string& LastCommand() const { return last_command_; }
   // Drops a half-gathered reply.
@@ -72,6 +76,7 @@ class CommandLink {
   bool reply_pending_ = false;
   size_t reply_offset_ = 0;  // reply bytes gathered before the current piece (may pass 1024)
   uint32_t send_pause_ms_ = kSendPauseMs;
+  StopSignal* stop_ = nullptr;
   std::string last_command_;
   uint64_t frames_sent_ = 0;
   uint32_t last_send_tick_ = 0;

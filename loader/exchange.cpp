@@ -27,6 +27,12 @@ std::string PageAddressCommand(int64_t line_counter) {
   return "DL:1:" + HexUpper(DivideRoundHalfEven(line_counter, PageLines), 4) + "00";
 }
 
+std::string ExpectedReply(std::string_view command) {
+  if (command.substr(0, 3) != "DL:") return {};
+  const size_t end = command.find(':', 3);
+  return "PL" + std::string(command.substr(3, end == std::string_view::npos ? std::string_view::npos : end - 3));
+}
+
 namespace {
 
 enum class ReplyAction { kSend, kFirstPage, kDataLine, kPageEnd };

@@ -37,6 +37,10 @@ int ProgressPercent(int64_t line_counter);
 // with at least four digits + "00".
 std::string PageAddressCommand(int64_t line_counter);
 
+// The reply a command asks for: "DL:1:..." -> "PL1", "DL:2A:..." -> "PL2A",
+// "DL:7" -> "PL7"; empty for a text that is not a command.
+std::string ExpectedReply(std::string_view command);
+
 class Exchange {
  public:
   Exchange(CommandLink& link, const PageTable& table, const UpdateFileState& file, LoaderView& view)

@@ -52,19 +52,18 @@ TForm1::TForm1(FormOptions options) : QWidget(nullptr), options_(std::move(optio
   if (!options_.choose_file) options_.choose_file = [this] { return ChooseUpdateFile(this); };
   if (!options_.probe_ports) options_.probe_ports = ProbeNames;
   TickSource& ticks = options_.ticks ? *options_.ticks : system_ticks_;
-  link_ = std::make_unique<CommandLink>(port_, ticks);
-  exchange_ = std::make_unique<Exchange>(*link_, Table, File, *this);
-  link_->on_reply = [this](std::string_view reply) { exchange_->OnReply(reply); };
-  link_->on_log = [this](const std::string& line) {
+  engine_ = std::make_unique<LoadEngine>(port_, ticks, Table, File, *this);
+  engine_->Configure(options_.load);
+  engine_->SetLog([this](const std::string& line) {
     Memo1->appendPlainText(QString::fromLatin1(line.data(), static_cast<int>(line.size())));
-  };
+  });
   BuildLayout();
   SetUpComm();
   FormCreate();
 }
 
 TForm1::~TForm1() {
-  watchdog_->stop();
+  supervisor_->stop();
   Timer1->stop();
   VaComm1.ClosePause = [](uint32_t) {};  // the program is ending: nothing waits for the threads
   VaComm1.Close();
@@ -162,10 +161,9 @@ void TForm1::BuildLayout() {
   Timer1 = new QTimer(this);
   Timer1->setInterval(100);
   connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
-  watchdog_ = new QTimer(this);
-  watchdog_->setInterval(1000);
-  connect(watchdog_, &QTimer::timeout, this, [this] { CheckNoReply(); });
-  watchdog_->start();
+  supervisor_ = new QTimer(this);
+  supervisor_->setInterval(50);
+  connect(supervisor_, &QTimer::timeout, this, [this] { PollLoad(); });
   connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
 }
 
@@ -232,15 +230,21 @@ void TForm1::SpeedButton1Click() {
 
 void TForm1::AbColBitBtn4Click() {
   if (AbColBitBtn4->Checked()) {
+    // Nothing is opened or sent for an image that cannot be right.
+    if (const ImageProblem problem = CheckImage(Table, File)) {
+      Label2->setText(problem.kind == ImageProblem::Kind::kNoFile ? Q(kNoFileStatus)
+                                                                  : Q(kBadLineStatus).arg(problem.line));
+      AbColBitBtn4->SetChecked(false);
+      return;
+    }
     try {
       load_port_ = S(ComboBox1->currentText());
       VaComm1.SetDeviceName(va::platform::DevicePathFor(load_port_));
       VaComm1.SetBaudrate(va::br38400);
       VaComm1.Open();
-      exchange_->Start();
+      engine_->Begin();
       Memo1->clear();
-      frames_at_start_ = link_->FramesSent();
-      loading_ = true;
+      supervisor_->start();
       Timer1->start();
     } catch (const std::exception& e) {
       Report(e.what());
@@ -250,7 +254,8 @@ void TForm1::AbColBitBtn4Click() {
     }
   }
   if (!AbColBitBtn4->Checked()) {
-    loading_ = false;
+    engine_->Stop();
+    supervisor_->stop();
     Timer1->stop();
     try {
       VaComm1.Close();
@@ -265,29 +270,38 @@ void TForm1::AbColBitBtn4Click() {
 void TForm1::Timer1Timer() {
   Timer1->stop();
   try {
-    link_->SendFrame("DL:0");
+    engine_->SendOpening();
   } catch (const std::exception& e) {
     Report(e.what());
   }
 }
 
-void TForm1::VaComm1RxChar(va::TVaObject*, int count) { link_->OnRxChar(count); }
+void TForm1::VaComm1RxChar(va::TVaObject*, int count) { engine_->OnRxChar(count); }
+
+void TForm1::PollLoad() {
+  try {
+    engine_->Poll();
+  } catch (const std::exception& e) {
+    Report(e.what());
+  }
+}
 
 void TForm1::SetProgress(int percent) { ProgressBar1->SetProgress(percent); }
 
 void TForm1::SetStatus(const std::string& caption) { Label2->setText(Q(caption)); }
 
-void TForm1::SetSwitchChecked(bool checked) {
-  AbColBitBtn4->SetChecked(checked);
-  if (checked) return;
-  // The load is complete: the port closes as switching off would close it,
+void TForm1::LoadFinished(LoadResult result, const std::string&) {
+  if (result == LoadResult::kStopped) return;  // the window stopped it itself
+  // Complete or given up: the port closes as switching off would close it,
   // while the gauge and the status line keep what they show.
   StopLoad();
-  if (OnLoadComplete) OnLoadComplete();
+  if (result == LoadResult::kNoAnswer) Label2->setText(Q(kNoReplyStatus));
+  if (result == LoadResult::kComplete && OnLoadComplete) OnLoadComplete();
 }
 
 void TForm1::StopLoad() {
-  loading_ = false;
+  engine_->Stop();
+  supervisor_->stop();
   Timer1->stop();
   AbColBitBtn4->SetChecked(false);
   try {
@@ -301,14 +315,6 @@ void TForm1::PortLost() {
   if (!VaComm1.Active()) return;
   StopLoad();
   options_.message(std::string(kPortLostMessage) + load_port_);
-}
-
-void TForm1::CheckNoReply() {
-  if (!loading_ || !VaComm1.Active() || link_->FramesSent() <= frames_at_start_) return;
-  TickSource& ticks = options_.ticks ? *options_.ticks : system_ticks_;
-  if (static_cast<uint32_t>(ticks.Ticks() - link_->LastSendTick()) <= kNoReplyTimeoutMs) return;
-  StopLoad();
-  Label2->setText(Q(kNoReplyStatus));
 }
 
 void TForm1::ClearLogs() {

@@ -15,6 +15,7 @@
 #include "comm_channel.h"
 #include "command_link.h"
 #include "exchange.h"
+#include "load_engine.h"
 #include "gauge.h"
 #include "page_table.h"
 #include "tick_source.h"
@@ -38,8 +39,8 @@ inline constexpr const char* kFormCaption = "Загрузчик DATAFLASH в В�
 inline constexpr const char* kApplicationTitle = "Загрузчик обновленного ПО в Велм-КВР";
 inline constexpr const char* kPortLostMessage = "Потеряна связь с портом ";
 inline constexpr const char* kNoReplyStatus = "Нет ответа от устройства";
-// A load with no command sent for this long is stopped.
-inline constexpr uint32_t kNoReplyTimeoutMs = 30000;
+inline constexpr const char* kNoFileStatus = "Файл для загрузки не открыт";
+inline constexpr const char* kBadLineStatus = "Ошибка в строке %1 файла обновления";
 inline constexpr int kShownRows = 36864;
 
 // What the window takes from outside; every member has a working default.
@@ -50,6 +51,7 @@ struct FormOptions {
   std::function<std::string()> choose_file;                // the open dialog; "" when cancelled
   std::function<std::vector<std::string>()> probe_ports;   // port names found on the machine
   std::vector<std::string> first_ports;                    // listed first, the first one preselected
+  LoadSettings load;                                       // reply time-out and retries
 };
 
 // The name a device path has in the port list ("/dev/ttyUSB0" -> "ttyUSB0").
@@ -58,7 +60,7 @@ std::string PortListName(const std::string& path);
 // The open dialog for an update file; "" when cancelled.
 std::string ChooseUpdateFile(QWidget* parent);
 
-class TForm1 final : public QWidget, public LoaderView, public UpdateFileUi {
+class TForm1 final : public QWidget, public LoadView, public UpdateFileUi {
  public:
   explicit TForm1(FormOptions options = {});
   ~TForm1() override;
@@ -69,16 +71,16 @@ class TForm1 final : public QWidget, public LoaderView, public UpdateFileUi {
   void AbColBitBtn4Click();
   void Timer1Timer();
   void VaComm1RxChar(va::TVaObject* sender, int count);
-  // Stops a load when no command has gone out for kNoReplyTimeoutMs.
-  void CheckNoReply();
+  // The load's time-outs and page restarts (run by a timer during a load).
+  void PollLoad();
 
   // Called when a load completes (after the status line says so).
   std::function<void()> OnLoadComplete;
 
-  // LoaderView and UpdateFileUi.
+  // LoadView and UpdateFileUi.
   void SetProgress(int percent) override;
   void SetStatus(const std::string& caption) override;
-  void SetSwitchChecked(bool checked) override;
+  void LoadFinished(LoadResult result, const std::string& message) override;
   void ClearLogs() override;
   void WarnWrongSize() override;
 
@@ -105,8 +107,9 @@ class TForm1 final : public QWidget, public LoaderView, public UpdateFileUi {
   PageTable Table;
   UpdateFileState File;
   PageTableModel* Model;
-  CommandLink& Link() { return *link_; }
-  Exchange& TheExchange() { return *exchange_; }
+  LoadEngine& Engine() { return *engine_; }
+  CommandLink& Link() { return engine_->Link(); }
+  const Exchange& TheExchange() const { return engine_->TheExchange(); }
 
  private:
   void BuildLayout();
@@ -118,11 +121,8 @@ class TForm1 final : public QWidget, public LoaderView, public UpdateFileUi {
   FormOptions options_;
   SystemTicks system_ticks_;
   CommChannel port_{VaComm1};
-  std::unique_ptr<CommandLink> link_;
-  std::unique_ptr<Exchange> exchange_;
-  QTimer* watchdog_;
-  bool loading_ = false;          // switched on and not yet stopped or complete
-  uint64_t frames_at_start_ = 0;  // frames sent before this load's "DL:0"
+  std::unique_ptr<LoadEngine> engine_;
+  QTimer* supervisor_;            // runs PollLoad while a load runs
   std::string load_port_;         // the port name the load runs on
 };
 

@@ -1,17 +1,59 @@
 #include "tick_source.h"
 
+#include <algorithm>
 #include <chrono>
+#include <thread>
 
 namespace kvr {
 
-uint32_t SystemTicks::Ticks() {
-  using namespace std::chrono;
-  return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+namespace {
+
+using Clock = std::chrono::steady_clock;
+// A stop raised by a signal handler cannot wake a sleeper: sleeps are cut
+// into slices no longer than this.
+constexpr auto kSignalSlice = std::chrono::milliseconds(10);
+
+int64_t NowMs() { return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count(); }
+
+}  // namespace
+
+void StopSignal::Request() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requested_.store(true);
+  }
+  wake_.notify_all();
 }
 
-void PauseMoreThan(TickSource& ticks, uint32_t ms) {
+bool StopSignal::WaitUntil(Clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!requested_.load()) {
+    const auto now = Clock::now();
+    if (now >= deadline) return false;
+    wake_.wait_until(lock, std::min(deadline, now + kSignalSlice));
+  }
+  return true;
+}
+
+uint32_t SystemTicks::Ticks() { return static_cast<uint32_t>(NowMs()); }
+
+void SystemTicks::SleepTicks(uint32_t ticks, StopSignal* stop) {
+  // The count moves on at whole milliseconds of the clock: sleep to the
+  // boundary `ticks` counts ahead.
+  const Clock::time_point until{std::chrono::milliseconds(NowMs() + ticks)};
+  if (stop)
+    stop->WaitUntil(until);
+  else
+    std::this_thread::sleep_until(until);
+}
+
+bool PauseMoreThan(TickSource& ticks, uint32_t ms, StopSignal* stop) {
   const uint32_t start = ticks.Ticks();
-  while (static_cast<uint32_t>(ticks.Ticks() - start) <= ms) {
+  for (;;) {
+    if (stop && stop->Requested()) return false;
+    const uint32_t elapsed = ticks.Ticks() - start;
+    if (elapsed > ms) return true;
+    ticks.SleepTicks(ms + 1 - elapsed, stop);
   }
 }
 

@@ -132,10 +132,13 @@ class LineReader {
 bool OpenUpdateFile(const std::string& path, PageTable& table, UpdateFileState& state, UpdateFileUi& ui) {
   if (!HasUpdateFileExtension(path)) return false;
   ui.ClearLogs();
+  // Until the whole file is in, the table does not hold the file named (a
+  // refused or unreadable file leaves the table as it was).
+  state.Opened = false;
 
   const int64_t size = FileSize(path);
   if (size != ExpectedFileSize) ui.WarnWrongSize();
-  if (size > MaxUpdateFileSize) return true;  // refused: the table and the state stay as they were
+  if (size > MaxUpdateFileSize) return true;
   state.UpdateFileSize = static_cast<int32_t>(size);
 
   // First pass: count the lines, the count taken after each read.
@@ -159,6 +162,7 @@ bool OpenUpdateFile(const std::string& path, PageTable& table, UpdateFileState& 
     for (int64_t k = 1; k <= lines; ++k) table.SetLine(static_cast<int>(k), reader.ReadLine());
   }
 
+  state.Opened = true;
   ui.SetStatus(std::string(kLoadingDataStatus) + HexUpper(state.PageTotal, 4));
   return true;
 }

@@ -31,6 +31,9 @@ struct UpdateFileState {
   int32_t UpdateFileSize = 0;  // bytes
   int32_t FileLineCount = 0;   // lines read less one
   int64_t PageTotal = 0;       // 256-byte pages the data lines fill
+  // The table holds the whole of the file named last: false before any file,
+  // after a refused one and after a read that failed part way.
+  bool Opened = false;
 };
 
 inline constexpr std::string_view kWrongFileMessage =

@@ -66,6 +66,16 @@ uint64_t PtyDevice::FramesReceived() {
   return device_.FramesReceived();
 }
 
+uint64_t PtyDevice::Rejected() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return device_.Rejected();
+}
+
+std::vector<uint32_t> PtyDevice::Addresses() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return device_.Addresses();
+}
+
 void PtyDevice::Run() {
   std::vector<uint8_t> piece;
   uint8_t buf[512];

@@ -36,6 +36,8 @@ class PtyDevice {
   const std::string& SlavePath() const { return slave_path_; }
   std::vector<uint8_t> Image();
   uint64_t FramesReceived();
+  uint64_t Rejected();
+  std::vector<uint32_t> Addresses();
   // Ends the device side: the slave sees the far end vanish.
   void Hangup();
 

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +24,7 @@
 #include "comm_channel.h"
 #include "command_link.h"
 #include "exchange.h"
+#include "load_engine.h"
 #include "hex_text.h"
 #include "image_geometry.h"
 #include "page_table.h"
@@ -68,7 +68,11 @@ const char* kHelp =
     "  130 interrupted (Ctrl-C, SIGTERM), after closing the port.\n";
 
 std::atomic<bool> g_interrupted{false};
-void OnSignal(int) { g_interrupted.store(true); }
+StopSignal* g_stop = nullptr;  // the running load's stop request
+void OnSignal(int) {
+  g_interrupted.store(true);
+  if (StopSignal* stop = g_stop) stop->RequestFromSignal();
+}
 
 // Progress goes to the terminal as one rewritten line, to a pipe line by line.
 bool ErrIsTerminal() {
@@ -79,11 +83,6 @@ bool ErrIsTerminal() {
 #endif
 }
 
-uint32_t NowMs() {
-  using namespace std::chrono;
-  return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
 std::string Clock(uint64_t seconds) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%02llu:%02llu", static_cast<unsigned long long>(seconds / 60),
@@ -91,85 +90,51 @@ std::string Clock(uint64_t seconds) {
   return buf;
 }
 
-// A reply as text for a message: control and other non-printable bytes as \xNN.
-std::string Printable(std::string_view bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (c >= 0x20 && c < 0x7F) {
-      out += static_cast<char>(c);
-    } else {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
-      out += buf;
-    }
-  }
-  return out;
-}
-
-// The reply a command asks for: "DL:1:..." -> "PL1", "DL:2A:..." -> "PL2A", "DL:7" -> "PL7".
-std::string ExpectedReply(const std::string& command) {
-  if (command.rfind("DL:", 0) != 0) return {};
-  const size_t end = command.find(':', 3);
-  return "PL" + command.substr(3, end == std::string::npos ? std::string::npos : end - 3);
-}
-
 struct Options {
   std::string port, file, log;
   bool simulate = false, quiet = false;
   sim::DeviceOptions faults;
-  uint32_t baud = 38400, pause_ms = 50, reply_timeout_ms = 10000;
-  int retries = 3;
+  uint32_t baud = 38400;
+  LoadSettings load;
   uint64_t stop_after = 0;  // benchmarks: stop after this many commands
 };
 
-class Loader final : public LoaderView, public UpdateFileUi {
+class Loader final : public LoadView, public UpdateFileUi {
  public:
-  explicit Loader(const Options& o) : o_(o), link_(port_, ticks_), exchange_(link_, table_, file_, *this) {}
+  explicit Loader(const Options& o) : o_(o), engine_(port_, ticks_, table_, file_, *this) {}
+  ~Loader() override { g_stop = nullptr; }
 
   int Run();
 
   // UpdateFileUi
   void ClearLogs() override {}
   void WarnWrongSize() override { std::cerr << "warning: " << kWrongFileMessage << "\n"; }
-  // LoaderView and UpdateFileUi
+  // LoadView and UpdateFileUi
   void SetStatus(const std::string&) override {}
   void SetProgress(int percent) override { percent_ = percent; }
-  void SetSwitchChecked(bool) override { complete_ = true; }
+  void LoadRetry(int attempt, const std::string& where, const std::string& why) override {
+    if (!o_.quiet) std::cerr << (ErrIsTerminal() ? "\n" : "") << "retry " << attempt << " of " << where << ": " << why << "\n";
+  }
+  void LoadFinished(LoadResult, const std::string& message) override { finish_message_ = message; }
 
  private:
-  void OnReply(std::string_view reply);
-  bool Restart(const std::string& why);
   void Progress(bool force);
   int Fail(int code, const std::string& what);
-  std::string Where() const;
 
   Options o_;
   SystemTicks ticks_;
   va::TVaComm comm_;
   CommChannel port_{comm_};
-  CommandLink link_;
   PageTable table_;
   UpdateFileState file_;
-  Exchange exchange_;
+  LoadEngine engine_;
   std::ofstream log_;
-  bool complete_ = false;
-  bool discarding_ = false;
-  std::string restart_reason_;
+  std::string finish_message_;
   int percent_ = 0;
-  int page_retries_ = 0;
-  int64_t retry_page_line_ = -2;
-  uint32_t last_reply_ms_ = 0;
-  uint32_t start_ms_ = 0;
   uint32_t last_progress_ms_ = 0;
   int last_printed_percent_ = -1;
   std::atomic<bool> lost_{false};
 };
-
-std::string Loader::Where() const {
-  const int64_t first = exchange_.PageFirstLine();
-  std::string where = first < 0 ? std::string("opening") : "page " + HexUpper(first / PageLines, 4);
-  return where + ", command " + link_.LastCommand();
-}
 
 int Loader::Fail(int code, const std::string& what) {
   if (!o_.quiet && ErrIsTerminal()) std::cerr << "\n";
@@ -181,70 +146,33 @@ int Loader::Fail(int code, const std::string& what) {
   return code;
 }
 
-void Loader::OnReply(std::string_view reply) {
-  if (discarding_) return;
-  last_reply_ms_ = NowMs();
-  if (log_) log_ << kReplyLogPrefix << reply << "\n";
-  const std::string expected = ExpectedReply(link_.LastCommand());
-  if (reply.substr(0, expected.size()) != expected) {
-    restart_reason_ = "reply \"" + Printable(reply) + "\" where " + expected + " was due";
-    return;
-  }
-  exchange_.OnReply(reply);
-}
-
-// Lets the line fall quiet (every reply in flight arrives and is dropped),
-// then starts the page again. False when the page's retries are used up.
-bool Loader::Restart(const std::string& why) {
-  const int64_t page = exchange_.PageFirstLine();
-  if (page != retry_page_line_) {
-    retry_page_line_ = page;
-    page_retries_ = 0;
-  }
-  if (++page_retries_ > o_.retries) return false;
-  if (!o_.quiet) std::cerr << (ErrIsTerminal() ? "\n" : "") << "retry " << page_retries_ << " of " << Where() << ": " << why << "\n";
-  discarding_ = true;
-  auto queue = std::static_pointer_cast<va::TVaCallQueue>(va::GetMainThread());
-  // Quiet for a quarter of the reply time-out (10 to 200 ms): every reply in flight has come.
-  const uint32_t settle_ms = std::clamp<uint32_t>(o_.reply_timeout_ms / 4, 10, 200);
-  uint32_t quiet_since = NowMs();
-  while (NowMs() - quiet_since < settle_ms && !lost_.load() && !g_interrupted.load()) {
-    if (queue->ProcessMessages(20) > 0) quiet_since = NowMs();
-  }
-  discarding_ = false;
-  link_.DropPendingReply();
-  restart_reason_.clear();
-  last_reply_ms_ = NowMs();
-  exchange_.RestartPage();
-  return true;
-}
-
 void Loader::Progress(bool force) {
   if (o_.quiet) return;
-  const uint32_t now = NowMs();
+  const uint32_t now = ticks_.Ticks();
   const bool tty = ErrIsTerminal();
   if (!force && (tty ? now - last_progress_ms_ < 200 : percent_ == last_printed_percent_)) return;
   last_progress_ms_ = now;
   last_printed_percent_ = percent_;
-  const double elapsed = (now - start_ms_) / 1000.0;
-  const int64_t lines = exchange_.LineCounter();
-  const double rate = elapsed > 0 ? lines * LineBytes / elapsed : 0;
-  const double remaining = rate > 0 ? (ImageBytes - lines * LineBytes) / rate : 0;
+  const LoadProgress p = engine_.Progress();
   char line[160];
   std::snprintf(line, sizeof line, "page %s/%s  %3d%%  %6.0f B/s  elapsed %s  remaining %s",
-                HexUpper(lines / PageLines, 4).c_str(), HexUpper(ImagePages, 4).c_str(), percent_, rate,
-                Clock(static_cast<uint64_t>(elapsed)).c_str(), Clock(static_cast<uint64_t>(remaining)).c_str());
+                HexUpper(p.pages_done, 4).c_str(), HexUpper(ImagePages, 4).c_str(), percent_, p.bytes_per_second,
+                Clock(p.elapsed_ms / 1000).c_str(),
+                p.remaining_ms < 0 ? "--:--" : Clock(static_cast<uint64_t>(p.remaining_ms / 1000)).c_str());
   std::cerr << (tty ? "\r" : "") << line << (tty ? "" : "\n") << std::flush;
 }
 
 int Loader::Run() {
-  // The file, with the window's core.
+  // The file, with the window's core; nothing is opened or sent for an image
+  // that cannot be right.
   try {
     if (!OpenUpdateFile(o_.file, table_, file_, *this))
       return Fail(kUsageOrFile, o_.file + ": not an update file (extension .KVR expected)");
   } catch (const std::exception& e) {
     return Fail(kUsageOrFile, o_.file + ": " + e.what());
   }
+  if (const ImageProblem problem = CheckImage(table_, file_))
+    return Fail(kUsageOrFile, o_.file + ": " + problem.Describe() + "; nothing was sent");
   if (!o_.log.empty()) {
     log_.open(o_.log);
     if (!log_) return Fail(kUsageOrFile, "cannot write the log " + o_.log);
@@ -268,49 +196,49 @@ int Loader::Run() {
   comm_.Buffers().SetWriteTimeout(0);
   comm_.SetUserBaudrate(static_cast<int32_t>(o_.baud));
   comm_.ClosePause = [](uint32_t) {};
-  comm_.OnRxChar = [this](va::TVaObject*, int count) { link_.OnRxChar(count); };
+  comm_.OnRxChar = [this](va::TVaObject*, int count) { engine_.OnRxChar(count); };
   comm_.OnError = [this](va::TVaObject*, int errors) {
     if (errors & static_cast<int>(va::CE_DEVICE_LOST)) lost_.store(true);
   };
-  link_.SetSendPause(o_.pause_ms);
-  link_.on_reply = [this](std::string_view r) { OnReply(r); };
+  engine_.Configure(o_.load);
+  if (log_) engine_.SetLog([this](const std::string& line) { log_ << line << "\n"; });
+  g_stop = &engine_.Stopper();
+  if (g_interrupted.load()) return Fail(kInterrupted, "interrupted before the load; nothing was sent");
   try {
     comm_.Open();
   } catch (const std::exception& e) {
     return Fail(kPortError, e.what());
   }
 
-  start_ms_ = last_reply_ms_ = NowMs();
-  exchange_.Start();
+  if (const ImageProblem problem = engine_.Begin()) return Fail(kUsageOrFile, problem.Describe());
   try {
-    link_.SendFrame("DL:0");
-    while (!complete_) {
+    engine_.SendOpening();
+    while (engine_.Running()) {
       queue->ProcessMessages(20);
-      if (g_interrupted.load()) return Fail(kInterrupted, "interrupted at " + Where() + "; the port is closed");
-      if (lost_.load()) return Fail(kPortLost, "the port " + o_.port + " was lost at " + Where());
-      if (o_.stop_after && link_.FramesSent() >= o_.stop_after) break;
-      std::string why = restart_reason_;
-      if (why.empty() && NowMs() - last_reply_ms_ > o_.reply_timeout_ms)
-        why = "no reply within " + std::to_string(o_.reply_timeout_ms / 1000.0).substr(0, 4) + " s";
-      if (!why.empty() && !Restart(why))
-        return Fail(kNoAnswer, "the device stopped answering at " + Where() + " (" + why + ", " +
-                                   std::to_string(o_.retries) + " retries used)");
+      if (g_interrupted.load()) return Fail(kInterrupted, "interrupted at " + engine_.Where() + "; the port is closed");
+      if (lost_.load()) return Fail(kPortLost, "the port " + o_.port + " was lost at " + engine_.Where());
+      if (o_.stop_after && engine_.Link().FramesSent() >= o_.stop_after) engine_.Stop();
+      engine_.Poll();
       Progress(false);
     }
   } catch (const std::exception& e) {
     return Fail(kPortError, e.what());
   }
+  if (g_interrupted.load()) return Fail(kInterrupted, "interrupted at " + engine_.Where() + "; the port is closed");
+  if (engine_.Result() == LoadResult::kNoAnswer) return Fail(kNoAnswer, finish_message_);
+  const bool complete = engine_.Result() == LoadResult::kComplete;
   Progress(true);
   if (!o_.quiet && ErrIsTerminal()) std::cerr << "\n";
-  const double seconds = (NowMs() - start_ms_) / 1000.0;
+  const uint64_t frames = engine_.Link().FramesSent();
+  const double seconds = engine_.Progress().elapsed_ms / 1000.0;
   comm_.Close();
-  std::cout << (complete_ ? "load complete: " : "stopped: ") << link_.FramesSent() << " commands in " << seconds
-            << " s (" << (seconds > 0 ? link_.FramesSent() / seconds : 0) << " commands/s, "
-            << (link_.FramesSent() > 0 ? seconds * 1000 / link_.FramesSent() : 0) << " ms per command)\n";
+  std::cout << (complete ? "load complete: " : "stopped: ") << frames << " commands in " << seconds << " s ("
+            << (seconds > 0 ? frames / seconds : 0) << " commands/s, " << (frames > 0 ? seconds * 1000 / frames : 0)
+            << " ms per command)\n";
 #ifndef _WIN32
   if (device) {
     const bool equal = sim::ImageEqualsFile(device->Image(), o_.file);
-    if (complete_) {
+    if (complete) {
       std::cout << "simulated device: image " << (equal ? "equal to the file" : "NOT equal to the file") << "\n";
       if (!equal) return kNoAnswer;
     }
@@ -391,9 +319,9 @@ int main(int argc, char** argv) {
       else if (a == "--simulate-faults") {
         if (!ParseFaults(value("--simulate-faults"), o.faults)) return Usage("bad --simulate-faults list");
       } else if (a == "--baud") o.baud = static_cast<uint32_t>(std::stoul(value("--baud")));
-      else if (a == "--pause-ms") o.pause_ms = static_cast<uint32_t>(std::stoul(value("--pause-ms")));
-      else if (a == "--reply-timeout") o.reply_timeout_ms = static_cast<uint32_t>(std::stod(value("--reply-timeout")) * 1000);
-      else if (a == "--retries") o.retries = std::stoi(value("--retries"));
+      else if (a == "--pause-ms") o.load.pause_ms = static_cast<uint32_t>(std::stoul(value("--pause-ms")));
+      else if (a == "--reply-timeout") o.load.reply_timeout_ms = static_cast<uint32_t>(std::stod(value("--reply-timeout")) * 1000);
+      else if (a == "--retries") o.load.retries = std::stoi(value("--retries"));
       else if (a == "--log") o.log = value("--log");
       else if (a == "--quiet") o.quiet = true;
       else if (a == "--stop-after") o.stop_after = std::stoull(value("--stop-after"));

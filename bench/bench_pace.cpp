@@ -1,0 +1,128 @@
+// The loader at the real pace, the window and the command line in one run,
+// each into the simulated boot loader behind a pseudo-terminal:
+//   - processor time per minute of load (goal: at most 5 % of a core, 3 s/min),
+//   - time per command against the 51 ms floor (goal: at most 1.02 x).
+// bench_pace [SECONDS]   (default 20 s of load each)
+// The figures include the simulated device's own thread, which runs in the
+// measured process; the command line's include its start-up.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "form1.h"
+#include "pty_device.h"
+#include "qt_main_thread.h"
+#include "update_file_maker.h"
+
+namespace {
+
+double CpuSeconds(const rusage& u) {
+  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double SelfCpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return CpuSeconds(u);
+}
+
+void Print(const char* who, double cpu, double wall, double ms_per_command, unsigned long long commands) {
+  std::printf("%-12s %6.3f s CPU per minute of load (%.2f %% of a core), %.3f ms per command = %.4f x the 51 ms floor "
+              "(%llu commands in %.1f s)\n",
+              who, cpu / wall * 60, 100 * cpu / wall, ms_per_command, ms_per_command / 51.0, commands, wall);
+}
+
+// The window: the switch pressed, the load runs for `seconds`.
+void Window(const std::string& image, double seconds) {
+  kvr::sim::PtyDevice device;
+  kvr::FormOptions options;  // the system's clock
+  options.choose_file = [&image] { return image; };
+  options.probe_ports = [] { return std::vector<std::string>{}; };
+  options.first_ports = {device.SlavePath().substr(5)};
+  kvr::TForm1 form(options);
+  form.show();
+  form.SpeedButton1Click();
+  QCoreApplication::processEvents();
+  ab::PressAndRelease(form.AbColBitBtn4);
+  // Measure from the first command on.
+  QElapsedTimer t;
+  t.start();
+  while (device.FramesReceived() == 0 && t.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  const uint64_t frames0 = device.FramesReceived();
+  const double cpu0 = SelfCpuSeconds();
+  t.restart();
+  QEventLoop loop;  // waits as the program's own loop does
+  QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
+  loop.exec();
+  const double wall = t.nsecsElapsed() / 1e9;
+  const double cpu = SelfCpuSeconds() - cpu0;
+  const uint64_t commands = device.FramesReceived() - frames0;
+  ab::PressAndRelease(form.AbColBitBtn4);
+  Print("window", cpu, wall, commands ? wall * 1000 / commands : 0, commands);
+}
+
+// The command line as its own process, stopped after as many commands as
+// `seconds` take at the floor.
+void CommandLine(const std::string& image, double seconds) {
+  const unsigned long long commands = static_cast<unsigned long long>(seconds * 1000 / 51);
+  char out_path[] = "/tmp/bench_pace_XXXXXX";
+  const int out = mkstemp(out_path);
+  const auto t0 = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out, 1);
+    const std::string stop = std::to_string(commands);
+    execl(KVR_LOADER_CLI, KVR_LOADER_CLI, "load", "--simulate", "--quiet", "--stop-after", stop.c_str(), image.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  rusage u{};
+  wait4(pid, &status, 0, &u);
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  char text[512] = {};
+  lseek(out, 0, SEEK_SET);
+  const ssize_t n = read(out, text, sizeof text - 1);
+  close(out);
+  unlink(out_path);
+  // "stopped: N commands in S s (R commands/s, M ms per command)"
+  double ms = 0;
+  if (n > 0) {
+    const char* at = std::strstr(text, "commands/s, ");
+    if (at) ms = std::atof(at + 12);
+  }
+  Print("command line", CpuSeconds(u), wall, ms, commands);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  const double seconds = argc > 1 ? std::atof(argv[1]) : 20;
+  QApplication app(argc, argv);
+  QTemporaryDir dir;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+  va::SetMainThread(std::make_shared<kvr::QtMainThread>([](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); }));
+  const std::string image = dir.path().toStdString() + "/PACE.KVR";
+  kvr::sim::WriteFile(image, kvr::sim::MakeUpdateFileText(9));
+  std::printf("real-pace load, %.0f s each (goals: at most 3 s CPU per minute = 5 %% of a core; at most 1.02 x)\n",
+              seconds);
+  Window(image, seconds);
+  CommandLine(image, seconds);
+  va::SetMainThread(nullptr);
+  return 0;
+}

@@ -188,7 +188,7 @@ TEST_F(Cli, PortAndFileErrors) {
   sim::WriteFile(big, "");
   ASSERT_EQ(truncate(big.c_str(), 64LL * 1024 * 1024 + 1), 0);
   sim::WriteFile(short_file, sim::MakeUpdateFileText(77).substr(0, 34 * 100));
-  for (const auto& [file, words] : {std::pair{big, std::string("no update file is loaded")},
+  for (const auto& [file, words] : {std::pair{big, std::string("refused: an update file is at most 64 MiB")},
                                     std::pair{short_file, std::string("line 101 of the image")}}) {
     r = RunTool({"load", "--port", far_end.SlavePath(), file});
     EXPECT_EQ(r.code, 1);

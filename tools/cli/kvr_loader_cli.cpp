@@ -58,8 +58,9 @@ const char* kHelp =
     "\n"
     "load: sends FILE to the device's boot loader (38400 baud unless --baud), waiting more than\n"
     "  --pause-ms (default 50) before each command. When no reply comes within --reply-timeout\n"
-    "  (default 10 s), or a reply is out of step, the page starts again from its address command,\n"
-    "  up to --retries (default 3) times per page. --log writes every reply as the window's debug log.\n"
+    "  (default 10 s, from the command), or a reply is out of step, the line is let fall quiet and\n"
+    "  the page starts again from its address command, up to --retries (default 3) times per page.\n"
+    "  --log writes every reply as the window's debug log.\n"
     "  --simulate loads into the built-in simulated device and prints its verdict; --simulate-faults\n"
     "  takes split=N,noise=RATE,drop=RATE,repeat=RATE,hangup=FRAMES,seed=N,noiseat=REPLY:BYTES.\n"
     "\n"
@@ -171,6 +172,7 @@ int Loader::Run() {
   } catch (const std::exception& e) {
     return Fail(kUsageOrFile, o_.file + ": " + e.what());
   }
+  if (!file_.Opened) return Fail(kUsageOrFile, o_.file + ": refused: an update file is at most 64 MiB; nothing was sent");
   if (const ImageProblem problem = CheckImage(table_, file_))
     return Fail(kUsageOrFile, o_.file + ": " + problem.Describe() + "; nothing was sent");
   if (!o_.log.empty()) {

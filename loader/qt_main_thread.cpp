@@ -36,6 +36,33 @@ void QtMainThread::Synchronize(const std::function<void()>& call) {
   if (error) std::rethrow_exception(error);
 }
 
+void QtMainThread::Post(std::function<void()> call) {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!app) {
+    call();
+    return;
+  }
+  // As in Synchronize, the atomic orders the hand-over for ThreadSanitizer.
+  struct Box {
+    std::function<void()> call;
+    std::atomic<bool> sent{false};
+  };
+  auto box = std::make_shared<Box>();
+  box->call = std::move(call);
+  box->sent.store(true, std::memory_order_release);
+  QMetaObject::invokeMethod(
+      app,
+      [report = report_, box] {
+        (void)box->sent.load(std::memory_order_acquire);
+        try {
+          box->call();
+        } catch (...) {
+          report(va::ExceptionMessage(std::current_exception()));
+        }
+      },
+      Qt::QueuedConnection);
+}
+
 void QtMainThread::HandleException(std::exception_ptr error) { report_(va::ExceptionMessage(error)); }
 
 }  // namespace kvr

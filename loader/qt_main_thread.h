@@ -14,6 +14,7 @@ class QtMainThread final : public va::TVaMainThread {
   // `report` shows an error's text to the operator.
   explicit QtMainThread(std::function<void(const std::string&)> report) : report_(std::move(report)) {}
   void Synchronize(const std::function<void()>& call) override;
+  void Post(std::function<void()> call) override;
   void HandleException(std::exception_ptr error) override;
 
  private:

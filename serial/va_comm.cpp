@@ -13,20 +13,24 @@ namespace va {
 
 namespace detail {
 
-struct PortSession {
+struct PortSession : std::enable_shared_from_this<PortSession> {
   PortSession(std::shared_ptr<platform::Device> d, std::shared_ptr<TVaMainThread> m,
               std::shared_ptr<TVaCriticalSection> lock, TVaCustomComm* o)
       : device(std::move(d)), main(std::move(m)), write_lock(std::move(lock)), owner(o) {}
 
-  // Runs the owner's DoEvents(mask) on the main thread unless the port has
-  // been closed meanwhile; a handler's exception goes to the reporter.
+  // Has the owner's DoEvents(mask) run on the main thread later, unless the
+  // port has been closed meanwhile; the reporting thread does not wait, so a
+  // write never stalls behind its own report. Bits already on their way are
+  // not posted again; a handler's exception goes to the reporter.
   void Report(uint32_t mask) {
-    main->Synchronize([this, mask] {
-      if (closed.load()) return;
+    if ((posted.fetch_or(mask) & mask) == mask) return;
+    main->Post([self = shared_from_this()] {
+      const uint32_t bits = self->posted.exchange(0);
+      if (bits == 0 || self->closed.load()) return;
       try {
-        owner->DoEvents(mask);
+        self->owner->DoEvents(bits);
       } catch (...) {
-        main->HandleException(std::current_exception());
+        self->main->HandleException(std::current_exception());
       }
     });
   }
@@ -47,6 +51,7 @@ struct PortSession {
   std::atomic<bool> lost{false};
   std::atomic<bool> lost_reported{false};
   std::atomic<uint32_t> pending_errors{0};  // reported with the driver's bits by GetStatus
+  std::atomic<uint32_t> posted{0};          // event bits of a report on its way
 };
 
 }  // namespace detail
@@ -139,22 +144,26 @@ class TVaCommWriteThread : public TVaThread {
   TVaCommWriteThread(std::shared_ptr<PortSession> session, int32_t capacity)
       : Buffer(capacity), session_(std::move(session)) {}
 
-  // Main thread: copies the bytes into the queue, waiting up to `timeout_ms`
-  // for room; false when there was none.
+  // Main thread: copies the bytes into the queue, sleeping up to
+  // `timeout_ms` until the thread has made room; false when there was none.
   bool Enqueue(const void* data, int32_t n, uint32_t timeout_ms) {
-    const int32_t capacity = Buffer.Capacity();
-    if (n > capacity - Buffer.Size()) {
-      TVaTimeout timeout;
-      timeout.Start(timeout_ms);
-      do {
-        if (timeout.Expired()) return false;
-        std::this_thread::yield();
-      } while (n >= capacity - Buffer.Size());
+    if (n > Buffer.Capacity()) return false;  // it would never fit
+    TVaTimeout timeout;
+    timeout.Start(timeout_ms);
+    for (;;) {
+      {
+        TVaLock lock(*session_->write_lock);
+        if (n <= Buffer.Capacity() - Buffer.Size()) {
+          Buffer.Append(data, n);
+          WriteSignal.Signal();
+          return true;
+        }
+        RoomSignal.Reset();  // the thread signals it, under the lock, when bytes leave
+      }
+      const uint32_t waited = GetTickCount() - timeout.StartTick;
+      if (waited > timeout.Interval) return false;
+      RoomSignal.WaitFor(timeout.Interval - waited + 1);
     }
-    TVaLock lock(*session_->write_lock);
-    Buffer.Append(data, n);
-    WriteSignal.Signal();
-    return true;
   }
   void RequestClose() { CloseSignal.Signal(); }
 
@@ -164,6 +173,7 @@ class TVaCommWriteThread : public TVaThread {
   TVaWaitEvent FlushSignal;
   TVaWaitEvent FlushDoneSignal;
   TVaWaitEvent IoSignal;
+  TVaWaitEvent RoomSignal;  // bytes have left the queue
 
  private:
   void Execute() override {
@@ -229,6 +239,7 @@ class TVaCommWriteThread : public TVaThread {
     {
       TVaLock lock(*session_->write_lock);
       Buffer.Remove(written);
+      RoomSignal.Signal();
       empty = Buffer.Size() == 0;
       if (empty)
         WriteSignal.Reset();

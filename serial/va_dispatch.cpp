@@ -61,6 +61,18 @@ void TVaCallQueue::Synchronize(const std::function<void()>& call) {
   if (pending->error) std::rethrow_exception(pending->error);
 }
 
+void TVaCallQueue::Post(std::function<void()> call) {
+  auto pending = std::make_shared<Pending>();
+  pending->posted = std::move(call);
+  pending->call = &pending->posted;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (shutdown_) return;
+    queue_.push_back(std::move(pending));
+  }
+  queued_.notify_one();
+}
+
 void TVaCallQueue::HandleException(std::exception_ptr error) {
   const std::string message = ExceptionMessage(error);
   if (OnException)
@@ -85,10 +97,15 @@ int TVaCallQueue::ProcessMessages(uint32_t wait_ms) {
       (*p->call)();
     } catch (...) {
       p->error = std::current_exception();
+      if (p->posted) HandleException(p->error);  // nobody waits to raise it again
     }
     {
+      // The waiting worker owns the record from here on, and with it an
+      // exception it raises again: it is never released on this thread
+      // while the worker may still be reading it.
       std::lock_guard<std::mutex> lock(mutex_);
       p->done.store(true);
+      p.reset();
     }
     ran_.notify_all();
     ++ran;

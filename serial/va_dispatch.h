@@ -24,6 +24,11 @@ class TVaMainThread {
   // it raised is raised again here. A call that can no longer run (the main
   // thread has shut its queue) is dropped and Synchronize returns.
   virtual void Synchronize(const std::function<void()>& call) = 0;
+  // Runs `call` on the main thread later, without waiting for it (from the
+  // main thread too: it runs once the current handler has returned). An
+  // exception it raises goes to HandleException. Dropped, like Synchronize's
+  // calls, once the main thread has shut its queue.
+  virtual void Post(std::function<void()> call) = 0;
   // The application's default exception reporter (shows the error's text).
   virtual void HandleException(std::exception_ptr error) = 0;
 };
@@ -40,6 +45,7 @@ class TVaCallQueue final : public TVaMainThread {
   ~TVaCallQueue() override;
 
   void Synchronize(const std::function<void()>& call) override;
+  void Post(std::function<void()> call) override;
   void HandleException(std::exception_ptr error) override;
 
   // Runs the queued calls on the main thread, first waiting up to `wait_ms`
@@ -57,6 +63,7 @@ class TVaCallQueue final : public TVaMainThread {
   // after the waiting worker has returned.
   struct Pending {
     const std::function<void()>* call = nullptr;
+    std::function<void()> posted;  // a posted call's own copy (nobody waits for it)
     std::atomic<bool> done{false};
     std::exception_ptr error;
   };

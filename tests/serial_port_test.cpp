@@ -157,6 +157,43 @@ TEST_F(PtyPort, QueuedWriteReturnsAtOnceAndTxEmptyFollowsTheDrain) {
   EXPECT_EQ(comm.EventMask() & EV_TXEMPTY, 0u);
 }
 
+TEST_F(PtyPort, WritesFromTxEmptyStreamWithoutARefusal) {
+  // Each report queues two 1500-byte pieces into the 2048-byte queue: the
+  // second one needs the thread to go on sending while its report is handled.
+  comm.Buffers().SetWriteTimeout(2000);
+  comm.Open();
+  const size_t total = 300 * 1500;
+  std::string sent;
+  std::vector<std::string> refusals;
+  auto piece = [&] {
+    std::string p(1500, '\0');
+    for (size_t i = 0; i < p.size(); ++i) p[i] = static_cast<char>((sent.size() + i) * 7 % 251);
+    return p;
+  };
+  comm.OnTxEmpty = [&](TVaObject*) {
+    for (int i = 0; i < 2 && sent.size() < total; ++i) {
+      const std::string p = piece();
+      try {
+        comm.WriteBuf(p.data(), static_cast<int>(p.size()));
+        sent += p;
+      } catch (const EVaCommError& e) {
+        refusals.push_back(e.what());
+        return;
+      }
+    }
+  };
+  std::string got;
+  std::thread reader([&] { got = pty.Read(total, 20000); });
+  const std::string first = piece();
+  comm.WriteBuf(first.data(), static_cast<int>(first.size()));
+  sent += first;
+  EXPECT_TRUE(loop.PumpUntil([&] { return sent.size() >= total || !refusals.empty(); }, 20000));
+  reader.join();
+  EXPECT_TRUE(refusals.empty()) << refusals.front();
+  EXPECT_EQ(got.size(), sent.size());
+  EXPECT_TRUE(got == sent);
+}
+
 TEST_F(PtyPort, FullQueueFailsWithItsMessage) {
   comm.Buffers().SetWriteTimeout(0);
   comm.Open();

@@ -376,6 +376,7 @@ TVaCustomComm::TVaCustomComm() : write_lock_(std::make_shared<TVaCriticalSection
 }
 
 TVaCustomComm::~TVaCustomComm() {
+  *alive_ = false;
   destroying_ = true;
   try {
     Close();
@@ -635,10 +636,13 @@ void TVaCustomComm::CloseDevice() {
 
 void TVaCustomComm::DoOpen() {
   if (!OnOpen) return;
+  // The handler may close the port (or destroy the component): its error
+  // goes to the hand-over the port was opened with.
+  const std::shared_ptr<TVaMainThread> main = session_->main;
   try {
     OnOpen(this);
   } catch (...) {
-    session_->main->HandleException(std::current_exception());
+    main->HandleException(std::current_exception());
   }
 }
 
@@ -653,8 +657,9 @@ void TVaCustomComm::Close() {
     StopThreads();
   }
   CloseDevice();
+  const std::shared_ptr<bool> alive = alive_;
   DoClose();
-  ClosePause(300);
+  if (*alive) ClosePause(300);  // not for a component its OnClose destroyed
 }
 
 // --- input and output ------------------------------------------------------
@@ -670,7 +675,11 @@ int TVaCustomComm::ReadBuf(void* buf, int count) {
       return static_cast<int>(read);
     case platform::IoResult::kFailed:
       RaiseCommError("Read error (%d), %s");
-    default:  // time-out, or a device that has gone (its threads report that)
+    case platform::IoResult::kLost:
+      // Reported once, also without an event thread to notice it.
+      session_->DeviceLost();
+      return 0;
+    default:  // time-out
       return 0;
   }
 }
@@ -744,14 +753,16 @@ bool TVaCustomComm::CheckLineErrors() {
 
 void TVaCustomComm::DeliverEvents(uint32_t mask) {
   const std::shared_ptr<PortSession> session = session_;
+  const std::shared_ptr<bool> alive = alive_;
   try {
     if (display_) display_->UpdateDisplay(this);
     if (mask & EV_RXCHAR) {
       DoRxChar();
       mask &= ~EV_RXCHAR;
     }
-    // A handler may have closed the port: the rest of the batch is dropped.
-    if (mask != 0 && Active()) DoEvents(mask);
+    // A handler may have destroyed the component, or closed the port (and
+    // opened it again): the rest of the batch belongs to the old session.
+    if (mask != 0 && *alive && session_ == session) DoEvents(mask);
   } catch (...) {
     session->main->HandleException(std::current_exception());
   }
@@ -771,23 +782,38 @@ void TVaCustomComm::DoRxChar() {
 
 void TVaCustomComm::DoEvents(uint32_t mask) {
   auto set = [mask](uint32_t bit) { return (mask & bit) > 0; };
+  // After each handler: the component may be gone, or the port closed or
+  // opened again; what is left of the batch is then dropped.
+  const std::shared_ptr<bool> alive = alive_;
+  const PortSession* const session = session_.get();
+  auto go_on = [&] { return *alive && session_.get() == session; };
   if (set(EV_ERR)) CheckLineErrors();
+  if (!go_on()) return;
   if (!listeners_.empty()) DoListenerEvents(mask);
-  const std::pair<uint32_t, TNotifyEvent*> order[] = {
-      {EV_RXFLAG, &OnRxFlag}, {EV_CTS, &OnCts},       {EV_DSR, &OnDsr},         {EV_RING, &OnRing},
-      {EV_RLSD, &OnRlsd},     {EV_TXEMPTY, &OnTxEmpty}, {EV_BREAK, &OnBreak},   {EV_PERR, &OnPErr},
-      {EV_RX80FULL, &OnRx80Full}, {EV_EVENT1, &OnEvent1}, {EV_EVENT2, &OnEvent2}};
-  for (const auto& [bit, handler] : order)
-    if (set(bit)) Notify(*handler);
+  if (!go_on()) return;
+  const std::pair<uint32_t, TNotifyEvent TVaCustomComm::*> order[] = {
+      {EV_RXFLAG, &TVaCustomComm::OnRxFlag},     {EV_CTS, &TVaCustomComm::OnCts},
+      {EV_DSR, &TVaCustomComm::OnDsr},           {EV_RING, &TVaCustomComm::OnRing},
+      {EV_RLSD, &TVaCustomComm::OnRlsd},         {EV_TXEMPTY, &TVaCustomComm::OnTxEmpty},
+      {EV_BREAK, &TVaCustomComm::OnBreak},       {EV_PERR, &TVaCustomComm::OnPErr},
+      {EV_RX80FULL, &TVaCustomComm::OnRx80Full}, {EV_EVENT1, &TVaCustomComm::OnEvent1},
+      {EV_EVENT2, &TVaCustomComm::OnEvent2}};
+  for (const auto& [bit, handler] : order) {
+    if (!set(bit)) continue;
+    Notify(this->*handler);
+    if (!go_on()) return;
+  }
 }
 
 template <typename F>
 void TVaCustomComm::ForEachListener(F&& deliver) {
   if (!ListenersEnabled) return;
+  const std::shared_ptr<bool> alive = alive_;
   for (TVaCommListener* l : std::vector<TVaCommListener*>(listeners_)) {
     // Those present when the loop starts, less any detached by an earlier handler.
     if (std::find(listeners_.begin(), listeners_.end(), l) == listeners_.end()) continue;
     if (l->Enabled && l->Handler) deliver(*l->Handler);
+    if (!*alive) return;  // a listener destroyed the component
   }
 }
 
@@ -796,8 +822,9 @@ void TVaCustomComm::DoListenerEvents(uint32_t mask) {
 }
 
 void TVaCustomComm::DoRxBuf(const void* data, int count) {
+  const std::shared_ptr<bool> alive = alive_;
   ForEachListener([&](TVaCommListenerHandler& h) { h.DataArrived(this, data, count); });
-  if (OnRxBuf) OnRxBuf(this, data, count);
+  if (*alive && OnRxBuf) OnRxBuf(this, data, count);
 }
 
 void TVaCustomComm::AttachListener(TVaCommListener* listener) {

@@ -233,6 +233,9 @@ class TVaCustomComm : public TVaComponent {
   TVaDisplay* display_ = nullptr;
   bool loading_ = false;
   bool destroying_ = false;
+  // False once the destructor has run: a handler may destroy the component,
+  // so code that goes on after calling one holds a copy and looks first.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 class TVaComm : public TVaCustomComm {

@@ -420,6 +420,119 @@ TEST_F(FakePort, ExceptionsOfOpenAndCloseHandlers) {
   EXPECT_TRUE(comm.pauses->empty());  // the pause is skipped after a failing OnClose
 }
 
+// A handler may destroy the component; nothing of it is touched afterwards
+// (AddressSanitizer reads the freed object otherwise) and the rest of the
+// batch is dropped.
+TEST_F(FakePort, HandlersMayDestroyTheComponent) {
+  struct Killer : TVaCommListenerHandler {
+    std::function<void()> kill;
+    void EventsArrived(TVaCustomComm*, uint32_t) override { kill(); }
+    void DataArrived(TVaCustomComm*, const void*, int) override { kill(); }
+  };
+  struct Case {
+    const char* name;
+    uint32_t batch;
+    std::function<void(FakeComm&, const std::function<void()>&, Killer&, std::unique_ptr<TVaCommListener>&)> arm;
+  };
+  const std::vector<Case> cases = {
+      {"OnCts, DSR still in the batch", EV_CTS | EV_DSR,
+       [](FakeComm& c, const std::function<void()>& kill, Killer&, auto&) {
+         c.OnCts = [&kill](TVaObject*) { kill(); };
+       }},
+      {"OnRxChar, CTS still in the batch", EV_RXCHAR | EV_CTS,
+       [](FakeComm& c, const std::function<void()>& kill, Killer&, auto&) {
+         c.OnRxChar = [&kill](TVaObject*, int) { kill(); };
+       }},
+      {"OnError, CTS still in the batch", EV_ERR | EV_CTS,
+       [](FakeComm& c, const std::function<void()>& kill, Killer&, auto&) {
+         c.device->line_errors = CE_FRAME;
+         c.OnError = [&kill](TVaObject*, int) { kill(); };
+       }},
+      {"a listener's events", EV_CTS | EV_DSR,
+       [](FakeComm& c, const std::function<void()>&, Killer& k, std::unique_ptr<TVaCommListener>& l) {
+         l = std::make_unique<TVaCommListener>(&k);
+         c.AttachListener(l.get());
+       }},
+      {"a listener's data, OnRxBuf set", EV_RXCHAR | EV_CTS,
+       [](FakeComm& c, const std::function<void()>&, Killer& k, std::unique_ptr<TVaCommListener>& l) {
+         l = std::make_unique<TVaCommListener>(&k);
+         c.AttachListener(l.get());
+         c.OnRxBuf = [](TVaObject*, const void*, int) { ADD_FAILURE() << "OnRxBuf after the component was gone"; };
+       }},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    auto owner = std::make_unique<FakeComm>();
+    FakeComm* c = owner.get();
+    bool gone = false;
+    std::unique_ptr<TVaCommListener> listener;  // outlives the component
+    const std::function<void()> kill = [&] {
+      owner.reset();
+      gone = true;
+    };
+    Killer killer;
+    killer.kill = kill;
+    int later = 0;
+    c->OnCts = c->OnDsr = [&](TVaObject*) { ++later; };
+    k.arm(*c, kill, killer, listener);
+    c->Open();
+    c->device->Receive("abc");
+    std::shared_ptr<test::FakeDevice> device = c->device;
+    device->PushEvents(k.batch);
+    ASSERT_TRUE(loop.PumpUntil([&] { return gone; }));
+    loop.PumpFor(20);
+    EXPECT_EQ(later, 0);
+    EXPECT_TRUE(device->shut.load());
+  }
+  // OnClose destroying its component: the close pause is not read from it.
+  auto owner = std::make_unique<FakeComm>();
+  owner->OnClose = [&](TVaObject*) { owner.reset(); };
+  owner->Open();
+  owner->Close();
+  EXPECT_EQ(owner, nullptr);
+}
+
+TEST_F(FakePort, OpenHandlerThatClosesAndRaisesIsReported) {
+  comm.OnOpen = [this](TVaObject*) {
+    comm.Close();
+    throw EVaCommError("refused by the handler");
+  };
+  comm.Open();
+  EXPECT_FALSE(comm.Active());
+  EXPECT_EQ(loop.reported, std::vector<std::string>{"refused by the handler"});
+}
+
+TEST_F(FakePort, ReopenInsideOnRxCharDropsTheRestOfTheOldBatch) {
+  int cts = 0, opens = 0;
+  comm.OnOpen = [&](TVaObject*) { ++opens; };
+  comm.OnCts = [&](TVaObject*) { ++cts; };
+  comm.OnRxChar = [&](TVaObject*, int) {
+    comm.Close();
+    comm.Open();
+  };
+  comm.Open();
+  comm.device->Receive("x");
+  comm.device->PushEvents(EV_RXCHAR | EV_CTS);
+  ASSERT_TRUE(loop.PumpUntil([&] { return opens == 2; }));
+  loop.PumpFor(20);
+  EXPECT_EQ(cts, 0);
+  EXPECT_TRUE(comm.Active());
+}
+
+TEST_F(FakePort, LostDeviceIsReportedToAReaderWithoutAnEventThread) {
+  comm.SetMonitorEvents({});
+  std::vector<int> errors;
+  comm.OnError = [&](TVaObject*, int e) { errors.push_back(e); };
+  comm.Open();
+  comm.device->lose_on_read = true;
+  char buf[8];
+  EXPECT_EQ(comm.ReadBuf(buf, 8), 0);
+  EXPECT_EQ(comm.ReadBuf(buf, 8), 0);
+  ASSERT_TRUE(loop.PumpUntil([&] { return !errors.empty(); }));
+  loop.PumpFor(20);
+  EXPECT_EQ(errors, std::vector<int>{static_cast<int>(CE_DEVICE_LOST)});
+}
+
 TEST_F(FakePort, DestroyingAnOpenPortDoesNotFireOnClose) {
   auto c = std::make_unique<FakeComm>();
   bool closed = false;

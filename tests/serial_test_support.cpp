@@ -81,6 +81,8 @@ platform::IoResult FakeDevice::WaitEvents(uint32_t& events, TVaEvent& wake) {
 
 platform::IoResult FakeDevice::Read(void* buf, uint32_t count, uint32_t, uint32_t& read) {
   std::lock_guard<std::mutex> lock(mutex);
+  read = 0;
+  if (lose_on_read) return platform::IoResult::kLost;
   read = std::min<uint32_t>(count, static_cast<uint32_t>(input.size()));
   if (read == 0) return platform::IoResult::kTimeout;
   input.copy(static_cast<char*>(buf), read);

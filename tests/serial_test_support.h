@@ -78,6 +78,7 @@ class FakeDevice final : public platform::Device {
   uint32_t line_errors = 0;  // reported (and cleared) by ClearErrors
   int fail_writes = 0;       // so many writes fail before one succeeds
   bool lose_on_write = false;
+  bool lose_on_read = false;
   std::atomic<int> write_calls{0};
   std::atomic<int> wait_calls{0};
   std::atomic<int> line_settings_calls{0};

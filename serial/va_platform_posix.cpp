@@ -150,9 +150,15 @@ class PosixDevice final : public Device {
           if (ready[i].events & EPOLLIN) {
             // The tty also wakes its pollers for other reasons; only a queue
             // that grew beyond what was known means that characters arrived.
-            int waiting = 0;
-            ioctl(fd_, FIONREAD, &waiting);
-            if (waiting > known_in_.exchange(waiting)) got |= EV_RXCHAR;
+            // A reader's read and its count change as one step with this.
+            {
+              std::lock_guard<std::mutex> lock(known_mutex_);
+              int waiting = 0;
+              ioctl(fd_, FIONREAD, &waiting);
+              if (auto hook = posix::AfterQueueCount.load()) hook();
+              if (waiting > known_in_) got |= EV_RXCHAR;
+              known_in_ = waiting;
+            }
             const uint32_t errors = TakeNewLineErrors();
             if (errors) got |= EV_ERR;
             if (errors & CE_BREAK) got |= EV_BREAK;
@@ -183,7 +189,7 @@ class PosixDevice final : public Device {
     const uint32_t start = GetTickCount();
     // The first bytes, waiting at most the time-out.
     for (;;) {
-      const ssize_t n = ::read(fd_, out, count);
+      const ssize_t n = ReadCounted(out, count);
       if (n > 0) {
         read_count = static_cast<uint32_t>(n);
         break;
@@ -201,12 +207,21 @@ class PosixDevice final : public Device {
     while (read_count < count) {
       pollfd p{fd_, POLLIN, 0};
       if (poll(&p, 1, static_cast<int>(read_interval_.load())) <= 0) break;
-      const ssize_t n = ::read(fd_, out + read_count, count - read_count);
+      const ssize_t n = ReadCounted(out + read_count, count - read_count);
       if (n <= 0) break;
       read_count += static_cast<uint32_t>(n);
     }
-    if (known_in_.fetch_sub(static_cast<int>(read_count)) < static_cast<int>(read_count)) known_in_.store(0);
     return IoResult::kDone;
+  }
+
+  // A non-blocking read whose bytes leave the announced count in the same
+  // step, so the event thread never counts bytes that are already gone.
+  ssize_t ReadCounted(uint8_t* out, uint32_t count) {
+    std::lock_guard<std::mutex> lock(known_mutex_);
+    const ssize_t n = ::read(fd_, out, count);
+    // The oldest bytes go first, and they are the announced ones.
+    if (n > 0) known_in_ = std::max(0, known_in_ - static_cast<int>(n));
+    return n;
   }
 
   IoResult Write(const void* buf, uint32_t count, uint32_t timeout_ms, std::initializer_list<TVaEvent*> wake,
@@ -310,7 +325,8 @@ class PosixDevice final : public Device {
   std::atomic<bool> shut_{false};
   std::atomic<uint32_t> event_mask_{0};
   std::atomic<uint32_t> read_interval_{5};
-  std::atomic<int> known_in_{0};  // received bytes already announced and not yet read
+  std::mutex known_mutex_;
+  int known_in_ = 0;  // received bytes already announced and not yet read
   std::mutex wake_mutex_;
   int watched_wake_ = -1;
   std::mutex errors_mutex_;
@@ -325,6 +341,7 @@ class PosixDevice final : public Device {
 namespace posix {
 
 std::function<void(const struct termios2&)> BeforeSetTermios;
+std::atomic<void (*)()> AfterQueueCount{nullptr};
 
 int BuildTermios(const LineSettings& s, const struct termios2& current, struct termios2& t) {
   t = current;

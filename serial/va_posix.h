@@ -3,6 +3,7 @@
 
 #include <asm/termbits.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -20,6 +21,10 @@ int BuildTermios(const LineSettings& settings, const struct termios2& current, s
 // Called with the configuration just before it is written to the device
 // (a seam for tests: a pseudo-terminal does not keep data bits or parity).
 extern std::function<void(const struct termios2&)> BeforeSetTermios;
+
+// Called by the event thread between counting the waiting bytes and deciding
+// whether they are new (a seam for tests of a reader racing that decision).
+extern std::atomic<void (*)()> AfterQueueCount;
 
 // Natural order of device names: ttyS2 before ttyS10.
 bool NaturalLess(const std::string& a, const std::string& b);

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <thread>
@@ -192,6 +194,46 @@ TEST_F(PtyPort, WritesFromTxEmptyStreamWithoutARefusal) {
   EXPECT_TRUE(refusals.empty()) << refusals.front();
   EXPECT_EQ(got.size(), sent.size());
   EXPECT_TRUE(got == sent);
+}
+
+// A read that lands while the event thread is counting the waiting bytes:
+// the next arrival must still be announced.
+struct CountRace {
+  static inline std::mutex mutex;
+  static inline std::condition_variable changed;
+  static inline bool counting = false, read_done = false, once = false;
+  static void Hook() {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (once) return;
+    once = counting = true;
+    changed.notify_all();
+    changed.wait_for(lock, std::chrono::milliseconds(300), [] { return read_done; });
+  }
+};
+
+TEST_F(PtyPort, AReadRacingTheArrivalCountLosesNoAnnouncement) {
+  std::vector<int> counts;
+  char buf[8];
+  comm.OnRxChar = [&](TVaObject*, int count) { counts.push_back(count); };
+  comm.Open();
+  platform::posix::AfterQueueCount.store(&CountRace::Hook);
+  pty.Write("aaaa");
+  {
+    std::unique_lock<std::mutex> lock(CountRace::mutex);
+    ASSERT_TRUE(CountRace::changed.wait_for(lock, std::chrono::seconds(2), [] { return CountRace::counting; }));
+  }
+  EXPECT_EQ(comm.ReadBuf(buf, 4), 4);  // while the thread holds its count of 4
+  {
+    std::lock_guard<std::mutex> lock(CountRace::mutex);
+    CountRace::read_done = true;
+  }
+  CountRace::changed.notify_all();
+  loop.PumpFor(50);  // the batch finds nothing left to announce
+  EXPECT_TRUE(counts.empty());
+  pty.Write("b");
+  EXPECT_TRUE(loop.PumpUntil([&] { return !counts.empty(); }, 2000));
+  EXPECT_EQ(counts, std::vector<int>{1});
+  platform::posix::AfterQueueCount.store(nullptr);
 }
 
 TEST_F(PtyPort, FullQueueFailsWithItsMessage) {

@@ -2,6 +2,7 @@
 // base, the settings-object base with change notification, and the errors.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -21,6 +22,11 @@ class EVaCommError : public std::runtime_error {
  public:
   explicit EVaCommError(const std::string& message) : std::runtime_error(message) {}
 };
+
+// Refuses a value outside lo..hi with EVaCommError "Invalid value V for NAME
+// (LO..HI)": for settings that index a table or size a buffer, so a bad value
+// is never stored.
+void CheckSettingRange(const char* name, int64_t value, int64_t lo, int64_t hi);
 
 // Assign between objects of different classes.
 class EConvertError : public std::runtime_error {

@@ -388,6 +388,7 @@ TVaCustomComm::~TVaCustomComm() {
 }
 
 void TVaCustomComm::SetBaudrate(TVaBaudrate v) {
+  CheckSettingRange("Baudrate", v, brUser, br256000);
   if (v == baudrate_) return;
   baudrate_ = v;
   if (v != brUser) user_baudrate_ = 0;
@@ -395,18 +396,21 @@ void TVaCustomComm::SetBaudrate(TVaBaudrate v) {
 }
 
 void TVaCustomComm::SetParity(TVaParity v) {
+  CheckSettingRange("Parity", v, paNone, paSpace);
   if (v == parity_) return;
   parity_ = v;
   ApplyLineSettings();
 }
 
 void TVaCustomComm::SetDatabits(TVaDatabits v) {
+  CheckSettingRange("Databits", v, db4, db8);
   if (v == databits_) return;
   databits_ = v;
   ApplyLineSettings();
 }
 
 void TVaCustomComm::SetStopbits(TVaStopbits v) {
+  CheckSettingRange("Stopbits", v, sb1, sb2);
   if (v == stopbits_) return;
   stopbits_ = v;
   ApplyLineSettings();
@@ -440,12 +444,14 @@ void TVaCustomComm::SetBuffers(const TVaBuffers& v) {
 }
 
 void TVaCustomComm::SetEventPriority(TThreadPriority v) {
+  CheckSettingRange("EventPriority", v, tpIdle, tpTimeCritical);
   if (v == event_priority_) return;
   event_priority_ = v;
   if (event_thread_) event_thread_->SetPriority(v);
 }
 
 void TVaCustomComm::SetWritePriority(TThreadPriority v) {
+  CheckSettingRange("WritePriority", v, tpIdle, tpTimeCritical);
   if (v == write_priority_) return;
   write_priority_ = v;
   if (write_thread_) write_thread_->SetPriority(v);

@@ -25,8 +25,14 @@ class TVaFlowControl : public TVaPersistent {
 
   void SetOutCtsFlow(bool v) { Set(out_cts_flow_, v); }
   void SetOutDsrFlow(bool v) { Set(out_dsr_flow_, v); }
-  void SetControlDtr(TVaControlDtr v) { Set(control_dtr_, v); }
-  void SetControlRts(TVaControlRts v) { Set(control_rts_, v); }
+  void SetControlDtr(TVaControlDtr v) {
+    CheckSettingRange("ControlDtr", v, dtrDisabled, dtrHandshake);
+    Set(control_dtr_, v);
+  }
+  void SetControlRts(TVaControlRts v) {
+    CheckSettingRange("ControlRts", v, rtsDisabled, rtsToggle);
+    Set(control_rts_, v);
+  }
   void SetXonXoffOut(bool v) { Set(xon_xoff_out_, v); }
   void SetXonXoffIn(bool v) { Set(xon_xoff_in_, v); }
   void SetDsrSensitivity(bool v) { Set(dsr_sensitivity_, v); }
@@ -92,13 +98,25 @@ class TVaBuffers : public TVaPersistent {
   TVaIntW XonLimit() const { return xon_limit_; }
   TVaIntW XoffLimit() const { return xoff_limit_; }
 
-  void SetReadSize(TVaIntW v) { Set(read_size_, v); }
-  void SetWriteSize(TVaIntW v) { Set(write_size_, v); }
+  void SetReadSize(TVaIntW v) {
+    CheckSettingRange("ReadSize", v, 1, INT32_MAX);
+    Set(read_size_, v);
+  }
+  void SetWriteSize(TVaIntW v) {
+    CheckSettingRange("WriteSize", v, 1, INT32_MAX);
+    Set(write_size_, v);
+  }
   // Plain fields: no notification, allowed at any time.
   void SetReadTimeout(TVaIntW v) { read_timeout_ = v; }
   void SetWriteTimeout(TVaIntW v) { write_timeout_ = v; }
-  void SetXonLimit(TVaIntW v) { Set(xon_limit_, v); }
-  void SetXoffLimit(TVaIntW v) { Set(xoff_limit_, v); }
+  void SetXonLimit(TVaIntW v) {
+    CheckSettingRange("XonLimit", v, 0, INT32_MAX);
+    Set(xon_limit_, v);
+  }
+  void SetXoffLimit(TVaIntW v) {
+    CheckSettingRange("XoffLimit", v, 0, INT32_MAX);
+    Set(xoff_limit_, v);
+  }
 
  private:
   void Set(TVaIntW& field, TVaIntW v) {

@@ -2,6 +2,7 @@
 // component; the line configuration the POSIX layer builds from them.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 namespace va {
 namespace {
 
+using test::ErrorMessage;
 using test::FakeComm;
 using test::MainLoop;
 using test::TestComm;
@@ -143,6 +145,41 @@ TEST(VaCommSettings, BaudrateAndUserBaudrateFollowEachOther) {
   EXPECT_EQ(c.Baudrate(), br38400);
   c.SetUserBaudrate(250000);
   EXPECT_EQ(c.Baudrate(), brUser);
+}
+
+TEST(VaCommSettings, ValuesThatIndexATableOrSizeABufferAreRangeChecked) {
+  TVaComm comm;
+  struct Case {
+    std::function<void()> set;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {[&] { comm.SetDatabits(static_cast<TVaDatabits>(9)); }, "Invalid value 9 for Databits (0..4)"},
+      {[&] { comm.SetParity(static_cast<TVaParity>(5)); }, "Invalid value 5 for Parity (0..4)"},
+      {[&] { comm.SetStopbits(static_cast<TVaStopbits>(3)); }, "Invalid value 3 for Stopbits (0..2)"},
+      {[&] { comm.SetBaudrate(static_cast<TVaBaudrate>(16)); }, "Invalid value 16 for Baudrate (0..15)"},
+      {[&] { comm.SetEventPriority(static_cast<TThreadPriority>(7)); }, "Invalid value 7 for EventPriority (0..6)"},
+      {[&] { comm.SetWritePriority(static_cast<TThreadPriority>(200)); }, "Invalid value 200 for WritePriority (0..6)"},
+      {[&] { comm.Buffers().SetReadSize(0); }, "Invalid value 0 for ReadSize (1..2147483647)"},
+      {[&] { comm.Buffers().SetWriteSize(-5); }, "Invalid value -5 for WriteSize (1..2147483647)"},
+      {[&] { comm.Buffers().SetXonLimit(-1); }, "Invalid value -1 for XonLimit (0..2147483647)"},
+      {[&] { comm.Buffers().SetXoffLimit(-1); }, "Invalid value -1 for XoffLimit (0..2147483647)"},
+      {[&] {
+         TVaFlowControl f;
+         f.SetControlDtr(static_cast<TVaControlDtr>(3));
+       },
+       "Invalid value 3 for ControlDtr (0..2)"},
+      {[&] {
+         TVaFlowControl f;
+         f.SetControlRts(static_cast<TVaControlRts>(4));
+       },
+       "Invalid value 4 for ControlRts (0..3)"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ErrorMessage(c.set), c.message);
+  // Nothing was stored.
+  EXPECT_EQ(comm.Databits(), db8);
+  EXPECT_EQ(comm.Buffers().WriteSize(), 2048);
+  EXPECT_EQ(comm.Buffers().XonLimit(), 1024);
 }
 
 TEST(VaCommSettings, EventMaskFigures) {

@@ -135,13 +135,17 @@ class PosixDevice final : public Device {
     if (shut_) return FailIo(EBADF);
     if (!Watch(wake)) return FailIo(t_last_error);
     for (;;) {
+      // Modem-line changes have no descriptor to wait on: while they are
+      // watched, the driver's transition counters are looked at every 10 ms
+      // (a pulse shorter than that still moves a counter).
+      const bool modem = (event_mask_.load() & kModemEvents) != 0 && modem_supported_;
       epoll_event ready[4];
-      const int n = epoll_wait(epoll_fd_, ready, 4, -1);
+      const int n = epoll_wait(epoll_fd_, ready, 4, modem ? kModemPollMs : -1);
       if (n < 0) {
         if (errno == EINTR) continue;
         return FailIo(errno);
       }
-      uint32_t got = 0;
+      uint32_t got = modem ? TakeModemChanges() : 0;
       bool woken = false;
       for (int i = 0; i < n; ++i) {
         const int fd = ready[i].data.fd;
@@ -293,6 +297,48 @@ class PosixDevice final : public Device {
     return IoResult::kLost;
   }
 
+  // Modem-line events since the last look (the first look sets the base).
+  uint32_t TakeModemChanges() {
+    posix::ModemCounts now;
+    if (!ReadModem(now)) {
+      modem_supported_ = false;
+      return 0;
+    }
+    uint32_t bits = 0;
+    if (have_modem_) {
+      if (now.cts != modem_.cts) bits |= EV_CTS;
+      if (now.dsr != modem_.dsr) bits |= EV_DSR;
+      if (now.dcd != modem_.dcd) bits |= EV_RLSD;
+      if (now.rng != modem_.rng) bits |= EV_RING;
+    }
+    modem_ = now;
+    have_modem_ = true;
+    return bits;
+  }
+
+  bool ReadModem(posix::ModemCounts& counts) {
+    if (auto read = posix::ReadModemCounts.load()) return read(fd_, counts);
+    serial_icounter_struct ic{};
+    if (ioctl(fd_, TIOCGICOUNT, &ic) == 0) {
+      counts = {static_cast<uint32_t>(ic.cts), static_cast<uint32_t>(ic.dsr), static_cast<uint32_t>(ic.rng),
+                static_cast<uint32_t>(ic.dcd)};
+      return true;
+    }
+    // No counters: each line's state change since the last look counts once.
+    int lines = 0;
+    if (ioctl(fd_, TIOCMGET, &lines) != 0) return false;
+    counts = modem_;
+    if (have_modem_) {
+      const int changed = lines ^ modem_lines_;
+      counts.cts += (changed & TIOCM_CTS) != 0;
+      counts.dsr += (changed & TIOCM_DSR) != 0;
+      counts.dcd += (changed & TIOCM_CD) != 0;
+      counts.rng += (changed & TIOCM_RNG) != 0;
+    }
+    modem_lines_ = lines;
+    return true;
+  }
+
   // Line errors counted by the driver since the last look (real UARTs only;
   // a pseudo-terminal has no counters). Returns the bits that are new.
   uint32_t TakeNewLineErrors() {
@@ -325,6 +371,13 @@ class PosixDevice final : public Device {
   std::atomic<bool> shut_{false};
   std::atomic<uint32_t> event_mask_{0};
   std::atomic<uint32_t> read_interval_{5};
+  // Modem lines (event thread only).
+  static constexpr uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+  static constexpr int kModemPollMs = 10;
+  bool modem_supported_ = true;
+  bool have_modem_ = false;
+  posix::ModemCounts modem_;
+  int modem_lines_ = 0;
   std::mutex known_mutex_;
   int known_in_ = 0;  // received bytes already announced and not yet read
   std::mutex wake_mutex_;
@@ -342,6 +395,7 @@ namespace posix {
 
 std::function<void(const struct termios2&)> BeforeSetTermios;
 std::atomic<void (*)()> AfterQueueCount{nullptr};
+std::atomic<bool (*)(int, ModemCounts&)> ReadModemCounts{nullptr};
 
 int BuildTermios(const LineSettings& s, const struct termios2& current, struct termios2& t) {
   t = current;

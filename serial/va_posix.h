@@ -4,6 +4,7 @@
 #include <asm/termbits.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -25,6 +26,15 @@ extern std::function<void(const struct termios2&)> BeforeSetTermios;
 // Called by the event thread between counting the waiting bytes and deciding
 // whether they are new (a seam for tests of a reader racing that decision).
 extern std::atomic<void (*)()> AfterQueueCount;
+
+// Transitions of the modem status lines counted by the driver (TIOCGICOUNT).
+struct ModemCounts {
+  uint32_t cts = 0, dsr = 0, rng = 0, dcd = 0;
+};
+// Reads the counts of the device `fd`; false when the driver keeps none.
+// Null: the driver's own (TIOCGICOUNT, else the line states of TIOCMGET).
+// A seam for tests: a pseudo-terminal has no modem lines.
+extern std::atomic<bool (*)(int fd, ModemCounts& counts)> ReadModemCounts;
 
 // Natural order of device names: ttyS2 before ttyS10.
 bool NaturalLess(const std::string& a, const std::string& b);

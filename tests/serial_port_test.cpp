@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -234,6 +235,41 @@ TEST_F(PtyPort, AReadRacingTheArrivalCountLosesNoAnnouncement) {
   EXPECT_TRUE(loop.PumpUntil([&] { return !counts.empty(); }, 2000));
   EXPECT_EQ(counts, std::vector<int>{1});
   platform::posix::AfterQueueCount.store(nullptr);
+}
+
+// Modem-line transitions as the driver counts them (a pseudo-terminal has
+// no modem lines: the counts come through the layer's seam).
+struct FakeModem {
+  static inline std::atomic<uint32_t> cts{0}, dsr{0}, rng{0}, dcd{0};
+  static bool Read(int, platform::posix::ModemCounts& c) {
+    c = {cts.load(), dsr.load(), rng.load(), dcd.load()};
+    return true;
+  }
+};
+
+TEST_F(PtyPort, ModemLineChangesArriveAsTheirEvents) {
+  std::vector<std::string> seen;
+  comm.OnCts = [&](TVaObject*) { seen.push_back("cts"); };
+  comm.OnDsr = [&](TVaObject*) { seen.push_back("dsr"); };
+  comm.OnRlsd = [&](TVaObject*) { seen.push_back("rlsd"); };
+  comm.OnRing = [&](TVaObject*) { seen.push_back("ring"); };
+  comm.SetMonitorEvents({ceRxChar, ceCts, ceDsr, ceRlsd, ceRing});
+  platform::posix::ReadModemCounts.store(&FakeModem::Read);
+  comm.Open();
+  loop.PumpFor(50);
+  EXPECT_TRUE(seen.empty());  // the first look only sets the base
+  FakeModem::cts += 2;         // a pulse: up and down between two looks
+  ASSERT_TRUE(loop.PumpUntil([&] { return seen.size() == 1; }));
+  FakeModem::dsr += 1;
+  FakeModem::dcd += 1;
+  FakeModem::rng += 1;
+  ASSERT_TRUE(loop.PumpUntil([&] { return seen.size() == 4; }));
+  std::sort(seen.begin() + 1, seen.end());  // one batch or several
+  EXPECT_EQ(seen, (std::vector<std::string>{"cts", "dsr", "ring", "rlsd"}));
+  loop.PumpFor(30);
+  EXPECT_EQ(seen.size(), 4u);  // each transition once
+  comm.Close();
+  platform::posix::ReadModemCounts.store(nullptr);
 }
 
 TEST_F(PtyPort, FullQueueFailsWithItsMessage) {

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <mutex>
 #include <shared_mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -104,6 +105,7 @@ class PosixDevice final : public Device {
     if (const int err = posix::BuildTermios(settings, current, wanted); err != 0) return Fail(err);
     if (posix::BeforeSetTermios) posix::BeforeSetTermios(wanted);
     if (ioctl(fd_, TCSETS2, &wanted) != 0) return Fail(errno);
+    event_char_.store(settings.EvtChar);
     // DTR and RTS follow their control fields; a line a device lacks is no error.
     const uint32_t dtr = settings.Flags & 0x30, rts = settings.Flags & 0x3000;
     int line = TIOCM_DTR;
@@ -157,8 +159,13 @@ class PosixDevice final : public Device {
             // A reader's read and its count change as one step with this.
             {
               std::lock_guard<std::mutex> lock(known_mutex_);
+              // The kernel cannot say which bytes arrived: while the event
+              // character is watched, arrivals are taken into our own buffer
+              // (Read serves it first) and looked at.
+              if (event_mask_.load() & EV_RXFLAG) got |= TakeArrivals();
               int waiting = 0;
               ioctl(fd_, FIONREAD, &waiting);
+              waiting += static_cast<int>(taken_.size());
               if (auto hook = posix::AfterQueueCount.load()) hook();
               if (waiting > known_in_) got |= EV_RXCHAR;
               known_in_ = waiting;
@@ -201,16 +208,17 @@ class PosixDevice final : public Device {
       if (n == 0) return FailLost(EIO);  // end of file: the far end is gone
       if (errno == EINTR) continue;
       if (errno != EAGAIN) return IsLostError(errno) ? FailLost(errno) : FailIo(errno);
-      pollfd fds[2] = {{fd_, POLLIN, 0}, {shutdown_.Handle(), POLLIN, 0}};
-      const int r = poll(fds, 2, PollMs(Remaining(timeout_ms, start)));
+      // Also woken when the event thread has taken the bytes into its buffer.
+      pollfd fds[3] = {{fd_, POLLIN, 0}, {shutdown_.Handle(), POLLIN, 0}, {taken_signal_.Handle(), POLLIN, 0}};
+      const int r = poll(fds, 3, PollMs(Remaining(timeout_ms, start)));
       if (r == 0) return IoResult::kTimeout;
       if (r < 0 && errno != EINTR) return FailIo(errno);
       if (fds[1].revents) return FailIo(EBADF);
     }
     // Then more until the count is reached or the line pauses for the interval.
     while (read_count < count) {
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, static_cast<int>(read_interval_.load())) <= 0) break;
+      pollfd p[2] = {{fd_, POLLIN, 0}, {taken_signal_.Handle(), POLLIN, 0}};
+      if (poll(p, 2, static_cast<int>(read_interval_.load())) <= 0) break;
       const ssize_t n = ReadCounted(out + read_count, count - read_count);
       if (n <= 0) break;
       read_count += static_cast<uint32_t>(n);
@@ -222,7 +230,15 @@ class PosixDevice final : public Device {
   // step, so the event thread never counts bytes that are already gone.
   ssize_t ReadCounted(uint8_t* out, uint32_t count) {
     std::lock_guard<std::mutex> lock(known_mutex_);
-    const ssize_t n = ::read(fd_, out, count);
+    ssize_t n;
+    if (!taken_.empty()) {  // bytes the event thread took come first
+      n = static_cast<ssize_t>(std::min<size_t>(count, taken_.size()));
+      std::memcpy(out, taken_.data(), static_cast<size_t>(n));
+      taken_.erase(0, static_cast<size_t>(n));
+      if (taken_.empty()) taken_signal_.Reset();
+    } else {
+      n = ::read(fd_, out, count);
+    }
     // The oldest bytes go first, and they are the announced ones.
     if (n > 0) known_in_ = std::max(0, known_in_ - static_cast<int>(n));
     return n;
@@ -271,6 +287,10 @@ class PosixDevice final : public Device {
     if (shut_) return Fail(EBADF);
     int waiting = 0;
     if (ioctl(fd_, FIONREAD, &waiting) != 0) return Fail(errno);
+    {
+      std::lock_guard<std::mutex> lock(known_mutex_);
+      waiting += static_cast<int>(taken_.size());
+    }
     int queued = 0;
     if (ioctl(fd_, TIOCOUTQ, &queued) != 0) queued = 0;
     TakeNewLineErrors();
@@ -295,6 +315,23 @@ class PosixDevice final : public Device {
   IoResult FailLost(int code) {
     t_last_error = code;
     return IoResult::kLost;
+  }
+
+  // Reads what has arrived into `taken_` (known_mutex_ held); EV_RXFLAG when
+  // the event character is among it.
+  uint32_t TakeArrivals() {
+    uint32_t bits = 0;
+    uint8_t chunk[4096];
+    const auto event_char = static_cast<uint8_t>(event_char_.load());
+    for (;;) {
+      const ssize_t n = ::read(fd_, chunk, sizeof chunk);
+      if (n <= 0) break;  // nothing more now, or the end (the next read reports it)
+      if (std::memchr(chunk, event_char, static_cast<size_t>(n))) bits |= EV_RXFLAG;
+      taken_.append(reinterpret_cast<const char*>(chunk), static_cast<size_t>(n));
+      taken_signal_.Signal();
+      if (static_cast<size_t>(n) < sizeof chunk) break;
+    }
+    return bits;
   }
 
   // Modem-line events since the last look (the first look sets the base).
@@ -379,7 +416,10 @@ class PosixDevice final : public Device {
   posix::ModemCounts modem_;
   int modem_lines_ = 0;
   std::mutex known_mutex_;
-  int known_in_ = 0;  // received bytes already announced and not yet read
+  int known_in_ = 0;    // received bytes already announced and not yet read
+  std::string taken_;   // received bytes the event thread has read ahead
+  TVaWaitEvent taken_signal_;  // set while taken_ holds bytes
+  std::atomic<char> event_char_{0};
   std::mutex wake_mutex_;
   int watched_wake_ = -1;
   std::mutex errors_mutex_;

@@ -272,6 +272,32 @@ TEST_F(PtyPort, ModemLineChangesArriveAsTheirEvents) {
   platform::posix::ReadModemCounts.store(nullptr);
 }
 
+TEST_F(PtyPort, TheEventCharacterRaisesRxFlagAndTheBytesStayInOrder) {
+  int flags = 0;
+  std::string got;
+  comm.EventChars().SetEventChar('\r');
+  comm.SetMonitorEvents({ceRxChar, ceRxFlag});
+  comm.OnRxFlag = [&](TVaObject*) { ++flags; };
+  comm.OnRxChar = [&](TVaObject*, int count) {
+    std::string piece(static_cast<size_t>(count), '\0');
+    piece.resize(static_cast<size_t>(comm.ReadBuf(piece.data(), count)));
+    got += piece;
+  };
+  comm.Open();
+  pty.Write("PL");
+  ASSERT_TRUE(loop.PumpUntil([&] { return got == "PL"; }));
+  EXPECT_EQ(flags, 0);
+  pty.Write("0\rPL6");
+  ASSERT_TRUE(loop.PumpUntil([&] { return got == "PL0\rPL6"; }));
+  EXPECT_EQ(flags, 1);
+  // A reader outside the handlers gets what the event thread took first.
+  comm.OnRxChar = nullptr;
+  pty.Write("\rPL1\r");
+  ASSERT_TRUE(loop.PumpUntil([&] { return flags == 2; }));
+  char buf[16];
+  EXPECT_EQ(std::string(buf, static_cast<size_t>(comm.ReadBuf(buf, 16))), "\rPL1\r");
+}
+
 TEST_F(PtyPort, FullQueueFailsWithItsMessage) {
   comm.Buffers().SetWriteTimeout(0);
   comm.Open();

@@ -13,7 +13,7 @@
 
 #include "va_classes.h"
 #include "va_dispatch.h"
-#include "va_platform.h"
+#include "va_format.h"
 #include "va_prst.h"
 #include "va_sync.h"
 #include "va_types.h"
@@ -81,6 +81,9 @@ class TVaCommBuffer {
   std::atomic<int32_t> size_{0};
 };
 
+namespace platform {
+class Device;
+}
 namespace detail {
 struct PortSession;
 }
@@ -155,7 +158,7 @@ class TVaCustomComm : public TVaComponent {
   std::string DevicePath() const;
   // The pause at the end of Close that lets the stopped threads end: a real
   // sleep unless replaced (tests and benchmarks replace it).
-  std::function<void(uint32_t ms)> ClosePause = platform::SleepMs;
+  std::function<void(uint32_t ms)> ClosePause;  // sleeps (the platform's Sleep) unless replaced
 
   // Driver event bits computed by the last ApplyEventMask (at Open).
   uint32_t EventMask() const { return event_mask_; }
@@ -242,11 +245,6 @@ class TVaComm : public TVaCustomComm {
  public:
   const char* ClassName() const override { return "TVaComm"; }
 };
-
-// DeviceName formatted with one integer argument: %d, %u, %x, %X with
-// optional "-", width and precision, and %%. Anything else raises
-// EConvertError.
-std::string FormatWithInt(const std::string& format, int32_t value);
 
 inline constexpr const char* kPortOpenMessage = "Can't perform this operation while port is open";
 inline constexpr const char* kOutputFullMessage = "Output buffer is full. Please check comm status.";

@@ -32,6 +32,7 @@
 #include "update_file_maker.h"
 #include "va_comm.h"
 #include "va_dispatch.h"
+#include "va_platform.h"
 #ifndef _WIN32
 #include "pty_device.h"
 #endif

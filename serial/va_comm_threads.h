@@ -129,7 +129,26 @@ class TVaCommWriteThread : public TVaThread {
   // Main thread: copies the bytes into the queue, sleeping up to
   // `timeout_ms` until the thread has made room; false when there was none.
   bool Enqueue(const void* data, int32_t n, uint32_t timeout_ms) {
-    if (n > Buffer.Capacity()) return false;  // it would never fit
+    {
+      // An empty queue means the thread is not writing (its bytes leave the
+      // queue only once written): the driver may take them at once, which
+      // spares a hand-over to the thread. What it does not take is queued.
+      TVaLock lock(*session_->write_lock);
+      if (n > Buffer.Capacity()) return false;  // it would never fit
+      if (Buffer.Size() == 0 && !session_->lost.load()) {
+        uint32_t written = 0;
+        if (session_->device->WriteNow(data, static_cast<uint32_t>(n), written) == platform::IoResult::kDone &&
+            written > 0) {
+          if (written == static_cast<uint32_t>(n)) {
+            session_->Report(EV_TXEMPTY);
+          } else {  // the rest fits the empty queue
+            Buffer.Append(static_cast<const uint8_t*>(data) + written, n - static_cast<int32_t>(written));
+            WriteSignal.Signal();
+          }
+          return true;
+        }
+      }
+    }
     TVaTimeout timeout;
     timeout.Start(timeout_ms);
     for (;;) {

@@ -244,6 +244,19 @@ class PosixDevice final : public Device {
     return n;
   }
 
+  IoResult WriteNow(const void* buf, uint32_t count, uint32_t& written) override {
+    std::shared_lock<std::shared_mutex> use(gate_);
+    written = 0;
+    if (shut_) return FailIo(EBADF);
+    const ssize_t n = ::write(fd_, buf, count);
+    if (n >= 0) {
+      written = static_cast<uint32_t>(n);
+      return IoResult::kDone;
+    }
+    if (errno == EAGAIN || errno == EINTR) return IoResult::kTimeout;
+    return IsLostError(errno) ? FailLost(errno) : FailIo(errno);
+  }
+
   IoResult Write(const void* buf, uint32_t count, uint32_t timeout_ms, std::initializer_list<TVaEvent*> wake,
                  uint32_t& written, int& woken) override {
     std::shared_lock<std::shared_mutex> use(gate_);

@@ -98,27 +98,20 @@ class TVaBuffers : public TVaPersistent {
   TVaIntW XonLimit() const { return xon_limit_; }
   TVaIntW XoffLimit() const { return xoff_limit_; }
 
-  void SetReadSize(TVaIntW v) {
-    CheckSettingRange("ReadSize", v, 1, INT32_MAX);
-    Set(read_size_, v);
-  }
-  void SetWriteSize(TVaIntW v) {
-    CheckSettingRange("WriteSize", v, 1, INT32_MAX);
-    Set(write_size_, v);
-  }
+  void SetReadSize(TVaIntW v) { SetAtLeast(read_size_, v, "ReadSize", 1); }
+  void SetWriteSize(TVaIntW v) { SetAtLeast(write_size_, v, "WriteSize", 1); }
   // Plain fields: no notification, allowed at any time.
   void SetReadTimeout(TVaIntW v) { read_timeout_ = v; }
   void SetWriteTimeout(TVaIntW v) { write_timeout_ = v; }
-  void SetXonLimit(TVaIntW v) {
-    CheckSettingRange("XonLimit", v, 0, INT32_MAX);
-    Set(xon_limit_, v);
-  }
-  void SetXoffLimit(TVaIntW v) {
-    CheckSettingRange("XoffLimit", v, 0, INT32_MAX);
-    Set(xoff_limit_, v);
-  }
+  void SetXonLimit(TVaIntW v) { SetAtLeast(xon_limit_, v, "XonLimit", 0); }
+  void SetXoffLimit(TVaIntW v) { SetAtLeast(xoff_limit_, v, "XoffLimit", 0); }
 
  private:
+  // Sizes and limits: a value below `lo` is refused and not stored.
+  void SetAtLeast(TVaIntW& field, TVaIntW v, const char* name, TVaIntW lo) {
+    CheckSettingRange(name, v, lo, INT32_MAX);
+    Set(field, v);
+  }
   void Set(TVaIntW& field, TVaIntW v) {
     if (field == v) return;
     field = v;

@@ -9,14 +9,17 @@
 //                    [--textcolon C] [--textcoloff C] [--text3d 0|1] -o b.png
 // Colours are $BBGGRR (hex) or decimal TColor values.
 #include <QApplication>
+#include <QCursor>
 #include <QMouseEvent>
 #include <QImage>
 #include <QWidget>
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 
 #include "canvas.h"
@@ -28,6 +31,21 @@ namespace {
 
 using namespace ab;
 
+// Options of each picture; every one takes a value.
+const std::map<std::string, std::set<std::string>> kOptions = {
+    {"gradient", {"size", "style", "from", "to"}},
+    {"gradients", {"size", "from", "to"}},
+    {"gauge", {"size", "kind", "min", "max", "progress", "border", "forecolor", "backcolor", "color", "showtext"}},
+    {"button", {"size", "textoff", "texton", "checked", "pressed", "flashing", "phase", "enabled", "flat", "hot",
+                "bevelwidth", "facestyle", "colorfrom", "colorto", "facevisible", "glyph", "numglyph", "textcolon",
+                "textcoloff", "text3d"}},
+};
+
+[[noreturn]] void Refuse(const std::string& message) {
+  std::fprintf(stderr, "kvr-render: %s\n", message.c_str());
+  std::exit(2);
+}
+
 struct Args {
   std::map<std::string, std::string> values;
   bool Has(const char* k) const { return values.count(k) != 0; }
@@ -35,30 +53,34 @@ struct Args {
     auto it = values.find(k);
     return it == values.end() ? def : it->second;
   }
-  int Int(const char* k, int def) const { return Has(k) ? std::atoi(Str(k).c_str()) : def; }
-  bool Bool(const char* k, bool def) const { return Has(k) ? Str(k) != "0" : def; }
+  int Int(const char* k, int def) const {
+    if (!Has(k)) return def;
+    const std::string v = Str(k);
+    int out = 0;
+    const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), out);
+    if (ec != std::errc() || end != v.data() + v.size()) Refuse("--" + std::string(k) + " wants a whole number, not " + v);
+    return out;
+  }
+  bool Bool(const char* k, bool def) const {
+    if (!Has(k)) return def;
+    if (Str(k) != "0" && Str(k) != "1") Refuse("--" + std::string(k) + " wants 0 or 1, not " + Str(k));
+    return Str(k) == "1";
+  }
   TColor Color(const char* k, TColor def) const {
     TColor c = def;
-    if (Has(k) && !ParseColor(Str(k).c_str(), c)) {
-      std::fprintf(stderr, "bad colour for --%s: %s\n", k, Str(k).c_str());
-      std::exit(2);
-    }
+    if (Has(k) && !ParseColor(Str(k).c_str(), c)) Refuse("bad colour for --" + std::string(k) + ": " + Str(k));
     return c;
   }
   void Size(int& w, int& h) const {
-    if (Has("size") && std::sscanf(Str("size").c_str(), "%dx%d", &w, &h) != 2) {
-      std::fprintf(stderr, "--size wants WIDTHxHEIGHT\n");
-      std::exit(2);
-    }
+    char rest = 0;
+    if (Has("size") && (std::sscanf(Str("size").c_str(), "%dx%d%c", &w, &h, &rest) != 2 || w <= 0 || h <= 0))
+      Refuse("--size wants WIDTHxHEIGHT, not " + Str("size"));
   }
 };
 
 TGradientStyle Style(const std::string& name) {
   TGradientStyle s = gsHorizontal1;
-  if (!GradientStyleFromName(name.c_str(), s)) {
-    std::fprintf(stderr, "unknown style %s\n", name.c_str());
-    std::exit(2);
-  }
+  if (!GradientStyleFromName(name.c_str(), s)) Refuse("unknown style " + name);
   return s;
 }
 
@@ -70,21 +92,27 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication app(argc, argv);
-  if (argc < 2) return Usage();
+  // The tool's own options are read first; the window system gets none of
+  // them (it would take --style as its widget style).
+  if (argc < 2 || !kOptions.count(argv[1])) return Usage();
   const std::string what = argv[1];
+  const std::set<std::string>& known = kOptions.at(what);
   Args a;
   for (int i = 2; i < argc; ++i) {
-    std::string k = argv[i];
-    if (k == "-o" && i + 1 < argc) {
+    const std::string k = argv[i];
+    if (i + 1 >= argc) Refuse(k + " needs a value");
+    if (k == "-o") {
       a.values["out"] = argv[++i];
-    } else if (k.rfind("--", 0) == 0 && i + 1 < argc) {
+    } else if (k.rfind("--", 0) == 0 && known.count(k.substr(2))) {
       a.values[k.substr(2)] = argv[++i];
     } else {
-      return Usage();
+      Refuse("unknown option " + k + " for " + what);
     }
   }
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  int qt_argc = 1;
+  char* qt_argv[] = {argv[0], nullptr};
+  QApplication app(qt_argc, qt_argv);
   const std::string out = a.Str("out", what + ".png");
   QImage image;
 
@@ -113,7 +141,7 @@ int main(int argc, char** argv) {
                                                              {"gkVerticalBar", gkVerticalBar}, {"gkPie", gkPie},
                                                              {"gkNeedle", gkNeedle}};
     auto kind = kinds.find(a.Str("kind", "gkHorizontalBar"));
-    if (kind == kinds.end()) return Usage();
+    if (kind == kinds.end()) Refuse("unknown kind " + a.Str("kind"));
     g.SetKind(kind->second);
     g.BeginLoading();
     g.SetMinValue(a.Int("min", 0));
@@ -162,6 +190,8 @@ int main(int argc, char** argv) {
     b.SetChecked(a.Bool("checked", false));
     b.SetEnabled(a.Bool("enabled", true));
     b.Loaded();
+    // Away from the pointer: a button under it would take the hot look.
+    form.move(QCursor::pos() + QPoint(1, 1));
     form.show();
     QApplication::processEvents();
     image = form.grab(b.geometry()).toImage();

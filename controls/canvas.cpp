@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 namespace ab {
 
@@ -78,40 +80,85 @@ uint32_t TCanvas::Pixel(int x, int y) const {
 
 namespace {
 
-void PrepareShape(QPainter& p, const TCanvas& c) {
-  p.setRenderHint(QPainter::Antialiasing, false);
-  QPen pen(QColor(ToQRgb(ColorToRGB(c.PenColor))));
-  pen.setWidth(0);  // one pixel
-  p.setPen(pen);
-  if (c.BrushStyle == TBrushStyle::bsSolid)
-    p.setBrush(QColor(ToQRgb(ColorToRGB(c.BrushColor))));
-  else
-    p.setBrush(Qt::NoBrush);
-}
-
-double AngleOf(double cx, double cy, int x, int y) {
-  return std::atan2(-(y - cy), x - cx) * 180.0 / M_PI;
+// The rows of an ellipse filling the box (l, t, r, b), right column and
+// bottom row excluded: for row t + k the first and last column (first > last
+// when the row has none). The curve has the semi-axes of half the box, its
+// centre in the middle of the box's pixels, and each row ends at the pixel
+// nearest to it (halves toward the centre); the top half is mirrored, so the
+// figure is symmetric and never leaves its box.
+std::vector<std::pair<int, int>> EllipseRows(int l, int t, int r, int b) {
+  (void)t;
+  const int w = r - l, h = b - t;
+  std::vector<std::pair<int, int>> rows(static_cast<size_t>(h));
+  const double a = w / 2.0, half_h = h / 2.0, mid_x = (w - 1) / 2.0, mid_y = (h - 1) / 2.0;
+  for (int k = 0; k < (h + 1) / 2; ++k) {
+    const double dy = (k - mid_y) / half_h;
+    const double hx = a * std::sqrt(std::max(0.0, 1 - dy * dy));
+    const int first = std::max(0, static_cast<int>(std::floor(mid_x - hx + 0.5)));
+    rows[static_cast<size_t>(k)] = rows[static_cast<size_t>(h - 1 - k)] = {l + first, l + (w - 1) - first};
+  }
+  return rows;
 }
 
 }  // namespace
 
 void TCanvas::Ellipse(int l, int t, int r, int b) {
   if (r - l < 1 || b - t < 1 || image_.isNull()) return;
-  QPainter p(&image_);
-  PrepareShape(p, *this);
-  p.drawEllipse(QRect(l, t, r - l - 1, b - t - 1));
+  const std::vector<std::pair<int, int>> rows = EllipseRows(l, t, r, b);
+  const QRgb brush = ToQRgb(ColorToRGB(BrushColor)), pen = ToQRgb(ColorToRGB(PenColor));
+  const int h = b - t;
+  for (int k = 0; k < h; ++k) {
+    const auto [first, last] = rows[static_cast<size_t>(k)];
+    if (first > last) continue;
+    if (BrushStyle == TBrushStyle::bsSolid) HLine(first, last + 1, t + k, brush);
+    // The outline: the row's ends, and what the rows above and below leave open.
+    Plot(first, t + k, pen);
+    Plot(last, t + k, pen);
+    for (const int n : {k - 1, k + 1}) {
+      if (n < 0 || n >= h || rows[static_cast<size_t>(n)].first > rows[static_cast<size_t>(n)].second) {
+        HLine(first, last + 1, t + k, pen);
+        continue;
+      }
+      HLine(first, std::min(last + 1, rows[static_cast<size_t>(n)].first), t + k, pen);
+      HLine(std::max(first, rows[static_cast<size_t>(n)].second + 1), last + 1, t + k, pen);
+    }
+  }
 }
 
 void TCanvas::Pie(int l, int t, int r, int b, int x3, int y3, int x4, int y4) {
   if (r - l < 1 || b - t < 1 || image_.isNull()) return;
-  const double cx = (l + r) / 2.0, cy = (t + b) / 2.0;
-  const double a3 = AngleOf(cx, cy, x3, y3), a4 = AngleOf(cx, cy, x4, y4);
-  double span = std::fmod(a4 - a3 + 720.0, 360.0);
-  if (span < 1e-9) span = 360.0;  // coinciding radials: the whole ellipse
-  QPainter p(&image_);
-  PrepareShape(p, *this);
-  p.drawPie(QRect(l, t, r - l - 1, b - t - 1), static_cast<int>(std::lround(a3 * 16)),
-            static_cast<int>(std::lround(span * 16)));
+  const int w = r - l, h = b - t;
+  const std::vector<std::pair<int, int>> rows = EllipseRows(l, t, r, b);
+  // Counter-clockwise on the screen from the radial through (x3, y3) to the
+  // one through (x4, y4), both from the centre of the box; y grows upward here.
+  const double cx = l + (w - 1) / 2.0, cy = t + (h - 1) / 2.0;
+  const double ax = x3 - cx, ay = cy - y3, bx = x4 - cx, by = cy - y4;
+  auto cross = [](double ux, double uy, double vx, double vy) { return ux * vy - uy * vx; };
+  const double turn = cross(ax, ay, bx, by);
+  const bool whole = std::abs(turn) < 1e-9 && ax * bx + ay * by > 0;  // coinciding radials
+  auto in_sector = [&](int x, int y) {
+    if (whole) return true;
+    const double px = x - cx, py = cy - y;
+    const bool after_first = cross(ax, ay, px, py) >= 0, before_second = cross(px, py, bx, by) >= 0;
+    return turn >= 0 ? after_first && before_second : after_first || before_second;
+  };
+  std::vector<uint8_t> inside(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+  auto at = [&](int x, int y) -> uint8_t& { return inside[static_cast<size_t>(y - t) * w + static_cast<size_t>(x - l)]; };
+  for (int k = 0; k < h; ++k)
+    for (int x = rows[static_cast<size_t>(k)].first; x <= rows[static_cast<size_t>(k)].second; ++x)
+      at(x, t + k) = in_sector(x, t + k) ? 1 : 0;
+  auto filled = [&](int x, int y) { return x >= l && x < r && y >= t && y < b && at(x, y) != 0; };
+  const QRgb brush = ToQRgb(ColorToRGB(BrushColor)), pen = ToQRgb(ColorToRGB(PenColor));
+  for (int y = t; y < b; ++y)
+    for (int x = l; x < r; ++x) {
+      if (!filled(x, y)) continue;
+      // The outline: every pixel of the slice next to one outside it.
+      const bool edge = !filled(x - 1, y) || !filled(x + 1, y) || !filled(x, y - 1) || !filled(x, y + 1);
+      if (edge)
+        Plot(x, y, pen);
+      else if (BrushStyle == TBrushStyle::bsSolid)
+        Plot(x, y, brush);
+    }
 }
 
 int TCanvas::TextWidth(const std::string& text) const {

@@ -131,6 +131,28 @@ TEST_F(GaugePicture, PieSlices) {
   EXPECT_EQ(At(z, 2, 2), ColorToRGB(clBtnFace));  // the control's colour around the ellipse
 }
 
+// A slice fills its share of the dial on any ellipse, and the dial keeps its
+// border.
+TEST_F(GaugePicture, PieSharesOnAFlatDialAndItsBorder) {
+  auto count = [](const QImage& img, uint32_t colour) {
+    int n = 0;
+    for (int y = 0; y < img.height(); ++y)
+      for (int x = 0; x < img.width(); ++x) n += At(img, x, y) == colour;
+    return n;
+  };
+  const QImage empty = Paint(201, 81, gkPie, 0);
+  const int outline = count(empty, kBlack), inside = count(empty, kWhite);
+  for (const int percent : {10, 40}) {
+    const QImage img = Paint(201, 81, gkPie, percent);
+    EXPECT_NEAR(100.0 * (count(img, kBlack) - outline) / inside, percent, 2.0) << percent << " %";
+  }
+  const QImage wide = Paint(300, 30, gkPie, 0);
+  for (int y = 13; y <= 16; ++y) {
+    EXPECT_EQ(At(wide, 0, y), kBlack) << y;
+    EXPECT_EQ(At(wide, 299, y), kBlack) << y;
+  }
+}
+
 TEST_F(GaugePicture, NeedleDirection) {
   const QImage up = Paint(101, 51, gkNeedle, 50);
   EXPECT_EQ(At(up, 50, 20), kBlack);  // straight up from the bottom centre

@@ -1,6 +1,8 @@
 // FillGradient's worked cases, and the drawing surface's pixel rules.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <vector>
 
 #include "canvas.h"
@@ -154,6 +156,45 @@ TEST(Canvas, RectanglesAndLinesExcludeTheirEnd) {
   c.LineTo(9, 9);
   EXPECT_EQ(c.Pixel(8, 9), ColorToRGB(clLime));
   EXPECT_EQ(c.Pixel(9, 9), 0u);
+}
+
+// Every ellipse stays inside its box (right column and bottom row excluded),
+// reaches all four sides and is symmetric about the box's centre, however
+// flat: the boxes include the flattest steps of the elliptic gradients.
+TEST(Canvas, EllipsesAndPiesStayInsideTheirBoxes) {
+  std::vector<TRect> boxes = {{0, 0, 200, 10}, {0, 0, 17, 5},  {0, 0, 101, 7}, {-3, 2, 334, 27}, {0, 0, 300, 30},
+                              {0, 0, 1, 1},    {0, 0, 1, 9},   {0, 0, 9, 1},   {0, 0, 2, 2},     {5, 5, 6, 40}};
+  for (int w = 1; w <= 24; w += 3)
+    for (int h = 1; h <= 24; h += 5) boxes.push_back({1, 2, 1 + w, 2 + h});
+  for (const TRect& box : boxes) {
+    for (const bool pie : {false, true}) {
+      SCOPED_TRACE(std::to_string(box.Width()) + "x" + std::to_string(box.Height()) + (pie ? " pie" : ""));
+      QImage img = NewBitmap(box.Right + 8, box.Bottom + 8);
+      TCanvas c(img);
+      c.PenColor = clWhite;
+      c.BrushColor = clRed;
+      if (pie)  // from the bottom right corner round to the bottom left one
+        c.Pie(box.Left, box.Top, box.Right, box.Bottom, box.Right - 1, box.Bottom - 1, box.Left, box.Bottom - 1);
+      else
+        c.Ellipse(box.Left, box.Top, box.Right, box.Bottom);
+      int min_x = INT_MAX, max_x = INT_MIN, min_y = INT_MAX, max_y = INT_MIN;
+      for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+          const bool painted = c.Pixel(x, y) != 0;
+          if (!painted) continue;
+          ASSERT_TRUE(x >= box.Left && x < box.Right && y >= box.Top && y < box.Bottom) << x << "," << y;
+          min_x = std::min(min_x, x), max_x = std::max(max_x, x), min_y = std::min(min_y, y), max_y = std::max(max_y, y);
+          // Mirrored left to right (and, for the whole ellipse, top to bottom).
+          const int mx = box.Left + box.Right - 1 - x, my = box.Top + box.Bottom - 1 - y;
+          if (mx >= 0) EXPECT_EQ(c.Pixel(mx, y), c.Pixel(x, y));
+          if (!pie && my >= 0) EXPECT_EQ(c.Pixel(x, my), c.Pixel(x, y));
+        }
+      if (box.Left >= 0) EXPECT_EQ(min_x, box.Left);
+      EXPECT_EQ(max_x, box.Right - 1);
+      EXPECT_EQ(min_y, std::max(box.Top, 0));
+      if (!pie) EXPECT_EQ(max_y, box.Bottom - 1);
+    }
+  }
 }
 
 TEST(Canvas, CopyModesAndTransparentDrawing) {

@@ -80,15 +80,13 @@ uint32_t TCanvas::Pixel(int x, int y) const {
 
 namespace {
 
-// The rows of an ellipse filling the box (l, t, r, b), right column and
-// bottom row excluded: for row t + k the first and last column (first > last
-// when the row has none). The curve has the semi-axes of half the box, its
+// The rows of an ellipse filling the box of w x h pixels whose left column is
+// l: for its row k the first and last column (first > last when the row has
+// none). The curve has the semi-axes of half the box, its
 // centre in the middle of the box's pixels, and each row ends at the pixel
 // nearest to it (halves toward the centre); the top half is mirrored, so the
 // figure is symmetric and never leaves its box.
-std::vector<std::pair<int, int>> EllipseRows(int l, int t, int r, int b) {
-  (void)t;
-  const int w = r - l, h = b - t;
+std::vector<std::pair<int, int>> EllipseRows(int l, int w, int h) {
   std::vector<std::pair<int, int>> rows(static_cast<size_t>(h));
   const double a = w / 2.0, half_h = h / 2.0, mid_x = (w - 1) / 2.0, mid_y = (h - 1) / 2.0;
   for (int k = 0; k < (h + 1) / 2; ++k) {
@@ -104,7 +102,7 @@ std::vector<std::pair<int, int>> EllipseRows(int l, int t, int r, int b) {
 
 void TCanvas::Ellipse(int l, int t, int r, int b) {
   if (r - l < 1 || b - t < 1 || image_.isNull()) return;
-  const std::vector<std::pair<int, int>> rows = EllipseRows(l, t, r, b);
+  const std::vector<std::pair<int, int>> rows = EllipseRows(l, r - l, b - t);
   const QRgb brush = ToQRgb(ColorToRGB(BrushColor)), pen = ToQRgb(ColorToRGB(PenColor));
   const int h = b - t;
   for (int k = 0; k < h; ++k) {
@@ -128,7 +126,7 @@ void TCanvas::Ellipse(int l, int t, int r, int b) {
 void TCanvas::Pie(int l, int t, int r, int b, int x3, int y3, int x4, int y4) {
   if (r - l < 1 || b - t < 1 || image_.isNull()) return;
   const int w = r - l, h = b - t;
-  const std::vector<std::pair<int, int>> rows = EllipseRows(l, t, r, b);
+  const std::vector<std::pair<int, int>> rows = EllipseRows(l, r - l, b - t);
   // Counter-clockwise on the screen from the radial through (x3, y3) to the
   // one through (x4, y4), both from the centre of the box; y grows upward here.
   const double cx = l + (w - 1) / 2.0, cy = t + (h - 1) / 2.0;

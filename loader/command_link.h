@@ -51,7 +51,6 @@ class CommandLink {
   // The pause before each command: more than this many milliseconds (50 by
   // default); 0 sends at once.
   void SetSendPause(uint32_t ms) { send_pause_ms_ = ms; }
-  uint32_t SendPause() const { return send_pause_ms_; }
   // The stop request that ends the pauses early (none by default).
   void SetStopSignal(StopSignal* stop) { stop_ = stop; }
   // The text of the last command sent.

@@ -24,7 +24,6 @@ class StopSignal {
   bool Requested() const noexcept { return requested_.load(); }
   // Sleeps until `deadline` or a request; true when requested.
   bool WaitUntil(std::chrono::steady_clock::time_point deadline);
-  bool WaitFor(uint32_t ms) { return WaitUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms)); }
 
  private:
   std::atomic<bool> requested_{false};

@@ -231,7 +231,7 @@ void TForm1::SpeedButton1Click() {
 void TForm1::AbColBitBtn4Click() {
   if (AbColBitBtn4->Checked()) {
     // Nothing is opened or sent for an image that cannot be right.
-    if (const ImageProblem problem = CheckImage(Table, File)) {
+    if (const ImageProblem problem = engine_->Begin()) {
       Label2->setText(problem.kind == ImageProblem::Kind::kNoFile ? Q(kNoFileStatus)
                                                                   : Q(kBadLineStatus).arg(problem.line));
       AbColBitBtn4->SetChecked(false);
@@ -242,11 +242,11 @@ void TForm1::AbColBitBtn4Click() {
       VaComm1.SetDeviceName(va::platform::DevicePathFor(load_port_));
       VaComm1.SetBaudrate(va::br38400);
       VaComm1.Open();
-      engine_->Begin();
       Memo1->clear();
       supervisor_->start();
       Timer1->start();
     } catch (const std::exception& e) {
+      engine_->Stop();
       Report(e.what());
       // Nothing runs: the switch goes back to off without its click handling.
       AbColBitBtn4->SetChecked(false);

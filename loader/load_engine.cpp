@@ -119,7 +119,6 @@ void LoadEngine::OnRxChar(int count) {
 }
 
 void LoadEngine::OnReply(std::string_view reply) {
-  if (phase_ == Phase::kSettling) quiet_tick_ = ticks_.Ticks();
   if (phase_ != Phase::kAwaitReply) return;  // nothing asked for: dropped
   if (reply.substr(0, expected_.size()) != expected_) {
     Fail("reply \"" + Printable(reply) + "\" where " + expected_ + " was due");

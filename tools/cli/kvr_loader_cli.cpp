@@ -103,7 +103,7 @@ struct Options {
 
 class Loader final : public LoadView, public UpdateFileUi {
  public:
-  explicit Loader(const Options& o) : o_(o), engine_(port_, ticks_, table_, file_, *this) {}
+  explicit Loader(const Options& o) : o_(o), engine_(port_, ticks_, table_, file_, *this) { engine_.Configure(o_.load); }
   ~Loader() override { g_stop = nullptr; }
 
   int Run();
@@ -174,7 +174,8 @@ int Loader::Run() {
     return Fail(kUsageOrFile, o_.file + ": " + e.what());
   }
   if (!file_.Opened) return Fail(kUsageOrFile, o_.file + ": refused: an update file is at most 64 MiB; nothing was sent");
-  if (const ImageProblem problem = CheckImage(table_, file_))
+  // The engine's own check; a stop request (a signal) from here on is kept.
+  if (const ImageProblem problem = engine_.Begin())
     return Fail(kUsageOrFile, o_.file + ": " + problem.Describe() + "; nothing was sent");
   if (!o_.log.empty()) {
     log_.open(o_.log);
@@ -203,7 +204,6 @@ int Loader::Run() {
   comm_.OnError = [this](va::TVaObject*, int errors) {
     if (errors & static_cast<int>(va::CE_DEVICE_LOST)) lost_.store(true);
   };
-  engine_.Configure(o_.load);
   if (log_) engine_.SetLog([this](const std::string& line) { log_ << line << "\n"; });
   g_stop = &engine_.Stopper();
   if (g_interrupted.load()) return Fail(kInterrupted, "interrupted before the load; nothing was sent");
@@ -213,7 +213,6 @@ int Loader::Run() {
     return Fail(kPortError, e.what());
   }
 
-  if (const ImageProblem problem = engine_.Begin()) return Fail(kUsageOrFile, problem.Describe());
   try {
     engine_.SendOpening();
     while (engine_.Running()) {

@@ -1,10 +1,11 @@
 #include "page_table_model.h"
 
+#include "cp1251.h"
+
 namespace kvr {
 
 namespace {
-// Cell texts are bytes, one character each.
-QString Text(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<int>(s.size())); }
+QString Text(const std::string& s) { return QString::fromStdString(Cp1251ToUtf8(s)); }
 }  // namespace
 
 QVariant PageTableModel::data(const QModelIndex& index, int role) const {
@@ -13,9 +14,8 @@ QVariant PageTableModel::data(const QModelIndex& index, int role) const {
 }
 
 bool PageTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-  if (!index.isValid() || role != Qt::EditRole) return false;
-  const QByteArray bytes = value.toString().toLatin1();
-  table_.SetCell(index.column() + 1, index.row() + 1, std::string_view(bytes.constData(), bytes.size()));
+  if (!index.isValid() || role != Qt::EditRole || locked_) return false;
+  table_.SetCell(index.column() + 1, index.row() + 1, Utf8ToCp1251(value.toString().toStdString()));
   emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
   return true;
 }
@@ -26,7 +26,9 @@ QVariant PageTableModel::headerData(int section, Qt::Orientation orientation, in
 }
 
 Qt::ItemFlags PageTableModel::flags(const QModelIndex& index) const {
-  return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable : Qt::NoItemFlags;
+  if (!index.isValid()) return Qt::NoItemFlags;
+  const Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+  return locked_ ? flags : flags | Qt::ItemIsEditable;
 }
 
 }  // namespace kvr

@@ -1,6 +1,7 @@
 // The data grid's view of the page table: rows 1..36864 of the table are the
 // model's rows, columns 1..16 its columns; row 0 and column 0 of the table are
-// the headings. Edits are stored as typed.
+// the headings. Cells are Windows-1251 bytes; edits are stored as typed,
+// except while the grid is locked (a load reads the table).
 #pragma once
 
 #include <QAbstractTableModel>
@@ -24,10 +25,14 @@ class PageTableModel final : public QAbstractTableModel {
   // The table is about to change / has changed wholesale.
   void BeginReset() { beginResetModel(); }
   void EndReset() { endResetModel(); }
+  // While locked, cells cannot be edited.
+  void SetLocked(bool locked) { locked_ = locked; }
+  bool Locked() const { return locked_; }
 
  private:
   PageTable& table_;
   int rows_;
+  bool locked_ = false;
 };
 
 }  // namespace kvr

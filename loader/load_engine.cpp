@@ -35,6 +35,14 @@ std::string Seconds(uint32_t ms) {
 
 }  // namespace
 
+std::string ClockText(int64_t ms) {
+  if (ms < 0) return "--:--";
+  const auto seconds = static_cast<unsigned long long>(ms / 1000);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02llu:%02llu", seconds / 60, seconds % 60);
+  return buf;
+}
+
 uint32_t QuietPeriodMs(uint32_t reply_timeout_ms) { return std::clamp<uint32_t>(reply_timeout_ms / 4, 10, 200); }
 
 std::string ImageProblem::Describe() const {
@@ -89,6 +97,7 @@ ImageProblem LoadEngine::Begin() {
   phase_ = Phase::kStarting;
   result_ = LoadResult::kRunning;
   expected_.clear();
+  refused_reply_.clear();
   retrying_ = false;
   page_retries_ = 0;
   retry_page_ = -2;
@@ -121,7 +130,7 @@ void LoadEngine::OnRxChar(int count) {
 void LoadEngine::OnReply(std::string_view reply) {
   if (phase_ != Phase::kAwaitReply) return;  // nothing asked for: dropped
   if (reply.substr(0, expected_.size()) != expected_) {
-    Fail("reply \"" + Printable(reply) + "\" where " + expected_ + " was due");
+    Fail("reply \"" + Printable(reply) + "\" where " + expected_ + " was due", reply);
     return;
   }
   retrying_ = false;
@@ -153,12 +162,14 @@ void LoadEngine::Poll() {
       AfterSend(before);
       if (stop_.Requested()) Finish(LoadResult::kStopped, "stopped at " + Where());
     } else if (Elapsed(attempt_tick_, timeout + 1)) {
-      Fail("the line did not fall quiet within " + Seconds(timeout));
+      // Still the refused reply's noise (if one started it).
+      Fail("the line did not fall quiet within " + Seconds(timeout), std::string(refused_reply_));
     }
   }
 }
 
-void LoadEngine::Fail(const std::string& why) {
+void LoadEngine::Fail(const std::string& why, std::string_view reply) {
+  refused_reply_ = reply;
   const int64_t page = exchange_.PageFirstLine();
   if (page != retry_page_) {
     retry_page_ = page;

@@ -61,6 +61,10 @@ struct LoadProgress {
   int64_t remaining_ms = -1;    // -1 until a rate is known
 };
 
+// A duration as minutes and seconds ("35:07"); "--:--" when negative
+// (not known yet).
+std::string ClockText(int64_t ms);
+
 // What a front end shows of a load. The progress and status calls are the
 // exchange's own (gauge, status line); the rest are the supervision's.
 class LoadView {
@@ -107,6 +111,9 @@ class LoadEngine final : private LoaderView {
   LoadProgress Progress();
   // "opening" or "page NNNN", then the last command.
   std::string Where() const;
+  // The reply whose refusal used up the last retry ("" when the device fell
+  // silent): what a front end names when the load gives up.
+  const std::string& RefusedReply() const { return refused_reply_; }
 
   CommandLink& Link() { return link_; }
   const Exchange& TheExchange() const { return exchange_; }
@@ -123,7 +130,7 @@ class LoadEngine final : private LoaderView {
 
   void OnReply(std::string_view reply);
   void AfterSend(uint64_t frames_before);
-  void Fail(const std::string& why);
+  void Fail(const std::string& why, std::string_view reply = {});
   void Finish(LoadResult result, const std::string& message);
   bool Elapsed(uint32_t since, uint32_t ms) { return static_cast<uint32_t>(ticks_.Ticks() - since) >= ms; }
 
@@ -139,6 +146,7 @@ class LoadEngine final : private LoaderView {
   Phase phase_ = Phase::kIdle;
   LoadResult result_ = LoadResult::kIdle;
   std::string expected_;        // the reply the last command asks for
+  std::string refused_reply_;   // the reply behind the last failure
   uint32_t start_tick_ = 0;     // Begin
   uint32_t sent_tick_ = 0;      // the last command went out
   uint32_t attempt_tick_ = 0;   // a page restart began (quiet period)

@@ -53,6 +53,18 @@ class SystemTicks final : public TickSource {
   void SleepTicks(uint32_t ticks, StopSignal* stop) override;
 };
 
+// The system's count with the pauses skipped: a pause moves the count on at
+// once, while time-outs still run in real time (the window's fast mode).
+class SkippedPauseTicks final : public TickSource {
+ public:
+  uint32_t Ticks() override { return system_.Ticks() + skipped_; }
+  void SleepTicks(uint32_t ticks, StopSignal*) override { skipped_ += ticks; }
+
+ private:
+  SystemTicks system_;
+  uint32_t skipped_ = 0;
+};
+
 // Waits until the tick count exceeds its first reading by more than `ms`
 // (wrap-around safe). Returns false when `stop` was requested first.
 bool PauseMoreThan(TickSource& ticks, uint32_t ms, StopSignal* stop = nullptr);

@@ -4,10 +4,14 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <sys/stat.h>
 #include <sys/types.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "hex_text.h"
 #include "image_geometry.h"
@@ -49,9 +53,27 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+// `path` is UTF-8. Windows opens it through the wide-character API: the
+// narrow one reads the bytes in the ANSI code page, so a Cyrillic folder or
+// user name would not be found.
+std::FILE* OpenUtf8(const std::string& path) {
+#ifdef _WIN32
+  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()), nullptr, 0);
+  if (n <= 0 && !path.empty()) {
+    errno = ENOENT;
+    return nullptr;
+  }
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()), wide.data(), n);
+  return _wfopen(wide.c_str(), L"rb");
+#else
+  return std::fopen(path.c_str(), "rb");
+#endif
+}
+
 File OpenForReading(const std::string& path) {
   errno = 0;
-  File f(std::fopen(path.c_str(), "rb"));
+  File f(OpenUtf8(path));
   if (!f) throw InOutErrorFromErrno(errno != 0 ? errno : EIO);
   return f;
 }

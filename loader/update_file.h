@@ -52,7 +52,7 @@ class UpdateFileUi {
 // True when the path's extension (from its last "." on) is ".KVR" in any case.
 bool HasUpdateFileExtension(std::string_view path);
 
-// The open-file action for a path the operator picked. A wrong extension does
+// The open-file action for a path (UTF-8) the operator picked. A wrong extension does
 // nothing and returns false. Otherwise: logs cleared, size taken (read-only),
 // a wrong size warned of (and a file over MaxUpdateFileSize then refused with
 // nothing changed), the lines counted and laid into `table` (rows after the

@@ -85,13 +85,6 @@ bool ErrIsTerminal() {
 #endif
 }
 
-std::string Clock(uint64_t seconds) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%02llu:%02llu", static_cast<unsigned long long>(seconds / 60),
-                static_cast<unsigned long long>(seconds % 60));
-  return buf;
-}
-
 struct Options {
   std::string port, file, log;
   bool simulate = false, quiet = false;
@@ -159,8 +152,7 @@ void Loader::Progress(bool force) {
   char line[160];
   std::snprintf(line, sizeof line, "page %s/%s  %3d%%  %6.0f B/s  elapsed %s  remaining %s",
                 HexUpper(p.pages_done, 4).c_str(), HexUpper(ImagePages, 4).c_str(), percent_, p.bytes_per_second,
-                Clock(p.elapsed_ms / 1000).c_str(),
-                p.remaining_ms < 0 ? "--:--" : Clock(static_cast<uint64_t>(p.remaining_ms / 1000)).c_str());
+                ClockText(p.elapsed_ms).c_str(), ClockText(p.remaining_ms).c_str());
   std::cerr << (tty ? "\r" : "") << line << (tty ? "" : "\n") << std::flush;
 }
 

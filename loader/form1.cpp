@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -16,6 +17,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "cp1251.h"
 #include "page_table_model.h"
 #include "registry_setting.h"
 #include "settings_value.h"
@@ -28,6 +30,9 @@ namespace {
 QString Q(const std::string& s) { return QString::fromUtf8(s.c_str()); }
 QString Q(const char* s) { return QString::fromUtf8(s); }
 std::string S(const QString& s) { return s.toUtf8().toStdString(); }
+
+// Device bytes (replies, log lines) as the text they are in Windows-1251.
+QString FromCp1251(const std::string& bytes) { return Q(Cp1251ToUtf8(bytes)); }
 
 std::vector<std::string> ProbeNames() {
   std::vector<std::string> names;
@@ -46,17 +51,22 @@ std::string ChooseUpdateFile(QWidget* parent) {
 
 TForm1::TForm1(FormOptions options) : QWidget(nullptr), options_(std::move(options)) {
   if (!options_.report)
-    options_.report = [this](const std::string& text) { QMessageBox::critical(this, QString(), Q(text)); };
+    options_.report = [this](const std::string& text) {
+      QMessageBox::critical(this, Q(kApplicationTitle), Q(text));
+    };
   if (!options_.message)
     options_.message = [this](const std::string& text) { QMessageBox::warning(this, windowTitle(), Q(text)); };
+  if (!options_.confirm)
+    options_.confirm = [this](const std::string& text) {
+      return QMessageBox::question(this, windowTitle(), Q(text), QMessageBox::Yes | QMessageBox::No,
+                                   QMessageBox::No) == QMessageBox::Yes;
+    };
   if (!options_.choose_file) options_.choose_file = [this] { return ChooseUpdateFile(this); };
   if (!options_.probe_ports) options_.probe_ports = ProbeNames;
   TickSource& ticks = options_.ticks ? *options_.ticks : system_ticks_;
   engine_ = std::make_unique<LoadEngine>(port_, ticks, Table, File, *this);
   engine_->Configure(options_.load);
-  engine_->SetLog([this](const std::string& line) {
-    Memo1->appendPlainText(QString::fromLatin1(line.data(), static_cast<int>(line.size())));
-  });
+  engine_->SetLog([this](const std::string& line) { Memo1->appendPlainText(FromCp1251(line)); });
   BuildLayout();
   SetUpComm();
   FormCreate();
@@ -108,6 +118,9 @@ void TForm1::BuildLayout() {
   AbColBitBtn4->SetTextColOff(ab::clBlack);
   AbColBitBtn4->Loaded();
   AbColBitBtn4->OnClick = [this](ab::TAbBinGControl*) { AbColBitBtn4Click(); };
+  // A press released outside the switch, or the second press of a double
+  // click, flips it without a click: it goes back to what is true.
+  AbColBitBtn4->OnMouseUp = [this](ab::TAbBinGControl*) { ShowSwitchTruth(); };
 
   Label2 = new QLabel(this);
   Label2->setGeometry(360, 72, 433, 33);
@@ -148,6 +161,9 @@ void TForm1::BuildLayout() {
   log_layout->setContentsMargins(0, 0, 0, 0);
   log_layout->addWidget(Memo1);
   PageControl1->setCurrentIndex(0);
+  LoadTimes = new QLabel(PageControl1);
+  LoadTimes->setContentsMargins(0, 0, 8, 0);
+  PageControl1->setCornerWidget(LoadTimes, Qt::TopRightCorner);
 
   ProgressBar1 = new ab::TGauge(this);
   ProgressBar1->setGeometry(0, 634 - 25, 803, 25);
@@ -229,42 +245,38 @@ void TForm1::SpeedButton1Click() {
 }
 
 void TForm1::AbColBitBtn4Click() {
-  if (AbColBitBtn4->Checked()) {
-    // Nothing is opened or sent for an image that cannot be right.
-    if (const ImageProblem problem = engine_->Begin()) {
-      Label2->setText(problem.kind == ImageProblem::Kind::kNoFile ? Q(kNoFileStatus)
-                                                                  : Q(kBadLineStatus).arg(problem.line));
-      AbColBitBtn4->SetChecked(false);
-      return;
-    }
-    try {
-      load_port_ = S(ComboBox1->currentText());
-      VaComm1.SetDeviceName(va::platform::DevicePathFor(load_port_));
-      VaComm1.SetBaudrate(va::br38400);
-      VaComm1.Open();
-      Memo1->clear();
-      supervisor_->start();
-      Timer1->start();
-    } catch (const std::exception& e) {
-      engine_->Stop();
-      Report(e.what());
-      // Nothing runs: the switch goes back to off without its click handling.
-      AbColBitBtn4->SetChecked(false);
-      return;
-    }
-  }
-  if (!AbColBitBtn4->Checked()) {
-    engine_->Stop();
-    supervisor_->stop();
-    Timer1->stop();
-    try {
-      VaComm1.Close();
-    } catch (const std::exception& e) {
-      Report(e.what());
-    }
+  if (LoadRuns()) {
+    // Whatever the switch shows, a press during a load stops it.
+    StopLoad();
     ProgressBar1->SetProgress(0);
     Label2->setText(QString());
+    return;
   }
+  CommitOpenEdit();
+  // Nothing is opened or sent for an image that cannot be right.
+  if (const ImageProblem problem = engine_->Begin()) {
+    Label2->setText(problem.kind == ImageProblem::Kind::kNoFile ? Q(kNoFileStatus)
+                                                                : Q(kBadLineStatus).arg(problem.line));
+    ShowSwitchTruth();
+    return;
+  }
+  try {
+    load_port_ = S(ComboBox1->currentText());
+    VaComm1.SetDeviceName(va::platform::DevicePathFor(load_port_));
+    VaComm1.SetBaudrate(va::br38400);
+    VaComm1.Open();
+  } catch (const std::exception& e) {
+    engine_->Stop();
+    ShowSwitchTruth();
+    Report(e.what());
+    return;
+  }
+  Memo1->clear();
+  LockInputs(true);
+  ShowTimes();
+  supervisor_->start();
+  Timer1->start();
+  ShowSwitchTruth();
 }
 
 void TForm1::Timer1Timer() {
@@ -284,18 +296,63 @@ void TForm1::PollLoad() {
   } catch (const std::exception& e) {
     Report(e.what());
   }
+  ShowTimes();
+}
+
+void TForm1::ShowTimes() {
+  const LoadProgress p = engine_->Progress();
+  QString text = Q("Прошло ") + Q(ClockText(p.elapsed_ms));
+  if (engine_->Running()) text += Q("   Осталось ") + Q(ClockText(p.remaining_ms));
+  if (LoadTimes->text() != text) LoadTimes->setText(text);
+}
+
+void TForm1::LockInputs(bool locked) {
+  for (QWidget* input : {static_cast<QWidget*>(SpeedButton1), static_cast<QWidget*>(Edit1),
+                         static_cast<QWidget*>(ComboBox1)})
+    input->setEnabled(!locked);
+  Model->SetLocked(locked);
+}
+
+void TForm1::CommitOpenEdit() {
+  // A cell still being edited when the switch is pressed belongs to the image.
+  const QModelIndex current = StringGrid2->currentIndex();
+  if (QWidget* editor = current.isValid() ? StringGrid2->indexWidget(current) : nullptr) {
+    QMetaObject::invokeMethod(StringGrid2, "commitData", Q_ARG(QWidget*, editor));
+    QMetaObject::invokeMethod(StringGrid2, "closeEditor", Q_ARG(QWidget*, editor),
+                              Q_ARG(QAbstractItemDelegate::EndEditHint, QAbstractItemDelegate::NoHint));
+  }
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (LoadRuns() && !options_.confirm(kCloseQuestion)) {
+    event->ignore();
+    return;
+  }
+  StopLoad();
+  event->accept();
+}
+
+void TForm1::LoadRetry(int attempt, const std::string& where, const std::string& why) {
+  Memo1->appendPlainText(Q(kRetryLog).arg(attempt).arg(Q(where), FromCp1251(why)));
 }
 
 void TForm1::SetProgress(int percent) { ProgressBar1->SetProgress(percent); }
 
 void TForm1::SetStatus(const std::string& caption) { Label2->setText(Q(caption)); }
 
-void TForm1::LoadFinished(LoadResult result, const std::string&) {
+void TForm1::LoadFinished(LoadResult result, const std::string& message) {
   if (result == LoadResult::kStopped) return;  // the window stopped it itself
   // Complete or given up: the port closes as switching off would close it,
   // while the gauge and the status line keep what they show.
   StopLoad();
-  if (result == LoadResult::kNoAnswer) Label2->setText(Q(kNoReplyStatus));
+  if (result == LoadResult::kNoAnswer) {
+    // Silence, or the reply the device kept giving instead of the one due.
+    const std::string& reply = engine_->RefusedReply();
+    QString shown = FromCp1251(reply.substr(0, 40));
+    if (reply.size() > 40) shown += Q("…");
+    Label2->setText(reply.empty() ? Q(kNoReplyStatus) : Q(kRefusedStatus) + shown);
+    Memo1->appendPlainText(Q(message));
+  }
   if (result == LoadResult::kComplete && OnLoadComplete) OnLoadComplete();
 }
 
@@ -303,12 +360,14 @@ void TForm1::StopLoad() {
   engine_->Stop();
   supervisor_->stop();
   Timer1->stop();
-  AbColBitBtn4->SetChecked(false);
   try {
     VaComm1.Close();
   } catch (const std::exception& e) {
     Report(e.what());
   }
+  AbColBitBtn4->SetChecked(false);
+  LockInputs(false);
+  ShowTimes();
 }
 
 void TForm1::PortLost() {

@@ -1,7 +1,8 @@
 // The program's one window: file choice and data grid, port choice, the
-// start switch, the status line, the debug log and the progress gauge. It
-// owns the serial port and runs loads through the command link and the
-// exchange.
+// start switch, the status line, the debug log, the progress gauge and the
+// load's times. It owns the serial port and runs loads through the load
+// engine; while a load runs, the file, the grid and the port choice are
+// locked, a press on the switch stops the load and closing asks first.
 #pragma once
 
 #include <QWidget>
@@ -41,6 +42,9 @@ inline constexpr const char* kPortLostMessage = "Потеряна связь с 
 inline constexpr const char* kNoReplyStatus = "Нет ответа от устройства";
 inline constexpr const char* kNoFileStatus = "Файл для загрузки не открыт";
 inline constexpr const char* kBadLineStatus = "Ошибка в строке %1 файла обновления";
+inline constexpr const char* kRefusedStatus = "Ответ устройства: ";
+inline constexpr const char* kCloseQuestion = "Загрузка не завершена. Прервать загрузку и закрыть программу?";
+inline constexpr const char* kRetryLog = "Повтор %1 (%2): %3";
 inline constexpr int kShownRows = 36864;
 
 // What the window takes from outside; every member has a working default.
@@ -48,6 +52,7 @@ struct FormOptions {
   TickSource* ticks = nullptr;                             // the pauses' clock (the system's by default)
   std::function<void(const std::string&)> report;          // standard error report (message box)
   std::function<void(const std::string&)> message;         // the window's own message boxes
+  std::function<bool(const std::string&)> confirm;         // a yes/no question; true for yes
   std::function<std::string()> choose_file;                // the open dialog; "" when cancelled
   std::function<std::vector<std::string>()> probe_ports;   // port names found on the machine
   std::vector<std::string> first_ports;                    // listed first, the first one preselected
@@ -71,8 +76,11 @@ class TForm1 final : public QWidget, public LoadView, public UpdateFileUi {
   void AbColBitBtn4Click();
   void Timer1Timer();
   void VaComm1RxChar(va::TVaObject* sender, int count);
-  // The load's time-outs and page restarts (run by a timer during a load).
+  // The load's time-outs and page restarts and its times (run by a timer
+  // during a load).
   void PollLoad();
+  // A load is running (from the switch's press to its end).
+  bool LoadRuns() const { return engine_->Running() || VaComm1.Active(); }
 
   // Called when a load completes (after the status line says so).
   std::function<void()> OnLoadComplete;
@@ -80,6 +88,7 @@ class TForm1 final : public QWidget, public LoadView, public UpdateFileUi {
   // LoadView and UpdateFileUi.
   void SetProgress(int percent) override;
   void SetStatus(const std::string& caption) override;
+  void LoadRetry(int attempt, const std::string& where, const std::string& why) override;
   void LoadFinished(LoadResult result, const std::string& message) override;
   void ClearLogs() override;
   void WarnWrongSize() override;
@@ -101,6 +110,7 @@ class TForm1 final : public QWidget, public LoadView, public UpdateFileUi {
   QPlainTextEdit* Memo3;
   QLineEdit* Edit2;
   ab::TGauge* ProgressBar1;
+  QLabel* LoadTimes;  // elapsed and remaining time, beside the tabs
   QTimer* Timer1;
   va::TVaComm VaComm1;
 
@@ -117,6 +127,13 @@ class TForm1 final : public QWidget, public LoadView, public UpdateFileUi {
   void StopLoad();
   void PortLost();
   void Report(const std::string& text) { options_.report(text); }
+  void closeEvent(QCloseEvent* event) override;
+  // The switch shows whether a load runs (after any press, a click or not).
+  void ShowSwitchTruth() { AbColBitBtn4->SetChecked(LoadRuns()); }
+  // File, grid editing and port choice: locked while a load runs.
+  void LockInputs(bool locked);
+  void CommitOpenEdit();
+  void ShowTimes();
 
   FormOptions options_;
   SystemTicks system_ticks_;

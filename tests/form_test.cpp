@@ -9,9 +9,11 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -69,6 +71,10 @@ class Window : public ::testing::Test {
     o.ticks = &clock;
     o.report = [this](const std::string& m) { reports.push_back(m); };
     o.message = [this](const std::string& m) { messages.push_back(m); };
+    o.confirm = [this](const std::string& q) {
+      questions.push_back(q);
+      return answer_yes;
+    };
     o.choose_file = [this] { return chosen; };
     o.probe_ports = [probed] { return probed; };
     o.first_ports = std::move(first);
@@ -88,12 +94,30 @@ class Window : public ::testing::Test {
     form->SpeedButton1Click();
   }
   void Press() { ab::PressAndRelease(form->AbColBitBtn4); }
+  // A double click as the mouse gives it: press, release, second press, release.
+  void DoubleClick() {
+    using T = QEvent::Type;
+    for (T type : {T::MouseButtonPress, T::MouseButtonRelease, T::MouseButtonDblClick, T::MouseButtonRelease})
+      Mouse(type, QPointF(5, 5));
+  }
+  // A press on the switch whose release falls outside it.
+  void PressReleasedOutside() {
+    Mouse(QEvent::MouseButtonPress, QPointF(5, 5));
+    Mouse(QEvent::MouseButtonRelease, QPointF(-20, 5));
+  }
+  void Mouse(QEvent::Type type, QPointF at) {
+    QWidget* target = form->AbColBitBtn4;
+    QMouseEvent e(type, at, target->mapToGlobal(at), Qt::LeftButton,
+                  type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &e);
+  }
   std::string Status() const { return form->Label2->text().toUtf8().toStdString(); }
   bool Complete() const { return Status() == "Загрузка завершена" && !form->VaComm1.Active(); }
 
   QTemporaryDir settings_dir;
   TestClock clock;
-  std::vector<std::string> reports, messages;
+  std::vector<std::string> reports, messages, questions;
+  bool answer_yes = false;
   std::string chosen;
   std::unique_ptr<sim::PtyDevice> device;
   std::unique_ptr<TForm1> form;
@@ -163,6 +187,13 @@ TEST_F(Window, OpeningFiles) {
 
   Open(WriteFile("other.txt", text));  // wrong extension: nothing happens
   EXPECT_EQ(reports.size(), 1u);
+
+  // Cells are Windows-1251: file bytes and typed text alike.
+  Open(WriteFile("cyrillic.KVR", "\xC6\xE5" + text.substr(2)));
+  const QModelIndex first = form->Model->index(0, 0);
+  EXPECT_EQ(form->Model->data(first, Qt::DisplayRole).toString(), QString::fromUtf8("Же"));
+  form->Model->setData(first, QString::fromUtf8("Ё№"), Qt::EditRole);
+  EXPECT_EQ(form->Table.Cell(1, 1), "\xA8\xB9");
 }
 
 TEST_F(Window, WholeLoadThroughThePortIntoTheDeviceThenASecondOne) {
@@ -195,6 +226,98 @@ TEST_F(Window, WholeLoadThroughThePortIntoTheDeviceThenASecondOne) {
   const uint64_t frames = device->FramesReceived();
   Pump([] { return false; }, 300);
   EXPECT_LE(device->FramesReceived(), frames + 1);
+}
+
+TEST_F(Window, SwitchShowsWhetherALoadRunsAndAnyPressStopsIt) {
+  MakeWithDevice();
+  form->show();
+  Open(WriteFile("image.KVR", sim::MakeUpdateFileText(29)));
+  PressReleasedOutside();  // no click: nothing starts and the switch stays off
+  EXPECT_FALSE(form->AbColBitBtn4->Checked());
+  EXPECT_FALSE(form->VaComm1.Active());
+
+  // A cell still being edited belongs to the image the load sends.
+  const QModelIndex cell = form->Model->index(0, 0);
+  form->StringGrid2->setCurrentIndex(cell);
+  form->StringGrid2->edit(cell);
+  auto* editor = qobject_cast<QLineEdit*>(form->StringGrid2->indexWidget(cell));
+  ASSERT_NE(editor, nullptr);
+  editor->setText("7F");
+  DoubleClick();  // the second press is no click: the load started by the first goes on
+  EXPECT_EQ(form->Table.Cell(1, 1), "7F");
+  EXPECT_TRUE(form->AbColBitBtn4->Checked());
+  EXPECT_TRUE(form->VaComm1.Active());
+  ASSERT_TRUE(Pump([&] { return device->FramesReceived() > 20; }));
+  PressReleasedOutside();
+  EXPECT_TRUE(form->AbColBitBtn4->Checked());
+  EXPECT_TRUE(form->VaComm1.Active());
+
+  // While it runs, the file, the grid and the port choice are locked.
+  for (QWidget* input : {static_cast<QWidget*>(form->SpeedButton1), static_cast<QWidget*>(form->Edit1),
+                         static_cast<QWidget*>(form->ComboBox1)})
+    EXPECT_FALSE(input->isEnabled());
+  EXPECT_FALSE(form->Model->flags(cell) & Qt::ItemIsEditable);
+  EXPECT_FALSE(form->Model->setData(cell, "00", Qt::EditRole));
+  EXPECT_EQ(form->Table.Cell(1, 1), "7F");
+  form->PollLoad();
+  EXPECT_TRUE(form->LoadTimes->text().contains(QString::fromUtf8("Осталось "))) << form->LoadTimes->text().toStdString();
+  EXPECT_FALSE(form->LoadTimes->text().contains("--:--"));
+
+  Press();  // the first complete press stops it
+  EXPECT_FALSE(form->AbColBitBtn4->Checked());
+  EXPECT_FALSE(form->VaComm1.Active());
+  EXPECT_TRUE(form->ComboBox1->isEnabled() && form->Edit1->isEnabled() && form->SpeedButton1->isEnabled());
+  EXPECT_TRUE(form->Model->setData(cell, "00", Qt::EditRole));
+  EXPECT_TRUE(reports.empty()) << reports[0];
+}
+
+TEST_F(Window, ClosingDuringALoadAsksFirst) {
+  MakeWithDevice();
+  form->show();
+  Open(WriteFile("image.KVR", sim::MakeUpdateFileText(30)));
+  Press();
+  ASSERT_TRUE(Pump([&] { return device->FramesReceived() > 20; }));
+  EXPECT_FALSE(form->close());  // answered no: the load goes on
+  EXPECT_EQ(questions, std::vector<std::string>{kCloseQuestion});
+  EXPECT_TRUE(form->VaComm1.Active());
+  const uint64_t frames = device->FramesReceived();
+  ASSERT_TRUE(Pump([&] { return device->FramesReceived() > frames + 5; }));
+
+  answer_yes = true;
+  EXPECT_TRUE(form->close());
+  EXPECT_EQ(questions.size(), 2u);
+  EXPECT_FALSE(form->VaComm1.Active());
+  EXPECT_FALSE(form->AbColBitBtn4->Checked());
+  const uint64_t after = device->FramesReceived();
+  Pump([] { return false; }, 300);
+  EXPECT_LE(device->FramesReceived(), after + 1);
+
+  form->show();
+  EXPECT_TRUE(form->close());  // nothing runs: no question
+  EXPECT_EQ(questions.size(), 2u);
+}
+
+// The device keeps refusing: the status line names its reply (Windows-1251).
+TEST_F(Window, ARefusalIsNamedWhenTheRetriesAreUsedUp) {
+  va::test::PtyPair far_end;
+  Make({}, {far_end.SlavePath().substr(5)});
+  Open(WriteFile("image.KVR", sim::MakeUpdateFileText(31)));
+  Press();
+  const LoadSettings& load = form->Engine().Settings();
+  const QString logged = QString::fromUtf8(" - > Ошибка");
+  for (int attempt = 0; attempt <= load.retries; ++attempt) {
+    std::string got;
+    ASSERT_TRUE(Pump([&] { return (got += far_end.Read(6 - got.size(), 10)).size() >= 6; }, 5000));
+    EXPECT_EQ(got, "DL:0\xFA\r");
+    far_end.Write("\xCE\xF8\xE8\xE1\xEA\xE0\r");  // "Ошибка"
+    ASSERT_TRUE(Pump([&] { return form->Memo1->toPlainText().count(logged) > attempt; }, 5000));
+    clock.now += QuietPeriodMs(load.reply_timeout_ms) + 1;
+    form->PollLoad();
+  }
+  EXPECT_EQ(Status(), std::string(kRefusedStatus) + "Ошибка");
+  EXPECT_FALSE(form->VaComm1.Active());
+  EXPECT_FALSE(form->AbColBitBtn4->Checked());
+  EXPECT_EQ(form->Memo1->toPlainText().count(QString::fromUtf8("Повтор ")), load.retries);
 }
 
 TEST_F(Window, SwitchingOffAtOnceSendsNothing) {
@@ -305,13 +428,15 @@ TEST_P(WindowFault, IsHealedByAPageRestart) {
   EXPECT_EQ(std::vector<uint32_t>(addresses.begin(), addresses.begin() + 5),
             (std::vector<uint32_t>{0x000, 0x100, 0x200, 0x200, 0x300}));
   EXPECT_EQ(device->Rejected(), 0u);
+  EXPECT_EQ(form->Memo1->toPlainText().count(QString::fromUtf8("Повтор 1 (page 0002")), 1);
   Press();
   EXPECT_FALSE(form->VaComm1.Active());
   const std::vector<uint8_t> want = sim::ImageFromUpdateText(text);
   EXPECT_TRUE(std::equal(want.begin(), want.begin() + 3 * 256, device->Image().begin()));
   if (GetParam().kind == sim::DeviceFault::Kind::kNoise) {
     // Logged once, cut at the 1024-byte reply buffer.
-    const QStringList noisy = form->Memo1->toPlainText().split('\n').filter(QString(1, '~'));
+    const QStringList noisy =
+        form->Memo1->toPlainText().split('\n').filter(QRegularExpression("^ - > ~"));
     ASSERT_EQ(noisy.size(), 1);
     EXPECT_EQ(noisy[0], " - > " + QString(1024, '~'));
   }

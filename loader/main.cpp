@@ -1,12 +1,13 @@
 // kvr-loader: the DATAFLASH loader's window.
-//   kvr-loader [--simulate [FILE.KVR]] [--port PATH]... [--fast] [--autostart] [--exit-at-end]
-//              [--screenshot FILE.png --screenshot-page N]
-// --simulate runs the simulated boot loader behind a pseudo-terminal, lists
-// its port first and preselects it; FILE is opened at start as if chosen.
-// --fast runs the protocol's pauses on a fast clock. --autostart presses the
+//   kvr-loader [FILE.KVR] [--simulate] [--port PATH]... [--fast] [--autostart] [--exit-at-end]
+//              [--screenshot FILE.png --screenshot-page N] | --help | --version
+// FILE is opened at start as if chosen in the dialog. --simulate runs the
+// simulated boot loader behind a pseudo-terminal, lists its port first and
+// preselects it. --fast skips the protocol's pauses. --autostart presses the
 // start switch once the window is up; --exit-at-end quits when the load ends
 // (exit code 0 when the device's image equals the file).
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -22,6 +23,11 @@
 #include <utility>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#endif
+
 #include "flash_timer.h"
 #include "form1.h"
 #include "qt_main_thread.h"
@@ -32,55 +38,107 @@
 
 namespace {
 
-int Usage() {
-  std::cerr << "usage: kvr-loader [--simulate [FILE.KVR]] [--port PATH]... [--fast] [--autostart] [--exit-at-end]\n"
-               "                  [--screenshot FILE.png --screenshot-page N]\n";
-  return 2;
+// The program's arguments as text (on Windows from the wide command line, so
+// that a path outside the ANSI code page survives).
+QStringList Arguments(int argc, char** argv) {
+  QStringList args;
+#ifdef _WIN32
+  (void)argc, (void)argv;
+  int n = 0;
+  if (wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &n)) {
+    for (int i = 0; i < n; ++i) args << QString::fromWCharArray(wide[i]);
+    LocalFree(wide);
+  }
+#else
+  for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+#endif
+  return args;
+}
+
+struct Options {
+  bool simulate = false, fast = false, autostart = false, exit_at_end = false;
+  std::string file, screenshot;
+  int screenshot_page = 0;
+  std::vector<std::string> ports;
+};
+
+// Reads the options before any display is opened: --help, --version and
+// mistakes are answered on the terminal. Returns -1 to go on, else the exit
+// code.
+int ParseOptions(const QStringList& args, Options& o) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QString::fromUtf8(kvr::kFormCaption));
+  parser.addPositionalArgument("FILE.KVR", "Update file opened at start, as if chosen in the dialog.", "[FILE.KVR]");
+  const QCommandLineOption help({"h", "help"}, "Show this help and exit.");
+  const QCommandLineOption version({"v", "version"}, "Show the version and exit.");
+  const QCommandLineOption simulate("simulate", "Run the simulated boot loader behind a pseudo-terminal; its port is listed first and preselected.");
+  const QCommandLineOption port("port", "List PATH first in the port list and preselect it (may be repeated).", "PATH");
+  const QCommandLineOption fast("fast", "Skip the protocol's pauses (the reply time-outs still run in real time).");
+  const QCommandLineOption autostart("autostart", "Press the start switch once the window is up.");
+  const QCommandLineOption exit_at_end("exit-at-end", "Quit when the load ends (exit code 0 when it completed and, with --simulate, the device's image equals the file).");
+  const QCommandLineOption screenshot("screenshot", "Save a picture of the window to FILE.png when the load reaches --screenshot-page.", "FILE.png");
+  const QCommandLineOption screenshot_page("screenshot-page", "The page (0..2304) at which --screenshot is taken.", "N", "0");
+  parser.addOptions({help, version, simulate, port, fast, autostart, exit_at_end, screenshot, screenshot_page});
+  const auto fail = [](const QString& text) {
+    std::cerr << "kvr-loader: " << text.toStdString() << "\n(kvr-loader --help lists the options)\n";
+    return 2;
+  };
+  if (!parser.parse(args)) return fail(parser.errorText());
+  if (parser.isSet(help)) {
+    QString text = parser.helpText();
+    text.replace("<executable_name>", "kvr-loader");
+    std::cout << text.toStdString();
+    return 0;
+  }
+  if (parser.isSet(version)) {
+    std::cout << "kvr-loader " KVR_VERSION "\n";
+    return 0;
+  }
+  const QStringList files = parser.positionalArguments();
+  if (files.size() > 1) return fail("one update file at most, not " + QString::number(files.size()));
+  if (!files.isEmpty()) o.file = files[0].toStdString();
+  o.simulate = parser.isSet(simulate);
+  o.fast = parser.isSet(fast);
+  o.autostart = parser.isSet(autostart);
+  o.exit_at_end = parser.isSet(exit_at_end);
+  o.screenshot = parser.value(screenshot).toStdString();
+  bool number = false;
+  o.screenshot_page = parser.value(screenshot_page).toInt(&number);
+  if (!number || o.screenshot_page < 0 || o.screenshot_page > 2304)
+    return fail("--screenshot-page must be a whole number from 0 to 2304, not \"" + parser.value(screenshot_page) + "\"");
+  for (const QString& p : parser.values(port)) {
+    if (p.isEmpty()) return fail("--port needs a device path");
+    o.ports.push_back(p.toStdString());
+  }
+#ifdef _WIN32
+  if (o.simulate) return fail("--simulate needs a POSIX system");
+#endif
+  return -1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  Options o;
+  if (const int code = ParseOptions(Arguments(argc, argv), o); code >= 0) return code;
   QApplication app(argc, argv);
-  QGuiApplication::setApplicationDisplayName(QString::fromUtf8(kvr::kApplicationTitle));
-
-  bool simulate = false, fast = false, autostart = false, exit_at_end = false;
-  std::string sim_file, screenshot;
-  int screenshot_page = 0;
-  std::vector<std::string> ports;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--simulate") {
-      simulate = true;
-      if (i + 1 < argc && argv[i + 1][0] != '-') sim_file = argv[++i];
-    } else if (a == "--port" && i + 1 < argc) {
-      ports.push_back(argv[++i]);
-    } else if (a == "--fast") {
-      fast = true;
-    } else if (a == "--autostart") {
-      autostart = true;
-    } else if (a == "--exit-at-end") {
-      exit_at_end = true;
-    } else if (a == "--screenshot" && i + 1 < argc) {
-      screenshot = argv[++i];
-    } else if (a == "--screenshot-page" && i + 1 < argc) {
-      screenshot_page = std::atoi(argv[++i]);
-    } else {
-      return Usage();
-    }
-  }
+  const bool simulate = o.simulate, fast = o.fast, autostart = o.autostart, exit_at_end = o.exit_at_end;
+  const std::string sim_file = o.file, screenshot = o.screenshot;
+  const int screenshot_page = o.screenshot_page;
+  const std::vector<std::string>& ports = o.ports;
 
   ab::StartFlashTimer();
   kvr::FormOptions options;
   kvr::TForm1* form_ptr = nullptr;
   auto report = [&](const std::string& text) {
     std::cerr << text << "\n";
-    if (!exit_at_end) QMessageBox::critical(form_ptr, QString(), QString::fromUtf8(text.c_str()));
+    if (!exit_at_end)
+      QMessageBox::critical(form_ptr, QString::fromUtf8(kvr::kApplicationTitle), QString::fromUtf8(text.c_str()));
   };
   options.report = report;
   if (exit_at_end) options.message = [](const std::string& text) { std::cerr << text << "\n"; };
   va::SetMainThread(std::make_shared<kvr::QtMainThread>(report));
-  kvr::sim::SteppingTicks fast_ticks;
+  kvr::SkippedPauseTicks fast_ticks;
   if (fast) options.ticks = &fast_ticks;
 
 #ifndef _WIN32
@@ -89,11 +147,9 @@ int main(int argc, char** argv) {
     device = std::make_unique<kvr::sim::PtyDevice>();
     options.first_ports.push_back(kvr::PortListName(device->SlavePath()));  // "pts/N"
   }
-#else
-  if (simulate) std::cerr << "--simulate needs a POSIX system\n";
 #endif
   for (const std::string& p : ports) options.first_ports.push_back(kvr::PortListName(p));
-  // The file given with --simulate comes first, as if chosen in the dialog.
+  // The file given on the command line comes first, as if chosen in the dialog.
   std::string pending_file = sim_file;
   options.choose_file = [&pending_file, &form_ptr]() -> std::string {
     if (!pending_file.empty()) return std::exchange(pending_file, std::string());

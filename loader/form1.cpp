@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QSettings>
@@ -58,8 +59,11 @@ TForm1::TForm1(FormOptions options) : QWidget(nullptr), options_(std::move(optio
     options_.message = [this](const std::string& text) { QMessageBox::warning(this, windowTitle(), Q(text)); };
   if (!options_.confirm)
     options_.confirm = [this](const std::string& text) {
-      return QMessageBox::question(this, windowTitle(), Q(text), QMessageBox::Yes | QMessageBox::No,
-                                   QMessageBox::No) == QMessageBox::Yes;
+      QMessageBox box(QMessageBox::Question, windowTitle(), Q(text), QMessageBox::Yes | QMessageBox::No, this);
+      box.setDefaultButton(QMessageBox::No);
+      box.button(QMessageBox::Yes)->setText(Q("Да"));
+      box.button(QMessageBox::No)->setText(Q("Нет"));
+      return box.exec() == QMessageBox::Yes;
     };
   if (!options_.choose_file) options_.choose_file = [this] { return ChooseUpdateFile(this); };
   if (!options_.probe_ports) options_.probe_ports = ProbeNames;

@@ -23,13 +23,9 @@
 #include <utility>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#include <shellapi.h>
-#endif
-
 #include "flash_timer.h"
 #include "form1.h"
+#include "program_arguments.h"
 #include "qt_main_thread.h"
 #include "update_file_maker.h"
 #ifndef _WIN32
@@ -37,23 +33,6 @@
 #endif
 
 namespace {
-
-// The program's arguments as text (on Windows from the wide command line, so
-// that a path outside the ANSI code page survives).
-QStringList Arguments(int argc, char** argv) {
-  QStringList args;
-#ifdef _WIN32
-  (void)argc, (void)argv;
-  int n = 0;
-  if (wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &n)) {
-    for (int i = 0; i < n; ++i) args << QString::fromWCharArray(wide[i]);
-    LocalFree(wide);
-  }
-#else
-  for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
-#endif
-  return args;
-}
 
 struct Options {
   bool simulate = false, fast = false, autostart = false, exit_at_end = false;
@@ -120,7 +99,9 @@ int ParseOptions(const QStringList& args, Options& o) {
 
 int main(int argc, char** argv) {
   Options o;
-  if (const int code = ParseOptions(Arguments(argc, argv), o); code >= 0) return code;
+  QStringList args{"kvr-loader"};
+  for (const std::string& a : kvr::Utf8Arguments(argc, argv)) args << QString::fromStdString(a);
+  if (const int code = ParseOptions(args, o); code >= 0) return code;
   QApplication app(argc, argv);
   const bool simulate = o.simulate, fast = o.fast, autostart = o.autostart, exit_at_end = o.exit_at_end;
   const std::string sim_file = o.file, screenshot = o.screenshot;

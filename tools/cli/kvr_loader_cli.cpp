@@ -28,6 +28,7 @@
 #include "hex_text.h"
 #include "image_geometry.h"
 #include "page_table.h"
+#include "program_arguments.h"
 #include "update_file.h"
 #include "update_file_maker.h"
 #include "va_comm.h"
@@ -275,7 +276,7 @@ int Usage(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> args = Utf8Arguments(argc, argv);
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {
     std::cout << kHelp;
     return args.empty() ? kUsageOrFile : kOk;

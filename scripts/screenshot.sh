@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Retakes docs/window.png: the real window under Xvfb during a simulated load
-# (grid filled, gauge part way, status line showing a page).
+# at the real pace (grid filled, status line showing a page, elapsed and
+# remaining time beside the tabs), about 40 s into the load.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh release
@@ -11,5 +12,10 @@ Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null || true' EXIT
 sleep 1
-DISPLAY=$display build/release/bin/kvr-loader --simulate "$sample" --fast --autostart --exit-at-end \
-  --screenshot docs/window.png --screenshot-page 900
+out=$(mktemp)
+DISPLAY=$display build/release/bin/kvr-loader "$sample" --simulate --autostart \
+  --screenshot docs/window.png --screenshot-page 48 >"$out" 2>&1 &
+loader=$!
+for _ in $(seq 240); do grep -q '^screenshot:' "$out" && break; sleep 0.5; done
+kill $loader 2>/dev/null || true
+cat "$out"

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "canvas.h"
+#include "convert_error.h"
 #include "gradient.h"
 #include "tcolor.h"
 
@@ -25,10 +26,7 @@ void AnchoredTextOut(TCanvas& canvas, int x, int y, int anchor, const std::strin
 void TextOut3D(TCanvas& canvas, int x, int y, bool engraved, int anchor, const std::string& text, TColor highlight,
                TColor shadow, TColor color);
 
-class EConvertError : public std::runtime_error {
- public:
-  explicit EConvertError(const std::string& m) : std::runtime_error(m) {}
-};
+using base::EConvertError;
 
 // A settings object that tells its owner of every change.
 class TAbPersistent {

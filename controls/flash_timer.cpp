@@ -3,8 +3,9 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <chrono>
 #include <memory>
+
+#include "monotonic_clock.h"
 
 namespace ab {
 
@@ -16,11 +17,6 @@ std::vector<TFlashEntry*> g_entries;
 size_t g_capacity = 0;  // the growth rule works on this, not on the vector's own
 std::unique_ptr<QTimer> g_timer;
 
-uint32_t MillisecondTicks() {
-  using namespace std::chrono;
-  return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
 }  // namespace
 
 const std::vector<TFlashEntry*>& FlashEntries() { return g_entries; }
@@ -28,7 +24,7 @@ size_t FlashCapacity() { return g_capacity; }
 
 void RegisterFlashControl(TFlashControl* control, uint32_t rate) {
   if (!control) return;
-  const uint32_t mark = MillisecondTicks() + rate;
+  const uint32_t mark = base::MonotonicTicks() + rate;
   auto it = std::find_if(g_entries.begin(), g_entries.end(), [&](TFlashEntry* e) { return e->Control == control; });
   if (it != g_entries.end()) {
     (*it)->Rate = rate;

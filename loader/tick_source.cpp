@@ -4,6 +4,8 @@
 #include <chrono>
 #include <thread>
 
+#include "monotonic_clock.h"
+
 namespace kvr {
 
 namespace {
@@ -13,7 +15,7 @@ using Clock = std::chrono::steady_clock;
 // into slices no longer than this.
 constexpr auto kSignalSlice = std::chrono::milliseconds(10);
 
-int64_t NowMs() { return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count(); }
+int64_t NowMs() { return base::MonotonicMs(); }
 
 }  // namespace
 

@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "convert_error.h"
+
 namespace va {
 
 class TVaObject {
@@ -28,11 +30,8 @@ class EVaCommError : public std::runtime_error {
 // is never stored.
 void CheckSettingRange(const char* name, int64_t value, int64_t lo, int64_t hi);
 
-// Assign between objects of different classes.
-class EConvertError : public std::runtime_error {
- public:
-  explicit EConvertError(const std::string& message) : std::runtime_error(message) {}
-};
+// Assign between objects of different classes; a bad format.
+using base::EConvertError;
 
 class TVaComponent : public TVaObject {
  public:

@@ -6,10 +6,10 @@
 
 #include <cerrno>
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <vector>
 
+#include "monotonic_clock.h"
 #include "va_sync.h"
 
 namespace va {
@@ -72,9 +72,6 @@ int WaitForAny(std::initializer_list<TVaEvent*> events, uint32_t ms) {
   }
 }
 
-uint32_t GetTickCount() {
-  using namespace std::chrono;
-  return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
+uint32_t GetTickCount() { return base::MonotonicTicks(); }
 
 }  // namespace va

@@ -22,7 +22,7 @@
 #include "page_table_model.h"
 #include "registry_setting.h"
 #include "settings_value.h"
-#include "va_platform.h"
+#include "va_ports.h"
 
 namespace kvr {
 
@@ -37,7 +37,7 @@ QString FromCp1251(const std::string& bytes) { return Q(Cp1251ToUtf8(bytes)); }
 
 std::vector<std::string> ProbeNames() {
   std::vector<std::string> names;
-  for (const std::string& path : va::platform::ProbePorts()) names.push_back(PortListName(path));
+  for (const std::string& path : va::ListPorts()) names.push_back(PortListName(path));
   return names;
 }
 
@@ -266,7 +266,7 @@ void TForm1::AbColBitBtn4Click() {
   }
   try {
     load_port_ = S(ComboBox1->currentText());
-    VaComm1.SetDeviceName(va::platform::DevicePathFor(load_port_));
+    VaComm1.SetDeviceName(va::DevicePathFor(load_port_));
     VaComm1.SetBaudrate(va::br38400);
     VaComm1.Open();
   } catch (const std::exception& e) {

@@ -9,7 +9,8 @@
 #include "serial_test_support.h"
 #include "va_comm.h"
 #include "va_posix.h"
-#include "va_prst.h"
+#include "va_format.h"
+#include "va_settings.h"
 
 namespace va {
 namespace {

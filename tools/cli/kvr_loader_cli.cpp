@@ -33,7 +33,7 @@
 #include "update_file_maker.h"
 #include "va_comm.h"
 #include "va_dispatch.h"
-#include "va_platform.h"
+#include "va_ports.h"
 #ifndef _WIN32
 #include "pty_device.h"
 #endif
@@ -187,7 +187,7 @@ int Loader::Run() {
   auto queue = std::make_shared<va::TVaCallQueue>();
   queue->OnException = [](const std::string& m) { std::cerr << "error: " << m << "\n"; };
   va::SetMainThread(queue);
-  comm_.SetDeviceName(va::platform::DevicePathFor(o_.port));  // COM7, ttyUSB0 or a path
+  comm_.SetDeviceName(va::DevicePathFor(o_.port));  // COM7, ttyUSB0 or a path
   comm_.SetFlowControl(va::TVaFlowControl());
   comm_.Buffers().SetReadTimeout(5000);
   comm_.Buffers().SetWriteTimeout(0);
@@ -283,7 +283,7 @@ int main(int argc, char** argv) {
   }
   const std::string command = args[0];
   if (command == "ports") {
-    for (const std::string& p : va::platform::ProbePorts()) std::cout << p << "\n";
+    for (const std::string& p : va::ListPorts()) std::cout << p << "\n";
     return kOk;
   }
   if (command == "make-image") {

@@ -1,4 +1,4 @@
-#include "va_prst.h"
+#include "va_settings.h"
 
 namespace va {
 

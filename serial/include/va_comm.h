@@ -13,8 +13,7 @@
 
 #include "va_classes.h"
 #include "va_dispatch.h"
-#include "va_format.h"
-#include "va_prst.h"
+#include "va_settings.h"
 #include "va_sync.h"
 #include "va_types.h"
 

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "canvas.h"
-#include "col_bit_btn.h"
 #include "flash_timer.h"
 #include "gauge.h"
 #include "gradient.h"
+#include "switch_button.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "col_bit_btn.h"
+#include "switch_button.h"
 #include "comm_channel.h"
 #include "command_link.h"
 #include "exchange.h"

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "ab_proc.h"
-#include "col_bit_btn.h"
+#include "button_drawing.h"
 #include "flash_timer.h"
+#include "switch_button.h"
 
 namespace ab {
 namespace {

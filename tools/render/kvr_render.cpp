@@ -23,9 +23,9 @@
 #include <string>
 
 #include "canvas.h"
-#include "col_bit_btn.h"
 #include "gauge.h"
 #include "gradient.h"
+#include "switch_button.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ab_proc.h"
+#include "button_drawing.h"
 
 #include <cmath>
 

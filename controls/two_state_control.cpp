@@ -1,4 +1,4 @@
-#include "bin_gcontrol.h"
+#include "two_state_control.h"
 
 #include <QApplication>
 #include <QMouseEvent>

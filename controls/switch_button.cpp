@@ -1,4 +1,4 @@
-#include "col_bit_btn.h"
+#include "switch_button.h"
 
 #include <QPainter>
 

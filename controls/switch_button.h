@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "ab_proc.h"
-#include "bin_gcontrol.h"
+#include "button_drawing.h"
+#include "two_state_control.h"
 
 namespace ab {
 

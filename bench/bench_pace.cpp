@@ -23,7 +23,7 @@
 #include <memory>
 #include <string>
 
-#include "form1.h"
+#include "loader_window.h"
 #include "pty_device.h"
 #include "qt_main_thread.h"
 #include "update_file_maker.h"

@@ -8,7 +8,7 @@
 
 #include "fuzz_check.h"
 
-#include "settings_value.h"
+#include "port_setting_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "form1.h"
+#include "loader_window.h"
 #include "image_geometry.h"
 #include "page_table_model.h"
 #include "pty_device.h"

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "registry_setting.h"
+#include "port_setting_registry.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "registry_setting.h"
-#include "settings_value.h"
+#include "port_setting_registry.h"
+#include "port_setting_text.h"
 
 namespace kvr {
 

@@ -1,4 +1,4 @@
-#include "form1.h"
+#include "loader_window.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -20,8 +20,8 @@
 
 #include "cp1251.h"
 #include "page_table_model.h"
-#include "registry_setting.h"
-#include "settings_value.h"
+#include "port_setting_registry.h"
+#include "port_setting_text.h"
 #include "va_ports.h"
 
 namespace kvr {

@@ -1,4 +1,4 @@
-#include "settings_value.h"
+#include "port_setting_text.h"
 
 namespace kvr {
 

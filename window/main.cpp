@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "flash_timer.h"
-#include "form1.h"
+#include "loader_window.h"
 #include "program_arguments.h"
 #include "qt_main_thread.h"
 #include "update_file_maker.h"

@@ -57,6 +57,7 @@ const char* kHelp =
     "                 [--baud N] [--pause-ms N] [--reply-timeout SECONDS] [--retries N] [--log FILE] [--quiet]\n"
     "  kvr-loader-cli ports\n"
     "  kvr-loader-cli make-image FILE [--seed N]\n"
+    "  kvr-loader-cli --help | --version\n"
     "\n"
     "load: sends FILE to the device's boot loader (38400 baud unless --baud), waiting more than\n"
     "  --pause-ms (default 50) before each command. When no reply comes within --reply-timeout\n"
@@ -280,6 +281,10 @@ int main(int argc, char** argv) {
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {
     std::cout << kHelp;
     return args.empty() ? kUsageOrFile : kOk;
+  }
+  if (args[0] == "--version" || args[0] == "-v") {
+    std::cout << "kvr-loader-cli " KVR_VERSION "\n";
+    return kOk;
   }
   const std::string command = args[0];
   if (command == "ports") {

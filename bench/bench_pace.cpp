@@ -49,15 +49,15 @@ void Print(const char* who, double cpu, double wall, double ms_per_command, unsi
 // The window: the switch pressed, the load runs for `seconds`.
 void Window(const std::string& image, double seconds) {
   kvr::sim::PtyDevice device;
-  kvr::FormOptions options;  // the system's clock
+  kvr::WindowOptions options;  // the system's clock
   options.choose_file = [&image] { return image; };
   options.probe_ports = [] { return std::vector<std::string>{}; };
   options.first_ports = {device.SlavePath().substr(5)};
-  kvr::TForm1 form(options);
+  kvr::LoaderWindow form(options);
   form.show();
-  form.SpeedButton1Click();
+  form.OpenFileClicked();
   QCoreApplication::processEvents();
-  ab::PressAndRelease(form.AbColBitBtn4);
+  ab::PressAndRelease(form.StartSwitch);
   // Measure from the first command on.
   QElapsedTimer t;
   t.start();
@@ -71,7 +71,7 @@ void Window(const std::string& image, double seconds) {
   const double wall = t.nsecsElapsed() / 1e9;
   const double cpu = SelfCpuSeconds() - cpu0;
   const uint64_t commands = device.FramesReceived() - frames0;
-  ab::PressAndRelease(form.AbColBitBtn4);
+  ab::PressAndRelease(form.StartSwitch);
   Print("window", cpu, wall, commands ? wall * 1000 / commands : 0, commands);
 }
 

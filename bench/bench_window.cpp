@@ -53,12 +53,12 @@ int main(int argc, char** argv) {
 
   kvr::sim::PtyDevice device;
   kvr::sim::SteppingTicks ticks;
-  kvr::FormOptions options;
+  kvr::WindowOptions options;
   options.ticks = &ticks;
   options.choose_file = [&path] { return path; };
   options.probe_ports = [] { return std::vector<std::string>{}; };
   options.first_ports = {device.SlavePath().substr(5)};
-  kvr::TForm1 form(options);
+  kvr::LoaderWindow form(options);
   form.show();
   QCoreApplication::processEvents();
 
@@ -67,14 +67,14 @@ int main(int argc, char** argv) {
   const size_t heap_before = mallinfo2().uordblks + mallinfo2().hblkhd;  // large blocks are mapped
   QElapsedTimer t;
   t.start();
-  form.SpeedButton1Click();
+  form.OpenFileClicked();
   form.repaint();  // the grid shows the new rows
   QCoreApplication::processEvents();
   const double first_ms = t.nsecsElapsed() / 1e6;
   const size_t heap_after = mallinfo2().uordblks + mallinfo2().hblkhd;
   const long rss_after = RssKiB();
   t.restart();
-  form.SpeedButton1Click();
+  form.OpenFileClicked();
   form.repaint();
   QCoreApplication::processEvents();
   const double again_ms = t.nsecsElapsed() / 1e6;
@@ -86,12 +86,12 @@ int main(int argc, char** argv) {
   bool done = false;
   form.OnLoadComplete = [&] { done = true; };
   t.restart();
-  ab::PressAndRelease(form.AbColBitBtn4);
+  ab::PressAndRelease(form.StartSwitch);
   while (!done && t.elapsed() < 300000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   const double s = t.nsecsElapsed() / 1e9;
   std::printf("whole load through the window: %llu commands in %.2f s = %.0f commands/s (%s)\n",
               static_cast<unsigned long long>(device.FramesReceived()), s, device.FramesReceived() / s,
-              form.Label2->text().toUtf8().constData());
+              form.StatusLine->text().toUtf8().constData());
   va::SetMainThread(nullptr);
   return done ? 0 : 1;
 }

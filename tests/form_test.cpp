@@ -67,7 +67,7 @@ class Window : public ::testing::Test {
     s.sync();
   }
   void Make(std::vector<std::string> probed, std::vector<std::string> first = {}) {
-    FormOptions o;
+    WindowOptions o;
     o.ticks = &clock;
     o.report = [this](const std::string& m) { reports.push_back(m); };
     o.message = [this](const std::string& m) { messages.push_back(m); };
@@ -78,7 +78,7 @@ class Window : public ::testing::Test {
     o.choose_file = [this] { return chosen; };
     o.probe_ports = [probed] { return probed; };
     o.first_ports = std::move(first);
-    form = std::make_unique<TForm1>(o);
+    form = std::make_unique<LoaderWindow>(o);
   }
   void MakeWithDevice(sim::DeviceOptions options = {}) {
     device = std::make_unique<sim::PtyDevice>(options);
@@ -91,9 +91,9 @@ class Window : public ::testing::Test {
   }
   void Open(const std::string& path) {
     chosen = path;
-    form->SpeedButton1Click();
+    form->OpenFileClicked();
   }
-  void Press() { ab::PressAndRelease(form->AbColBitBtn4); }
+  void Press() { ab::PressAndRelease(form->StartSwitch); }
   // A double click as the mouse gives it: press, release, second press, release.
   void DoubleClick() {
     using T = QEvent::Type;
@@ -106,13 +106,13 @@ class Window : public ::testing::Test {
     Mouse(QEvent::MouseButtonRelease, QPointF(-20, 5));
   }
   void Mouse(QEvent::Type type, QPointF at) {
-    QWidget* target = form->AbColBitBtn4;
+    QWidget* target = form->StartSwitch;
     QMouseEvent e(type, at, target->mapToGlobal(at), Qt::LeftButton,
                   type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(target, &e);
   }
-  std::string Status() const { return form->Label2->text().toUtf8().toStdString(); }
-  bool Complete() const { return Status() == "Загрузка завершена" && !form->VaComm1.Active(); }
+  std::string Status() const { return form->StatusLine->text().toUtf8().toStdString(); }
+  bool Complete() const { return Status() == "Загрузка завершена" && !form->Port.Active(); }
 
   QTemporaryDir settings_dir;
   TestClock clock;
@@ -120,16 +120,16 @@ class Window : public ::testing::Test {
   bool answer_yes = false;
   std::string chosen;
   std::unique_ptr<sim::PtyDevice> device;
-  std::unique_ptr<TForm1> form;
+  std::unique_ptr<LoaderWindow> form;
 };
 
 TEST_F(Window, StartUpListsPortsAndPreselectsTheStoredIndex) {
   StoreSetting("2");
   Make({"ttyS1", "ttyUSB0", "ttyUSB1"});
-  EXPECT_EQ(form->windowTitle().toStdString(), kFormCaption);
+  EXPECT_EQ(form->windowTitle().toStdString(), kWindowCaption);
   EXPECT_EQ(form->size(), QSize(803, 634));
-  EXPECT_EQ(form->ComboBox1->count(), 3);
-  EXPECT_EQ(form->ComboBox1->currentText().toStdString(), "ttyUSB1");
+  EXPECT_EQ(form->PortList->count(), 3);
+  EXPECT_EQ(form->PortList->currentText().toStdString(), "ttyUSB1");
   EXPECT_EQ(form->Table.Cell(1, 0), "$xxx0");
   EXPECT_EQ(form->Model->headerData(0, Qt::Vertical, Qt::DisplayRole).toString().toStdString(), "y000$");
   EXPECT_EQ(form->Model->rowCount(), 36864);
@@ -138,30 +138,30 @@ TEST_F(Window, StartUpListsPortsAndPreselectsTheStoredIndex) {
 TEST_F(Window, StoredIndexRules) {
   StoreSetting("  $1");
   Make({"a", "b", "c"});
-  EXPECT_EQ(form->ComboBox1->currentIndex(), 1);
+  EXPECT_EQ(form->PortList->currentIndex(), 1);
   StoreSetting("not a number");
   Make({"a", "b", "c"});
-  EXPECT_EQ(form->ComboBox1->currentIndex(), 0);
+  EXPECT_EQ(form->PortList->currentIndex(), 0);
   StoreSetting("7");  // beyond the list: nothing selected
   Make({"a", "b", "c"});
-  EXPECT_EQ(form->ComboBox1->currentIndex(), -1);
-  EXPECT_TRUE(form->ComboBox1->currentText().isEmpty());
+  EXPECT_EQ(form->PortList->currentIndex(), -1);
+  EXPECT_TRUE(form->PortList->currentText().isEmpty());
   StoreSetting(QStringList{"a", "b"});  // not text
   Make({"a", "b", "c"});
   EXPECT_EQ(reports, std::vector<std::string>{"Invalid data type for 'COM'"});
-  EXPECT_EQ(form->ComboBox1->currentIndex(), -1);
+  EXPECT_EQ(form->PortList->currentIndex(), -1);
   EXPECT_EQ(form->Table.Cell(1, 0), "");  // no headings after the failed read
 }
 
 TEST_F(Window, NoPortMeansTheSwitchComesBackOff) {
   Make({});
   Open(WriteFile("image.KVR", sim::MakeUpdateFileText(20)));
-  EXPECT_EQ(form->ComboBox1->count(), 0);
+  EXPECT_EQ(form->PortList->count(), 0);
   Press();
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0], "Specified device not found ().");
-  EXPECT_FALSE(form->AbColBitBtn4->Checked());
-  EXPECT_FALSE(form->VaComm1.Active());
+  EXPECT_FALSE(form->StartSwitch->Checked());
+  EXPECT_FALSE(form->Port.Active());
 }
 
 TEST_F(Window, OpeningFiles) {
@@ -183,7 +183,7 @@ TEST_F(Window, OpeningFiles) {
 
   Open(settings_dir.path().toStdString() + "/missing.KVR");
   EXPECT_EQ(reports, std::vector<std::string>{"File not found"});
-  EXPECT_EQ(form->Edit1->text().toStdString(), settings_dir.path().toStdString() + "/missing.KVR");
+  EXPECT_EQ(form->FilePath->text().toStdString(), settings_dir.path().toStdString() + "/missing.KVR");
 
   Open(WriteFile("other.txt", text));  // wrong extension: nothing happens
   EXPECT_EQ(reports.size(), 1u);
@@ -206,22 +206,22 @@ TEST_F(Window, WholeLoadThroughThePortIntoTheDeviceThenASecondOne) {
   text[0] = '7';
   text[1] = 'F';
   Press();
-  EXPECT_TRUE(form->AbColBitBtn4->Checked());
+  EXPECT_TRUE(form->StartSwitch->Checked());
   ASSERT_TRUE(Pump([&] { return Complete(); })) << Status();
-  EXPECT_EQ(form->ProgressBar1->Progress(), 100);
-  EXPECT_FALSE(form->AbColBitBtn4->Checked());
+  EXPECT_EQ(form->ProgressGauge->Progress(), 100);
+  EXPECT_FALSE(form->StartSwitch->Checked());
   EXPECT_EQ(device->FramesReceived(), 41474u);
   EXPECT_EQ(device->Image(), sim::ImageFromUpdateText(text));
-  EXPECT_TRUE(form->Memo1->toPlainText().startsWith(" - > PL0"));
+  EXPECT_TRUE(form->DebugLog->toPlainText().startsWith(" - > PL0"));
   EXPECT_TRUE(reports.empty());
 
   // The port was closed at completion: the next press starts a new load at once.
   Press();
-  EXPECT_TRUE(form->VaComm1.Active());
+  EXPECT_TRUE(form->Port.Active());
   ASSERT_TRUE(Pump([&] { return device->FramesReceived() > 41474u + 100; }));
   Press();  // and switching off mid-load stops it
-  EXPECT_FALSE(form->VaComm1.Active());
-  EXPECT_EQ(form->ProgressBar1->Progress(), 0);
+  EXPECT_FALSE(form->Port.Active());
+  EXPECT_EQ(form->ProgressGauge->Progress(), 0);
   EXPECT_EQ(Status(), "");
   const uint64_t frames = device->FramesReceived();
   Pump([] { return false; }, 300);
@@ -233,28 +233,28 @@ TEST_F(Window, SwitchShowsWhetherALoadRunsAndAnyPressStopsIt) {
   form->show();
   Open(WriteFile("image.KVR", sim::MakeUpdateFileText(29)));
   PressReleasedOutside();  // no click: nothing starts and the switch stays off
-  EXPECT_FALSE(form->AbColBitBtn4->Checked());
-  EXPECT_FALSE(form->VaComm1.Active());
+  EXPECT_FALSE(form->StartSwitch->Checked());
+  EXPECT_FALSE(form->Port.Active());
 
   // A cell still being edited belongs to the image the load sends.
   const QModelIndex cell = form->Model->index(0, 0);
-  form->StringGrid2->setCurrentIndex(cell);
-  form->StringGrid2->edit(cell);
-  auto* editor = qobject_cast<QLineEdit*>(form->StringGrid2->indexWidget(cell));
+  form->DataGrid->setCurrentIndex(cell);
+  form->DataGrid->edit(cell);
+  auto* editor = qobject_cast<QLineEdit*>(form->DataGrid->indexWidget(cell));
   ASSERT_NE(editor, nullptr);
   editor->setText("7F");
   DoubleClick();  // the second press is no click: the load started by the first goes on
   EXPECT_EQ(form->Table.Cell(1, 1), "7F");
-  EXPECT_TRUE(form->AbColBitBtn4->Checked());
-  EXPECT_TRUE(form->VaComm1.Active());
+  EXPECT_TRUE(form->StartSwitch->Checked());
+  EXPECT_TRUE(form->Port.Active());
   ASSERT_TRUE(Pump([&] { return device->FramesReceived() > 20; }));
   PressReleasedOutside();
-  EXPECT_TRUE(form->AbColBitBtn4->Checked());
-  EXPECT_TRUE(form->VaComm1.Active());
+  EXPECT_TRUE(form->StartSwitch->Checked());
+  EXPECT_TRUE(form->Port.Active());
 
   // While it runs, the file, the grid and the port choice are locked.
-  for (QWidget* input : {static_cast<QWidget*>(form->SpeedButton1), static_cast<QWidget*>(form->Edit1),
-                         static_cast<QWidget*>(form->ComboBox1)})
+  for (QWidget* input : {static_cast<QWidget*>(form->OpenFileButton), static_cast<QWidget*>(form->FilePath),
+                         static_cast<QWidget*>(form->PortList)})
     EXPECT_FALSE(input->isEnabled());
   EXPECT_FALSE(form->Model->flags(cell) & Qt::ItemIsEditable);
   EXPECT_FALSE(form->Model->setData(cell, "00", Qt::EditRole));
@@ -264,9 +264,9 @@ TEST_F(Window, SwitchShowsWhetherALoadRunsAndAnyPressStopsIt) {
   EXPECT_FALSE(form->LoadTimes->text().contains("--:--"));
 
   Press();  // the first complete press stops it
-  EXPECT_FALSE(form->AbColBitBtn4->Checked());
-  EXPECT_FALSE(form->VaComm1.Active());
-  EXPECT_TRUE(form->ComboBox1->isEnabled() && form->Edit1->isEnabled() && form->SpeedButton1->isEnabled());
+  EXPECT_FALSE(form->StartSwitch->Checked());
+  EXPECT_FALSE(form->Port.Active());
+  EXPECT_TRUE(form->PortList->isEnabled() && form->FilePath->isEnabled() && form->OpenFileButton->isEnabled());
   EXPECT_TRUE(form->Model->setData(cell, "00", Qt::EditRole));
   EXPECT_TRUE(reports.empty()) << reports[0];
 }
@@ -279,15 +279,15 @@ TEST_F(Window, ClosingDuringALoadAsksFirst) {
   ASSERT_TRUE(Pump([&] { return device->FramesReceived() > 20; }));
   EXPECT_FALSE(form->close());  // answered no: the load goes on
   EXPECT_EQ(questions, std::vector<std::string>{kCloseQuestion});
-  EXPECT_TRUE(form->VaComm1.Active());
+  EXPECT_TRUE(form->Port.Active());
   const uint64_t frames = device->FramesReceived();
   ASSERT_TRUE(Pump([&] { return device->FramesReceived() > frames + 5; }));
 
   answer_yes = true;
   EXPECT_TRUE(form->close());
   EXPECT_EQ(questions.size(), 2u);
-  EXPECT_FALSE(form->VaComm1.Active());
-  EXPECT_FALSE(form->AbColBitBtn4->Checked());
+  EXPECT_FALSE(form->Port.Active());
+  EXPECT_FALSE(form->StartSwitch->Checked());
   const uint64_t after = device->FramesReceived();
   Pump([] { return false; }, 300);
   EXPECT_LE(device->FramesReceived(), after + 1);
@@ -310,14 +310,14 @@ TEST_F(Window, ARefusalIsNamedWhenTheRetriesAreUsedUp) {
     ASSERT_TRUE(Pump([&] { return (got += far_end.Read(6 - got.size(), 10)).size() >= 6; }, 5000));
     EXPECT_EQ(got, "DL:0\xFA\r");
     far_end.Write("\xCE\xF8\xE8\xE1\xEA\xE0\r");  // "Ошибка"
-    ASSERT_TRUE(Pump([&] { return form->Memo1->toPlainText().count(logged) > attempt; }, 5000));
+    ASSERT_TRUE(Pump([&] { return form->DebugLog->toPlainText().count(logged) > attempt; }, 5000));
     clock.now += QuietPeriodMs(load.reply_timeout_ms) + 1;
     form->PollLoad();
   }
   EXPECT_EQ(Status(), std::string(kRefusedStatus) + "Ошибка");
-  EXPECT_FALSE(form->VaComm1.Active());
-  EXPECT_FALSE(form->AbColBitBtn4->Checked());
-  EXPECT_EQ(form->Memo1->toPlainText().count(QString::fromUtf8("Повтор ")), load.retries);
+  EXPECT_FALSE(form->Port.Active());
+  EXPECT_FALSE(form->StartSwitch->Checked());
+  EXPECT_EQ(form->DebugLog->toPlainText().count(QString::fromUtf8("Повтор ")), load.retries);
 }
 
 TEST_F(Window, SwitchingOffAtOnceSendsNothing) {
@@ -326,7 +326,7 @@ TEST_F(Window, SwitchingOffAtOnceSendsNothing) {
   Press();
   Press();
   Pump([] { return false; }, 300);
-  EXPECT_FALSE(form->VaComm1.Active());
+  EXPECT_FALSE(form->Port.Active());
   EXPECT_EQ(device->FramesReceived(), 0u);
   EXPECT_TRUE(reports.empty());
 }
@@ -338,9 +338,9 @@ TEST_F(Window, LostPortStopsTheLoadWithAMessage) {
   ASSERT_TRUE(Pump([&] { return device->FramesReceived() > 50; }));
   device->Hangup();
   ASSERT_TRUE(Pump([&] { return !messages.empty(); }, 10000));
-  EXPECT_EQ(messages[0], std::string(kPortLostMessage) + form->ComboBox1->currentText().toStdString());
-  EXPECT_FALSE(form->VaComm1.Active());
-  EXPECT_FALSE(form->AbColBitBtn4->Checked());
+  EXPECT_EQ(messages[0], std::string(kPortLostMessage) + form->PortList->currentText().toStdString());
+  EXPECT_FALSE(form->Port.Active());
+  EXPECT_FALSE(form->StartSwitch->Checked());
 }
 
 TEST_F(Window, SilentDeviceIsRetriedThenGivenUp) {
@@ -361,7 +361,7 @@ TEST_F(Window, SilentDeviceIsRetriedThenGivenUp) {
   for (int attempt = 0; attempt < load.retries; ++attempt) {
     clock.now += load.reply_timeout_ms + 1;
     form->PollLoad();  // no reply in time: the line is let fall quiet
-    EXPECT_TRUE(form->VaComm1.Active());
+    EXPECT_TRUE(form->Port.Active());
     clock.now += QuietPeriodMs(load.reply_timeout_ms) + 1;
     form->PollLoad();  // then the opening starts again
     EXPECT_EQ(sent(), "DL:0\xFA\r");
@@ -370,8 +370,8 @@ TEST_F(Window, SilentDeviceIsRetriedThenGivenUp) {
   EXPECT_EQ(opened, load.retries + 1);
   clock.now += load.reply_timeout_ms + 1;
   form->PollLoad();
-  EXPECT_FALSE(form->VaComm1.Active());
-  EXPECT_FALSE(form->AbColBitBtn4->Checked());
+  EXPECT_FALSE(form->Port.Active());
+  EXPECT_FALSE(form->StartSwitch->Checked());
   EXPECT_EQ(Status(), kNoReplyStatus);
 }
 
@@ -379,14 +379,14 @@ TEST_F(Window, NoFileOrABadLineSendsNothing) {
   MakeWithDevice();
   Press();  // no file opened yet
   EXPECT_EQ(Status(), kNoFileStatus);
-  EXPECT_FALSE(form->AbColBitBtn4->Checked());
-  EXPECT_FALSE(form->VaComm1.Active());
+  EXPECT_FALSE(form->StartSwitch->Checked());
+  EXPECT_FALSE(form->Port.Active());
   std::string text = sim::MakeUpdateFileText(28);
   text[34 * 99 + 5] = 'G';  // line 100
   Open(WriteFile("bad.KVR", text));
   Press();
   EXPECT_EQ(Status(), QString(kBadLineStatus).arg(100).toStdString());
-  EXPECT_FALSE(form->VaComm1.Active());
+  EXPECT_FALSE(form->Port.Active());
   Pump([] { return false; }, 200);
   EXPECT_EQ(device->FramesReceived(), 0u);
   EXPECT_TRUE(reports.empty());
@@ -414,7 +414,7 @@ TEST_P(WindowFault, IsHealedByAPageRestart) {
   Open(WriteFile("image.KVR", text));
   Press();
   // The faulty reply answers the 41st frame.
-  ASSERT_TRUE(Pump([&] { return device->FramesReceived() >= 41 || !form->VaComm1.Active(); })) << Status();
+  ASSERT_TRUE(Pump([&] { return device->FramesReceived() >= 41 || !form->Port.Active(); })) << Status();
   // Time runs on the test clock: a dropped reply's time-out, then the quiet
   // period before the restart, in steps of a quiet period.
   const uint32_t quiet = QuietPeriodMs(form->Engine().Settings().reply_timeout_ms);
@@ -423,20 +423,20 @@ TEST_P(WindowFault, IsHealedByAPageRestart) {
     clock.now += quiet + 1;
     form->PollLoad();
   }
-  ASSERT_TRUE(Pump([&] { return device->Addresses().size() >= 5 || !form->VaComm1.Active(); })) << Status();
+  ASSERT_TRUE(Pump([&] { return device->Addresses().size() >= 5 || !form->Port.Active(); })) << Status();
   const std::vector<uint32_t> addresses = device->Addresses();
   EXPECT_EQ(std::vector<uint32_t>(addresses.begin(), addresses.begin() + 5),
             (std::vector<uint32_t>{0x000, 0x100, 0x200, 0x200, 0x300}));
   EXPECT_EQ(device->Rejected(), 0u);
-  EXPECT_EQ(form->Memo1->toPlainText().count(QString::fromUtf8("Повтор 1 (page 0002")), 1);
+  EXPECT_EQ(form->DebugLog->toPlainText().count(QString::fromUtf8("Повтор 1 (page 0002")), 1);
   Press();
-  EXPECT_FALSE(form->VaComm1.Active());
+  EXPECT_FALSE(form->Port.Active());
   const std::vector<uint8_t> want = sim::ImageFromUpdateText(text);
   EXPECT_TRUE(std::equal(want.begin(), want.begin() + 3 * 256, device->Image().begin()));
   if (GetParam().kind == sim::DeviceFault::Kind::kNoise) {
     // Logged once, cut at the 1024-byte reply buffer.
     const QStringList noisy =
-        form->Memo1->toPlainText().split('\n').filter(QRegularExpression("^ - > ~"));
+        form->DebugLog->toPlainText().split('\n').filter(QRegularExpression("^ - > ~"));
     ASSERT_EQ(noisy.size(), 1);
     EXPECT_EQ(noisy[0], " - > " + QString(1024, '~'));
   }
@@ -458,7 +458,7 @@ TEST_F(Window, BusyPortIsReportedAndTheSwitchComesBackOff) {
   Press();
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0], "Can't open specified device " + line.SlavePath() + " (Error 16, Device or resource busy)");
-  EXPECT_FALSE(form->AbColBitBtn4->Checked());
+  EXPECT_FALSE(form->StartSwitch->Checked());
 }
 
 }  // namespace

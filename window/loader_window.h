@@ -36,7 +36,7 @@ namespace kvr {
 
 class PageTableModel;
 
-inline constexpr const char* kFormCaption = "Загрузчик DATAFLASH в ВЕЛМ KVR-LORVENT/VUNI v.1";
+inline constexpr const char* kWindowCaption = "Загрузчик DATAFLASH в ВЕЛМ KVR-LORVENT/VUNI v.1";
 inline constexpr const char* kApplicationTitle = "Загрузчик обновленного ПО в Велм-КВР";
 inline constexpr const char* kPortLostMessage = "Потеряна связь с портом ";
 inline constexpr const char* kNoReplyStatus = "Нет ответа от устройства";
@@ -48,7 +48,7 @@ inline constexpr const char* kRetryLog = "Повтор %1 (%2): %3";
 inline constexpr int kShownRows = 36864;
 
 // What the window takes from outside; every member has a working default.
-struct FormOptions {
+struct WindowOptions {
   TickSource* ticks = nullptr;                             // the pauses' clock (the system's by default)
   std::function<void(const std::string&)> report;          // standard error report (message box)
   std::function<void(const std::string&)> message;         // the window's own message boxes
@@ -65,22 +65,22 @@ std::string PortListName(const std::string& path);
 // The open dialog for an update file; "" when cancelled.
 std::string ChooseUpdateFile(QWidget* parent);
 
-class TForm1 final : public QWidget, public LoadView, public UpdateFileUi {
+class LoaderWindow final : public QWidget, public LoadView, public UpdateFileUi {
  public:
-  explicit TForm1(FormOptions options = {});
-  ~TForm1() override;
+  explicit LoaderWindow(WindowOptions options = {});
+  ~LoaderWindow() override;
 
-  // Handlers.
-  void FormCreate();
-  void SpeedButton1Click();
-  void AbColBitBtn4Click();
-  void Timer1Timer();
-  void VaComm1RxChar(va::TVaObject* sender, int count);
+  // What creation, the operator's actions, the start delay and the port run.
+  void SetUpAtStart();
+  void OpenFileClicked();
+  void StartSwitchClicked();
+  void StartDelayElapsed();
+  void BytesArrived(va::TVaObject* sender, int count);
   // The load's time-outs and page restarts and its times (run by a timer
   // during a load).
   void PollLoad();
   // A load is running (from the switch's press to its end).
-  bool LoadRuns() const { return engine_->Running() || VaComm1.Active(); }
+  bool LoadRuns() const { return engine_->Running() || Port.Active(); }
 
   // Called when a load completes (after the status line says so).
   std::function<void()> OnLoadComplete;
@@ -93,26 +93,23 @@ class TForm1 final : public QWidget, public LoadView, public UpdateFileUi {
   void ClearLogs() override;
   void WarnWrongSize() override;
 
-  // The controls, named as in the layout.
-  QLabel* Label1;
-  QLineEdit* Edit1;
-  QToolButton* SpeedButton1;
-  QLabel* Label3;
-  QComboBox* ComboBox1;
-  ab::TAbColBitBtn* AbColBitBtn4;
-  QLabel* Label2;
-  QTabWidget* PageControl1;
-  QWidget* TabSheet2;
-  QWidget* TabSheet3;
-  QTableView* StringGrid2;
-  QPlainTextEdit* Memo1;
-  QPlainTextEdit* Memo2;
-  QPlainTextEdit* Memo3;
-  QLineEdit* Edit2;
-  ab::TGauge* ProgressBar1;
+  // The controls.
+  QLabel* FileLabel;
+  QLineEdit* FilePath;
+  QToolButton* OpenFileButton;
+  QLabel* PortLabel;
+  QComboBox* PortList;
+  ab::TAbColBitBtn* StartSwitch;
+  QLabel* StatusLine;
+  QTabWidget* Pages;
+  QWidget* DataPage;
+  QWidget* DebugPage;
+  QTableView* DataGrid;
+  QPlainTextEdit* DebugLog;
+  ab::TGauge* ProgressGauge;
   QLabel* LoadTimes;  // elapsed and remaining time, beside the tabs
-  QTimer* Timer1;
-  va::TVaComm VaComm1;
+  QTimer* StartDelay;
+  va::TVaComm Port;
 
   PageTable Table;
   UpdateFileState File;
@@ -126,18 +123,20 @@ class TForm1 final : public QWidget, public LoadView, public UpdateFileUi {
   void SetUpComm();
   void StopLoad();
   void PortLost();
-  void Report(const std::string& text) { options_.report(text); }
+  // Runs a step whose failure the application's standard error report shows;
+  // `on_failure` runs before the report. False when it failed.
+  bool Guarded(const std::function<void()>& step, const std::function<void()>& on_failure = {});
   void closeEvent(QCloseEvent* event) override;
   // The switch shows whether a load runs (after any press, a click or not).
-  void ShowSwitchTruth() { AbColBitBtn4->SetChecked(LoadRuns()); }
+  void ShowSwitchTruth() { StartSwitch->SetChecked(LoadRuns()); }
   // File, grid editing and port choice: locked while a load runs.
   void LockInputs(bool locked);
   void CommitOpenEdit();
   void ShowTimes();
 
-  FormOptions options_;
+  WindowOptions options_;
   SystemTicks system_ticks_;
-  CommChannel port_{VaComm1};
+  CommChannel channel_{Port};
   std::unique_ptr<LoadEngine> engine_;
   QTimer* supervisor_;            // runs PollLoad while a load runs
   std::string load_port_;         // the port name the load runs on

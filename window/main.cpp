@@ -46,7 +46,7 @@ struct Options {
 // code.
 int ParseOptions(const QStringList& args, Options& o) {
   QCommandLineParser parser;
-  parser.setApplicationDescription(QString::fromUtf8(kvr::kFormCaption));
+  parser.setApplicationDescription(QString::fromUtf8(kvr::kWindowCaption));
   parser.addPositionalArgument("FILE.KVR", "Update file opened at start, as if chosen in the dialog.", "[FILE.KVR]");
   const QCommandLineOption help({"h", "help"}, "Show this help and exit.");
   const QCommandLineOption version({"v", "version"}, "Show the version and exit.");
@@ -109,12 +109,12 @@ int main(int argc, char** argv) {
   const std::vector<std::string>& ports = o.ports;
 
   ab::StartFlashTimer();
-  kvr::FormOptions options;
-  kvr::TForm1* form_ptr = nullptr;
+  kvr::WindowOptions options;
+  kvr::LoaderWindow* window_ptr = nullptr;
   auto report = [&](const std::string& text) {
     std::cerr << text << "\n";
     if (!exit_at_end)
-      QMessageBox::critical(form_ptr, QString::fromUtf8(kvr::kApplicationTitle), QString::fromUtf8(text.c_str()));
+      QMessageBox::critical(window_ptr, QString::fromUtf8(kvr::kApplicationTitle), QString::fromUtf8(text.c_str()));
   };
   options.report = report;
   if (exit_at_end) options.message = [](const std::string& text) { std::cerr << text << "\n"; };
@@ -132,23 +132,23 @@ int main(int argc, char** argv) {
   for (const std::string& p : ports) options.first_ports.push_back(kvr::PortListName(p));
   // The file given on the command line comes first, as if chosen in the dialog.
   std::string pending_file = sim_file;
-  options.choose_file = [&pending_file, &form_ptr]() -> std::string {
+  options.choose_file = [&pending_file, &window_ptr]() -> std::string {
     if (!pending_file.empty()) return std::exchange(pending_file, std::string());
-    return kvr::ChooseUpdateFile(form_ptr);
+    return kvr::ChooseUpdateFile(window_ptr);
   };
 
   int exit_code = 0;
   {
-    kvr::TForm1 form(options);
-    form_ptr = &form;
-    if (!sim_file.empty()) form.SpeedButton1Click();
+    kvr::LoaderWindow form(options);
+    window_ptr = &form;
+    if (!sim_file.empty()) form.OpenFileClicked();
     form.OnLoadComplete = [&] {
 #ifndef _WIN32
       if (device) {
-        const bool equal = kvr::sim::ImageEqualsFile(device->Image(), form.Edit1->text().toStdString());
+        const bool equal = kvr::sim::ImageEqualsFile(device->Image(), form.FilePath->text().toStdString());
         const std::string verdict =
             std::string("Simulated device: image ") + (equal ? "equal to the file" : "NOT equal to the file");
-        form.Memo1->appendPlainText(QString::fromStdString(verdict));
+        form.DebugLog->appendPlainText(QString::fromStdString(verdict));
         std::cout << verdict << std::endl;
         exit_code = equal ? 0 : 1;
       }
@@ -167,14 +167,14 @@ int main(int argc, char** argv) {
       poll->start();
     }
     form.show();
-    if (autostart) QTimer::singleShot(200, &form, [&form] { ab::PressAndRelease(form.AbColBitBtn4); });
+    if (autostart) QTimer::singleShot(200, &form, [&form] { ab::PressAndRelease(form.StartSwitch); });
     if (exit_at_end) {
       // A load that stops without completing ends the program too.
       auto* watch = new QTimer(&form);
       watch->setInterval(500);
       QObject::connect(watch, &QTimer::timeout, &form, [&form, &app, &exit_code] {
-        if (!form.AbColBitBtn4->Checked() && !form.VaComm1.Active()) {
-          if (exit_code == 0 && form.Label2->text() != QString::fromUtf8(kvr::kLoadCompleteStatus.data())) exit_code = 1;
+        if (!form.StartSwitch->Checked() && !form.Port.Active()) {
+          if (exit_code == 0 && form.StatusLine->text() != QString::fromUtf8(kvr::kLoadCompleteStatus.data())) exit_code = 1;
           app.quit();
         }
       });
@@ -182,7 +182,7 @@ int main(int argc, char** argv) {
     }
     const int rc = app.exec();
     if (exit_code == 0) exit_code = rc;
-    form_ptr = nullptr;
+    window_ptr = nullptr;
   }
   ab::StopFlashTimer();
   va::SetMainThread(nullptr);

@@ -77,7 +77,9 @@ int main(int argc, char** argv) {
   std::printf("start switch ComposeButton (one flash redraw): %.1f us (goal: under 500 us)\n", compose);
   QImage face = NewBitmap(345, 33);
   TCanvas fc(face);
-  const double face_us = MedianMicros(201, [&] { FillGradient(fc, {4, 4, 341, 29}, 15790320, 6908265, gsHorizontal1); });
+  const double face_us = MedianMicros(201, [&] {
+    FillGradient(fc, {4, 4, 341, 29}, 15790320, 6908265, gsHorizontal1);
+  });
   std::printf("start switch face gradient 337x25: %.1f us (goal: under 200 us)\n", face_us);
 
   TGauge gauge;
@@ -87,7 +89,8 @@ int main(int argc, char** argv) {
   std::printf("gauge paint 803x25 at 42%%: %.1f us\n", MedianMicros(201, [&] { gauge.Paint(gimg); }));
 
   std::vector<Quiet> controls(1000);
-  for (size_t i = 0; i < controls.size(); ++i) RegisterFlashControl(&controls[i], FlashRate(static_cast<TFlashFreq>(i % 5)));
+  for (size_t i = 0; i < controls.size(); ++i)
+    RegisterFlashControl(&controls[i], FlashRate(static_cast<TFlashFreq>(i % 5)));
   std::printf("FlashTick with 1000 registered controls: %.2f us\n", MedianMicros(1001, [] { FlashTick(); }));
   StopFlashTimer();
   return 0;

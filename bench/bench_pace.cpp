@@ -8,9 +8,9 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTimer>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -41,9 +41,10 @@ double SelfCpuSeconds() {
 }
 
 void Print(const char* who, double cpu, double wall, double ms_per_command, unsigned long long commands) {
-  std::printf("%-12s %6.3f s CPU per minute of load (%.2f %% of a core), %.3f ms per command = %.4f x the 51 ms floor "
-              "(%llu commands in %.1f s)\n",
-              who, cpu / wall * 60, 100 * cpu / wall, ms_per_command, ms_per_command / 51.0, commands, wall);
+  std::printf(
+      "%-12s %6.3f s CPU per minute of load (%.2f %% of a core), %.3f ms per command = %.4f x the 51 ms floor "
+      "(%llu commands in %.1f s)\n",
+      who, cpu / wall * 60, 100 * cpu / wall, ms_per_command, ms_per_command / 51.0, commands, wall);
 }
 
 // The window: the switch pressed, the load runs for `seconds`.
@@ -116,7 +117,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QTemporaryDir dir;
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
-  va::SetMainThread(std::make_shared<kvr::QtMainThread>([](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); }));
+  va::SetMainThread(
+      std::make_shared<kvr::QtMainThread>([](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); }));
   const std::string image = dir.path().toStdString() + "/PACE.KVR";
   kvr::sim::WriteFile(image, kvr::sim::MakeUpdateFileText(9));
   std::printf("real-pace load, %.0f s each (goals: at most 3 s CPU per minute = 5 %% of a core; at most 1.02 x)\n",

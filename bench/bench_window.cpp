@@ -39,7 +39,6 @@ long RssKiB() {
   return 0;
 }
 
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,7 +46,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QTemporaryDir dir;
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
-  va::SetMainThread(std::make_shared<kvr::QtMainThread>([](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); }));
+  va::SetMainThread(
+      std::make_shared<kvr::QtMainThread>([](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); }));
   const std::string path = dir.path().toStdString() + "/BENCH.KVR";
   kvr::sim::WriteFile(path, kvr::sim::MakeUpdateFileText(5));
 

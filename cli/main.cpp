@@ -24,9 +24,9 @@
 #include "comm_channel.h"
 #include "command_link.h"
 #include "exchange.h"
-#include "load_engine.h"
 #include "hex_text.h"
 #include "image_geometry.h"
+#include "load_engine.h"
 #include "page_table.h"
 #include "program_arguments.h"
 #include "update_file.h"
@@ -98,7 +98,9 @@ struct Options {
 
 class Loader final : public LoadView, public UpdateFileUi {
  public:
-  explicit Loader(const Options& o) : o_(o), engine_(port_, ticks_, table_, file_, *this) { engine_.Configure(o_.load); }
+  explicit Loader(const Options& o) : o_(o), engine_(port_, ticks_, table_, file_, *this) {
+    engine_.Configure(o_.load);
+  }
   ~Loader() override { g_stop = nullptr; }
 
   int Run();
@@ -110,7 +112,8 @@ class Loader final : public LoadView, public UpdateFileUi {
   void SetStatus(const std::string&) override {}
   void SetProgress(int percent) override { percent_ = percent; }
   void LoadRetry(int attempt, const std::string& where, const std::string& why) override {
-    if (!o_.quiet) std::cerr << (ErrIsTerminal() ? "\n" : "") << "retry " << attempt << " of " << where << ": " << why << "\n";
+    if (!o_.quiet)
+      std::cerr << (ErrIsTerminal() ? "\n" : "") << "retry " << attempt << " of " << where << ": " << why << "\n";
   }
   void LoadFinished(LoadResult, const std::string& message) override { finish_message_ = message; }
 
@@ -167,7 +170,8 @@ int Loader::Run() {
   } catch (const std::exception& e) {
     return Fail(kUsageOrFile, o_.file + ": " + e.what());
   }
-  if (!file_.Opened) return Fail(kUsageOrFile, o_.file + ": refused: an update file is at most 64 MiB; nothing was sent");
+  if (!file_.Opened)
+    return Fail(kUsageOrFile, o_.file + ": refused: an update file is at most 64 MiB; nothing was sent");
   // The engine's own check; a stop request (a signal) from here on is kept.
   if (const ImageProblem problem = engine_.Begin())
     return Fail(kUsageOrFile, o_.file + ": " + problem.Describe() + "; nothing was sent");
@@ -252,19 +256,25 @@ bool ParseFaults(const std::string& list, sim::DeviceOptions& f) {
     if (eq == std::string::npos) return false;
     const std::string k = item.substr(0, eq);
     const char* v = item.c_str() + eq + 1;
-    if (k == "split") f.pieces = std::atoi(v);
-    else if (k == "noise") f.noise_rate = std::atof(v);
-    else if (k == "drop") f.drop_rate = std::atof(v);
-    else if (k == "repeat") f.repeat_rate = std::atof(v);
-    else if (k == "hangup") f.hangup_after = std::strtoull(v, nullptr, 10);
-    else if (k == "seed") f.seed = static_cast<uint32_t>(std::strtoul(v, nullptr, 10));
+    if (k == "split")
+      f.pieces = std::atoi(v);
+    else if (k == "noise")
+      f.noise_rate = std::atof(v);
+    else if (k == "drop")
+      f.drop_rate = std::atof(v);
+    else if (k == "repeat")
+      f.repeat_rate = std::atof(v);
+    else if (k == "hangup")
+      f.hangup_after = std::strtoull(v, nullptr, 10);
+    else if (k == "seed")
+      f.seed = static_cast<uint32_t>(std::strtoul(v, nullptr, 10));
     else if (k == "noiseat") {  // noiseat=REPLY:BYTES: that many noise bytes before one reply
       char* end = nullptr;
       const uint64_t reply = std::strtoull(v, &end, 10);
       if (!end || *end != ':') return false;
       f.faults.push_back({sim::DeviceFault::Kind::kNoise, reply, std::string(std::strtoul(end + 1, nullptr, 10), '~')});
-    }
-    else return false;
+    } else
+      return false;
   }
   return true;
 }
@@ -294,8 +304,10 @@ int main(int argc, char** argv) {
   if (command == "make-image") {
     if (args.size() < 2) return Usage("make-image needs a FILE");
     uint32_t seed = 2026;
-    if (args.size() == 4 && args[2] == "--seed") seed = static_cast<uint32_t>(std::strtoul(args[3].c_str(), nullptr, 10));
-    else if (args.size() != 2) return Usage("make-image FILE [--seed N]");
+    if (args.size() == 4 && args[2] == "--seed")
+      seed = static_cast<uint32_t>(std::strtoul(args[3].c_str(), nullptr, 10));
+    else if (args.size() != 2)
+      return Usage("make-image FILE [--seed N]");
     try {
       sim::WriteFile(args[1], sim::MakeUpdateFileText(seed));
     } catch (const std::exception& e) {
@@ -314,20 +326,32 @@ int main(int argc, char** argv) {
       return args[++i];
     };
     try {
-      if (a == "--port") o.port = value("--port");
-      else if (a == "--simulate") o.simulate = true;
+      if (a == "--port")
+        o.port = value("--port");
+      else if (a == "--simulate")
+        o.simulate = true;
       else if (a == "--simulate-faults") {
         if (!ParseFaults(value("--simulate-faults"), o.faults)) return Usage("bad --simulate-faults list");
-      } else if (a == "--baud") o.baud = static_cast<uint32_t>(std::stoul(value("--baud")));
-      else if (a == "--pause-ms") o.load.pause_ms = static_cast<uint32_t>(std::stoul(value("--pause-ms")));
-      else if (a == "--reply-timeout") o.load.reply_timeout_ms = static_cast<uint32_t>(std::stod(value("--reply-timeout")) * 1000);
-      else if (a == "--retries") o.load.retries = std::stoi(value("--retries"));
-      else if (a == "--log") o.log = value("--log");
-      else if (a == "--quiet") o.quiet = true;
-      else if (a == "--stop-after") o.stop_after = std::stoull(value("--stop-after"));
-      else if (!a.empty() && a[0] == '-') return Usage("unknown option " + a);
-      else if (o.file.empty()) o.file = a;
-      else return Usage("more than one file given");
+      } else if (a == "--baud")
+        o.baud = static_cast<uint32_t>(std::stoul(value("--baud")));
+      else if (a == "--pause-ms")
+        o.load.pause_ms = static_cast<uint32_t>(std::stoul(value("--pause-ms")));
+      else if (a == "--reply-timeout")
+        o.load.reply_timeout_ms = static_cast<uint32_t>(std::stod(value("--reply-timeout")) * 1000);
+      else if (a == "--retries")
+        o.load.retries = std::stoi(value("--retries"));
+      else if (a == "--log")
+        o.log = value("--log");
+      else if (a == "--quiet")
+        o.quiet = true;
+      else if (a == "--stop-after")
+        o.stop_after = std::stoull(value("--stop-after"));
+      else if (!a.empty() && a[0] == '-')
+        return Usage("unknown option " + a);
+      else if (o.file.empty())
+        o.file = a;
+      else
+        return Usage("more than one file given");
     } catch (const std::exception& e) {
       return Usage(e.what());
     }

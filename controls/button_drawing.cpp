@@ -61,7 +61,8 @@ void TAbBtnBevel::Draw(TCanvas& canvas, TRect& rc, TColor color, bool fill, bool
   }
   const int n = width_;
   for (int i = 1; i <= n; ++i) {
-    const TColor top = raised ? ColorStep(highlight_from_, highlight_to_, n, i) : ColorStep(shadow_to_, shadow_from_, n, i);
+    const TColor top =
+        raised ? ColorStep(highlight_from_, highlight_to_, n, i) : ColorStep(shadow_to_, shadow_from_, n, i);
     const TColor bottom =
         raised ? ColorStep(shadow_from_, shadow_to_, n, i) : ColorStep(highlight_to_, highlight_from_, n, i);
     if (rc.Right > rc.Left && rc.Bottom > rc.Top) {

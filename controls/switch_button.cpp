@@ -105,14 +105,42 @@ QImage TAbColBitBtn::ComposeButton(bool glyph_on, bool text_on, bool btn_col_on,
     BH = GH + Sp + TH;
     BW = std::max(GW, TW);
   }
-  const int X = pos_h_ == phLeft ? R.Left + BW / 2 : pos_h_ == phRight ? R.Right - BW / 2 : R.Left + (R.Right - R.Left) / 2;
-  const int Y = pos_v_ == pvTop ? R.Top + BH / 2 : pos_v_ == pvBottom ? R.Bottom - BH / 2 : R.Top + (R.Bottom - R.Top) / 2;
+  const int X = pos_h_ == phLeft    ? R.Left + BW / 2
+                : pos_h_ == phRight ? R.Right - BW / 2
+                                    : R.Left + (R.Right - R.Left) / 2;
+  const int Y = pos_v_ == pvTop      ? R.Top + BH / 2
+                : pos_v_ == pvBottom ? R.Bottom - BH / 2
+                                     : R.Top + (R.Bottom - R.Top) / 2;
   int GX, GY, TX, TY, anchor;
   switch (pos_glyph_) {
-    case pLeft: GX = X - BW / 2; GY = Y - GH / 2; TX = GX + Sp + GW; TY = Y; anchor = 3; break;
-    case pRight: GX = X + BW / 2 - GW; GY = Y - GH / 2; TX = GX - Sp; TY = Y; anchor = 5; break;
-    case pTop: GX = X - GW / 2; GY = Y - BH / 2; TX = X; TY = GY + GH + Sp; anchor = 1; break;
-    default: GX = X - GW / 2; GY = Y + BH / 2 - GH; TX = X; TY = GY - Sp; anchor = 7; break;
+    case pLeft:
+      GX = X - BW / 2;
+      GY = Y - GH / 2;
+      TX = GX + Sp + GW;
+      TY = Y;
+      anchor = 3;
+      break;
+    case pRight:
+      GX = X + BW / 2 - GW;
+      GY = Y - GH / 2;
+      TX = GX - Sp;
+      TY = Y;
+      anchor = 5;
+      break;
+    case pTop:
+      GX = X - GW / 2;
+      GY = Y - BH / 2;
+      TX = X;
+      TY = GY + GH + Sp;
+      anchor = 1;
+      break;
+    default:
+      GX = X - GW / 2;
+      GY = Y + BH / 2 - GH;
+      TX = X;
+      TY = GY - Sp;
+      anchor = 7;
+      break;
   }
   GX += dx;
   TX += dx;

@@ -134,7 +134,7 @@ class TAbColBitBtn : public TAbBinGControl {
   bool text_3d_ = true;
 
   QImage background_;
-  QImage shown_;             // the last composition, shown by paintEvent
+  QImage shown_;  // the last composition, shown by paintEvent
   bool needs_capture_ = true;
   int compose_count_ = 0;
 };

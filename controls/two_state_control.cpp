@@ -107,10 +107,17 @@ void TAbBinGControl::FlashMessage(uint32_t msg, uint32_t, int32_t lparam) {
 void TAbBinGControl::Press() {
   pressed_ = true;
   switch (mode_) {
-    case mButton: SetChecked(true); break;
-    case mSwitch: SetChecked(!checked_); break;
-    case mRadioButton: SetStatusInt(static_cast<int32_t>(1u << status_bit_)); break;
-    case mIndicator: break;
+    case mButton:
+      SetChecked(true);
+      break;
+    case mSwitch:
+      SetChecked(!checked_);
+      break;
+    case mRadioButton:
+      SetStatusInt(static_cast<int32_t>(1u << status_bit_));
+      break;
+    case mIndicator:
+      break;
   }
 }
 

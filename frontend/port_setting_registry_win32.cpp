@@ -11,8 +11,8 @@ namespace kvr {
 
 RegistrySettings::RegistrySettings(std::string key, std::string subkey) : subkey_(std::move(subkey)) {
   HKEY h = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                      &h, nullptr) == ERROR_SUCCESS)
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &h,
+                      nullptr) == ERROR_SUCCESS)
     key_ = h;
 }
 
@@ -33,8 +33,8 @@ int32_t RegistrySettings::PortIndex() const {
   if (type != REG_SZ && type != REG_EXPAND_SZ)
     throw std::runtime_error(std::string("Invalid data type for '") + kSettingsValue + "'");
   std::string text(size, '\0');
-  if (size > 0 && RegQueryValueExA(sub, kSettingsValue, nullptr, &type, reinterpret_cast<BYTE*>(text.data()),
-                                   &size) != ERROR_SUCCESS)
+  if (size > 0 && RegQueryValueExA(sub, kSettingsValue, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) !=
+                      ERROR_SUCCESS)
     return -1;
   text.resize(std::min<size_t>(size, text.size()));
   // Stored text usually ends with its terminating zero.

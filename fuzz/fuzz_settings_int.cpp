@@ -20,8 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char hex[16];
   std::snprintf(hex, sizeof hex, "$%X", static_cast<uint32_t>(v));
   Check(kvr::ParseSettingInt(hex, again) && again == v, "hex round trip");
-  const bool plain_decimal = !text.empty() && text.size() <= 9 &&
-                             text.find_first_not_of("0123456789") == std::string::npos;
+  const bool plain_decimal =
+      !text.empty() && text.size() <= 9 && text.find_first_not_of("0123456789") == std::string::npos;
   if (plain_decimal) Check(v == std::atoi(text.c_str()), "decimal value");
   return 0;
 }

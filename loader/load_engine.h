@@ -21,9 +21,9 @@
 namespace kvr {
 
 struct LoadSettings {
-  uint32_t pause_ms = kSendPauseMs;      // the pause before each command is longer than this
-  uint32_t reply_timeout_ms = 10000;     // from the moment a command went out
-  int retries = 3;                       // page restarts per page
+  uint32_t pause_ms = kSendPauseMs;   // the pause before each command is longer than this
+  uint32_t reply_timeout_ms = 10000;  // from the moment a command went out
+  int retries = 3;                    // page restarts per page
 };
 
 // How long the line must stay quiet before a page restart: a quarter of the
@@ -34,8 +34,8 @@ uint32_t QuietPeriodMs(uint32_t reply_timeout_ms);
 struct ImageProblem {
   enum class Kind { kNone, kNoFile, kBadRow };
   Kind kind = Kind::kNone;
-  int64_t line = 0;       // 1-based line of the image (the table row)
-  std::string text;       // what the row holds
+  int64_t line = 0;  // 1-based line of the image (the table row)
+  std::string text;  // what the row holds
   explicit operator bool() const { return kind != Kind::kNone; }
   // In words, for the command line and logs.
   std::string Describe() const;
@@ -45,20 +45,20 @@ struct ImageProblem {
 ImageProblem CheckImage(const PageTable& table, const UpdateFileState& file);
 
 enum class LoadResult {
-  kIdle,       // not started
+  kIdle,  // not started
   kRunning,
-  kComplete,   // the last page ended
-  kNoAnswer,   // a page's retries are used up
-  kStopped,    // a stop was requested
+  kComplete,  // the last page ended
+  kNoAnswer,  // a page's retries are used up
+  kStopped,   // a stop was requested
 };
 
 struct LoadProgress {
-  int64_t lines = 0;            // data lines sent
+  int64_t lines = 0;  // data lines sent
   int64_t pages_done = 0;
   int percent = 0;              // the gauge's value
   double bytes_per_second = 0;  // image bytes sent per second so far
   uint32_t elapsed_ms = 0;
-  int64_t remaining_ms = -1;    // -1 until a rate is known
+  int64_t remaining_ms = -1;  // -1 until a rate is known
 };
 
 // A duration as minutes and seconds ("35:07"); "--:--" when negative
@@ -82,8 +82,7 @@ class LoadView {
 
 class LoadEngine final : private LoaderView {
  public:
-  LoadEngine(ByteChannel& port, TickSource& ticks, const PageTable& table, const UpdateFileState& file,
-             LoadView& view);
+  LoadEngine(ByteChannel& port, TickSource& ticks, const PageTable& table, const UpdateFileState& file, LoadView& view);
   LoadEngine(const LoadEngine&) = delete;
   LoadEngine& operator=(const LoadEngine&) = delete;
 
@@ -145,15 +144,15 @@ class LoadEngine final : private LoaderView {
 
   Phase phase_ = Phase::kIdle;
   LoadResult result_ = LoadResult::kIdle;
-  std::string expected_;        // the reply the last command asks for
-  std::string refused_reply_;   // the reply behind the last failure
-  uint32_t start_tick_ = 0;     // Begin
-  uint32_t sent_tick_ = 0;      // the last command went out
-  uint32_t attempt_tick_ = 0;   // a page restart began (quiet period)
-  uint32_t quiet_tick_ = 0;     // the line last brought bytes
-  bool retrying_ = false;       // the current command is a page restart's
+  std::string expected_;       // the reply the last command asks for
+  std::string refused_reply_;  // the reply behind the last failure
+  uint32_t start_tick_ = 0;    // Begin
+  uint32_t sent_tick_ = 0;     // the last command went out
+  uint32_t attempt_tick_ = 0;  // a page restart began (quiet period)
+  uint32_t quiet_tick_ = 0;    // the line last brought bytes
+  bool retrying_ = false;      // the current command is a page restart's
   int page_retries_ = 0;
-  int64_t retry_page_ = -2;     // the page the retries are counted for
+  int64_t retry_page_ = -2;  // the page the retries are counted for
   uint32_t end_tick_ = 0;
 };
 

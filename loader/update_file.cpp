@@ -58,7 +58,8 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // user name would not be found.
 std::FILE* OpenUtf8(const std::string& path) {
 #ifdef _WIN32
-  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()), nullptr, 0);
+  const int n =
+      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()), nullptr, 0);
   if (n <= 0 && !path.empty()) {
     errno = ENOENT;
     return nullptr;

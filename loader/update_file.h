@@ -15,8 +15,7 @@ namespace kvr {
 // "File not found", "File access denied" or "I/O error <code>".
 class EInOutError : public std::runtime_error {
  public:
-  EInOutError(int error_code, const std::string& message)
-      : std::runtime_error(message), error_code_(error_code) {}
+  EInOutError(int error_code, const std::string& message) : std::runtime_error(message), error_code_(error_code) {}
   int ErrorCode() const { return error_code_; }
 
  private:
@@ -44,8 +43,8 @@ inline constexpr std::string_view kLoadingDataStatus = "Загрузка дан�
 class UpdateFileUi {
  public:
   virtual ~UpdateFileUi() = default;
-  virtual void ClearLogs() = 0;                             // the debug log and the hidden memo
-  virtual void WarnWrongSize() = 0;                         // message box kWrongFileMessage
+  virtual void ClearLogs() = 0;                            // the debug log and the hidden memo
+  virtual void WarnWrongSize() = 0;                        // message box kWrongFileMessage
   virtual void SetStatus(const std::string& caption) = 0;  // the status line
 };
 

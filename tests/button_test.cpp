@@ -98,8 +98,8 @@ TEST_F(FlashTimer, FailingHandlerKeepsItsMarkAndOthersAreServed) {
 TEST(ColorStep, WorkedValues) {
   EXPECT_EQ(ColorStep(0, 0x808080, 4, 1), 0x202020);
   EXPECT_EQ(ColorStep(0, 0x808080, 4, 4), 0x808080);
-  EXPECT_EQ(ColorStep(0, 0xFF, 2, 1), 0x80);  // 127.5 -> 128
-  EXPECT_EQ(ColorStep(0, 0xFF, 0, 1), 0xFF);  // n = 0 counts as 1
+  EXPECT_EQ(ColorStep(0, 0xFF, 2, 1), 0x80);                                                     // 127.5 -> 128
+  EXPECT_EQ(ColorStep(0, 0xFF, 0, 1), 0xFF);                                                     // n = 0 counts as 1
   EXPECT_EQ(ColorStep(clBtnFace, static_cast<TColor>(ColorToRGB(clBtnFace)), 4, 2), clBtnFace);  // unresolved
 }
 
@@ -424,7 +424,7 @@ TEST_F(Button, FlatTransparentAndGlyphCells) {
   const int gx = 172 - 10 / 2, gy = 16 - 10 / 2;
   EXPECT_EQ(At(normal, gx + 3, gy + 3), RGB(255, 0, 0));
   EXPECT_EQ(At(normal, gx, gy + 9), RGB(10, 20, 30));  // the transparent pixel leaves the face
-  b->SetChecked(true);  // two cells: the checked look still uses cell 0
+  b->SetChecked(true);                                 // two cells: the checked look still uses cell 0
   EXPECT_EQ(At(Compose(), gx + 4, gy + 4), RGB(255, 0, 0));
   b->SetChecked(false);
   b->SetEnabled(false);

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "loader_window.h"
 #include "image_geometry.h"
+#include "loader_window.h"
 #include "page_table_model.h"
 #include "pty_device.h"
 #include "qt_main_thread.h"
@@ -260,7 +260,8 @@ TEST_F(Window, SwitchShowsWhetherALoadRunsAndAnyPressStopsIt) {
   EXPECT_FALSE(form->Model->setData(cell, "00", Qt::EditRole));
   EXPECT_EQ(form->Table.Cell(1, 1), "7F");
   form->PollLoad();
-  EXPECT_TRUE(form->LoadTimes->text().contains(QString::fromUtf8("Осталось "))) << form->LoadTimes->text().toStdString();
+  EXPECT_TRUE(form->LoadTimes->text().contains(QString::fromUtf8("Осталось ")))
+      << form->LoadTimes->text().toStdString();
   EXPECT_FALSE(form->LoadTimes->text().contains("--:--"));
 
   Press();  // the first complete press stops it
@@ -435,17 +436,16 @@ TEST_P(WindowFault, IsHealedByAPageRestart) {
   EXPECT_TRUE(std::equal(want.begin(), want.begin() + 3 * 256, device->Image().begin()));
   if (GetParam().kind == sim::DeviceFault::Kind::kNoise) {
     // Logged once, cut at the 1024-byte reply buffer.
-    const QStringList noisy =
-        form->DebugLog->toPlainText().split('\n').filter(QRegularExpression("^ - > ~"));
+    const QStringList noisy = form->DebugLog->toPlainText().split('\n').filter(QRegularExpression("^ - > ~"));
     ASSERT_EQ(noisy.size(), 1);
     EXPECT_EQ(noisy[0], " - > " + QString(1024, '~'));
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Each, WindowFault,
-    ::testing::Values(sim::DeviceFault{sim::DeviceFault::Kind::kNoise, 40, std::string(5000, '~')},  // one burst
-                      sim::DeviceFault{sim::DeviceFault::Kind::kDrop, 40, ""}));
+INSTANTIATE_TEST_SUITE_P(Each, WindowFault,
+                         ::testing::Values(sim::DeviceFault{sim::DeviceFault::Kind::kNoise, 40,
+                                                            std::string(5000, '~')},  // one burst
+                                           sim::DeviceFault{sim::DeviceFault::Kind::kDrop, 40, ""}));
 
 TEST_F(Window, BusyPortIsReportedAndTheSwitchComesBackOff) {
   va::test::PtyPair line;

@@ -8,8 +8,8 @@
 
 #include "serial_test_support.h"
 #include "va_comm.h"
-#include "va_posix.h"
 #include "va_format.h"
+#include "va_posix.h"
 #include "va_settings.h"
 
 namespace va {
@@ -196,8 +196,8 @@ TEST(VaCommSettings, EventMaskFigures) {
   c.SetDirectWrite(false);
   c.ApplyEventMask();
   EXPECT_EQ(c.EventMask(), 0u);
-  c.SetMonitorEvents({ceBreak, ceCts, ceDsr, ceError, ceRing, ceRlsd, ceRxChar, ceTxEmpty, ceRxFlag, cePErr,
-                      ceRx80Full, ceEvent1, ceEvent2});
+  c.SetMonitorEvents({ceBreak, ceCts, ceDsr, ceError, ceRing, ceRlsd, ceRxChar, ceTxEmpty, ceRxFlag, cePErr, ceRx80Full,
+                      ceEvent1, ceEvent2});
   c.ApplyEventMask();
   EXPECT_EQ(c.EventMask(), 0x1FFBu);
 }
@@ -318,7 +318,8 @@ namespace platform::posix {
 namespace {
 
 struct termios2 Build(const LineSettings& s, int* err = nullptr) {
-  struct termios2 current {}, out{};
+  struct termios2 current {
+  }, out{};
   const int e = BuildTermios(s, current, out);
   if (err) *err = e;
   return out;

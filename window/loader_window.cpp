@@ -8,8 +8,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QSettings>
 #include <QTabWidget>
@@ -47,7 +47,7 @@ std::string PortListName(const std::string& path) { return path.rfind("/dev/", 0
 
 std::string ChooseUpdateFile(QWidget* parent) {
   return ToUtf8(QFileDialog::getOpenFileName(parent, ToQString("Файл для загрузки"), QString(),
-                                        ToQString("Файлы обновления КВР (*.KVR *.kvr)")));
+                                             ToQString("Файлы обновления КВР (*.KVR *.kvr)")));
 }
 
 LoaderWindow::LoaderWindow(WindowOptions options) : QWidget(nullptr), options_(std::move(options)) {
@@ -153,7 +153,7 @@ void LoaderWindow::BuildLayout() {
   DataGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   DataGrid->setSelectionMode(QAbstractItemView::ContiguousSelection);
   DataGrid->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
-                               QAbstractItemView::AnyKeyPressed);
+                            QAbstractItemView::AnyKeyPressed);
   auto* grid_layout = new QVBoxLayout(DataPage);
   grid_layout->setContentsMargins(0, 0, 0, 0);
   grid_layout->addWidget(DataGrid);
@@ -171,7 +171,6 @@ void LoaderWindow::BuildLayout() {
 
   ProgressGauge = new ab::TGauge(this);
   ProgressGauge->setGeometry(0, 634 - 25, 803, 25);
-
 
   StartDelay = new QTimer(this);
   StartDelay->setInterval(100);
@@ -195,7 +194,8 @@ void LoaderWindow::SetUpComm() {
   Port.OnRxChar = [this](va::TVaObject* sender, int count) { BytesArrived(sender, count); };
   Port.OnError = [this](va::TVaObject*, int errors) {
     if (errors & static_cast<int>(va::CE_DEVICE_LOST))
-      QMetaObject::invokeMethod(this, [this] { PortLost(); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this] { PortLost(); }, Qt::QueuedConnection);
   };
 }
 
@@ -214,26 +214,28 @@ void LoaderWindow::SetUpAtStart() {
   PortList->clear();
   for (const std::string& name : options_.first_ports) PortList->addItem(ToQString(name));
   for (const std::string& name : options_.probe_ports()) PortList->addItem(ToQString(name));
-  Guarded([&] {
+  Guarded(
+      [&] {
 #ifdef _WIN32
-    // HKEY_CURRENT_USER\SOFTWARE\ZENOVA, open for the life of the program.
-    static RegistrySettings settings;
-    int32_t index = settings.PortIndex();
+        // HKEY_CURRENT_USER\SOFTWARE\ZENOVA, open for the life of the program.
+        static RegistrySettings settings;
+        int32_t index = settings.PortIndex();
 #else
-    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "ZENOVA", "KVR_LORVENT_LOADER");
-    const QVariant value = settings.value("COM");
-    int32_t index = -1;
-    if (value.isValid()) {
-      if (value.typeId() != QMetaType::QString) throw std::runtime_error("Invalid data type for 'COM'");
-      index = SettingIndexOrMinusOne(ToUtf8(value.toString()));
-    }
+        QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "ZENOVA", "KVR_LORVENT_LOADER");
+        const QVariant value = settings.value("COM");
+        int32_t index = -1;
+        if (value.isValid()) {
+          if (value.typeId() != QMetaType::QString) throw std::runtime_error("Invalid data type for 'COM'");
+          index = SettingIndexOrMinusOne(ToUtf8(value.toString()));
+        }
 #endif
-    if (!options_.first_ports.empty()) index = 0;  // the port given first is the one to use
-    PortList->setCurrentIndex(index == -1 ? 0 : (index < PortList->count() ? index : -1));
-    Model->BeginReset();
-    Table.SetupHeadings();
-    Model->EndReset();
-  }, [this] { PortList->setCurrentIndex(-1); });
+        if (!options_.first_ports.empty()) index = 0;  // the port given first is the one to use
+        PortList->setCurrentIndex(index == -1 ? 0 : (index < PortList->count() ? index : -1));
+        Model->BeginReset();
+        Table.SetupHeadings();
+        Model->EndReset();
+      },
+      [this] { PortList->setCurrentIndex(-1); });
 }
 
 void LoaderWindow::OpenFileClicked() {
@@ -257,7 +259,7 @@ void LoaderWindow::StartSwitchClicked() {
   // Nothing is opened or sent for an image that cannot be right.
   if (const ImageProblem problem = engine_->Begin()) {
     StatusLine->setText(problem.kind == ImageProblem::Kind::kNoFile ? ToQString(kNoFileStatus)
-                                                                : ToQString(kBadLineStatus).arg(problem.line));
+                                                                    : ToQString(kBadLineStatus).arg(problem.line));
     ShowSwitchTruth();
     return;
   }
@@ -301,8 +303,8 @@ void LoaderWindow::ShowTimes() {
 }
 
 void LoaderWindow::LockInputs(bool locked) {
-  for (QWidget* input : {static_cast<QWidget*>(OpenFileButton), static_cast<QWidget*>(FilePath),
-                         static_cast<QWidget*>(PortList)})
+  for (QWidget* input :
+       {static_cast<QWidget*>(OpenFileButton), static_cast<QWidget*>(FilePath), static_cast<QWidget*>(PortList)})
     input->setEnabled(!locked);
   Model->SetLocked(locked);
 }
@@ -366,9 +368,7 @@ void LoaderWindow::PortLost() {
   options_.message(std::string(kPortLostMessage) + load_port_);
 }
 
-void LoaderWindow::ClearLogs() {
-  DebugLog->clear();
-}
+void LoaderWindow::ClearLogs() { DebugLog->clear(); }
 
 void LoaderWindow::WarnWrongSize() { options_.message(std::string(kWrongFileMessage)); }
 

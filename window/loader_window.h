@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "switch_button.h"
 #include "comm_channel.h"
 #include "command_link.h"
 #include "exchange.h"
-#include "load_engine.h"
 #include "gauge.h"
+#include "load_engine.h"
 #include "page_table.h"
+#include "switch_button.h"
 #include "tick_source.h"
 #include "update_file.h"
 #include "va_comm.h"
@@ -49,14 +49,14 @@ inline constexpr int kShownRows = 36864;
 
 // What the window takes from outside; every member has a working default.
 struct WindowOptions {
-  TickSource* ticks = nullptr;                             // the pauses' clock (the system's by default)
-  std::function<void(const std::string&)> report;          // standard error report (message box)
-  std::function<void(const std::string&)> message;         // the window's own message boxes
-  std::function<bool(const std::string&)> confirm;         // a yes/no question; true for yes
-  std::function<std::string()> choose_file;                // the open dialog; "" when cancelled
-  std::function<std::vector<std::string>()> probe_ports;   // port names found on the machine
-  std::vector<std::string> first_ports;                    // listed first, the first one preselected
-  LoadSettings load;                                       // reply time-out and retries
+  TickSource* ticks = nullptr;                            // the pauses' clock (the system's by default)
+  std::function<void(const std::string&)> report;         // standard error report (message box)
+  std::function<void(const std::string&)> message;        // the window's own message boxes
+  std::function<bool(const std::string&)> confirm;        // a yes/no question; true for yes
+  std::function<std::string()> choose_file;               // the open dialog; "" when cancelled
+  std::function<std::vector<std::string>()> probe_ports;  // port names found on the machine
+  std::vector<std::string> first_ports;                   // listed first, the first one preselected
+  LoadSettings load;                                      // reply time-out and retries
 };
 
 // The name a device path has in the port list ("/dev/ttyUSB0" -> "ttyUSB0").
@@ -138,8 +138,8 @@ class LoaderWindow final : public QWidget, public LoadView, public UpdateFileUi 
   SystemTicks system_ticks_;
   CommChannel channel_{Port};
   std::unique_ptr<LoadEngine> engine_;
-  QTimer* supervisor_;            // runs PollLoad while a load runs
-  std::string load_port_;         // the port name the load runs on
+  QTimer* supervisor_;     // runs PollLoad while a load runs
+  std::string load_port_;  // the port name the load runs on
 };
 
 }  // namespace kvr

@@ -11,8 +11,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QTimer>
 
 #include <cstdio>
@@ -50,13 +50,18 @@ int ParseOptions(const QStringList& args, Options& o) {
   parser.addPositionalArgument("FILE.KVR", "Update file opened at start, as if chosen in the dialog.", "[FILE.KVR]");
   const QCommandLineOption help({"h", "help"}, "Show this help and exit.");
   const QCommandLineOption version({"v", "version"}, "Show the version and exit.");
-  const QCommandLineOption simulate("simulate", "Run the simulated boot loader behind a pseudo-terminal; its port is listed first and preselected.");
+  const QCommandLineOption simulate(
+      "simulate", "Run the simulated boot loader behind a pseudo-terminal; its port is listed first and preselected.");
   const QCommandLineOption port("port", "List PATH first in the port list and preselect it (may be repeated).", "PATH");
   const QCommandLineOption fast("fast", "Skip the protocol's pauses (the reply time-outs still run in real time).");
   const QCommandLineOption autostart("autostart", "Press the start switch once the window is up.");
-  const QCommandLineOption exit_at_end("exit-at-end", "Quit when the load ends (exit code 0 when it completed and, with --simulate, the device's image equals the file).");
-  const QCommandLineOption screenshot("screenshot", "Save a picture of the window to FILE.png when the load reaches --screenshot-page.", "FILE.png");
-  const QCommandLineOption screenshot_page("screenshot-page", "The page (0..2304) at which --screenshot is taken.", "N", "0");
+  const QCommandLineOption exit_at_end("exit-at-end",
+                                       "Quit when the load ends (exit code 0 when it completed and, with --simulate, "
+                                       "the device's image equals the file).");
+  const QCommandLineOption screenshot(
+      "screenshot", "Save a picture of the window to FILE.png when the load reaches --screenshot-page.", "FILE.png");
+  const QCommandLineOption screenshot_page("screenshot-page", "The page (0..2304) at which --screenshot is taken.", "N",
+                                           "0");
   parser.addOptions({help, version, simulate, port, fast, autostart, exit_at_end, screenshot, screenshot_page});
   const auto fail = [](const QString& text) {
     std::cerr << "kvr-loader: " << text.toStdString() << "\n(kvr-loader --help lists the options)\n";
@@ -84,7 +89,8 @@ int ParseOptions(const QStringList& args, Options& o) {
   bool number = false;
   o.screenshot_page = parser.value(screenshot_page).toInt(&number);
   if (!number || o.screenshot_page < 0 || o.screenshot_page > 2304)
-    return fail("--screenshot-page must be a whole number from 0 to 2304, not \"" + parser.value(screenshot_page) + "\"");
+    return fail("--screenshot-page must be a whole number from 0 to 2304, not \"" + parser.value(screenshot_page) +
+                "\"");
   for (const QString& p : parser.values(port)) {
     if (p.isEmpty()) return fail("--port needs a device path");
     o.ports.push_back(p.toStdString());
@@ -174,7 +180,8 @@ int main(int argc, char** argv) {
       watch->setInterval(500);
       QObject::connect(watch, &QTimer::timeout, &form, [&form, &app, &exit_code] {
         if (!form.StartSwitch->Checked() && !form.Port.Active()) {
-          if (exit_code == 0 && form.StatusLine->text() != QString::fromUtf8(kvr::kLoadCompleteStatus.data())) exit_code = 1;
+          if (exit_code == 0 && form.StatusLine->text() != QString::fromUtf8(kvr::kLoadCompleteStatus.data()))
+            exit_code = 1;
           app.quit();
         }
       });

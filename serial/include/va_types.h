@@ -8,8 +8,22 @@
 namespace va {
 
 enum TVaBaudrate : uint8_t {
-  brUser, br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200,
-  br38400, br56000, br57600, br115200, br128000, br256000
+  brUser,
+  br110,
+  br300,
+  br600,
+  br1200,
+  br2400,
+  br4800,
+  br9600,
+  br14400,
+  br19200,
+  br38400,
+  br56000,
+  br57600,
+  br115200,
+  br128000,
+  br256000
 };
 enum TVaParity : uint8_t { paNone, paOdd, paEven, paMark, paSpace };
 enum TVaDatabits : uint8_t { db4, db5, db6, db7, db8 };
@@ -18,8 +32,19 @@ enum TVaControlDtr : uint8_t { dtrDisabled, dtrEnabled, dtrHandshake };
 enum TVaControlRts : uint8_t { rtsDisabled, rtsEnabled, rtsHandshake, rtsToggle };
 enum TVaCommOption : uint8_t { coErrorChar, coNullStrip, coParityCheck };
 enum TVaCommEvent : uint8_t {
-  ceBreak, ceCts, ceDsr, ceError, ceRing, ceRlsd, ceRxChar, ceTxEmpty, ceRxFlag, cePErr, ceRx80Full,
-  ceEvent1, ceEvent2
+  ceBreak,
+  ceCts,
+  ceDsr,
+  ceError,
+  ceRing,
+  ceRlsd,
+  ceRxChar,
+  ceTxEmpty,
+  ceRxFlag,
+  cePErr,
+  ceRx80Full,
+  ceEvent1,
+  ceEvent2
 };
 enum TThreadPriority : uint8_t { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
@@ -55,8 +80,8 @@ using TVaCommEvents = TVaSet<TVaCommEvent, uint16_t>;
 // Driver values.
 uint32_t BaudrateValue(TVaBaudrate b);  // 0 for brUser (the rate is UserBaudrate then)
 inline constexpr uint8_t kDatabitsValue[] = {4, 5, 6, 7, 8};
-inline constexpr uint32_t kCommEventBits[] = {0x40, 0x8, 0x10, 0x80, 0x100, 0x20, 0x1, 0x4,
-                                              0x2,  0x200, 0x400, 0x800, 0x1000};
+inline constexpr uint32_t kCommEventBits[] = {0x40, 0x8, 0x10,  0x80,  0x100, 0x20,  0x1,
+                                              0x4,  0x2, 0x200, 0x400, 0x800, 0x1000};
 inline constexpr uint32_t kCommOptionFlags[] = {0x400, 0x800, 0x2};
 
 // Driver event bits.

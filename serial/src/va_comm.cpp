@@ -357,9 +357,8 @@ int TVaCustomComm::WriteBuf(const void* buf, int count) {
     uint32_t written = 0;
     int woken = -1;
     const uint32_t left_ms = timeout - std::min<uint32_t>(timeout, GetTickCount() - limit.StartTick);
-    const platform::IoResult r = session_->device->Write(static_cast<const uint8_t*>(buf) + total,
-                                                         static_cast<uint32_t>(count) - total, left_ms, {}, written,
-                                                         woken);
+    const platform::IoResult r = session_->device->Write(
+        static_cast<const uint8_t*>(buf) + total, static_cast<uint32_t>(count) - total, left_ms, {}, written, woken);
     if (r == platform::IoResult::kDone) {
       total += written;
       continue;
@@ -499,7 +498,7 @@ void TVaCustomComm::DetachListener(TVaCommListener* listener) {
 }
 
 uint32_t BaudrateValue(TVaBaudrate b) {
-  static constexpr uint32_t kRates[] = {0,     110,   300,   600,   1200,   2400,   4800,   9600,
+  static constexpr uint32_t kRates[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
                                         14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
   return b <= br256000 ? kRates[b] : 0;
 }

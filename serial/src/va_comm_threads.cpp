@@ -76,8 +76,8 @@ void TVaCommWriteThread::Execute() {
     }
     uint32_t written = 0;
     int woken = -1;
-    switch (session_->device->Write(memory, static_cast<uint32_t>(size), INFINITE_WAIT,
-                                    {&CloseSignal, &FlushSignal}, written, woken)) {
+    switch (session_->device->Write(memory, static_cast<uint32_t>(size), INFINITE_WAIT, {&CloseSignal, &FlushSignal},
+                                    written, woken)) {
       case platform::IoResult::kDone:
         WriteDone(static_cast<int32_t>(written));
         break;

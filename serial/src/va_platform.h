@@ -17,10 +17,10 @@ namespace va::platform {
 // A line configuration with the meanings of the platform's device control block.
 struct LineSettings {
   uint32_t BaudRate = 0;
-  uint8_t ByteSize = 8;   // 4..8
-  uint8_t Parity = 0;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
-  uint8_t StopBits = 0;   // 0 one, 1 one and a half, 2 two
-  uint32_t Flags = 0x1;   // control-block flag word (fBinary 0x1, fParity 0x2, fOutxCtsFlow 0x4, ...)
+  uint8_t ByteSize = 8;  // 4..8
+  uint8_t Parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  uint8_t StopBits = 0;  // 0 one, 1 one and a half, 2 two
+  uint32_t Flags = 0x1;  // control-block flag word (fBinary 0x1, fParity 0x2, fOutxCtsFlow 0x4, ...)
   char XonChar = 17, XoffChar = 19, ErrorChar = 0, EofChar = 0, EvtChar = 0;
   uint16_t XonLim = 0, XoffLim = 0;
 };

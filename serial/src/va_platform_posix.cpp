@@ -100,7 +100,8 @@ class PosixDevice final : public Device {
   bool SetLineSettings(const LineSettings& settings) override {
     std::shared_lock<std::shared_mutex> use(gate_);
     if (shut_) return Fail(EBADF);
-    struct termios2 current {}, wanted{};
+    struct termios2 current {
+    }, wanted{};
     if (ioctl(fd_, TCGETS2, &current) != 0) return Fail(errno);
     if (const int err = posix::BuildTermios(settings, current, wanted); err != 0) return Fail(err);
     if (posix::BeforeSetTermios) posix::BeforeSetTermios(wanted);
@@ -422,8 +423,8 @@ class PosixDevice final : public Device {
   posix::ModemCounts modem_;
   int modem_lines_ = 0;
   std::mutex known_mutex_;
-  int known_in_ = 0;    // received bytes already announced and not yet read
-  std::string taken_;   // received bytes the event thread has read ahead
+  int known_in_ = 0;           // received bytes already announced and not yet read
+  std::string taken_;          // received bytes the event thread has read ahead
   TVaWaitEvent taken_signal_;  // set while taken_ holds bytes
   std::atomic<char> event_char_{0};
   std::mutex wake_mutex_;
@@ -455,21 +456,35 @@ int BuildTermios(const LineSettings& s, const struct termios2& current, struct t
   if (s.ByteSize < 5 || s.ByteSize > 8) return EINVAL;
   t.c_cflag |= kSize[s.ByteSize - 5];
   switch (s.Parity) {
-    case 0: break;
-    case 1: t.c_cflag |= PARENB | PARODD; break;
-    case 2: t.c_cflag |= PARENB; break;
-    case 3: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case 4: t.c_cflag |= PARENB | CMSPAR; break;
-    default: return EINVAL;
+    case 0:
+      break;
+    case 1:
+      t.c_cflag |= PARENB | PARODD;
+      break;
+    case 2:
+      t.c_cflag |= PARENB;
+      break;
+    case 3:
+      t.c_cflag |= PARENB | CMSPAR | PARODD;
+      break;
+    case 4:
+      t.c_cflag |= PARENB | CMSPAR;
+      break;
+    default:
+      return EINVAL;
   }
   switch (s.StopBits) {
-    case 0: break;
+    case 0:
+      break;
     case 1:  // a UART sends 1.5 stop bits for "two" with 5-bit characters only
       if (s.ByteSize != 5) return EINVAL;
       t.c_cflag |= CSTOPB;
       break;
-    case 2: t.c_cflag |= CSTOPB; break;
-    default: return EINVAL;
+    case 2:
+      t.c_cflag |= CSTOPB;
+      break;
+    default:
+      return EINVAL;
   }
   if ((f & 0x4) || (f & 0x3000) == 0x2000) t.c_cflag |= CRTSCTS;
   t.c_cflag |= CREAD | CLOCAL;
@@ -486,8 +501,8 @@ int BuildTermios(const LineSettings& s, const struct termios2& current, struct t
   t.c_cc[VSTART] = static_cast<cc_t>(s.XonChar);
   t.c_cc[VSTOP] = static_cast<cc_t>(s.XoffChar);
 
-  const auto* std_rate = std::find_if(std::begin(kRates), std::end(kRates),
-                                      [&](const RateCode& r) { return r.rate == s.BaudRate; });
+  const auto* std_rate =
+      std::find_if(std::begin(kRates), std::end(kRates), [&](const RateCode& r) { return r.rate == s.BaudRate; });
   if (std_rate != std::end(kRates)) {
     t.c_cflag |= std_rate->code;
   } else {

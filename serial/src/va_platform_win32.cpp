@@ -337,7 +337,7 @@ std::string DevicePathFor(const std::string& port_name) {
 int64_t CurrentThreadId() { return Calls().GetCurrentThreadId(); }
 
 void SetThreadPriority(int64_t thread_id, TThreadPriority priority) {
-  static constexpr int kLevels[] = {PRIORITY_IDLE,    PRIORITY_LOWEST,  PRIORITY_BELOW_NORMAL, PRIORITY_NORMAL,
+  static constexpr int kLevels[] = {PRIORITY_IDLE,         PRIORITY_LOWEST,  PRIORITY_BELOW_NORMAL, PRIORITY_NORMAL,
                                     PRIORITY_ABOVE_NORMAL, PRIORITY_HIGHEST, PRIORITY_TIME_CRITICAL};
   Calls().SetThreadPriority(static_cast<Dword>(thread_id), kLevels[priority <= tpTimeCritical ? priority : tpNormal]);
 }

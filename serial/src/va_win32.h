@@ -18,11 +18,11 @@ using Bool = int;
 inline Handle const kInvalidHandle = reinterpret_cast<Handle>(static_cast<intptr_t>(-1));
 
 // Error codes.
-inline constexpr Dword ERR_FILE_NOT_FOUND = 2, ERR_ACCESS_DENIED = 5, ERR_INVALID_HANDLE = 6,
-                       ERR_NOT_READY = 21, ERR_BAD_COMMAND = 22, ERR_GEN_FAILURE = 31, ERR_BROKEN_PIPE = 109,
-                       ERR_INVALID_PARAMETER = 87, ERR_NO_SUCH_DEVICE = 433, ERR_OPERATION_ABORTED = 995,
-                       ERR_IO_INCOMPLETE = 996, ERR_IO_PENDING = 997, ERR_DEVICE_NOT_CONNECTED = 1167,
-                       ERR_TIMEOUT = 1460, ERR_DEVICE_REMOVED = 1617;
+inline constexpr Dword ERR_FILE_NOT_FOUND = 2, ERR_ACCESS_DENIED = 5, ERR_INVALID_HANDLE = 6, ERR_NOT_READY = 21,
+                       ERR_BAD_COMMAND = 22, ERR_GEN_FAILURE = 31, ERR_BROKEN_PIPE = 109, ERR_INVALID_PARAMETER = 87,
+                       ERR_NO_SUCH_DEVICE = 433, ERR_OPERATION_ABORTED = 995, ERR_IO_INCOMPLETE = 996,
+                       ERR_IO_PENDING = 997, ERR_DEVICE_NOT_CONNECTED = 1167, ERR_TIMEOUT = 1460,
+                       ERR_DEVICE_REMOVED = 1617;
 
 // CreateFileA arguments.
 inline constexpr Dword GENERIC_READ_ACCESS = 0x80000000u, GENERIC_WRITE_ACCESS = 0x40000000u,

@@ -63,9 +63,9 @@ DCB SystemDcb(const Dcb& d) {
 
 std::string SystemMessage(Dword code) {
   char* text = nullptr;
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  const DWORD n =
+      FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
   std::string message = n > 0 && text ? std::string(text, n) : std::string();
   if (text) LocalFree(text);
   return message;
@@ -136,9 +136,7 @@ namespace va {
 
 static_assert(sizeof(CRITICAL_SECTION) <= 64);
 
-TVaCriticalSection::TVaCriticalSection() {
-  InitializeCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_));
-}
+TVaCriticalSection::TVaCriticalSection() { InitializeCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
 TVaCriticalSection::~TVaCriticalSection() { DeleteCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
 void TVaCriticalSection::Enter() { EnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
 void TVaCriticalSection::Leave() { LeaveCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }

@@ -43,8 +43,8 @@ TEST(RegistrySetting, MissingKeyIsCreatedAndGivesMinusOne) {
   DeleteZenova();
   ASSERT_FALSE(KeyExists(kvr::kSettingsKey));
   kvr::RegistrySettings settings;
-  EXPECT_TRUE(KeyExists(kvr::kSettingsKey));   // created ...
-  EXPECT_FALSE(KeyExists(kSubkeyPath));        // ... but not the subkey: nothing is written
+  EXPECT_TRUE(KeyExists(kvr::kSettingsKey));  // created ...
+  EXPECT_FALSE(KeyExists(kSubkeyPath));       // ... but not the subkey: nothing is written
   EXPECT_EQ(settings.PortIndex(), -1);
 }
 

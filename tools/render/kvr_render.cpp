@@ -10,8 +10,8 @@
 // Colours are $BBGGRR (hex) or decimal TColor values.
 #include <QApplication>
 #include <QCursor>
-#include <QMouseEvent>
 #include <QImage>
+#include <QMouseEvent>
 #include <QWidget>
 
 #include <charconv>
@@ -36,9 +36,9 @@ const std::map<std::string, std::set<std::string>> kOptions = {
     {"gradient", {"size", "style", "from", "to"}},
     {"gradients", {"size", "from", "to"}},
     {"gauge", {"size", "kind", "min", "max", "progress", "border", "forecolor", "backcolor", "color", "showtext"}},
-    {"button", {"size", "textoff", "texton", "checked", "pressed", "flashing", "phase", "enabled", "flat", "hot",
-                "bevelwidth", "facestyle", "colorfrom", "colorto", "facevisible", "glyph", "numglyph", "textcolon",
-                "textcoloff", "text3d"}},
+    {"button", {"size",        "textoff", "texton",   "checked",    "pressed",    "flashing",  "phase",
+                "enabled",     "flat",    "hot",      "bevelwidth", "facestyle",  "colorfrom", "colorto",
+                "facevisible", "glyph",   "numglyph", "textcolon",  "textcoloff", "text3d"}},
 };
 
 [[noreturn]] void Refuse(const std::string& message) {
@@ -58,7 +58,8 @@ struct Args {
     const std::string v = Str(k);
     int out = 0;
     const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), out);
-    if (ec != std::errc() || end != v.data() + v.size()) Refuse("--" + std::string(k) + " wants a whole number, not " + v);
+    if (ec != std::errc() || end != v.data() + v.size())
+      Refuse("--" + std::string(k) + " wants a whole number, not " + v);
     return out;
   }
   bool Bool(const char* k, bool def) const {
@@ -121,7 +122,8 @@ int main(int argc, char** argv) {
     a.Size(w, h);
     image = NewBitmap(w, h);
     TCanvas c(image);
-    FillGradient(c, {0, 0, w, h}, a.Color("from", 15790320), a.Color("to", 6908265), Style(a.Str("style", "gsHorizontal1")));
+    FillGradient(c, {0, 0, w, h}, a.Color("from", 15790320), a.Color("to", 6908265),
+                 Style(a.Str("style", "gsHorizontal1")));
   } else if (what == "gradients") {
     int w = 120, h = 60;
     a.Size(w, h);
@@ -137,9 +139,11 @@ int main(int argc, char** argv) {
     int w = 803, h = 25;
     a.Size(w, h);
     g.resize(w, h);
-    static const std::map<std::string, TGaugeKind> kinds = {{"gkText", gkText}, {"gkHorizontalBar", gkHorizontalBar},
-                                                             {"gkVerticalBar", gkVerticalBar}, {"gkPie", gkPie},
-                                                             {"gkNeedle", gkNeedle}};
+    static const std::map<std::string, TGaugeKind> kinds = {{"gkText", gkText},
+                                                            {"gkHorizontalBar", gkHorizontalBar},
+                                                            {"gkVerticalBar", gkVerticalBar},
+                                                            {"gkPie", gkPie},
+                                                            {"gkNeedle", gkNeedle}};
     auto kind = kinds.find(a.Str("kind", "gkHorizontalBar"));
     if (kind == kinds.end()) Refuse("unknown kind " + a.Str("kind"));
     g.SetKind(kind->second);

@@ -9,11 +9,14 @@
 #endif
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -29,6 +32,7 @@
 #include "load_engine.h"
 #include "page_table.h"
 #include "program_arguments.h"
+#include "tool_options.h"
 #include "update_file.h"
 #include "update_file_maker.h"
 #include "va_comm.h"
@@ -48,28 +52,15 @@ enum ExitCode {
   kPortError = 2,
   kNoAnswer = 3,
   kPortLost = 4,
+  kLogIncomplete = 5,
   kInterrupted = 130,
 };
 
-const char* kHelp =
-    "usage:\n"
-    "  kvr-loader-cli load (--port PATH | --simulate [--simulate-faults LIST]) FILE.KVR\n"
-    "                 [--baud N] [--pause-ms N] [--reply-timeout SECONDS] [--retries N] [--log FILE] [--quiet]\n"
-    "  kvr-loader-cli ports\n"
-    "  kvr-loader-cli make-image FILE [--seed N]\n"
-    "  kvr-loader-cli --help | --version\n"
-    "\n"
-    "load: sends FILE to the device's boot loader (38400 baud unless --baud), waiting more than\n"
-    "  --pause-ms (default 50) before each command. When no reply comes within --reply-timeout\n"
-    "  (default 10 s, from the command), or a reply is out of step, the line is let fall quiet and\n"
-    "  the page starts again from its address command, up to --retries (default 3) times per page.\n"
-    "  --log writes every reply as the window's debug log.\n"
-    "  --simulate loads into the built-in simulated device and prints its verdict; --simulate-faults\n"
-    "  takes split=N,noise=RATE,drop=RATE,repeat=RATE,hangup=FRAMES,seed=N,noiseat=REPLY:BYTES.\n"
-    "\n"
-    "exit codes: 0 load complete; 1 usage or file error; 2 port could not be opened or configured;\n"
-    "  3 the device stopped answering (retries used up); 4 the port was lost during the load;\n"
-    "  130 interrupted (Ctrl-C, SIGTERM), after closing the port.\n";
+const char* kExitCodes =
+    "Exit codes: 0 load complete; 1 usage or file error; 2 the port could not be opened or configured;\n"
+    "3 the device stopped answering (retries used up); 4 the port was lost during the load;\n"
+    "5 load complete, but the log could not be written in full; 130 interrupted (Ctrl-C, SIGTERM,\n"
+    "SIGHUP, SIGPIPE), after closing the port.";
 
 std::atomic<bool> g_interrupted{false};
 StopSignal* g_stop = nullptr;  // the running load's stop request
@@ -101,7 +92,10 @@ class Loader final : public LoadView, public UpdateFileUi {
   explicit Loader(const Options& o) : o_(o), engine_(port_, ticks_, table_, file_, *this) {
     engine_.Configure(o_.load);
   }
-  ~Loader() override { g_stop = nullptr; }
+  ~Loader() override {
+    g_stop = nullptr;
+    if (log_) std::fclose(log_);
+  }
 
   int Run();
 
@@ -119,6 +113,9 @@ class Loader final : public LoadView, public UpdateFileUi {
 
  private:
   void Progress(bool force);
+  // One line of the log; a failing write is reported once and the load goes on.
+  void WriteLog(const std::string& line);
+  void ReportLogFailure(int error);
   int Fail(int code, const std::string& what);
 
   Options o_;
@@ -128,7 +125,8 @@ class Loader final : public LoadView, public UpdateFileUi {
   PageTable table_;
   UpdateFileState file_;
   LoadEngine engine_;
-  std::ofstream log_;
+  std::FILE* log_ = nullptr;
+  bool log_failed_ = false;
   std::string finish_message_;
   int percent_ = 0;
   uint32_t last_progress_ms_ = 0;
@@ -138,12 +136,25 @@ class Loader final : public LoadView, public UpdateFileUi {
 
 int Loader::Fail(int code, const std::string& what) {
   if (!o_.quiet && ErrIsTerminal()) std::cerr << "\n";
-  std::cerr << "error: " << what << "\n";
+  std::cerr << "error: " << WithoutControls(what) << "\n";
   try {
     comm_.Close();
   } catch (...) {
   }
   return code;
+}
+
+void Loader::WriteLog(const std::string& line) {
+  if (log_failed_) return;
+  // Flushed per line: a full disk shows at once, not at the end.
+  if (std::fputs(line.c_str(), log_) < 0 || std::fputc('\n', log_) < 0 || std::fflush(log_) != 0)
+    ReportLogFailure(errno);
+}
+
+void Loader::ReportLogFailure(int error) {
+  log_failed_ = true;
+  std::cerr << (ErrIsTerminal() && !o_.quiet ? "\n" : "") << "warning: writing the log " << WithoutControls(o_.log)
+            << " failed (" << std::strerror(error) << "); the load goes on, the log is incomplete\n";
 }
 
 void Loader::Progress(bool force) {
@@ -167,17 +178,24 @@ int Loader::Run() {
   try {
     if (!OpenUpdateFile(o_.file, table_, file_, *this))
       return Fail(kUsageOrFile, o_.file + ": not an update file (extension .KVR expected)");
+  } catch (const EInOutError& e) {
+    return Fail(kUsageOrFile, o_.file + ": " + e.Reason());
   } catch (const std::exception& e) {
     return Fail(kUsageOrFile, o_.file + ": " + e.what());
   }
+  if (g_interrupted.load()) return Fail(kInterrupted, "interrupted while reading the file; nothing was sent");
   if (!file_.Opened)
     return Fail(kUsageOrFile, o_.file + ": refused: an update file is at most 64 MiB; nothing was sent");
   // The engine's own check; a stop request (a signal) from here on is kept.
   if (const ImageProblem problem = engine_.Begin())
     return Fail(kUsageOrFile, o_.file + ": " + problem.Describe() + "; nothing was sent");
   if (!o_.log.empty()) {
-    log_.open(o_.log);
-    if (!log_) return Fail(kUsageOrFile, "cannot write the log " + o_.log);
+    // Opening the log empties it: it must not be the image (also through a link).
+    std::error_code ec;
+    if (std::filesystem::equivalent(o_.log, o_.file, ec))
+      return Fail(kUsageOrFile, "the log " + o_.log + " is the image file itself; nothing was sent");
+    log_ = std::fopen(o_.log.c_str(), "w");
+    if (!log_) return Fail(kUsageOrFile, "cannot write the log " + o_.log + ": " + std::strerror(errno));
   }
 
 #ifndef _WIN32
@@ -202,7 +220,7 @@ int Loader::Run() {
   comm_.OnError = [this](va::TVaObject*, int errors) {
     if (errors & static_cast<int>(va::CE_DEVICE_LOST)) lost_.store(true);
   };
-  if (log_) engine_.SetLog([this](const std::string& line) { log_ << line << "\n"; });
+  if (log_) engine_.SetLog([this](const std::string& line) { WriteLog(line); });
   g_stop = &engine_.Stopper();
   if (g_interrupted.load()) return Fail(kInterrupted, "interrupted before the load; nothing was sent");
   try {
@@ -245,129 +263,136 @@ int Loader::Run() {
   }
 #endif
   va::SetMainThread(nullptr);
-  return kOk;
+  if (log_) {
+    const int closed = std::fclose(log_);
+    const int error = errno;
+    log_ = nullptr;
+    if (closed != 0 && !log_failed_) ReportLogFailure(error);
+  }
+  return log_failed_ && complete ? kLogIncomplete : kOk;
 }
 
-bool ParseFaults(const std::string& list, sim::DeviceOptions& f) {
+// --simulate-faults: split=N,noise=RATE,drop=RATE,repeat=RATE,hangup=FRAMES,
+// seed=N,noiseat=REPLY:BYTES. Returns what is wrong, or "" when all is well.
+std::string ParseFaults(const std::string& list, sim::DeviceOptions& f) {
+  const auto whole = [](const std::string& text, uint64_t hi, uint64_t& v) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    return !text.empty() && ec == std::errc() && end == text.data() + text.size() && v <= hi;
+  };
+  const auto rate = [](const std::string& text, double& v) {
+    char* end = nullptr;
+    v = std::strtod(text.c_str(), &end);
+    return !text.empty() && end == text.c_str() + text.size() && std::isfinite(v) && v >= 0 && v <= 1;
+  };
   std::stringstream ss(list);
   std::string item;
   while (std::getline(ss, item, ',')) {
     const size_t eq = item.find('=');
-    if (eq == std::string::npos) return false;
-    const std::string k = item.substr(0, eq);
-    const char* v = item.c_str() + eq + 1;
-    if (k == "split")
-      f.pieces = std::atoi(v);
-    else if (k == "noise")
-      f.noise_rate = std::atof(v);
-    else if (k == "drop")
-      f.drop_rate = std::atof(v);
-    else if (k == "repeat")
-      f.repeat_rate = std::atof(v);
-    else if (k == "hangup")
-      f.hangup_after = std::strtoull(v, nullptr, 10);
-    else if (k == "seed")
-      f.seed = static_cast<uint32_t>(std::strtoul(v, nullptr, 10));
-    else if (k == "noiseat") {  // noiseat=REPLY:BYTES: that many noise bytes before one reply
-      char* end = nullptr;
-      const uint64_t reply = std::strtoull(v, &end, 10);
-      if (!end || *end != ':') return false;
-      f.faults.push_back({sim::DeviceFault::Kind::kNoise, reply, std::string(std::strtoul(end + 1, nullptr, 10), '~')});
-    } else
-      return false;
+    const std::string k = item.substr(0, eq), v = eq == std::string::npos ? "" : item.substr(eq + 1);
+    const std::string bad = "--simulate-faults: \"" + item + "\" ";
+    uint64_t n = 0;
+    if (k == "split") {
+      if (!whole(v, 1024, n) || n < 1) return bad + "wants split=N with N from 1 to 1024";
+      f.pieces = static_cast<int>(n);
+    } else if (k == "noise" || k == "drop" || k == "repeat") {
+      double r = 0;
+      if (!rate(v, r)) return bad + "wants " + k + "=RATE with RATE from 0 to 1";
+      (k == "noise" ? f.noise_rate : k == "drop" ? f.drop_rate : f.repeat_rate) = r;
+    } else if (k == "hangup") {
+      if (!whole(v, UINT64_MAX, n)) return bad + "wants hangup=FRAMES, a whole number";
+      f.hangup_after = n;
+    } else if (k == "seed") {
+      if (!whole(v, UINT32_MAX, n)) return bad + "wants seed=N with N from 0 to 4294967295";
+      f.seed = static_cast<uint32_t>(n);
+    } else if (k == "noiseat") {  // that many noise bytes before one reply
+      const size_t colon = v.find(':');
+      uint64_t bytes = 0;
+      if (colon == std::string::npos || !whole(v.substr(0, colon), UINT64_MAX, n) ||
+          !whole(v.substr(colon + 1), 1000000, bytes))
+        return bad + "wants noiseat=REPLY:BYTES with BYTES from 0 to 1000000";
+      f.faults.push_back({sim::DeviceFault::Kind::kNoise, n, std::string(bytes, '~')});
+    } else {
+      return bad + "is not one of split, noise, drop, repeat, hangup, seed, noiseat";
+    }
   }
-  return true;
+  return {};
 }
 
 int Usage(const std::string& problem) {
-  std::cerr << "error: " << problem << "\n" << kHelp;
+  std::cerr << "kvr-loader-cli: " << WithoutControls(problem) << "\n(kvr-loader-cli --help lists the options)\n";
   return kUsageOrFile;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args = Utf8Arguments(argc, argv);
-  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-    std::cout << kHelp;
-    return args.empty() ? kUsageOrFile : kOk;
+  Options o;
+  std::string faults, reply_timeout = "10";
+  uint32_t seed = 2026;
+  std::string image;
+  CLI::App app("Loads a DATAFLASH image into a KVR device through its serial boot loader.", "kvr-loader-cli");
+  app.set_help_flag("-h,--help", "Show this help (or a command's) and exit.");
+  app.set_version_flag("-v,--version", "kvr-loader-cli " KVR_VERSION, "Show the version and exit.");
+  app.require_subcommand(1);
+  app.footer(kExitCodes);
+  CLI::App* load = app.add_subcommand("load", "Send FILE.KVR to the device's boot loader.");
+  load->add_option("FILE.KVR", o.file, "The update file.")->required();
+  CLI::Option* port = load->add_option("--port", o.port, "The serial port: COM7, ttyUSB0 or a device path.");
+  CLI::Option* simulate =
+      load->add_flag("--simulate", o.simulate, "Load into the built-in simulated device and print its verdict.");
+  port->excludes(simulate);
+  load->add_option("--simulate-faults", faults,
+                   "Faults of the simulated device: split=N,noise=RATE,drop=RATE,repeat=RATE,hangup=FRAMES,"
+                   "seed=N,noiseat=REPLY:BYTES.")
+      ->needs(simulate);
+  load->add_option("--baud", o.baud, "Line rate (default 38400).")->check(WholeNumber(50, 4000000));
+  load->add_option("--pause-ms", o.load.pause_ms, "The pause before each command is longer than this (default 50).")
+      ->check(WholeNumber(0, 60000));
+  load->add_option("--reply-timeout", reply_timeout, "Seconds a reply may take, from its command (default 10).")
+      ->check(DecimalNumber(0.01, 3600));
+  load->add_option("--retries", o.load.retries, "Page restarts per page (default 3).")->check(WholeNumber(0, 100));
+  load->add_option("--log", o.log, "Write every reply to this file, as the window's debug log.");
+  load->add_flag("--quiet", o.quiet, "No progress line.");
+  load->add_option("--stop-after", o.stop_after, "Stop after this many commands (benchmarks).")
+      ->check(WholeNumber(0, 1000000000))
+      ->group("");
+  app.add_subcommand("ports", "List the serial ports that can be opened.");
+  CLI::App* make = app.add_subcommand("make-image", "Write a standard-size test image to a new FILE.");
+  make->add_option("FILE", image, "The file to write (a symbolic link there is refused).")->required();
+  make->add_option("--seed", seed, "Seed of the made-up bytes (default 2026).")->check(WholeNumber(0, UINT32_MAX));
+  if (argc < 2) {
+    std::cout << app.help();
+    return kUsageOrFile;
   }
-  if (args[0] == "--version" || args[0] == "-v") {
-    std::cout << "kvr-loader-cli " KVR_VERSION "\n";
-    return kOk;
-  }
-  const std::string command = args[0];
-  if (command == "ports") {
+  if (const int code = ParseToolOptions(app, argc, argv); code >= 0) return code;
+
+  if (app.got_subcommand("ports")) {
     for (const std::string& p : va::ListPorts()) std::cout << p << "\n";
     return kOk;
   }
-  if (command == "make-image") {
-    if (args.size() < 2) return Usage("make-image needs a FILE");
-    uint32_t seed = 2026;
-    if (args.size() == 4 && args[2] == "--seed")
-      seed = static_cast<uint32_t>(std::strtoul(args[3].c_str(), nullptr, 10));
-    else if (args.size() != 2)
-      return Usage("make-image FILE [--seed N]");
+  if (app.got_subcommand("make-image")) {
     try {
-      sim::WriteFile(args[1], sim::MakeUpdateFileText(seed));
+      sim::WriteFile(image, sim::MakeUpdateFileText(seed));
     } catch (const std::exception& e) {
-      std::cerr << "error: " << e.what() << "\n";
+      std::cerr << "error: " << WithoutControls(e.what()) << "\n";
       return kUsageOrFile;
     }
     return kOk;
   }
-  if (command != "load") return Usage("unknown command " + command);
-
-  Options o;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&](const char* name) -> std::string {
-      if (i + 1 >= args.size()) throw std::invalid_argument(std::string(name) + " needs a value");
-      return args[++i];
-    };
-    try {
-      if (a == "--port")
-        o.port = value("--port");
-      else if (a == "--simulate")
-        o.simulate = true;
-      else if (a == "--simulate-faults") {
-        if (!ParseFaults(value("--simulate-faults"), o.faults)) return Usage("bad --simulate-faults list");
-      } else if (a == "--baud")
-        o.baud = static_cast<uint32_t>(std::stoul(value("--baud")));
-      else if (a == "--pause-ms")
-        o.load.pause_ms = static_cast<uint32_t>(std::stoul(value("--pause-ms")));
-      else if (a == "--reply-timeout")
-        o.load.reply_timeout_ms = static_cast<uint32_t>(std::stod(value("--reply-timeout")) * 1000);
-      else if (a == "--retries")
-        o.load.retries = std::stoi(value("--retries"));
-      else if (a == "--log")
-        o.log = value("--log");
-      else if (a == "--quiet")
-        o.quiet = true;
-      else if (a == "--stop-after")
-        o.stop_after = std::stoull(value("--stop-after"));
-      else if (!a.empty() && a[0] == '-')
-        return Usage("unknown option " + a);
-      else if (o.file.empty())
-        o.file = a;
-      else
-        return Usage("more than one file given");
-    } catch (const std::exception& e) {
-      return Usage(e.what());
-    }
-  }
-  if (o.file.empty()) return Usage("no FILE.KVR given");
-  if (o.port.empty() == !o.simulate) return Usage("give either --port PATH or --simulate");
+  if (o.port.empty() && !o.simulate) return Usage("load needs --port PATH or --simulate");
+  if (const std::string wrong = ParseFaults(faults, o.faults); !wrong.empty()) return Usage(wrong);
+  o.load.reply_timeout_ms = static_cast<uint32_t>(std::lround(std::strtod(reply_timeout.c_str(), nullptr) * 1000));
 
 #ifdef _WIN32
   if (o.simulate) return Usage("--simulate needs a system with pseudo-terminals; give --port COMn");
   signal(SIGINT, OnSignal);
   signal(SIGTERM, OnSignal);
 #else
+  // A dropped session (SIGHUP) or a closed output pipe (SIGPIPE) ends the load
+  // as Ctrl-C does: the port is closed properly and the exit code is 130.
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(sig, &sa, nullptr);
 #endif
   Loader loader(o);
   return loader.Run();

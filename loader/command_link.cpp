@@ -23,6 +23,7 @@ bool CommandLink::SendFrame(std::string_view text) {
   const std::vector<uint8_t> frame = BuildFrame(text);
   if (stop_ && stop_->Requested()) return false;
   if (send_pause_ms_ > 0 && !PauseMoreThan(ticks_, send_pause_ms_, stop_)) return false;
+  if (stop_ && stop_->Requested()) return false;  // raised as the pause ended
   port_.WriteBuf(frame.data(), static_cast<int>(frame.size()));
   reply_pending_ = false;
   ++frames_sent_;

@@ -17,4 +17,37 @@ std::string HexUpper(int64_t value, int min_digits) {
   return out;
 }
 
+namespace {
+
+void AppendEscaped(std::string& out, unsigned char c) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  out += "\\x";
+  out += kDigits[c >> 4];
+  out += kDigits[c & 0xF];
+}
+
+}  // namespace
+
+std::string Printable(std::string_view bytes) {
+  std::string out;
+  for (const unsigned char c : bytes) {
+    if (c >= 0x20 && c < 0x7F)
+      out += static_cast<char>(c);
+    else
+      AppendEscaped(out, c);
+  }
+  return out;
+}
+
+std::string WithoutControls(std::string_view text) {
+  std::string out;
+  for (const unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F)
+      AppendEscaped(out, c);
+    else
+      out += static_cast<char>(c);
+  }
+  return out;
+}
+
 }  // namespace kvr

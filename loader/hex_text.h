@@ -1,13 +1,22 @@
-// Upper-case hexadecimal texts as the status line and the commands use them.
+// Upper-case hexadecimal texts as the status line and the commands use them,
+// and bytes shown safely.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kvr {
 
 // `value` in upper-case hexadecimal with at least `min_digits` digits. A negative
 // value shows its 64-bit two's complement (sixteen digits).
 std::string HexUpper(int64_t value, int min_digits);
+
+// Bytes from the image or the device as text that is safe on a terminal:
+// every byte outside printable ASCII as \xHH.
+std::string Printable(std::string_view bytes);
+
+// A message (which may hold a path in UTF-8) with its control bytes as \xHH.
+std::string WithoutControls(std::string_view text);
 
 }  // namespace kvr

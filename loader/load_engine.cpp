@@ -12,21 +12,6 @@ namespace {
 
 bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
 
-// A text for a message: bytes outside printable ASCII as \xNN.
-std::string Printable(std::string_view bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (c >= 0x20 && c < 0x7F) {
-      out += static_cast<char>(c);
-    } else {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
-      out += buf;
-    }
-  }
-  return out;
-}
-
 std::string Seconds(uint32_t ms) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.2f s", ms / 1000.0);
@@ -221,7 +206,7 @@ LoadProgress LoadEngine::Progress() {
 std::string LoadEngine::Where() const {
   const int64_t first = exchange_.PageFirstLine();
   std::string where = first < 0 ? std::string("opening") : "page " + HexUpper(first / PageLines, 4);
-  return where + ", command " + link_.LastCommand();
+  return where + ", command " + Printable(link_.LastCommand());
 }
 
 }  // namespace kvr

@@ -1,5 +1,6 @@
 #include "update_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,16 +20,17 @@
 namespace kvr {
 
 EInOutError InOutErrorFromErrno(int err) {
+  const std::string reason = std::strerror(err);
   switch (err) {
     case ENOENT:
     case ENOTDIR:
-      return EInOutError(2, "File not found");
+      return EInOutError(2, "File not found", reason);
     case EACCES:
     case EPERM:
     case EROFS:
-      return EInOutError(5, "File access denied");
+      return EInOutError(5, "File access denied", reason);
     default:
-      return EInOutError(err, "I/O error " + std::to_string(err));
+      return EInOutError(err, "I/O error " + std::to_string(err), reason);
   }
 }
 
@@ -79,12 +81,28 @@ File OpenForReading(const std::string& path) {
   return f;
 }
 
+// The size of the file at `path`. Only a regular file is an update file: a
+// device, a pipe or a socket could be read without end (or block the open),
+// so it is refused before it is opened.
 int64_t FileSize(const std::string& path) {
+#ifndef _WIN32
+  struct stat named;
+  if (stat(path.c_str(), &named) != 0) throw InOutErrorFromErrno(errno);
+  if (!S_ISDIR(named.st_mode) && !S_ISREG(named.st_mode)) {
+    const char* kind = S_ISCHR(named.st_mode)    ? "a character device"
+                       : S_ISBLK(named.st_mode)  ? "a block device"
+                       : S_ISFIFO(named.st_mode) ? "a pipe"
+                       : S_ISSOCK(named.st_mode) ? "a socket"
+                                                 : "not a plain file";
+    throw EInOutError(EINVAL, "I/O error " + std::to_string(EINVAL), std::string("not a regular file: ") + kind);
+  }
+#endif
   File f = OpenForReading(path);
 #ifdef _WIN32
   struct _stat64 st;
   if (_fstat64(_fileno(f.get()), &st) != 0) throw InOutErrorFromErrno(errno);
   if ((st.st_mode & _S_IFDIR) != 0) throw InOutErrorFromErrno(EISDIR);
+  if ((st.st_mode & _S_IFREG) == 0) throw EInOutError(EINVAL, "I/O error 22", "not a regular file");
 #else
   struct stat st;
   if (fstat(fileno(f.get()), &st) != 0) throw InOutErrorFromErrno(errno);
@@ -93,10 +111,11 @@ int64_t FileSize(const std::string& path) {
   return static_cast<int64_t>(st.st_size);
 }
 
-// Reads a file as text lines: a line ends at CR LF, LF or a lone CR.
+// Reads the first `limit` bytes of a file as text lines (a file that grows
+// while it is read is not followed): a line ends at CR LF, LF or a lone CR.
 class LineReader {
  public:
-  explicit LineReader(const std::string& path) : file_(OpenForReading(path)), buf_(1 << 16) {}
+  LineReader(const std::string& path, int64_t limit) : file_(OpenForReading(path)), buf_(1 << 16), left_(limit) {}
 
   // True once every byte has been consumed.
   bool Eof() {
@@ -136,7 +155,9 @@ class LineReader {
   // Reads the next block; false at the end of the file.
   bool Fill() {
     errno = 0;
-    const size_t n = std::fread(buf_.data(), 1, buf_.size(), file_.get());
+    const size_t want = static_cast<size_t>(std::min<int64_t>(left_, static_cast<int64_t>(buf_.size())));
+    const size_t n = want == 0 ? 0 : std::fread(buf_.data(), 1, want, file_.get());
+    left_ -= static_cast<int64_t>(n);
     if (n == 0 && std::ferror(file_.get())) throw InOutErrorFromErrno(errno != 0 ? errno : EIO);
     pos_ = 0;
     end_ = n;
@@ -148,6 +169,7 @@ class LineReader {
   std::string carry_;
   size_t pos_ = 0;
   size_t end_ = 0;
+  int64_t left_;  // bytes still to read
 };
 
 }  // namespace
@@ -167,7 +189,7 @@ bool OpenUpdateFile(const std::string& path, PageTable& table, UpdateFileState& 
   // First pass: count the lines, the count taken after each read.
   int64_t lines = 0;
   {
-    LineReader reader(path);
+    LineReader reader(path, size);
     do {
       reader.ReadLine();
       ++lines;
@@ -181,7 +203,7 @@ bool OpenUpdateFile(const std::string& path, PageTable& table, UpdateFileState& 
   table.ClearDataRowsFrom(static_cast<int>(lines) + 1);
   table.ReserveRows(static_cast<int>(lines));
   {
-    LineReader reader(path);
+    LineReader reader(path, size);
     for (int64_t k = 1; k <= lines; ++k) table.SetLine(static_cast<int>(k), reader.ReadLine());
   }
 

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "page_table.h"
 
@@ -15,11 +16,16 @@ namespace kvr {
 // "File not found", "File access denied" or "I/O error <code>".
 class EInOutError : public std::runtime_error {
  public:
-  EInOutError(int error_code, const std::string& message) : std::runtime_error(message), error_code_(error_code) {}
+  EInOutError(int error_code, const std::string& message, std::string reason = {})
+      : std::runtime_error(message), error_code_(error_code), reason_(std::move(reason)) {}
   int ErrorCode() const { return error_code_; }
+  // The cause in words (the system's text for it), for messages that name it;
+  // what() is the classic text the window shows.
+  std::string Reason() const { return reason_.empty() ? std::string(what()) : reason_; }
 
  private:
   int error_code_;
+  std::string reason_;
 };
 
 // The EInOutError for an errno value of a failed open or read.

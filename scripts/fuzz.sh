@@ -18,7 +18,9 @@ run() {
   cp -n fuzz/corpus/"$t"/* "$dir"/ 2>/dev/null || true
   if build/fuzz/bin/fuzz_"$t" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix=build/fuzz/crash- \
       "$dir" >build/fuzz/"$t".log 2>&1; then
-    echo "fuzz_$t: $(grep -o 'number_of_executed_units: [0-9]*' build/fuzz/"$t".log | cut -d' ' -f2) runs in ${seconds} s, no finding"
+    local runs
+    runs=$(grep -o 'number_of_executed_units: [0-9]*' build/fuzz/"$t".log | cut -d' ' -f2)
+    echo "fuzz_$t: $runs runs in ${seconds} s ($((runs / seconds)) per second), no finding"
   else
     echo "fuzz_$t: FINDING (see build/fuzz/$t.log)"
     tail -n 30 build/fuzz/"$t".log

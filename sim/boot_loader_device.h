@@ -83,6 +83,11 @@ class BootLoaderDevice {
   DeviceOptions options_;
   std::mt19937 rng_;
   std::vector<uint8_t> in_;
+  uint8_t in_sum_ = 0;  // sum of in_'s bytes, modulo 256
+  void ClearInput() {
+    in_.clear();
+    in_sum_ = 0;
+  }
   std::deque<std::vector<uint8_t>> out_;
   std::vector<uint8_t> image_;
   int64_t page_address_ = -1;

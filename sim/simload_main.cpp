@@ -8,14 +8,19 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <memory>
+#include <random>
+#include <stdexcept>
 #include <string>
 
 #include "boot_loader_device.h"
 #include "command_link.h"
 #include "exchange.h"
+#include "hex_text.h"
 #include "image_geometry.h"
 #include "page_table.h"
 #include "simulated_port.h"
+#include "tool_options.h"
 #include "update_file.h"
 #include "update_file_maker.h"
 
@@ -41,10 +46,28 @@ class ConsoleUi final : public UpdateFileUi, public LoaderView {
   int pages_ = 0;
 };
 
-int Usage() {
-  std::cerr << "usage: kvr-simload [--file PATH.KVR] [--pieces N] [--real-time]\n";
-  return 2;
-}
+// A private folder for the made-up image: created new (never one that is
+// already there), removed at the end.
+class PrivateFolder {
+ public:
+  PrivateFolder() {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const auto candidate = std::filesystem::temp_directory_path() / ("kvr-simload-" + std::to_string(random()));
+      if (std::filesystem::create_directory(candidate)) path_ = candidate;
+    }
+    if (path_.empty()) throw std::runtime_error("cannot create a private folder for the image");
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace);
+  }
+  ~PrivateFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  std::filesystem::path File(const char* name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
 
 }  // namespace
 
@@ -52,27 +75,21 @@ int main(int argc, char** argv) {
   std::string path;
   int pieces = 1;
   bool real_time = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--file" && i + 1 < argc) {
-      path = argv[++i];
-    } else if (arg == "--pieces" && i + 1 < argc) {
-      pieces = std::atoi(argv[++i]);
-    } else if (arg == "--real-time") {
-      real_time = true;
-    } else {
-      return Usage();
-    }
-  }
+  CLI::App app("A complete load in the terminal into the simulated boot loader; the device's image is compared "
+               "with the file at the end.",
+               "kvr-simload");
+  app.set_version_flag("-v,--version", "kvr-simload " KVR_VERSION, "Show the version and exit.");
+  app.add_option("--file", path, "The update file (default: a made-up standard image in a private temporary folder).");
+  app.add_option("--pieces", pieces, "Each reply in this many pieces.")->check(WholeNumber(1, 1024));
+  app.add_flag("--real-time", real_time, "Real pauses (a full load then takes about 35 minutes).");
+  if (const int code = ParseToolOptions(app, argc, argv); code >= 0) return code;
 
   try {
-    std::string text;
+    std::unique_ptr<PrivateFolder> folder;
     if (path.empty()) {
-      path = (std::filesystem::temp_directory_path() / "kvr-simload-STANDARD.KVR").string();
-      text = sim::MakeUpdateFileText(2026);
-      sim::WriteFile(path, text);
-    } else {
-      text = sim::ReadFile(path);
+      folder = std::make_unique<PrivateFolder>();
+      path = folder->File("STANDARD.KVR").string();
+      sim::WriteFile(path, sim::MakeUpdateFileText(2026));
     }
 
     ConsoleUi ui;
@@ -84,6 +101,12 @@ int main(int argc, char** argv) {
       std::cerr << "not an update file (extension .KVR expected)\n";
       return 2;
     }
+    // A refused file (over 64 MiB) is never read into memory.
+    if (!file.Opened) {
+      std::cerr << "refused: an update file is at most 64 MiB\n";
+      return 1;
+    }
+    const std::string text = sim::ReadFile(path);
     std::cout << "Size " << file.UpdateFileSize << " bytes, " << file.FileLineCount << " data lines\n";
 
     sim::DeviceOptions options;
@@ -120,8 +143,11 @@ int main(int argc, char** argv) {
     const bool equal = complete && !expected.empty() && device.Image() == expected;
     std::cout << "Device image equal to the file: " << (equal ? "yes" : "NO") << "\n";
     return equal ? 0 : 1;
+  } catch (const EInOutError& e) {
+    std::cerr << "error: " << WithoutControls(path + ": " + e.Reason()) << "\n";
+    return 1;
   } catch (const std::exception& e) {
-    std::cerr << "error: " << e.what() << "\n";
+    std::cerr << "error: " << WithoutControls(e.what()) << "\n";
     return 1;
   }
 }

@@ -1,6 +1,13 @@
 #include "update_file_maker.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <random>
@@ -58,10 +65,24 @@ std::vector<uint8_t> ImageFromUpdateText(std::string_view text) {
 }
 
 void WriteFile(const std::string& path, std::string_view text) {
+  const auto failed = [&path](const char* what) {
+    return std::runtime_error(std::string("cannot ") + what + " " + path + ": " + std::strerror(errno));
+  };
+#ifdef _WIN32
   std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) throw std::runtime_error("cannot create " + path);
+#else
+  // O_NOFOLLOW: a link planted at the path is refused (ELOOP), not followed.
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  std::FILE* f = fd < 0 ? nullptr : fdopen(fd, "wb");
+  if (fd >= 0 && !f) close(fd);
+#endif
+#ifndef _WIN32
+  if (!f && errno == ELOOP) throw std::runtime_error("cannot create " + path + ": it is a symbolic link (refused)");
+#endif
+  if (!f) throw failed("create");
   const size_t n = std::fwrite(text.data(), 1, text.size(), f);
-  if (std::fclose(f) != 0 || n != text.size()) throw std::runtime_error("cannot write " + path);
+  const bool written = n == text.size();
+  if (std::fclose(f) != 0 || !written) throw failed("write");
 }
 
 std::string ReadFile(const std::string& path) {

@@ -19,7 +19,9 @@ std::string MakeUpdateFileText(uint32_t seed);
 // a line is shorter than 32 characters or holds anything but hex digits.
 std::vector<uint8_t> ImageFromUpdateText(std::string_view text);
 
-// Writes `text` to `path` byte for byte; throws std::runtime_error on failure.
+// Writes `text` to `path` byte for byte, replacing a regular file there but
+// never writing through a symbolic link; throws std::runtime_error (naming the
+// path and the reason) on failure.
 void WriteFile(const std::string& path, std::string_view text);
 // The bytes of a file; empty when it cannot be read.
 std::string ReadFile(const std::string& path);

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,8 +32,10 @@ struct Result {
 };
 
 
-// Runs the tool; `signal_after_ms` > 0 sends SIGINT after that long.
-Result RunTool(const std::vector<std::string>& args, int signal_after_ms = 0, int limit_ms = 240000) {
+// Runs a tool (the command line by default) in `cwd` (or here);
+// `signal_after_ms` > 0 sends `sig` after that long.
+Result RunTool(const std::vector<std::string>& args, int signal_after_ms = 0, int limit_ms = 240000, int sig = SIGINT,
+               const std::string& tool = KVR_LOADER_CLI, const std::string& cwd = "") {
   test::TempDir dir;
   const std::string out = dir.File("out"), err = dir.File("err");
   const auto t0 = std::chrono::steady_clock::now();
@@ -42,13 +45,14 @@ Result RunTool(const std::vector<std::string>& args, int signal_after_ms = 0, in
     const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(o, 1);
     dup2(e, 2);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
     std::vector<char*> argv;
-    std::string tool = KVR_LOADER_CLI;
-    argv.push_back(tool.data());
+    std::string path = tool;
+    argv.push_back(path.data());
     std::vector<std::string> copy = args;
     for (std::string& a : copy) argv.push_back(a.data());
     argv.push_back(nullptr);
-    execv(tool.c_str(), argv.data());
+    execv(path.c_str(), argv.data());
     _exit(127);
   }
   Result r;
@@ -64,7 +68,7 @@ Result RunTool(const std::vector<std::string>& args, int signal_after_ms = 0, in
       break;
     }
     if (signal_after_ms > 0 && !signalled && ms >= signal_after_ms) {
-      kill(pid, SIGINT);
+      kill(pid, sig);
       signalled = true;
     }
     if (ms > limit_ms) {
@@ -154,13 +158,73 @@ TEST_F(Cli, CtrlCGives130AfterClosingThePortAndThePausesSleep) {
   EXPECT_LT(r.cpu_seconds, 0.4 * r.seconds) << r.cpu_seconds << " s of CPU in " << r.seconds << " s";
 }
 
-TEST_F(Cli, CtrlCInALongPauseEndsItAtOnceAndSendsNothing) {
+// Ctrl-C, SIGTERM, a dropped session (SIGHUP) and a closed output pipe
+// (SIGPIPE) all end the load the same way.
+class CliSignal : public Cli, public ::testing::WithParamInterface<int> {};
+
+TEST_P(CliSignal, InALongPauseEndsItAtOnceClosesThePortAndSendsNothing) {
   va::test::PtyPair far_end;
   // Interrupted 1 s into a 30 s pause: it ends then, not when the pause would.
-  const Result r = RunTool({"load", "--port", far_end.SlavePath(), "--pause-ms", "30000", image_}, 1000);
+  const Result r =
+      RunTool({"load", "--port", far_end.SlavePath(), "--pause-ms", "30000", image_}, 1000, 240000, GetParam());
   EXPECT_EQ(r.code, 130) << r.err;
+  EXPECT_NE(r.err.find("the port is closed"), std::string::npos) << r.err;
   EXPECT_LT(r.seconds, 10.0);
   EXPECT_EQ(far_end.Read(6, 200), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, CliSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGPIPE));
+
+// Every refused option value is named with what is allowed; nothing runs.
+TEST_F(Cli, BadOptionValuesAreRefusedByName) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--baud", "0"}, "--baud: \"0\" is not a whole number from 50 to 4000000"},
+      {{"--baud", "9600x"}, "--baud: \"9600x\" is not a whole number from 50 to 4000000"},
+      {{"--baud", "-1"}, "--baud: \"-1\" is not a whole number"},
+      {{"--pause-ms", "-1"}, "--pause-ms: \"-1\" is not a whole number from 0 to 60000"},
+      {{"--reply-timeout", "nan"}, "--reply-timeout: \"nan\" is not a number from 0.01 to 3600"},
+      {{"--reply-timeout", "-1"}, "--reply-timeout: \"-1\" is not a number"},
+      {{"--reply-timeout", "1e9"}, "--reply-timeout: \"1e9\" is not a number"},
+      {{"--retries", "-1"}, "--retries: \"-1\" is not a whole number from 0 to 100"},
+      {{"--retries", "101"}, "--retries: \"101\" is not a whole number from 0 to 100"},
+      {{"--simulate-faults", "split=0"}, "\"split=0\" wants split=N with N from 1 to 1024"},
+      {{"--simulate-faults", "drop=2"}, "\"drop=2\" wants drop=RATE with RATE from 0 to 1"},
+      {{"--simulate-faults", "bogus=1"}, "\"bogus=1\" is not one of"},
+      {{"--port", "/dev/null"}, "--port excludes --simulate"},
+  };
+  for (const auto& [options, message] : cases) {
+    std::vector<std::string> args = {"load", "--simulate", image_};
+    args.insert(args.end(), options.begin(), options.end());
+    const Result r = RunTool(args);
+    EXPECT_EQ(r.code, 1) << options[0] << " " << options[1];
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+// Only a regular file is an image; the log is never the image; a log that
+// cannot be written does not stop the load but changes its exit code.
+TEST_F(Cli, ImageAndLogFilesAreChecked) {
+  test::TempDir dir;
+  const std::string fifo = dir.File("pipe.KVR"), device = dir.File("zero.KVR"), link = dir.File("link.log");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(symlink("/dev/zero", device.c_str()), 0);
+  for (const auto& [file, words] : {std::pair{fifo, std::string(": not a regular file: a pipe")},
+                                    std::pair{device, std::string(": not a regular file: a character device")}}) {
+    const Result r = RunTool({"load", "--simulate", file}, 0, 20000);
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_NE(r.err.find(file + words), std::string::npos) << r.err;
+  }
+  ASSERT_EQ(symlink(image_.c_str(), link.c_str()), 0);
+  Result r = RunTool({"load", "--simulate", "--log", link, image_});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("is the image file itself; nothing was sent"), std::string::npos) << r.err;
+  EXPECT_EQ(sim::ReadFile(image_), sim::MakeUpdateFileText(77));
+  r = RunTool({"load", "--simulate", "--pause-ms", "0", "--quiet", "--log", "/dev/full", image_});
+  EXPECT_EQ(r.code, 5) << r.err;
+  EXPECT_TRUE(Equal(r)) << r.out;
+  EXPECT_EQ(r.err, "warning: writing the log /dev/full failed (No space left on device); the load goes on, the log "
+                   "is incomplete\n");
 }
 
 TEST_F(Cli, BusyPortGivesExit2) {
@@ -180,7 +244,7 @@ TEST_F(Cli, PortAndFileErrors) {
   EXPECT_NE(r.err.find("Specified device not found (/dev/no-such-port)."), std::string::npos) << r.err;
   r = RunTool({"load", "--simulate", image_dir_->File("missing.KVR")});
   EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.err.find("File not found"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("missing.KVR: No such file or directory"), std::string::npos) << r.err;
   r = RunTool({"load", "--simulate", image_dir_->File("x.txt")});
   EXPECT_EQ(r.code, 1);
   // Images that cannot be right: nothing is opened or sent.
@@ -189,11 +253,17 @@ TEST_F(Cli, PortAndFileErrors) {
   sim::WriteFile(big, "");
   ASSERT_EQ(truncate(big.c_str(), 64LL * 1024 * 1024 + 1), 0);
   sim::WriteFile(short_file, sim::MakeUpdateFileText(77).substr(0, 34 * 100));
-  for (const auto& [file, words] : {std::pair{big, std::string("refused: an update file is at most 64 MiB")},
-                                    std::pair{short_file, std::string("line 101 of the image")}}) {
+  // A right-sized file whose first line is a terminal command: named, escaped.
+  const std::string escape = image_dir_->File("escape.KVR");
+  sim::WriteFile(escape, "\x1B[2J" + sim::MakeUpdateFileText(77).substr(4));
+  for (const auto& [file, words] :
+       {std::pair{big, std::string("refused: an update file is at most 64 MiB")},
+        std::pair{short_file, std::string("line 101 of the image")},
+        std::pair{escape, std::string("line 1 of the image is not 32 hexadecimal digits: \"\\x1B[2J")}}) {
     r = RunTool({"load", "--port", far_end.SlavePath(), file});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find(words), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find('\x1B'), std::string::npos);
   }
   EXPECT_EQ(far_end.Read(1, 200), "");
   r = RunTool({"load", image_});
@@ -202,7 +272,28 @@ TEST_F(Cli, PortAndFileErrors) {
   EXPECT_EQ(r.code, 1);
   r = RunTool({});
   EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.out.find("exit codes"), std::string::npos);
+  EXPECT_NE(r.out.find("Exit codes"), std::string::npos);
+}
+
+// The helpers write only where told, never through a link, and --help writes
+// nothing.
+TEST_F(Cli, HelpersWriteOnlyWhereTold) {
+  test::TempDir dir;
+  for (const std::string& tool : {std::string(KVR_MAKEFILE), std::string(KVR_LOADER_CLI)}) {
+    const Result r = RunTool({"--help"}, 0, 20000, SIGINT, tool, dir.Path());
+    EXPECT_EQ(r.code, 0) << tool;
+    EXPECT_NE(r.out.find("Usage:"), std::string::npos) << r.out;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+  const std::string victim = dir.File("victim"), planted = dir.File("planted.KVR");
+  sim::WriteFile(victim, "keep");
+  ASSERT_EQ(symlink(victim.c_str(), planted.c_str()), 0);
+  Result r = RunTool({planted}, 0, 20000, SIGINT, KVR_MAKEFILE);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("it is a symbolic link (refused)"), std::string::npos) << r.err;
+  r = RunTool({"make-image", planted});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(sim::ReadFile(victim), "keep");
 }
 
 TEST_F(Cli, PortsAndMakeImage) {

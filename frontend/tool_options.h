@@ -1,0 +1,78 @@
+// Option parsing for the command-line tools (CLI11): every tool has --help
+// and --version; a refused value is named with its option, the value and what
+// is allowed, and the tool exits with kToolUsageExit.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "program_arguments.h"
+
+namespace kvr {
+
+inline constexpr int kToolUsageExit = 1;
+
+// Whole numbers from lo to hi, nothing else in the text.
+inline CLI::Validator WholeNumber(int64_t lo, int64_t hi) {
+  const std::string range = "a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
+  return CLI::Validator(
+      [lo, hi, range](std::string& text) -> std::string {
+        int64_t v = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+        if (text.empty() || ec != std::errc() || end != text.data() + text.size() || v < lo || v > hi)
+          return "\"" + text + "\" is not " + range;
+        return {};
+      },
+      "INT " + std::to_string(lo) + ".." + std::to_string(hi));
+}
+
+// Finite decimal numbers from lo to hi, nothing else in the text.
+inline CLI::Validator DecimalNumber(double lo, double hi) {
+  const auto text_of = [](double v) {
+    std::string s = std::to_string(v);
+    s.erase(s.find_last_not_of('0') + 1);
+    if (!s.empty() && s.back() == '.') s.pop_back();
+    return s;
+  };
+  const std::string range = "a number from " + text_of(lo) + " to " + text_of(hi);
+  return CLI::Validator(
+      [lo, hi, range](std::string& text) -> std::string {
+        char* end = nullptr;
+        const double v = std::strtod(text.c_str(), &end);
+        if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(v) || v < lo || v > hi)
+          return "\"" + text + "\" is not " + range;
+        return {};
+      },
+      "NUMBER " + text_of(lo) + ".." + text_of(hi));
+}
+
+// Parses the program's arguments. Returns -1 to go on; otherwise the exit
+// code: 0 after --help or --version, kToolUsageExit after a refusal (named on
+// standard error).
+inline int ParseToolOptions(CLI::App& app, int argc, char** argv) {
+  std::vector<std::string> args = Utf8Arguments(argc, argv);
+  std::reverse(args.begin(), args.end());  // CLI11 takes them last first
+  try {
+    app.parse(args);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::cerr << app.get_name() << ": " << e.what() << "\n(" << app.get_name() << " --help lists the options)\n";
+    return kToolUsageExit;
+  }
+  return -1;
+}
+
+}  // namespace kvr

@@ -2,8 +2,9 @@
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
-#include <shellapi.h>
 #include <windows.h>
+// (after windows.h, which it needs)
+#include <shellapi.h>
 #endif
 
 namespace kvr {

@@ -32,7 +32,12 @@ constexpr size_t kMaxFrame = 4096;
 }  // namespace
 
 BootLoaderDevice::BootLoaderDevice(DeviceOptions options)
-    : options_(std::move(options)), rng_(options_.seed), image_(static_cast<size_t>(ImageBytes), 0xFF) {}
+    : options_(std::move(options)), rng_(options_.seed) {}
+
+const std::vector<uint8_t>& BootLoaderDevice::Image() const {
+  static const std::vector<uint8_t> blank(static_cast<size_t>(ImageBytes), 0xFF);
+  return image_.empty() ? blank : image_;
+}
 
 void BootLoaderDevice::Receive(const uint8_t* data, size_t n) {
   for (size_t i = 0; i < n; ++i) {
@@ -100,6 +105,7 @@ std::string BootLoaderDevice::Answer(std::string_view text) {
       if (hi < 0 || lo < 0) return std::string(kRejectReply);
       line[i] = static_cast<uint8_t>(hi * 16 + lo);
     }
+    if (image_.empty()) image_.assign(static_cast<size_t>(ImageBytes), 0xFF);  // erased flash, made at the first write
     std::copy(line, line + LineBytes, image_.begin() + page_address_ + k * LineBytes);
     return std::string("PL2") + text[4];
   }

@@ -66,7 +66,8 @@ class BootLoaderDevice {
   // True once the device has answered `hangup_after` frames.
   bool HungUp() const { return options_.hangup_after != 0 && frames_ >= options_.hangup_after; }
 
-  const std::vector<uint8_t>& Image() const { return image_; }
+  // The flash image: erased (all 0xFF) until written.
+  const std::vector<uint8_t>& Image() const;
   uint64_t FramesReceived() const { return frames_; }
   uint64_t BadSums() const { return bad_sums_; }
   uint64_t Rejected() const { return rejected_; }
@@ -89,7 +90,7 @@ class BootLoaderDevice {
     in_sum_ = 0;
   }
   std::deque<std::vector<uint8_t>> out_;
-  std::vector<uint8_t> image_;
+  std::vector<uint8_t> image_;  // empty until the first write: a device costs nothing to make
   int64_t page_address_ = -1;
   uint64_t replies_ = 0;
   uint64_t frames_ = 0;

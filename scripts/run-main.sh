@@ -9,11 +9,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh release
-sample="${TMPDIR:-/tmp}/kvr-sample/SAMPLE.KVR"
-mkdir -p "$(dirname "$sample")"
+# The sample image goes into a private folder made for this run.
+folder=$(mktemp -d)
+trap 'rm -rf "$folder"' EXIT
+sample="$folder/SAMPLE.KVR"
 build/release/bin/kvr-makefile "$sample"
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  exec build/release/bin/kvr-loader --simulate "$sample" --fast "$@"
+  build/release/bin/kvr-loader "$sample" --simulate --fast "$@"
 else
-  exec build/release/bin/kvr-loader-cli load --simulate --pause-ms 0 "$sample" "$@"
+  build/release/bin/kvr-loader-cli load --simulate --pause-ms 0 "$sample" "$@"
 fi

@@ -5,14 +5,16 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -113,6 +115,12 @@ class Loader final : public LoadView, public UpdateFileUi {
 
  private:
   void Progress(bool force);
+  // Opens the log without emptying it, and refuses the image itself (by what
+  // was opened, not by name) and a pipe nobody reads; "" when all is well.
+  std::string OpenLog();
+  // Empties the log once the port is open (so a run that sends nothing keeps
+  // the previous log).
+  bool StartLog();
   // One line of the log; a failing write is reported once and the load goes on.
   void WriteLog(const std::string& line);
   void ReportLogFailure(int error);
@@ -144,8 +152,43 @@ int Loader::Fail(int code, const std::string& what) {
   return code;
 }
 
+std::string Loader::OpenLog() {
+  const std::string log = "the log " + o_.log;
+#ifdef _WIN32
+  std::error_code ec;
+  if (std::filesystem::equivalent(o_.log, o_.file, ec)) return log + " is the image file itself";
+  log_ = std::fopen(o_.log.c_str(), "a");
+#else
+  const int fd = open(o_.log.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0)
+    return "cannot write " + log + ": " + (errno == ENXIO ? "a pipe that nobody reads" : std::strerror(errno));
+  struct stat opened {
+  }, image{};
+  if (fstat(fd, &opened) == 0 && stat(o_.file.c_str(), &image) == 0 && opened.st_dev == image.st_dev &&
+      opened.st_ino == image.st_ino) {
+    close(fd);
+    return log + " is the image file itself";
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  log_ = fdopen(fd, "w");
+  if (!log_) close(fd);
+#endif
+  return log_ ? std::string() : "cannot write " + log + ": " + std::strerror(errno);
+}
+
+bool Loader::StartLog() {
+#ifdef _WIN32
+  std::fclose(log_);
+  log_ = std::fopen(o_.log.c_str(), "w");
+  return log_ != nullptr;
+#else
+  struct stat st {};
+  return fstat(fileno(log_), &st) != 0 || !S_ISREG(st.st_mode) || ftruncate(fileno(log_), 0) == 0;
+#endif
+}
+
 void Loader::WriteLog(const std::string& line) {
-  if (log_failed_) return;
+  if (log_failed_ || !log_) return;
   // Flushed per line: a full disk shows at once, not at the end.
   if (std::fputs(line.c_str(), log_) < 0 || std::fputc('\n', log_) < 0 || std::fflush(log_) != 0)
     ReportLogFailure(errno);
@@ -190,12 +233,7 @@ int Loader::Run() {
   if (const ImageProblem problem = engine_.Begin())
     return Fail(kUsageOrFile, o_.file + ": " + problem.Describe() + "; nothing was sent");
   if (!o_.log.empty()) {
-    // Opening the log empties it: it must not be the image (also through a link).
-    std::error_code ec;
-    if (std::filesystem::equivalent(o_.log, o_.file, ec))
-      return Fail(kUsageOrFile, "the log " + o_.log + " is the image file itself; nothing was sent");
-    log_ = std::fopen(o_.log.c_str(), "w");
-    if (!log_) return Fail(kUsageOrFile, "cannot write the log " + o_.log + ": " + std::strerror(errno));
+    if (const std::string wrong = OpenLog(); !wrong.empty()) return Fail(kUsageOrFile, wrong + "; nothing was sent");
   }
 
 #ifndef _WIN32
@@ -228,6 +266,7 @@ int Loader::Run() {
   } catch (const std::exception& e) {
     return Fail(kPortError, e.what());
   }
+  if (log_ && !StartLog()) return Fail(kUsageOrFile, "cannot empty the log " + o_.log + ": " + std::strerror(errno));
 
   try {
     engine_.SendOpening();
@@ -280,9 +319,9 @@ std::string ParseFaults(const std::string& list, sim::DeviceOptions& f) {
     return !text.empty() && ec == std::errc() && end == text.data() + text.size() && v <= hi;
   };
   const auto rate = [](const std::string& text, double& v) {
-    char* end = nullptr;
-    v = std::strtod(text.c_str(), &end);
-    return !text.empty() && end == text.c_str() + text.size() && std::isfinite(v) && v >= 0 && v <= 1;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::fixed);
+    return !text.empty() && ec == std::errc() && end == text.data() + text.size() && std::isfinite(v) && v >= 0 &&
+           v <= 1;
   };
   std::stringstream ss(list);
   std::string item;
@@ -357,13 +396,16 @@ int main(int argc, char** argv) {
       ->check(WholeNumber(0, 1000000000))
       ->group("");
   app.add_subcommand("ports", "List the serial ports that can be opened.");
-  CLI::App* make = app.add_subcommand("make-image", "Write a standard-size test image to a new FILE.");
+  CLI::App* make = app.add_subcommand("make-image", "Write a standard-size test image to FILE.");
   make->add_option("FILE", image, "The file to write (a symbolic link there is refused).")->required();
   make->add_option("--seed", seed, "Seed of the made-up bytes (default 2026).")->check(WholeNumber(0, UINT32_MAX));
   if (argc < 2) {
     std::cout << app.help();
     return kUsageOrFile;
   }
+  if (const std::string first = argv[1];
+      !first.empty() && first[0] != '-' && first != "load" && first != "ports" && first != "make-image")
+    return Usage("unknown command \"" + first + "\" (load, ports or make-image)");
   if (const int code = ParseToolOptions(app, argc, argv); code >= 0) return code;
 
   if (app.got_subcommand("ports")) {
@@ -379,9 +421,11 @@ int main(int argc, char** argv) {
     }
     return kOk;
   }
+  if (load->count("--port") && o.port.empty()) return Usage("--port needs a device path, not an empty text");
   if (o.port.empty() && !o.simulate) return Usage("load needs --port PATH or --simulate");
+  if (load->count("--log") && o.log.empty()) return Usage("--log needs a file name, not an empty text");
   if (const std::string wrong = ParseFaults(faults, o.faults); !wrong.empty()) return Usage(wrong);
-  o.load.reply_timeout_ms = static_cast<uint32_t>(std::lround(std::strtod(reply_timeout.c_str(), nullptr) * 1000));
+  o.load.reply_timeout_ms = static_cast<uint32_t>(std::lround(DecimalValue(reply_timeout) * 1000));
 
 #ifdef _WIN32
   if (o.simulate) return Usage("--simulate needs a system with pseudo-terminals; give --port COMn");

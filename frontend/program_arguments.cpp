@@ -3,8 +3,8 @@
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
-// (after windows.h, which it needs)
-#include <shellapi.h>
+
+#include <shellapi.h>  // after windows.h, which it needs
 #endif
 
 namespace kvr {

@@ -11,9 +11,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
+#include <limits>
 #include <string>
 #include <vector>
 
+#include "hex_text.h"
 #include "program_arguments.h"
 
 namespace kvr {
@@ -34,6 +36,14 @@ inline CLI::Validator WholeNumber(int64_t lo, int64_t hi) {
       "INT " + std::to_string(lo) + ".." + std::to_string(hi));
 }
 
+// The value of a decimal number as DecimalNumber accepts it: digits with an
+// optional sign and fraction (no exponent, no hexadecimal, no blanks).
+inline double DecimalValue(const std::string& text) {
+  double v = std::numeric_limits<double>::quiet_NaN();
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::fixed);
+  return ec == std::errc() && end == text.data() + text.size() ? v : std::numeric_limits<double>::quiet_NaN();
+}
+
 // Finite decimal numbers from lo to hi, nothing else in the text.
 inline CLI::Validator DecimalNumber(double lo, double hi) {
   const auto text_of = [](double v) {
@@ -45,10 +55,8 @@ inline CLI::Validator DecimalNumber(double lo, double hi) {
   const std::string range = "a number from " + text_of(lo) + " to " + text_of(hi);
   return CLI::Validator(
       [lo, hi, range](std::string& text) -> std::string {
-        char* end = nullptr;
-        const double v = std::strtod(text.c_str(), &end);
-        if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(v) || v < lo || v > hi)
-          return "\"" + text + "\" is not " + range;
+        const double v = DecimalValue(text);
+        if (!std::isfinite(v) || v < lo || v > hi) return "\"" + text + "\" is not " + range;
         return {};
       },
       "NUMBER " + text_of(lo) + ".." + text_of(hi));
@@ -69,7 +77,8 @@ inline int ParseToolOptions(CLI::App& app, int argc, char** argv) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    std::cerr << app.get_name() << ": " << e.what() << "\n(" << app.get_name() << " --help lists the options)\n";
+    std::cerr << app.get_name() << ": " << WithoutControls(e.what()) << "\n(" << app.get_name()
+              << " --help lists the options)\n";
     return kToolUsageExit;
   }
   return -1;

@@ -206,6 +206,7 @@ LoadProgress LoadEngine::Progress() {
 std::string LoadEngine::Where() const {
   const int64_t first = exchange_.PageFirstLine();
   std::string where = first < 0 ? std::string("opening") : "page " + HexUpper(first / PageLines, 4);
+  if (link_.LastCommand().empty()) return where + ", before the first command";
   return where + ", command " + Printable(link_.LastCommand());
 }
 

@@ -108,7 +108,7 @@ class LoadEngine final : private LoaderView {
   LoadResult Result() const { return result_; }
   bool Running() const { return result_ == LoadResult::kRunning; }
   LoadProgress Progress();
-  // "opening" or "page NNNN", then the last command.
+  // "opening" or "page NNNN", then the last command (escaped).
   std::string Where() const;
   // The reply whose refusal used up the last retry ("" when the device fell
   // silent): what a front end names when the load gives up.

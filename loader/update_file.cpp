@@ -12,6 +12,9 @@
 #include <sys/types.h>
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
 #endif
 
 #include "hex_text.h"
@@ -70,7 +73,38 @@ std::FILE* OpenUtf8(const std::string& path) {
   MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()), wide.data(), n);
   return _wfopen(wide.c_str(), L"rb");
 #else
-  return std::fopen(path.c_str(), "rb");
+  // Without waiting (a pipe would block the open); the caller checks what it
+  // got before reading, and reads then wait as usual.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::FILE* f = fdopen(fd, "rb");
+  if (!f) close(fd);
+  return f;
+#endif
+}
+
+// Only a regular file is an update file: a device, a pipe or a socket could
+// be read without end. Checked on what was opened, so a name swapped in
+// between cannot slip past.
+void CheckRegular(std::FILE* f) {
+#ifdef _WIN32
+  struct _stat64 st;
+  if (_fstat64(_fileno(f), &st) != 0) throw InOutErrorFromErrno(errno);
+  if ((st.st_mode & _S_IFDIR) != 0) throw InOutErrorFromErrno(EISDIR);
+  if ((st.st_mode & _S_IFREG) == 0) throw EInOutError(EINVAL, "I/O error 22", "not a regular file");
+#else
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0) throw InOutErrorFromErrno(errno);
+  if (S_ISDIR(st.st_mode)) throw InOutErrorFromErrno(EISDIR);
+  if (!S_ISREG(st.st_mode)) {
+    const char* kind = S_ISCHR(st.st_mode)    ? "a character device"
+                       : S_ISBLK(st.st_mode)  ? "a block device"
+                       : S_ISFIFO(st.st_mode) ? "a pipe"
+                       : S_ISSOCK(st.st_mode) ? "a socket"
+                                              : "not a plain file";
+    throw EInOutError(EINVAL, "I/O error " + std::to_string(EINVAL), std::string("not a regular file: ") + kind);
+  }
 #endif
 }
 
@@ -78,35 +112,19 @@ File OpenForReading(const std::string& path) {
   errno = 0;
   File f(OpenUtf8(path));
   if (!f) throw InOutErrorFromErrno(errno != 0 ? errno : EIO);
+  CheckRegular(f.get());
   return f;
 }
 
-// The size of the file at `path`. Only a regular file is an update file: a
-// device, a pipe or a socket could be read without end (or block the open),
-// so it is refused before it is opened.
+// The size of the regular file at `path`.
 int64_t FileSize(const std::string& path) {
-#ifndef _WIN32
-  struct stat named;
-  if (stat(path.c_str(), &named) != 0) throw InOutErrorFromErrno(errno);
-  if (!S_ISDIR(named.st_mode) && !S_ISREG(named.st_mode)) {
-    const char* kind = S_ISCHR(named.st_mode)    ? "a character device"
-                       : S_ISBLK(named.st_mode)  ? "a block device"
-                       : S_ISFIFO(named.st_mode) ? "a pipe"
-                       : S_ISSOCK(named.st_mode) ? "a socket"
-                                                 : "not a plain file";
-    throw EInOutError(EINVAL, "I/O error " + std::to_string(EINVAL), std::string("not a regular file: ") + kind);
-  }
-#endif
   File f = OpenForReading(path);
 #ifdef _WIN32
   struct _stat64 st;
   if (_fstat64(_fileno(f.get()), &st) != 0) throw InOutErrorFromErrno(errno);
-  if ((st.st_mode & _S_IFDIR) != 0) throw InOutErrorFromErrno(EISDIR);
-  if ((st.st_mode & _S_IFREG) == 0) throw EInOutError(EINVAL, "I/O error 22", "not a regular file");
 #else
   struct stat st;
   if (fstat(fileno(f.get()), &st) != 0) throw InOutErrorFromErrno(errno);
-  if (S_ISDIR(st.st_mode)) throw InOutErrorFromErrno(EISDIR);
 #endif
   return static_cast<int64_t>(st.st_size);
 }

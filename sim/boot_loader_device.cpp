@@ -31,8 +31,7 @@ constexpr size_t kMaxFrame = 4096;
 
 }  // namespace
 
-BootLoaderDevice::BootLoaderDevice(DeviceOptions options)
-    : options_(std::move(options)), rng_(options_.seed) {}
+BootLoaderDevice::BootLoaderDevice(DeviceOptions options) : options_(std::move(options)), rng_(options_.seed) {}
 
 const std::vector<uint8_t>& BootLoaderDevice::Image() const {
   static const std::vector<uint8_t> blank(static_cast<size_t>(ImageBytes), 0xFF);

@@ -64,6 +64,8 @@ class PrivateFolder {
     std::filesystem::remove_all(path_, ec);
   }
   std::filesystem::path File(const char* name) const { return path_ / name; }
+  PrivateFolder(const PrivateFolder&) = delete;
+  PrivateFolder& operator=(const PrivateFolder&) = delete;
 
  private:
   std::filesystem::path path_;
@@ -75,9 +77,10 @@ int main(int argc, char** argv) {
   std::string path;
   int pieces = 1;
   bool real_time = false;
-  CLI::App app("A complete load in the terminal into the simulated boot loader; the device's image is compared "
-               "with the file at the end.",
-               "kvr-simload");
+  CLI::App app(
+      "A complete load in the terminal into the simulated boot loader; the device's image is compared "
+      "with the file at the end.",
+      "kvr-simload");
   app.set_version_flag("-v,--version", "kvr-simload " KVR_VERSION, "Show the version and exit.");
   app.add_option("--file", path, "The update file (default: a made-up standard image in a private temporary folder).");
   app.add_option("--pieces", pieces, "Each reply in this many pieces.")->check(WholeNumber(1, 1024));
@@ -96,7 +99,7 @@ int main(int argc, char** argv) {
     PageTable table;
     table.SetupHeadings();
     UpdateFileState file;
-    std::cout << "Update file: " << path << "\n";
+    std::cout << "Update file: " << WithoutControls(path) << "\n";
     if (!OpenUpdateFile(path, table, file, ui)) {
       std::cerr << "not an update file (extension .KVR expected)\n";
       return 2;
@@ -107,6 +110,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     const std::string text = sim::ReadFile(path);
+    folder.reset();  // the made-up image is read: nothing is left behind, even if the load is interrupted
     std::cout << "Size " << file.UpdateFileSize << " bytes, " << file.FileLineCount << " data lines\n";
 
     sim::DeviceOptions options;

@@ -2,6 +2,7 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -9,8 +10,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 
 #include "image_geometry.h"
@@ -71,13 +72,24 @@ void WriteFile(const std::string& path, std::string_view text) {
 #ifdef _WIN32
   std::FILE* f = std::fopen(path.c_str(), "wb");
 #else
-  // O_NOFOLLOW: a link planted at the path is refused (ELOOP), not followed.
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-  std::FILE* f = fd < 0 ? nullptr : fdopen(fd, "wb");
+  // O_NOFOLLOW: a link planted at the path is refused (ELOOP), not followed;
+  // O_NONBLOCK: a pipe there cannot block the open. Only a regular file with
+  // no other name is replaced (a hard link planted there would carry the
+  // text into the file it names).
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  struct stat st {};
+  if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1)) {
+    close(fd);
+    throw std::runtime_error("cannot write " + path + ": " +
+                             (!S_ISREG(st.st_mode) ? "not a regular file" : "it has other hard links (refused)"));
+  }
+  if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::FILE* f = fd < 0 || ftruncate(fd, 0) != 0 ? nullptr : fdopen(fd, "wb");
   if (fd >= 0 && !f) close(fd);
 #endif
 #ifndef _WIN32
   if (!f && errno == ELOOP) throw std::runtime_error("cannot create " + path + ": it is a symbolic link (refused)");
+  if (!f && errno == ENXIO) throw std::runtime_error("cannot write " + path + ": not a regular file (a pipe)");
 #endif
   if (!f) throw failed("create");
   const size_t n = std::fwrite(text.data(), 1, text.size(), f);

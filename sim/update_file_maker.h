@@ -20,8 +20,8 @@ std::string MakeUpdateFileText(uint32_t seed);
 std::vector<uint8_t> ImageFromUpdateText(std::string_view text);
 
 // Writes `text` to `path` byte for byte, replacing a regular file there but
-// never writing through a symbolic link; throws std::runtime_error (naming the
-// path and the reason) on failure.
+// never writing through a symbolic or hard link or into a device or pipe;
+// throws std::runtime_error (naming the path and the reason) on failure.
 void WriteFile(const std::string& path, std::string_view text);
 // The bytes of a file; empty when it cannot be read.
 std::string ReadFile(const std::string& path);

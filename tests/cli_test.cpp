@@ -31,7 +31,6 @@ struct Result {
   double cpu_seconds = 0;
 };
 
-
 // Runs a tool (the command line by default) in `cwd` (or here);
 // `signal_after_ms` > 0 sends `sig` after that long.
 Result RunTool(const std::vector<std::string>& args, int signal_after_ms = 0, int limit_ms = 240000, int sig = SIGINT,
@@ -61,10 +60,12 @@ Result RunTool(const std::vector<std::string>& args, int signal_after_ms = 0, in
     int status = 0;
     rusage usage{};
     const pid_t done = wait4(pid, &status, WNOHANG, &usage);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
     if (done == pid) {
       r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      r.cpu_seconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+      r.cpu_seconds =
+          usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
       break;
     }
     if (signal_after_ms > 0 && !signalled && ms >= signal_after_ms) {
@@ -117,8 +118,8 @@ TEST_F(Cli, FullImageIntoTheSimulatedDevice) {
 class CliFaults : public Cli, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(CliFaults, AreHealedByPageRetries) {
-  const Result r = RunTool({"load", "--simulate", "--simulate-faults", GetParam(), "--pause-ms", "0",
-                            "--reply-timeout", "0.05", "--retries", "20", "--quiet", image_});
+  const Result r = RunTool({"load", "--simulate", "--simulate-faults", GetParam(), "--pause-ms", "0", "--reply-timeout",
+                            "0.05", "--retries", "20", "--quiet", image_});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_TRUE(Equal(r)) << r.out;
 }
@@ -131,8 +132,8 @@ INSTANTIATE_TEST_SUITE_P(Each, CliFaults,
 
 TEST_F(Cli, SilentDeviceGivesExit3AfterTheRetries) {
   va::test::PtyPair far_end;  // nobody answers
-  const Result r = RunTool({"load", "--port", far_end.SlavePath(), "--reply-timeout", "0.3", "--retries", "2",
-                        "--pause-ms", "0", image_});
+  const Result r = RunTool(
+      {"load", "--port", far_end.SlavePath(), "--reply-timeout", "0.3", "--retries", "2", "--pause-ms", "0", image_});
   EXPECT_EQ(r.code, 3) << r.err;
   EXPECT_NE(r.err.find("the device stopped answering at opening, command DL:0"), std::string::npos) << r.err;
   EXPECT_GE(r.seconds, 0.9);  // three waits of 0.3 s
@@ -185,21 +186,32 @@ TEST_F(Cli, BadOptionValuesAreRefusedByName) {
       {{"--reply-timeout", "nan"}, "--reply-timeout: \"nan\" is not a number from 0.01 to 3600"},
       {{"--reply-timeout", "-1"}, "--reply-timeout: \"-1\" is not a number"},
       {{"--reply-timeout", "1e9"}, "--reply-timeout: \"1e9\" is not a number"},
+      {{"--reply-timeout", "0x10"}, "--reply-timeout: \"0x10\" is not a number"},
+      {{"--reply-timeout", " 5"}, "--reply-timeout: \" 5\" is not a number"},
+      {{"--baud", "\x1B[2J"}, "--baud: \"\\x1B[2J\" is not a whole number"},  // escaped, not sent to the terminal
+      {{"--port", ""}, "--port needs a device path"},
+      {{"--log", ""}, "--log needs a file name"},
       {{"--retries", "-1"}, "--retries: \"-1\" is not a whole number from 0 to 100"},
       {{"--retries", "101"}, "--retries: \"101\" is not a whole number from 0 to 100"},
       {{"--simulate-faults", "split=0"}, "\"split=0\" wants split=N with N from 1 to 1024"},
       {{"--simulate-faults", "drop=2"}, "\"drop=2\" wants drop=RATE with RATE from 0 to 1"},
       {{"--simulate-faults", "bogus=1"}, "\"bogus=1\" is not one of"},
-      {{"--port", "/dev/null"}, "--port excludes --simulate"},
+      {{"--port", "/dev/null", "--simulate"}, "--port excludes --simulate"},
   };
   for (const auto& [options, message] : cases) {
-    std::vector<std::string> args = {"load", "--simulate", image_};
+    // --simulate unless the case gives a port.
+    std::vector<std::string> args = {"load", image_};
+    if (options[0] != "--port") args.push_back("--simulate");
     args.insert(args.end(), options.begin(), options.end());
     const Result r = RunTool(args);
     EXPECT_EQ(r.code, 1) << options[0] << " " << options[1];
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find('\x1B'), std::string::npos);
     EXPECT_EQ(r.out, "");
   }
+  const Result r = RunTool({"bogus"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("unknown command \"bogus\""), std::string::npos) << r.err;
 }
 
 // Only a regular file is an image; the log is never the image; a log that
@@ -220,11 +232,23 @@ TEST_F(Cli, ImageAndLogFilesAreChecked) {
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("is the image file itself; nothing was sent"), std::string::npos) << r.err;
   EXPECT_EQ(sim::ReadFile(image_), sim::MakeUpdateFileText(77));
+  // A pipe nobody reads is refused at once; a run that sends nothing keeps
+  // the previous log.
+  const std::string log_pipe = dir.File("log.pipe"), previous = dir.File("previous.log");
+  ASSERT_EQ(mkfifo(log_pipe.c_str(), 0600), 0);
+  r = RunTool({"load", "--simulate", "--log", log_pipe, image_}, 0, 20000);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("a pipe that nobody reads"), std::string::npos) << r.err;
+  sim::WriteFile(previous, "earlier run\n");
+  r = RunTool({"load", "--port", "/dev/no-such-port", "--log", previous, image_});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(sim::ReadFile(previous), "earlier run\n");
   r = RunTool({"load", "--simulate", "--pause-ms", "0", "--quiet", "--log", "/dev/full", image_});
   EXPECT_EQ(r.code, 5) << r.err;
   EXPECT_TRUE(Equal(r)) << r.out;
-  EXPECT_EQ(r.err, "warning: writing the log /dev/full failed (No space left on device); the load goes on, the log "
-                   "is incomplete\n");
+  EXPECT_EQ(r.err,
+            "warning: writing the log /dev/full failed (No space left on device); the load goes on, the log "
+            "is incomplete\n");
 }
 
 TEST_F(Cli, BusyPortGivesExit2) {
@@ -293,6 +317,16 @@ TEST_F(Cli, HelpersWriteOnlyWhereTold) {
   EXPECT_NE(r.err.find("it is a symbolic link (refused)"), std::string::npos) << r.err;
   r = RunTool({"make-image", planted});
   EXPECT_EQ(r.code, 1);
+  // A hard link planted there, and a pipe (which would block the open).
+  const std::string hard = dir.File("hard.KVR"), pipe = dir.File("pipe.KVR");
+  ASSERT_EQ(link(victim.c_str(), hard.c_str()), 0);
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  for (const auto& [target, words] : {std::pair{hard, std::string("it has other hard links (refused)")},
+                                      std::pair{pipe, std::string("not a regular file")}}) {
+    r = RunTool({target}, 0, 20000, SIGINT, KVR_MAKEFILE);
+    EXPECT_EQ(r.code, 1) << target;
+    EXPECT_NE(r.err.find(words), std::string::npos) << r.err;
+  }
   EXPECT_EQ(sim::ReadFile(victim), "keep");
 }
 

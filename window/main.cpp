@@ -15,7 +15,9 @@
 #include <QPlainTextEdit>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -24,6 +26,7 @@
 #include <vector>
 
 #include "flash_timer.h"
+#include "hex_text.h"
 #include "loader_window.h"
 #include "program_arguments.h"
 #include "qt_main_thread.h"
@@ -64,7 +67,8 @@ int ParseOptions(const QStringList& args, Options& o) {
                                            "0");
   parser.addOptions({help, version, simulate, port, fast, autostart, exit_at_end, screenshot, screenshot_page});
   const auto fail = [](const QString& text) {
-    std::cerr << "kvr-loader: " << text.toStdString() << "\n(kvr-loader --help lists the options)\n";
+    std::cerr << "kvr-loader: " << kvr::WithoutControls(text.toStdString())
+              << "\n(kvr-loader --help lists the options)\n";
     return 2;
   };
   if (!parser.parse(args)) return fail(parser.errorText());
@@ -86,8 +90,9 @@ int ParseOptions(const QStringList& args, Options& o) {
   o.autostart = parser.isSet(autostart);
   o.exit_at_end = parser.isSet(exit_at_end);
   o.screenshot = parser.value(screenshot).toStdString();
-  bool number = false;
-  o.screenshot_page = parser.value(screenshot_page).toInt(&number);
+  const QString page = parser.value(screenshot_page);
+  bool number = !page.isEmpty() && std::all_of(page.begin(), page.end(), [](QChar c) { return c.isDigit(); });
+  if (number) o.screenshot_page = page.toInt(&number);
   if (!number || o.screenshot_page < 0 || o.screenshot_page > 2304)
     return fail("--screenshot-page must be a whole number from 0 to 2304, not \"" + parser.value(screenshot_page) +
                 "\"");
@@ -108,6 +113,14 @@ int main(int argc, char** argv) {
   QStringList args{"kvr-loader"};
   for (const std::string& a : kvr::Utf8Arguments(argc, argv)) args << QString::fromStdString(a);
   if (const int code = ParseOptions(args, o); code >= 0) return code;
+#if defined(__linux__)
+  // Qt aborts when it finds no display: say so instead.
+  const auto unset = [](const char* name) { return !std::getenv(name) || !*std::getenv(name); };
+  if (unset("DISPLAY") && unset("WAYLAND_DISPLAY") && unset("QT_QPA_PLATFORM")) {
+    std::cerr << "kvr-loader: no display (DISPLAY is not set); kvr-loader-cli loads without one\n";
+    return 2;
+  }
+#endif
   QApplication app(argc, argv);
   const bool simulate = o.simulate, fast = o.fast, autostart = o.autostart, exit_at_end = o.exit_at_end;
   const std::string sim_file = o.file, screenshot = o.screenshot;

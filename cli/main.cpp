@@ -162,8 +162,8 @@ std::string Loader::OpenLog() {
   const int fd = open(o_.log.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
   if (fd < 0)
     return "cannot write " + log + ": " + (errno == ENXIO ? "a pipe that nobody reads" : std::strerror(errno));
-  struct stat opened {
-  }, image{};
+  struct stat opened = {};
+  struct stat image = {};
   if (fstat(fd, &opened) == 0 && stat(o_.file.c_str(), &image) == 0 && opened.st_dev == image.st_dev &&
       opened.st_ino == image.st_ino) {
     close(fd);

@@ -122,35 +122,31 @@ int main(int argc, char** argv) {
   }
 #endif
   QApplication app(argc, argv);
-  const bool simulate = o.simulate, fast = o.fast, autostart = o.autostart, exit_at_end = o.exit_at_end;
-  const std::string sim_file = o.file, screenshot = o.screenshot;
-  const int screenshot_page = o.screenshot_page;
-  const std::vector<std::string>& ports = o.ports;
 
   ab::StartFlashTimer();
   kvr::WindowOptions options;
   kvr::LoaderWindow* window_ptr = nullptr;
   auto report = [&](const std::string& text) {
     std::cerr << text << "\n";
-    if (!exit_at_end)
+    if (!o.exit_at_end)
       QMessageBox::critical(window_ptr, QString::fromUtf8(kvr::kApplicationTitle), QString::fromUtf8(text.c_str()));
   };
   options.report = report;
-  if (exit_at_end) options.message = [](const std::string& text) { std::cerr << text << "\n"; };
+  if (o.exit_at_end) options.message = [](const std::string& text) { std::cerr << text << "\n"; };
   va::SetMainThread(std::make_shared<kvr::QtMainThread>(report));
   kvr::SkippedPauseTicks fast_ticks;
-  if (fast) options.ticks = &fast_ticks;
+  if (o.fast) options.ticks = &fast_ticks;
 
 #ifndef _WIN32
   std::unique_ptr<kvr::sim::PtyDevice> device;
-  if (simulate) {
+  if (o.simulate) {
     device = std::make_unique<kvr::sim::PtyDevice>();
     options.first_ports.push_back(kvr::PortListName(device->SlavePath()));  // "pts/N"
   }
 #endif
-  for (const std::string& p : ports) options.first_ports.push_back(kvr::PortListName(p));
+  for (const std::string& p : o.ports) options.first_ports.push_back(kvr::PortListName(p));
   // The file given on the command line comes first, as if chosen in the dialog.
-  std::string pending_file = sim_file;
+  std::string pending_file = o.file;
   options.choose_file = [&pending_file, &window_ptr]() -> std::string {
     if (!pending_file.empty()) return std::exchange(pending_file, std::string());
     return kvr::ChooseUpdateFile(window_ptr);
@@ -158,47 +154,47 @@ int main(int argc, char** argv) {
 
   int exit_code = 0;
   {
-    kvr::LoaderWindow form(options);
-    window_ptr = &form;
-    if (!sim_file.empty()) form.OpenFileClicked();
-    form.OnLoadComplete = [&] {
+    kvr::LoaderWindow window(options);
+    window_ptr = &window;
+    if (!o.file.empty()) window.OpenFileClicked();
+    window.OnLoadComplete = [&] {
 #ifndef _WIN32
       if (device) {
-        const bool equal = kvr::sim::ImageEqualsFile(device->Image(), form.FilePath->text().toStdString());
+        const bool equal = kvr::sim::ImageEqualsFile(device->Image(), window.FilePath->text().toStdString());
         const std::string verdict =
             std::string("Simulated device: image ") + (equal ? "equal to the file" : "NOT equal to the file");
-        form.DebugLog->appendPlainText(QString::fromStdString(verdict));
+        window.DebugLog->appendPlainText(QString::fromStdString(verdict));
         std::cout << verdict << std::endl;
         exit_code = equal ? 0 : 1;
       }
 #endif
-      if (exit_at_end) QTimer::singleShot(0, &app, [&app] { app.quit(); });
+      if (o.exit_at_end) QTimer::singleShot(0, &app, [&app] { app.quit(); });
     };
-    if (!screenshot.empty()) {
-      auto* poll = new QTimer(&form);
+    if (!o.screenshot.empty()) {
+      auto* poll = new QTimer(&window);
       poll->setInterval(50);
-      QObject::connect(poll, &QTimer::timeout, &form, [&form, poll, screenshot, screenshot_page] {
-        if (form.TheExchange().LineCounter() < static_cast<int64_t>(screenshot_page) * 16) return;
+      QObject::connect(poll, &QTimer::timeout, &window, [&window, poll, &o] {
+        if (window.TheExchange().LineCounter() < static_cast<int64_t>(o.screenshot_page) * 16) return;
         poll->stop();
-        form.grab().save(QString::fromStdString(screenshot));
-        std::cout << "screenshot: " << screenshot << std::endl;
+        window.grab().save(QString::fromStdString(o.screenshot));
+        std::cout << "screenshot: " << o.screenshot << std::endl;
       });
       poll->start();
     }
-    form.show();
-    if (autostart) QTimer::singleShot(200, &form, [&form] { ab::PressAndRelease(form.StartSwitch); });
-    if (exit_at_end) {
+    window.show();
+    if (o.autostart) QTimer::singleShot(200, &window, [&window] { ab::PressAndRelease(window.StartSwitch); });
+    if (o.exit_at_end) {
       // A load that stops without completing ends the program too.
-      auto* watch = new QTimer(&form);
+      auto* watch = new QTimer(&window);
       watch->setInterval(500);
-      QObject::connect(watch, &QTimer::timeout, &form, [&form, &app, &exit_code] {
-        if (!form.StartSwitch->Checked() && !form.Port.Active()) {
-          if (exit_code == 0 && form.StatusLine->text() != QString::fromUtf8(kvr::kLoadCompleteStatus.data()))
+      QObject::connect(watch, &QTimer::timeout, &window, [&window, &app, &exit_code] {
+        if (!window.StartSwitch->Checked() && !window.Port.Active()) {
+          if (exit_code == 0 && window.StatusLine->text() != QString::fromUtf8(kvr::kLoadCompleteStatus.data()))
             exit_code = 1;
           app.quit();
         }
       });
-      QTimer::singleShot(1000, &form, [watch] { watch->start(); });
+      QTimer::singleShot(1000, &window, [watch] { watch->start(); });
     }
     const int rc = app.exec();
     if (exit_code == 0) exit_code = rc;

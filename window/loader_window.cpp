@@ -167,6 +167,11 @@ void LoaderWindow::BuildLayout() {
   Pages->setCurrentIndex(0);
   LoadTimes = new QLabel(Pages);
   LoadTimes->setContentsMargins(0, 0, 8, 0);
+  LoadTimes->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  // A fixed width: a changing text then repaints the label alone, without
+  // laying out the tab bar again every second.
+  LoadTimes->setFixedWidth(LoadTimes->fontMetrics().horizontalAdvance(ToQString("Прошло 000:00   Осталось 000:00")) +
+                           16);
   Pages->setCornerWidget(LoadTimes, Qt::TopRightCorner);
 
   ProgressGauge = new ab::TGauge(this);
@@ -297,8 +302,15 @@ void LoaderWindow::PollLoad() {
 
 void LoaderWindow::ShowTimes() {
   const LoadProgress p = engine_->Progress();
+  // Once a second: the remaining time's estimate moves with every reply, and
+  // redrawing it 20 times a second costs more than the load itself.
+  const bool running = engine_->Running();
+  const uint32_t second = p.elapsed_ms / 1000;
+  if (running && shown_running_ && second == shown_second_) return;
+  shown_running_ = running;
+  shown_second_ = second;
   QString text = ToQString("Прошло ") + ToQString(ClockText(p.elapsed_ms));
-  if (engine_->Running()) text += ToQString("   Осталось ") + ToQString(ClockText(p.remaining_ms));
+  if (running) text += ToQString("   Осталось ") + ToQString(ClockText(p.remaining_ms));
   if (LoadTimes->text() != text) LoadTimes->setText(text);
 }
 

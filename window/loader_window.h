@@ -140,6 +140,8 @@ class LoaderWindow final : public QWidget, public LoadView, public UpdateFileUi 
   std::unique_ptr<LoadEngine> engine_;
   QTimer* supervisor_;     // runs PollLoad while a load runs
   std::string load_port_;  // the port name the load runs on
+  uint32_t shown_second_ = 0;  // the elapsed second the times show
+  bool shown_running_ = false;
 };
 
 }  // namespace kvr

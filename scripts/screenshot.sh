@@ -6,12 +6,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh release
 folder=$(mktemp -d)
+xvfb=""
+trap 'kill $xvfb 2>/dev/null || true; rm -rf "$folder"' EXIT
 sample=$folder/SAMPLE.KVR
 build/release/bin/kvr-makefile "$sample"
 display=:97
 Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $xvfb 2>/dev/null || true; rm -rf "$folder"' EXIT
 sleep 1
 out=$folder/loader.out
 DISPLAY=$display build/release/bin/kvr-loader "$sample" --simulate --autostart \

@@ -315,13 +315,11 @@ int Loader::Run() {
 // seed=N,noiseat=REPLY:BYTES. Returns what is wrong, or "" when all is well.
 std::string ParseFaults(const std::string& list, sim::DeviceOptions& f) {
   const auto whole = [](const std::string& text, uint64_t hi, uint64_t& v) {
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    return !text.empty() && ec == std::errc() && end == text.data() + text.size() && v <= hi;
+    return WholeIn<uint64_t>(text, 0, hi, v);
   };
   const auto rate = [](const std::string& text, double& v) {
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, std::chars_format::fixed);
-    return !text.empty() && ec == std::errc() && end == text.data() + text.size() && std::isfinite(v) && v >= 0 &&
-           v <= 1;
+    v = DecimalValue(text);
+    return std::isfinite(v) && v >= 0 && v <= 1;
   };
   std::stringstream ss(list);
   std::string item;
@@ -358,7 +356,7 @@ std::string ParseFaults(const std::string& list, sim::DeviceOptions& f) {
 }
 
 int Usage(const std::string& problem) {
-  std::cerr << "kvr-loader-cli: " << WithoutControls(problem) << "\n(kvr-loader-cli --help lists the options)\n";
+  ReportRefusal("kvr-loader-cli", problem);
   return kUsageOrFile;
 }
 

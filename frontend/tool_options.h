@@ -13,6 +13,7 @@
 #include <iostream>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "hex_text.h"
@@ -22,15 +23,25 @@ namespace kvr {
 
 inline constexpr int kToolUsageExit = 1;
 
+// A tool's refusal of its arguments, on standard error, with the hint to its help.
+inline void ReportRefusal(const std::string& tool, const std::string& problem) {
+  std::cerr << tool << ": " << WithoutControls(problem) << "\n(" << tool << " --help lists the options)\n";
+}
+
+// `text` as a whole number from lo to hi, with nothing else in it.
+template <class T>
+bool WholeIn(std::string_view text, T lo, T hi, T& v) {
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  return !text.empty() && ec == std::errc() && end == text.data() + text.size() && v >= lo && v <= hi;
+}
+
 // Whole numbers from lo to hi, nothing else in the text.
 inline CLI::Validator WholeNumber(int64_t lo, int64_t hi) {
   const std::string range = "a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
   return CLI::Validator(
       [lo, hi, range](std::string& text) -> std::string {
         int64_t v = 0;
-        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-        if (text.empty() || ec != std::errc() || end != text.data() + text.size() || v < lo || v > hi)
-          return "\"" + text + "\" is not " + range;
+        if (!WholeIn(text, lo, hi, v)) return "\"" + text + "\" is not " + range;
         return {};
       },
       "INT " + std::to_string(lo) + ".." + std::to_string(hi));
@@ -77,8 +88,7 @@ inline int ParseToolOptions(CLI::App& app, int argc, char** argv) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    std::cerr << app.get_name() << ": " << WithoutControls(e.what()) << "\n(" << app.get_name()
-              << " --help lists the options)\n";
+    ReportRefusal(app.get_name(), e.what());
     return kToolUsageExit;
   }
   return -1;

@@ -26,10 +26,10 @@
 #include <vector>
 
 #include "flash_timer.h"
-#include "hex_text.h"
 #include "loader_window.h"
 #include "program_arguments.h"
 #include "qt_main_thread.h"
+#include "tool_options.h"
 #include "update_file_maker.h"
 #ifndef _WIN32
 #include "pty_device.h"
@@ -67,8 +67,7 @@ int ParseOptions(const QStringList& args, Options& o) {
                                            "0");
   parser.addOptions({help, version, simulate, port, fast, autostart, exit_at_end, screenshot, screenshot_page});
   const auto fail = [](const QString& text) {
-    std::cerr << "kvr-loader: " << kvr::WithoutControls(text.toStdString())
-              << "\n(kvr-loader --help lists the options)\n";
+    kvr::ReportRefusal("kvr-loader", text.toStdString());
     return 2;
   };
   if (!parser.parse(args)) return fail(parser.errorText());

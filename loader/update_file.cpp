@@ -86,13 +86,14 @@ std::FILE* OpenUtf8(const std::string& path) {
 
 // Only a regular file is an update file: a device, a pipe or a socket could
 // be read without end. Checked on what was opened, so a name swapped in
-// between cannot slip past.
-void CheckRegular(std::FILE* f) {
+// between cannot slip past. Returns the file's size.
+int64_t CheckRegular(std::FILE* f) {
 #ifdef _WIN32
   struct _stat64 st;
   if (_fstat64(_fileno(f), &st) != 0) throw InOutErrorFromErrno(errno);
   if ((st.st_mode & _S_IFDIR) != 0) throw InOutErrorFromErrno(EISDIR);
   if ((st.st_mode & _S_IFREG) == 0) throw EInOutError(EINVAL, "I/O error 22", "not a regular file");
+  return static_cast<int64_t>(st.st_size);
 #else
   struct stat st;
   if (fstat(fileno(f), &st) != 0) throw InOutErrorFromErrno(errno);
@@ -105,28 +106,25 @@ void CheckRegular(std::FILE* f) {
                                               : "not a plain file";
     throw EInOutError(EINVAL, "I/O error " + std::to_string(EINVAL), std::string("not a regular file: ") + kind);
   }
+  return static_cast<int64_t>(st.st_size);
 #endif
 }
 
-File OpenForReading(const std::string& path) {
+// Opens a regular file; its size goes to `size` when asked for.
+File OpenForReading(const std::string& path, int64_t* size = nullptr) {
   errno = 0;
   File f(OpenUtf8(path));
   if (!f) throw InOutErrorFromErrno(errno != 0 ? errno : EIO);
-  CheckRegular(f.get());
+  const int64_t found = CheckRegular(f.get());
+  if (size) *size = found;
   return f;
 }
 
 // The size of the regular file at `path`.
 int64_t FileSize(const std::string& path) {
-  File f = OpenForReading(path);
-#ifdef _WIN32
-  struct _stat64 st;
-  if (_fstat64(_fileno(f.get()), &st) != 0) throw InOutErrorFromErrno(errno);
-#else
-  struct stat st;
-  if (fstat(fileno(f.get()), &st) != 0) throw InOutErrorFromErrno(errno);
-#endif
-  return static_cast<int64_t>(st.st_size);
+  int64_t size = 0;
+  OpenForReading(path, &size);
+  return size;
 }
 
 // Reads the first `limit` bytes of a file as text lines (a file that grows

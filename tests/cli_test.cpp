@@ -136,15 +136,15 @@ TEST_F(Cli, SilentDeviceGivesExit3AfterTheRetries) {
       {"load", "--port", far_end.SlavePath(), "--reply-timeout", "0.3", "--retries", "2", "--pause-ms", "0", image_});
   EXPECT_EQ(r.code, 3) << r.err;
   EXPECT_NE(r.err.find("the device stopped answering at opening, command DL:0"), std::string::npos) << r.err;
-  EXPECT_GE(r.seconds, 0.9);  // three waits of 0.3 s
-  EXPECT_LT(r.seconds, 5.0);
+  EXPECT_GE(r.seconds, 0.9);   // three waits of 0.3 s (a busy machine only lengthens them)
+  EXPECT_LT(r.seconds, 30.0);  // bounded: about 1.1 s here; a give-up that never comes runs to the 240 s limit
 }
 
 TEST_F(Cli, LostPortGivesExit4WithoutSpinning) {
   const Result r = RunTool({"load", "--simulate", "--simulate-faults", "hangup=500", "--pause-ms", "0", image_});
   EXPECT_EQ(r.code, 4) << r.err;
   EXPECT_NE(r.err.find("was lost at page"), std::string::npos) << r.err;
-  EXPECT_LT(r.seconds, 10.0);
+  EXPECT_LT(r.seconds, 30.0);  // about 0.1 s here; a lost port that goes unseen runs to the 240 s limit
 }
 
 TEST_F(Cli, CtrlCGives130AfterClosingThePortAndThePausesSleep) {
@@ -165,12 +165,13 @@ class CliSignal : public Cli, public ::testing::WithParamInterface<int> {};
 
 TEST_P(CliSignal, InALongPauseEndsItAtOnceClosesThePortAndSendsNothing) {
   va::test::PtyPair far_end;
-  // Interrupted 1 s into a 30 s pause: it ends then, not when the pause would.
+  // Interrupted 1 s into a 60 s pause: it ends then (about 1.03 s here), not
+  // when the pause would.
   const Result r =
-      RunTool({"load", "--port", far_end.SlavePath(), "--pause-ms", "30000", image_}, 1000, 240000, GetParam());
+      RunTool({"load", "--port", far_end.SlavePath(), "--pause-ms", "60000", image_}, 1000, 240000, GetParam());
   EXPECT_EQ(r.code, 130) << r.err;
   EXPECT_NE(r.err.find("the port is closed"), std::string::npos) << r.err;
-  EXPECT_LT(r.seconds, 10.0);
+  EXPECT_LT(r.seconds, 30.0);
   EXPECT_EQ(far_end.Read(6, 200), "");
 }
 

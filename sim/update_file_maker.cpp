@@ -86,8 +86,6 @@ void WriteFile(const std::string& path, std::string_view text) {
   if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   std::FILE* f = fd < 0 || ftruncate(fd, 0) != 0 ? nullptr : fdopen(fd, "wb");
   if (fd >= 0 && !f) close(fd);
-#endif
-#ifndef _WIN32
   if (!f && errno == ELOOP) throw std::runtime_error("cannot create " + path + ": it is a symbolic link (refused)");
   if (!f && errno == ENXIO) throw std::runtime_error("cannot write " + path + ": not a regular file (a pipe)");
 #endif

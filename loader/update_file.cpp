@@ -19,6 +19,7 @@
 
 #include "hex_text.h"
 #include "image_geometry.h"
+#include "sha256.h"
 
 namespace kvr {
 
@@ -226,6 +227,23 @@ bool OpenUpdateFile(const std::string& path, PageTable& table, UpdateFileState& 
   state.Opened = true;
   ui.SetStatus(std::string(kLoadingDataStatus) + HexUpper(state.PageTotal, 4));
   return true;
+}
+
+FileDigest DigestFile(const std::string& path, int64_t limit) {
+  FileDigest digest;
+  File f = OpenForReading(path);
+  Sha256 sha;
+  std::vector<char> buf(1 << 16);
+  while (digest.size < limit) {
+    const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(buf.size()), limit - digest.size));
+    const size_t n = std::fread(buf.data(), 1, want, f.get());
+    if (n == 0) break;
+    sha.Add(buf.data(), n);
+    digest.size += static_cast<int64_t>(n);
+  }
+  if (std::ferror(f.get())) throw InOutErrorFromErrno(errno != 0 ? errno : EIO);
+  digest.sha256 = sha.FinishHex();
+  return digest;
 }
 
 }  // namespace kvr

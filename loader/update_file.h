@@ -65,4 +65,12 @@ bool HasUpdateFileExtension(std::string_view path);
 // EInOutError; what was done before them stays.
 bool OpenUpdateFile(const std::string& path, PageTable& table, UpdateFileState& state, UpdateFileUi& ui);
 
+// A file's size and SHA-256 (lower-case hex), read as the update file is (a
+// regular file only), at most `limit` bytes. I/O failures throw EInOutError.
+struct FileDigest {
+  int64_t size = 0;
+  std::string sha256;
+};
+FileDigest DigestFile(const std::string& path, int64_t limit);
+
 }  // namespace kvr

@@ -732,6 +732,39 @@ TEST_F(FakePort, AutoOpenOpensOnceLoaded) {
   EXPECT_TRUE(comm.Active());
 }
 
+// Ports served by threads of their own (a gang load): each port's events go
+// to the queue it was given, pumped by its thread, not to the process-wide one.
+TEST(VaCallQueue, EachPortsEventsGoToTheThreadItWasGiven) {
+  PtyPair ptys[2];
+  std::thread::id served_by[2], threads[2];
+  std::string got[2];
+  std::vector<std::thread> workers;
+  for (int i = 0; i < 2; ++i) {
+    workers.emplace_back([&, i] {
+      threads[i] = std::this_thread::get_id();
+      auto queue = std::make_shared<TVaCallQueue>();
+      TestComm comm;
+      comm.SetMainThread(queue);
+      comm.SetDeviceName(ptys[i].SlavePath());
+      comm.OnRxChar = [&](TVaObject*, int count) {
+        served_by[i] = std::this_thread::get_id();
+        std::string bytes(static_cast<size_t>(count), '\0');
+        got[i] += bytes.substr(0, static_cast<size_t>(comm.ReadBuf(bytes.data(), count)));
+      };
+      comm.Open();
+      ptys[i].Write(i == 0 ? "first" : "second");
+      const std::string want = i == 0 ? "first" : "second";
+      for (int turns = 0; got[i] != want && turns < 500; ++turns) queue->ProcessMessages(10);
+      comm.Close();
+    });
+  }
+  for (std::thread& w : workers) w.join();
+  EXPECT_EQ(got[0], "first");
+  EXPECT_EQ(got[1], "second");
+  EXPECT_EQ(served_by[0], threads[0]);
+  EXPECT_EQ(served_by[1], threads[1]);
+}
+
 TEST(VaCallQueue, SynchronizeRunsOnTheMainThreadAndRethrows) {
   auto queue = std::make_shared<TVaCallQueue>();
   const auto main_id = std::this_thread::get_id();

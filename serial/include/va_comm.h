@@ -134,6 +134,10 @@ class TVaCustomComm : public TVaComponent {
   void SetUserBaudrate(int32_t v);
   TVaDisplay* Display() const { return display_; }
   void SetDisplay(TVaDisplay* display);
+  // The thread this component's events are handed to, from its next Open;
+  // unset, the process-wide one (GetMainThread). Several ports each served by
+  // their own thread set one each.
+  void SetMainThread(std::shared_ptr<TVaMainThread> main) { main_thread_ = std::move(main); }
 
   // --- events ---
   TNotifyEvent OnOpen, OnClose, OnCts, OnDsr, OnRlsd, OnRing, OnBreak;
@@ -214,6 +218,7 @@ class TVaCustomComm : public TVaComponent {
   std::shared_ptr<TVaCommWriteThread> write_thread_;
   uint32_t event_mask_ = 0;
 
+  std::shared_ptr<TVaMainThread> main_thread_;
   bool auto_open_ = false;
   int32_t port_num_ = 0;
   std::string device_name_ = "COM%d";

@@ -240,7 +240,8 @@ void TVaCustomComm::OpenDevice() {
 }
 
 void TVaCustomComm::SetDevice(std::shared_ptr<platform::Device> device) {
-  session_ = std::make_shared<PortSession>(std::move(device), GetMainThread(), write_lock_, this);
+  session_ = std::make_shared<PortSession>(std::move(device), main_thread_ ? main_thread_ : GetMainThread(),
+                                           write_lock_, this);
 }
 
 void TVaCustomComm::Open() {
@@ -398,7 +399,7 @@ bool TVaCustomComm::CheckLineErrors() {
     try {
       OnError(this, static_cast<int>(status.Errors));
     } catch (...) {
-      GetMainThread()->HandleException(std::current_exception());
+      (session_ ? session_->main : GetMainThread())->HandleException(std::current_exception());
     }
   }
   return errors;

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <memory>
 #include <string>
@@ -17,7 +19,9 @@
 #include <vector>
 
 #include "serial_test_support.h"
+#include "test_support.h"
 #include "va_comm.h"
+#include "va_ports.h"
 #include "va_posix.h"
 
 namespace va {
@@ -730,6 +734,62 @@ TEST_F(FakePort, AutoOpenOpensOnceLoaded) {
   EXPECT_FALSE(comm.Active());
   comm.Loaded();
   EXPECT_TRUE(comm.Active());
+}
+
+// A port's identity from a sysfs and /dev tree built here: a USB serial
+// adapter (ids two levels above the tty, a by-id link), a CDC-ACM modem (ids
+// on the interface's parent), a built-in UART and a pseudo-terminal (no
+// adapter records).
+TEST(PortIdentity, ReadFromTheKernelsRecords) {
+  namespace fs = std::filesystem;
+  kvr::test::TempDir dir;
+  const fs::path sys = fs::path(dir.Path()) / "sys", dev = fs::path(dir.Path()) / "dev";
+  const auto write = [](const fs::path& file, const std::string& text) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << text << "\n";
+  };
+  const auto usb_device = [&](const std::string& at, const std::string& vendor, const std::string& product,
+                              const std::string& maker, const std::string& name, const std::string& serial) {
+    const fs::path d = sys / "devices/pci0000:00/usb1" / at;
+    write(d / "idVendor", vendor);
+    write(d / "idProduct", product);
+    write(d / "manufacturer", maker);
+    write(d / "product", name);
+    if (!serial.empty()) write(d / "serial", serial);
+    return d;
+  };
+  const auto tty = [&](const std::string& name, const fs::path& device) {
+    fs::create_directories(device);
+    fs::create_directories(sys / "class/tty" / name);
+    fs::create_symlink(device, sys / "class/tty" / name / "device");
+    write(dev / name, "");
+  };
+  const fs::path ftdi = usb_device("1-1", "0403", "6001", "FTDI", "FT232R USB UART", "A10K5XYZ");
+  tty("ttyUSB0", ftdi / "1-1:1.0/ttyUSB0");
+  fs::create_directories(dev / "serial/by-id");
+  fs::create_symlink("../../ttyUSB0", dev / "serial/by-id/usb-FTDI_FT232R_USB_UART_A10K5XYZ-if00-port0");
+  const fs::path acm = usb_device("1-2", "2341", "0043", "Arduino", "Uno", "");
+  tty("ttyACM0", acm / "1-2:1.0");
+  tty("ttyS0", sys / "devices/platform/serial8250");
+  write(dev / "pts/3", "");
+
+  const TVaPortIdentity usb = IdentifyPort((dev / "ttyUSB0").string(), sys.string(), dev.string());
+  EXPECT_EQ(usb.Name, "ttyUSB0");
+  EXPECT_EQ(usb.ById, (dev / "serial/by-id/usb-FTDI_FT232R_USB_UART_A10K5XYZ-if00-port0").string());
+  EXPECT_EQ(usb.VendorId + ":" + usb.ProductId, "0403:6001");
+  EXPECT_EQ(usb.Manufacturer + "|" + usb.Product + "|" + usb.SerialNumber, "FTDI|FT232R USB UART|A10K5XYZ");
+  // The same port asked for by its stable name.
+  EXPECT_EQ(IdentifyPort(usb.ById, sys.string(), dev.string()).SerialNumber, "A10K5XYZ");
+
+  const TVaPortIdentity modem = IdentifyPort((dev / "ttyACM0").string(), sys.string(), dev.string());
+  EXPECT_EQ(modem.VendorId + ":" + modem.ProductId + " " + modem.Product, "2341:0043 Uno");
+  EXPECT_EQ(modem.SerialNumber, "");
+  EXPECT_EQ(modem.ById, "");
+  for (const char* plain : {"ttyS0", "pts/3", "ttyMissing"}) {
+    const TVaPortIdentity none = IdentifyPort((dev / plain).string(), sys.string(), dev.string());
+    EXPECT_FALSE(none.IsUsb()) << plain;
+    EXPECT_EQ(none.Name, fs::path(plain).filename().string());
+  }
 }
 
 // Ports served by threads of their own (a gang load): each port's events go

@@ -6,6 +6,25 @@
 
 namespace va {
 
+// What the system knows of a port's adapter; empty fields where it knows
+// nothing (a built-in UART, a pseudo-terminal, a system without records).
+struct TVaPortIdentity {
+  std::string Name;        // the kernel's name: ttyUSB0, ttyACM1, COM7
+  std::string ById;        // the stable /dev/serial/by-id/... name
+  std::string VendorId;    // USB ids, four hexadecimal digits
+  std::string ProductId;
+  std::string Manufacturer;
+  std::string Product;
+  std::string SerialNumber;
+  bool IsUsb() const { return !VendorId.empty(); }
+};
+
+// The identity of the port at `device_path` (a symbolic link is followed).
+// Linux reads the kernel's records under `sys_root` and the by-id links under
+// `dev_root`; other systems give the name only.
+TVaPortIdentity IdentifyPort(const std::string& device_path, const std::string& sys_root = "/sys",
+                             const std::string& dev_root = "/dev");
+
 // Device paths of the serial ports that can be opened now, in natural order.
 std::vector<std::string> ListPorts();
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "va_ports.h"
 #include "va_sync.h"
 #include "va_types.h"
 
@@ -94,6 +95,9 @@ std::vector<std::string> ProbePorts();
 // The device path for a port name ("COM3" -> \\.\COM3 on Windows, "ttyUSB0" or
 // "pts/3" -> /dev/... elsewhere); a name that already is a path is kept as given.
 std::string DevicePathFor(const std::string& port_name);
+
+// What the system records of the port's adapter (see va::IdentifyPort).
+TVaPortIdentity IdentifyPort(const std::string& device_path, const std::string& sys_root, const std::string& dev_root);
 
 // Gives the calling thread a scheduling priority (best effort).
 void SetCurrentThreadPriority(TThreadPriority priority);

@@ -19,6 +19,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
@@ -614,6 +616,53 @@ std::string DevicePathFor(const std::string& port_name) {
   // Names are relative to /dev ("ttyUSB0", "pts/3"); paths start with / or .
   if (port_name.empty() || port_name[0] == '/' || port_name[0] == '.') return port_name;
   return "/dev/" + port_name;
+}
+
+namespace {
+
+// The first line of a sysfs attribute, "" when there is none.
+std::string ReadAttribute(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+}  // namespace
+
+TVaPortIdentity IdentifyPort(const std::string& device_path, const std::string& sys_root, const std::string& dev_root) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  TVaPortIdentity identity;
+  const fs::path device = fs::canonical(device_path, ec);
+  identity.Name = (ec ? fs::path(device_path) : device).filename().string();
+  if (identity.Name.empty()) return identity;
+  // The stable name: the by-id link that leads to this device.
+  if (!ec) {
+    for (const fs::directory_entry& link : fs::directory_iterator(fs::path(dev_root) / "serial/by-id", ec)) {
+      std::error_code lec;
+      if (fs::canonical(link.path(), lec) == device && !lec) {
+        identity.ById = link.path().string();
+        break;
+      }
+    }
+  }
+  // The tty's device, then up the tree to the USB device that holds the ids.
+  const fs::path root = fs::canonical(sys_root, ec);
+  if (ec) return identity;
+  fs::path dir = fs::canonical(fs::path(sys_root) / "class/tty" / identity.Name / "device", ec);
+  if (ec) return identity;
+  for (; dir != root && dir != dir.parent_path(); dir = dir.parent_path()) {
+    if (fs::exists(dir / "idVendor", ec)) {
+      identity.VendorId = ReadAttribute(dir / "idVendor");
+      identity.ProductId = ReadAttribute(dir / "idProduct");
+      identity.Manufacturer = ReadAttribute(dir / "manufacturer");
+      identity.Product = ReadAttribute(dir / "product");
+      identity.SerialNumber = ReadAttribute(dir / "serial");
+      break;
+    }
+  }
+  return identity;
 }
 
 int64_t CurrentThreadId() { return static_cast<int64_t>(syscall(SYS_gettid)); }

@@ -334,6 +334,13 @@ std::string DevicePathFor(const std::string& port_name) {
   return "\\\\.\\" + port_name;
 }
 
+TVaPortIdentity IdentifyPort(const std::string& device_path, const std::string&, const std::string&) {
+  TVaPortIdentity identity;
+  const size_t slash = device_path.find_last_of('\\');
+  identity.Name = slash == std::string::npos ? device_path : device_path.substr(slash + 1);
+  return identity;
+}
+
 int64_t CurrentThreadId() { return Calls().GetCurrentThreadId(); }
 
 void SetThreadPriority(int64_t thread_id, TThreadPriority priority) {

@@ -8,4 +8,8 @@ std::vector<std::string> ListPorts() { return platform::ProbePorts(); }
 
 std::string DevicePathFor(const std::string& port_name) { return platform::DevicePathFor(port_name); }
 
+TVaPortIdentity IdentifyPort(const std::string& device_path, const std::string& sys_root, const std::string& dev_root) {
+  return platform::IdentifyPort(device_path, sys_root, dev_root);
+}
+
 }  // namespace va

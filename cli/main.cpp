@@ -1,314 +1,55 @@
 // kvr-loader-cli: the loader for scripts and production lines, on the same
 // core and serial component as the window, with reply time-outs, page
-// retries, a progress line and exit codes.
-#include <signal.h>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
+// retries, a progress line and exit codes; several ports at once (a gang
+// load) with a combined view, and a JSON report of every load.
 #include <algorithm>
-#include <atomic>
-#include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
+#include <fstream>
 #include <iostream>
-#include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "boot_loader_device.h"
-#include "comm_channel.h"
-#include "command_link.h"
-#include "exchange.h"
+#include "gang_load.h"
 #include "hex_text.h"
 #include "image_geometry.h"
-#include "load_engine.h"
-#include "page_table.h"
+#include "load_report.h"
+#include "port_load.h"
 #include "program_arguments.h"
 #include "tool_options.h"
 #include "update_file.h"
 #include "update_file_maker.h"
-#include "va_comm.h"
-#include "va_dispatch.h"
 #include "va_ports.h"
-#ifndef _WIN32
-#include "pty_device.h"
-#endif
 
 namespace {
 
 using namespace kvr;
-
-enum ExitCode {
-  kOk = 0,
-  kUsageOrFile = 1,
-  kPortError = 2,
-  kNoAnswer = 3,
-  kPortLost = 4,
-  kLogIncomplete = 5,
-  kInterrupted = 130,
-};
+using namespace kvr::cli;
 
 const char* kExitCodes =
     "Exit codes: 0 load complete; 1 usage or file error; 2 the port could not be opened or configured;\n"
     "3 the device stopped answering (retries used up); 4 the port was lost during the load;\n"
-    "5 load complete, but the log could not be written in full; 130 interrupted (Ctrl-C, SIGTERM,\n"
-    "SIGHUP, SIGPIPE), after closing the port.";
+    "5 load complete, but the log or the report could not be written in full; 130 interrupted (Ctrl-C,\n"
+    "SIGTERM, SIGHUP, SIGPIPE), after closing the port. Several ports: 0 only when every load completed,\n"
+    "otherwise the highest code among the others.";
 
-std::atomic<bool> g_interrupted{false};
-StopSignal* g_stop = nullptr;  // the running load's stop request
-void OnSignal(int) {
-  g_interrupted.store(true);
-  if (StopSignal* stop = g_stop) stop->RequestFromSignal();
-}
+constexpr int kMaxPorts = 64;
 
-// Progress goes to the terminal as one rewritten line, to a pipe line by line.
-bool ErrIsTerminal() {
-#ifdef _WIN32
-  return _isatty(_fileno(stderr)) != 0;
-#else
-  return isatty(2) != 0;
-#endif
-}
-
-struct Options {
-  std::string port, file, log;
-  bool simulate = false, quiet = false;
-  sim::DeviceOptions faults;
-  uint32_t baud = 38400;
-  LoadSettings load;
-  uint64_t stop_after = 0;  // benchmarks: stop after this many commands
-};
-
-class Loader final : public LoadView, public UpdateFileUi {
+// The image read once for every load; only its warning is shown.
+class ImageReading final : public UpdateFileUi {
  public:
-  explicit Loader(const Options& o) : o_(o), engine_(port_, ticks_, table_, file_, *this) {
-    engine_.Configure(o_.load);
-  }
-  ~Loader() override {
-    g_stop = nullptr;
-    if (log_) std::fclose(log_);
-  }
-
-  int Run();
-
-  // UpdateFileUi
   void ClearLogs() override {}
   void WarnWrongSize() override { std::cerr << "warning: " << kWrongFileMessage << "\n"; }
-  // LoadView and UpdateFileUi
   void SetStatus(const std::string&) override {}
-  void SetProgress(int percent) override { percent_ = percent; }
-  void LoadRetry(int attempt, const std::string& where, const std::string& why) override {
-    if (!o_.quiet)
-      std::cerr << (ErrIsTerminal() ? "\n" : "") << "retry " << attempt << " of " << where << ": " << why << "\n";
-  }
-  void LoadFinished(LoadResult, const std::string& message) override { finish_message_ = message; }
-
- private:
-  void Progress(bool force);
-  // Opens the log without emptying it, and refuses the image itself (by what
-  // was opened, not by name) and a pipe nobody reads; "" when all is well.
-  std::string OpenLog();
-  // Empties the log once the port is open (so a run that sends nothing keeps
-  // the previous log).
-  bool StartLog();
-  // One line of the log; a failing write is reported once and the load goes on.
-  void WriteLog(const std::string& line);
-  void ReportLogFailure(int error);
-  int Fail(int code, const std::string& what);
-
-  Options o_;
-  SystemTicks ticks_;
-  va::TVaComm comm_;
-  CommChannel port_{comm_};
-  PageTable table_;
-  UpdateFileState file_;
-  LoadEngine engine_;
-  std::FILE* log_ = nullptr;
-  bool log_failed_ = false;
-  std::string finish_message_;
-  int percent_ = 0;
-  uint32_t last_progress_ms_ = 0;
-  int last_printed_percent_ = -1;
-  std::atomic<bool> lost_{false};
 };
 
-int Loader::Fail(int code, const std::string& what) {
-  if (!o_.quiet && ErrIsTerminal()) std::cerr << "\n";
+int FileError(const std::string& what) {
   std::cerr << "error: " << WithoutControls(what) << "\n";
-  try {
-    comm_.Close();
-  } catch (...) {
-  }
-  return code;
-}
-
-std::string Loader::OpenLog() {
-  const std::string log = "the log " + o_.log;
-#ifdef _WIN32
-  std::error_code ec;
-  if (std::filesystem::equivalent(o_.log, o_.file, ec)) return log + " is the image file itself";
-  log_ = std::fopen(o_.log.c_str(), "a");
-#else
-  const int fd = open(o_.log.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
-  if (fd < 0)
-    return "cannot write " + log + ": " + (errno == ENXIO ? "a pipe that nobody reads" : std::strerror(errno));
-  struct stat opened = {};
-  struct stat image = {};
-  if (fstat(fd, &opened) == 0 && stat(o_.file.c_str(), &image) == 0 && opened.st_dev == image.st_dev &&
-      opened.st_ino == image.st_ino) {
-    close(fd);
-    return log + " is the image file itself";
-  }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  log_ = fdopen(fd, "w");
-  if (!log_) close(fd);
-#endif
-  return log_ ? std::string() : "cannot write " + log + ": " + std::strerror(errno);
-}
-
-bool Loader::StartLog() {
-#ifdef _WIN32
-  std::fclose(log_);
-  log_ = std::fopen(o_.log.c_str(), "w");
-  return log_ != nullptr;
-#else
-  struct stat st {};
-  return fstat(fileno(log_), &st) != 0 || !S_ISREG(st.st_mode) || ftruncate(fileno(log_), 0) == 0;
-#endif
-}
-
-void Loader::WriteLog(const std::string& line) {
-  if (log_failed_ || !log_) return;
-  // Flushed per line: a full disk shows at once, not at the end.
-  if (std::fputs(line.c_str(), log_) < 0 || std::fputc('\n', log_) < 0 || std::fflush(log_) != 0)
-    ReportLogFailure(errno);
-}
-
-void Loader::ReportLogFailure(int error) {
-  log_failed_ = true;
-  std::cerr << (ErrIsTerminal() && !o_.quiet ? "\n" : "") << "warning: writing the log " << WithoutControls(o_.log)
-            << " failed (" << std::strerror(error) << "); the load goes on, the log is incomplete\n";
-}
-
-void Loader::Progress(bool force) {
-  if (o_.quiet) return;
-  const uint32_t now = ticks_.Ticks();
-  const bool tty = ErrIsTerminal();
-  if (!force && (tty ? now - last_progress_ms_ < 200 : percent_ == last_printed_percent_)) return;
-  last_progress_ms_ = now;
-  last_printed_percent_ = percent_;
-  const LoadProgress p = engine_.Progress();
-  char line[160];
-  std::snprintf(line, sizeof line, "page %s/%s  %3d%%  %6.0f B/s  elapsed %s  remaining %s",
-                HexUpper(p.pages_done, 4).c_str(), HexUpper(ImagePages, 4).c_str(), percent_, p.bytes_per_second,
-                ClockText(p.elapsed_ms).c_str(), ClockText(p.remaining_ms).c_str());
-  std::cerr << (tty ? "\r" : "") << line << (tty ? "" : "\n") << std::flush;
-}
-
-int Loader::Run() {
-  // The file, with the window's core; nothing is opened or sent for an image
-  // that cannot be right.
-  try {
-    if (!OpenUpdateFile(o_.file, table_, file_, *this))
-      return Fail(kUsageOrFile, o_.file + ": not an update file (extension .KVR expected)");
-  } catch (const EInOutError& e) {
-    return Fail(kUsageOrFile, o_.file + ": " + e.Reason());
-  } catch (const std::exception& e) {
-    return Fail(kUsageOrFile, o_.file + ": " + e.what());
-  }
-  if (g_interrupted.load()) return Fail(kInterrupted, "interrupted while reading the file; nothing was sent");
-  if (!file_.Opened)
-    return Fail(kUsageOrFile, o_.file + ": refused: an update file is at most 64 MiB; nothing was sent");
-  // The engine's own check; a stop request (a signal) from here on is kept.
-  if (const ImageProblem problem = engine_.Begin())
-    return Fail(kUsageOrFile, o_.file + ": " + problem.Describe() + "; nothing was sent");
-  if (!o_.log.empty()) {
-    if (const std::string wrong = OpenLog(); !wrong.empty()) return Fail(kUsageOrFile, wrong + "; nothing was sent");
-  }
-
-#ifndef _WIN32
-  std::unique_ptr<sim::PtyDevice> device;
-  if (o_.simulate) {
-    device = std::make_unique<sim::PtyDevice>(o_.faults);
-    o_.port = device->SlavePath();
-  }
-#endif
-
-  // The port, with the window's line settings.
-  auto queue = std::make_shared<va::TVaCallQueue>();
-  queue->OnException = [](const std::string& m) { std::cerr << "error: " << m << "\n"; };
-  va::SetMainThread(queue);
-  comm_.SetDeviceName(va::DevicePathFor(o_.port));  // COM7, ttyUSB0 or a path
-  comm_.SetFlowControl(va::TVaFlowControl());
-  comm_.Buffers().SetReadTimeout(5000);
-  comm_.Buffers().SetWriteTimeout(0);
-  comm_.SetUserBaudrate(static_cast<int32_t>(o_.baud));
-  comm_.ClosePause = [](uint32_t) {};
-  comm_.OnRxChar = [this](va::TVaObject*, int count) { engine_.OnRxChar(count); };
-  comm_.OnError = [this](va::TVaObject*, int errors) {
-    if (errors & static_cast<int>(va::CE_DEVICE_LOST)) lost_.store(true);
-  };
-  if (log_) engine_.SetLog([this](const std::string& line) { WriteLog(line); });
-  g_stop = &engine_.Stopper();
-  if (g_interrupted.load()) return Fail(kInterrupted, "interrupted before the load; nothing was sent");
-  try {
-    comm_.Open();
-  } catch (const std::exception& e) {
-    return Fail(kPortError, e.what());
-  }
-  if (log_ && !StartLog()) return Fail(kUsageOrFile, "cannot empty the log " + o_.log + ": " + std::strerror(errno));
-
-  try {
-    engine_.SendOpening();
-    while (engine_.Running()) {
-      queue->ProcessMessages(20);
-      if (g_interrupted.load()) return Fail(kInterrupted, "interrupted at " + engine_.Where() + "; the port is closed");
-      if (lost_.load()) return Fail(kPortLost, "the port " + o_.port + " was lost at " + engine_.Where());
-      if (o_.stop_after && engine_.Link().FramesSent() >= o_.stop_after) engine_.Stop();
-      engine_.Poll();
-      Progress(false);
-    }
-  } catch (const std::exception& e) {
-    return Fail(kPortError, e.what());
-  }
-  if (g_interrupted.load()) return Fail(kInterrupted, "interrupted at " + engine_.Where() + "; the port is closed");
-  if (engine_.Result() == LoadResult::kNoAnswer) return Fail(kNoAnswer, finish_message_);
-  const bool complete = engine_.Result() == LoadResult::kComplete;
-  Progress(true);
-  if (!o_.quiet && ErrIsTerminal()) std::cerr << "\n";
-  const uint64_t frames = engine_.Link().FramesSent();
-  const double seconds = engine_.Progress().elapsed_ms / 1000.0;
-  comm_.Close();
-  std::cout << (complete ? "load complete: " : "stopped: ") << frames << " commands in " << seconds << " s ("
-            << (seconds > 0 ? frames / seconds : 0) << " commands/s, " << (frames > 0 ? seconds * 1000 / frames : 0)
-            << " ms per command)\n";
-#ifndef _WIN32
-  if (device) {
-    const bool equal = sim::ImageEqualsFile(device->Image(), o_.file);
-    if (complete) {
-      std::cout << "simulated device: image " << (equal ? "equal to the file" : "NOT equal to the file") << "\n";
-      if (!equal) return kNoAnswer;
-    }
-  }
-#endif
-  va::SetMainThread(nullptr);
-  if (log_) {
-    const int closed = std::fclose(log_);
-    const int error = errno;
-    log_ = nullptr;
-    if (closed != 0 && !log_failed_) ReportLogFailure(error);
-  }
-  return log_failed_ && complete ? kLogIncomplete : kOk;
+  return kUsageOrFile;
 }
 
 // --simulate-faults: split=N,noise=RATE,drop=RATE,repeat=RATE,hangup=FRAMES,
@@ -360,11 +101,91 @@ int Usage(const std::string& problem) {
   return kUsageOrFile;
 }
 
+// --ports-from: one port per line; blank lines and lines starting with # are
+// skipped, blanks around a name too.
+std::string ReadPortList(const std::string& path, std::vector<std::string>& ports) {
+  std::ifstream in(path);
+  if (!in) return "--ports-from: cannot read " + path;
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    const size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos || line[first] == '#') continue;
+    const size_t last = line.find_last_not_of(" \t\r");
+    ports.push_back(line.substr(first, last - first + 1));
+    if (ports.size() > static_cast<size_t>(kMaxPorts))
+      return "--ports-from: " + path + " names more than " + std::to_string(kMaxPorts) + " ports";
+  }
+  if (in.bad()) return "--ports-from: cannot read " + path;
+  return {};
+}
+
+// The jobs of a load: the ports named, or the simulated devices with their
+// faults ("LIST" for every device, "N:LIST" for device N). "" when all is well.
+std::string MakeJobs(const std::vector<std::string>& ports, bool simulate, int devices,
+                     const std::vector<std::string>& faults, std::vector<PortJob>& jobs) {
+  if (!simulate) {
+    std::set<std::string> seen;
+    for (const std::string& port : ports) {
+      if (port.empty()) return "--port needs a device path, not an empty text";
+      if (!seen.insert(va::DevicePathFor(port)).second) return "the port " + port + " is named twice";
+      jobs.push_back({port, false, {}});
+    }
+    if (jobs.size() > static_cast<size_t>(kMaxPorts)) return "at most " + std::to_string(kMaxPorts) + " ports at once";
+    return {};
+  }
+  for (int i = 1; i <= devices; ++i) jobs.push_back({devices == 1 ? "" : "sim" + std::to_string(i), true, {}});
+  for (const std::string& item : faults) {
+    std::string list = item;
+    int device = 0;  // every device
+    if (const size_t colon = list.find(':'); colon != std::string::npos && colon > 0 &&
+                                             std::all_of(list.begin(), list.begin() + static_cast<long>(colon),
+                                                         [](char c) { return c >= '0' && c <= '9'; })) {
+      if (!WholeIn(std::string_view(list).substr(0, colon), 1, devices, device))
+        return "--simulate-faults: \"" + item + "\" names a device from 1 to " + std::to_string(devices);
+      list = list.substr(colon + 1);
+    }
+    for (int i = 1; i <= devices; ++i) {
+      if (device != 0 && device != i) continue;
+      if (const std::string wrong = ParseFaults(list, jobs[static_cast<size_t>(i - 1)].faults); !wrong.empty())
+        return wrong;
+    }
+  }
+  return {};
+}
+
+// Reads the image once for every load and checks it; nothing is opened or
+// sent for an image that cannot be right. Returns an exit code, or -1 to go on.
+int ReadImage(const std::string& path, PageTable& table, UpdateFileState& file) {
+  try {
+    ImageReading ui;
+    if (!OpenUpdateFile(path, table, file, ui))
+      return FileError(path + ": not an update file (extension .KVR expected)");
+  } catch (const EInOutError& e) {
+    return FileError(path + ": " + e.Reason());
+  } catch (const std::exception& e) {
+    return FileError(path + ": " + e.what());
+  }
+  if (Interrupted()) {
+    std::cerr << "error: interrupted while reading the file; nothing was sent\n";
+    return kInterrupted;
+  }
+  if (!file.Opened) return FileError(path + ": refused: an update file is at most 64 MiB; nothing was sent");
+  if (const ImageProblem problem = CheckImage(table, file))
+    return FileError(path + ": " + problem.Describe() + "; nothing was sent");
+  return -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options o;
-  std::string faults, reply_timeout = "10";
+  LoadOptions o;
+  std::string file, ports_from, report;
+  std::vector<std::string> ports, faults;
+  bool simulate = false;
+  int devices = 1;
+  std::string reply_timeout = "10";
   uint32_t seed = 2026;
   std::string image;
   CLI::App app("Loads a DATAFLASH image into a KVR device through its serial boot loader.", "kvr-loader-cli");
@@ -372,23 +193,32 @@ int main(int argc, char** argv) {
   app.set_version_flag("-v,--version", "kvr-loader-cli " KVR_VERSION, "Show the version and exit.");
   app.require_subcommand(1);
   app.footer(kExitCodes);
-  CLI::App* load = app.add_subcommand("load", "Send FILE.KVR to the device's boot loader.");
-  load->add_option("FILE.KVR", o.file, "The update file.")->required();
-  CLI::Option* port = load->add_option("--port", o.port, "The serial port: COM7, ttyUSB0 or a device path.");
-  CLI::Option* simulate =
-      load->add_flag("--simulate", o.simulate, "Load into the built-in simulated device and print its verdict.");
-  port->excludes(simulate);
+  CLI::App* load = app.add_subcommand("load", "Send FILE.KVR to the device's boot loader (to several at once).");
+  load->add_option("FILE.KVR", file, "The update file.")->required();
+  CLI::Option* port = load->add_option(
+      "--port", ports, "The serial port: COM7, ttyUSB0 or a device path; give it again for each further port.");
+  CLI::Option* port_list =
+      load->add_option("--ports-from", ports_from, "A file naming one port per line (# starts a comment).");
+  CLI::Option* simulated =
+      load->add_flag("--simulate", simulate, "Load into the built-in simulated device and print its verdict.");
+  port->excludes(simulated);
+  port_list->excludes(simulated);
+  load->add_option("--simulate-devices", devices, "That many simulated devices at once (default 1).")
+      ->check(WholeNumber(1, kMaxPorts))
+      ->needs(simulated);
   load->add_option("--simulate-faults", faults,
-                   "Faults of the simulated device: split=N,noise=RATE,drop=RATE,repeat=RATE,hangup=FRAMES,"
-                   "seed=N,noiseat=REPLY:BYTES.")
-      ->needs(simulate);
+                   "Faults of the simulated devices: [N:]split=N,noise=RATE,drop=RATE,repeat=RATE,hangup=FRAMES,"
+                   "seed=N,noiseat=REPLY:BYTES; with N: only device N. Give it again for other devices.")
+      ->needs(simulated);
   load->add_option("--baud", o.baud, "Line rate (default 38400).")->check(WholeNumber(50, 4000000));
   load->add_option("--pause-ms", o.load.pause_ms, "The pause before each command is longer than this (default 50).")
       ->check(WholeNumber(0, 60000));
   load->add_option("--reply-timeout", reply_timeout, "Seconds a reply may take, from its command (default 10).")
       ->check(DecimalNumber(0.01, 3600));
   load->add_option("--retries", o.load.retries, "Page restarts per page (default 3).")->check(WholeNumber(0, 100));
-  load->add_option("--log", o.log, "Write every reply to this file, as the window's debug log.");
+  load->add_option("--log", o.log, "Write every reply to this file, as the window's debug log (one port only).");
+  load->add_option("--report", report,
+                   "Add a record of this run (ports, devices, image, times, results) to this JSON file.");
   load->add_flag("--quiet", o.quiet, "No progress line.");
   load->add_option("--stop-after", o.stop_after, "Stop after this many commands (benchmarks).")
       ->check(WholeNumber(0, 1000000000))
@@ -419,23 +249,54 @@ int main(int argc, char** argv) {
     }
     return kOk;
   }
-  if (load->count("--port") && o.port.empty()) return Usage("--port needs a device path, not an empty text");
-  if (o.port.empty() && !o.simulate) return Usage("load needs --port PATH or --simulate");
+  if (load->count("--ports-from")) {
+    if (ports_from.empty()) return Usage("--ports-from needs a file name, not an empty text");
+    if (const std::string wrong = ReadPortList(ports_from, ports); !wrong.empty()) return Usage(wrong);
+    if (ports.empty()) return Usage("--ports-from: " + ports_from + " names no port");
+  }
+  if (ports.empty() && !simulate) return Usage("load needs --port PATH, --ports-from FILE or --simulate");
+  std::vector<PortJob> jobs;
+  if (const std::string wrong = MakeJobs(ports, simulate, devices, faults, jobs); !wrong.empty()) return Usage(wrong);
   if (load->count("--log") && o.log.empty()) return Usage("--log needs a file name, not an empty text");
-  if (const std::string wrong = ParseFaults(faults, o.faults); !wrong.empty()) return Usage(wrong);
+  if (!o.log.empty() && jobs.size() > 1)
+    return Usage("--log is for one port; a load into several records each in --report");
+  if (load->count("--report") && report.empty()) return Usage("--report needs a file name, not an empty text");
   o.load.reply_timeout_ms = static_cast<uint32_t>(std::lround(DecimalValue(reply_timeout) * 1000));
-
 #ifdef _WIN32
-  if (o.simulate) return Usage("--simulate needs a system with pseudo-terminals; give --port COMn");
-  signal(SIGINT, OnSignal);
-  signal(SIGTERM, OnSignal);
-#else
-  // A dropped session (SIGHUP) or a closed output pipe (SIGPIPE) ends the load
-  // as Ctrl-C does: the port is closed properly and the exit code is 130.
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(sig, &sa, nullptr);
+  if (simulate) return Usage("--simulate needs a system with pseudo-terminals; give --port COMn");
 #endif
-  Loader loader(o);
-  return loader.Run();
+  CatchInterrupts();
+
+  PageTable table;
+  UpdateFileState state;
+  if (const int code = ReadImage(file, table, state); code >= 0) return code;
+  RunRecord run;
+  if (!report.empty()) {
+    if (const std::string wrong = CheckReport(report, file); !wrong.empty())
+      return FileError(wrong + "; nothing was sent");
+    try {
+      const FileDigest digest = DigestFile(file, MaxUpdateFileSize);
+      run.image = {file, digest.size, digest.sha256};
+    } catch (const EInOutError& e) {
+      return FileError(file + ": " + e.Reason());
+    }
+  }
+
+  run.started = std::chrono::system_clock::now();
+  if (jobs.size() == 1) {
+    PortLoad single(o, jobs[0], table, state, file, false);
+    run.loads.push_back(single.Run());
+  } else {
+    run.loads = RunGang(o, jobs, table, state, file);
+    std::cout << OutcomeTable(run.loads) << std::flush;
+  }
+  run.ended = std::chrono::system_clock::now();
+  run.exit_code = CombinedExitCode(run.loads);
+  if (!report.empty()) {
+    if (const std::string failed = AppendReport(report, run); !failed.empty()) {
+      std::cerr << "warning: " << WithoutControls(failed) << "\n";
+      if (run.exit_code == kOk) return kLogIncomplete;
+    }
+  }
+  return run.exit_code;
 }

@@ -12,7 +12,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-scripts/install-missing.sh wine64 wine g++-mingw-w64-x86-64-posix googletest libcli11-dev
+scripts/install-missing.sh wine64 wine g++-mingw-w64-x86-64-posix googletest libcli11-dev nlohmann-json3-dev
 
 echo "== native helpers (build/release)"
 scripts/setup.sh release >/dev/null

@@ -1,0 +1,223 @@
+#include "load_report.h"
+
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace kvr::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+// Keys in the order written here, for people reading the report.
+using json = nlohmann::ordered_json;
+
+constexpr const char* kFormatKey = "kvr_loader_report";
+constexpr int kFormatVersion = 1;
+constexpr uintmax_t kMaxReportBytes = 256ull * 1024 * 1024;
+
+fs::path Utf8Path(const std::string& text) {
+  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
+}
+
+// The file the report lives in: a symbolic link is followed, so the link stays.
+fs::path ReportTarget(const std::string& path) {
+  std::error_code ec;
+  const fs::path target = fs::weakly_canonical(Utf8Path(path), ec);
+  return ec ? Utf8Path(path) : target;
+}
+
+// The runs already in the report; false (with `why`) when the file is not one.
+bool ReadRuns(const fs::path& target, json& runs, std::string& why) {
+  runs = json::array();
+  std::error_code ec;
+  const fs::file_status st = fs::status(target, ec);
+  if (ec || !fs::exists(st)) return true;  // a new report
+  if (!fs::is_regular_file(st)) {
+    why = "is not a plain file";
+    return false;
+  }
+  const uintmax_t size = fs::file_size(target, ec);
+  if (ec) {
+    why = "cannot be read: " + ec.message();
+    return false;
+  }
+  if (size == 0) return true;  // made empty beforehand: a new report
+  if (size > kMaxReportBytes) {
+    why = "is larger than 256 MiB";
+    return false;
+  }
+  std::ifstream in(target, std::ios::binary);
+  if (!in) {
+    why = std::string("cannot be read: ") + std::strerror(errno);
+    return false;
+  }
+  const json doc = json::parse(in, nullptr, false);
+  if (doc.is_discarded() || !doc.is_object() || !doc.contains(kFormatKey) || !doc.contains("runs") ||
+      !doc["runs"].is_array()) {
+    why = "holds something other than a load report; nothing was changed";
+    return false;
+  }
+  runs = doc["runs"];
+  return true;
+}
+
+json LoadEntry(const PortOutcome& o) {
+  json usb = nullptr;
+  if (o.identity.IsUsb()) {
+    usb = {{"vendor_id", o.identity.VendorId},
+           {"product_id", o.identity.ProductId},
+           {"manufacturer", o.identity.Manufacturer},
+           {"product", o.identity.Product},
+           {"serial_number", o.identity.SerialNumber}};
+  }
+  return {{"port", o.port},
+          {"device", o.device},
+          {"by_id", o.identity.ById},
+          {"usb", usb},
+          {"started", IsoTime(o.started)},
+          {"ended", IsoTime(o.ended)},
+          {"commands", o.commands},
+          {"page_retries", o.page_retries},
+          {"result", o.result},
+          {"exit_code", o.exit_code},
+          {"message", o.message}};
+}
+
+// Holds the report's folder locked while a run is appended, so that two
+// programs appending at once do not lose each other's run (POSIX; elsewhere
+// nothing).
+class FolderLock {
+ public:
+  explicit FolderLock(const fs::path& folder) {
+#ifndef _WIN32
+    fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ >= 0) flock(fd_, LOCK_EX);
+#else
+    (void)folder;
+#endif
+  }
+  ~FolderLock() {
+#ifndef _WIN32
+    if (fd_ >= 0) close(fd_);  // releases the lock
+#endif
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+// Writes `text` to a new file beside `target` and renames it over `target`.
+std::string ReplaceFile(const fs::path& target, const std::string& text) {
+  const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+#ifdef _WIN32
+  const fs::path temporary = folder / (target.filename().wstring() + L".tmp" + std::to_wstring(_getpid()));
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.flush();
+    if (!out) {
+      std::error_code ec;
+      fs::remove(temporary, ec);
+      return "cannot write " + temporary.string();
+    }
+  }
+#else
+  std::string name = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  const int fd = mkstemp(name.data());
+  if (fd < 0) return "cannot write in " + folder.string() + ": " + std::strerror(errno);
+  const fs::path temporary = name;
+  struct stat st {};
+  const mode_t mode = stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+  size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t n = write(fd, text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    written += static_cast<size_t>(n);
+  }
+  const int error = errno;
+  const bool ok = written == text.size() && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+  close(fd);
+  if (!ok) {
+    unlink(name.c_str());
+    return "cannot write " + name + ": " + std::strerror(written == text.size() ? errno : error);
+  }
+#endif
+  std::error_code ec;
+  fs::rename(temporary, target, ec);
+  if (ec) {
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+    return "cannot replace " + target.string() + ": " + ec.message();
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string IsoTime(std::chrono::system_clock::time_point t) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+  const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+  std::tm utc{};
+#ifdef _WIN32
+  gmtime_s(&utc, &seconds);
+#else
+  gmtime_r(&seconds, &utc);
+#endif
+  char text[80];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(ms % 1000));
+  return text;
+}
+
+std::string CheckReport(const std::string& path, const std::string& image_path) {
+  const std::string report = "the report " + path + " ";
+  const fs::path target = ReportTarget(path);
+  std::error_code ec;
+  if (fs::equivalent(target, Utf8Path(image_path), ec)) return report + "is the image file itself";
+  const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+  if (!fs::is_directory(folder, ec)) return report + "is in a folder that does not exist";
+  json runs;
+  std::string why;
+  if (!ReadRuns(target, runs, why)) return report + why;
+  return {};
+}
+
+std::string AppendReport(const std::string& path, const RunRecord& run) {
+  const fs::path target = ReportTarget(path);
+  FolderLock lock(target.parent_path().empty() ? fs::path(".") : target.parent_path());
+  json runs;
+  std::string why;
+  if (!ReadRuns(target, runs, why)) return "the report " + path + " " + why;
+  json loads = json::array();
+  for (const PortOutcome& o : run.loads) loads.push_back(LoadEntry(o));
+  runs.push_back({{"tool", "kvr-loader-cli " KVR_VERSION},
+                  {"started", IsoTime(run.started)},
+                  {"ended", IsoTime(run.ended)},
+                  {"exit_code", run.exit_code},
+                  {"image", {{"file", run.image.file}, {"size", run.image.size}, {"sha256", run.image.sha256}}},
+                  {"loads", loads}});
+  const json doc = {{kFormatKey, kFormatVersion}, {"runs", runs}};
+  // Names from the system may hold bytes that are not UTF-8: replaced, not refused.
+  return ReplaceFile(target, doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
+}
+
+}  // namespace kvr::cli

@@ -1,0 +1,325 @@
+#include "port_load.h"
+
+#include <signal.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+
+#include "hex_text.h"
+#include "image_geometry.h"
+#include "update_file_maker.h"
+#include "va_dispatch.h"
+#ifndef _WIN32
+#include "pty_device.h"
+#endif
+
+namespace kvr::cli {
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+// A single load's stop request, raised by the signal handler itself so that
+// a long pause ends at once. A gang's loads are stopped by the gang's thread.
+std::atomic<StopSignal*> g_single_stop{nullptr};
+
+void OnSignal(int) {
+  g_interrupted.store(true);
+  if (StopSignal* stop = g_single_stop.load()) stop->RequestFromSignal();
+}
+
+// Standard error is written by several loads at once: one line at a time.
+std::mutex g_err_mutex;
+
+}  // namespace
+
+bool Interrupted() { return g_interrupted.load(); }
+
+void CatchInterrupts() {
+#ifdef _WIN32
+  signal(SIGINT, OnSignal);
+  signal(SIGTERM, OnSignal);
+#else
+  // A dropped session (SIGHUP) or a closed output pipe (SIGPIPE) ends the load
+  // as Ctrl-C does: the port is closed properly and the exit code is 130.
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(sig, &sa, nullptr);
+#endif
+}
+
+bool ErrIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(2) != 0;
+#endif
+}
+
+PortLoad::PortLoad(const LoadOptions& options, PortJob job, const PageTable& table, const UpdateFileState& file,
+                   const std::string& image_path, bool gang)
+    : o_(options),
+      job_(std::move(job)),
+      image_path_(image_path),
+      gang_(gang),
+      engine_(port_, ticks_, table, file, *this) {
+  engine_.Configure(o_.load);
+  outcome_.port = job_.port;
+}
+
+PortLoad::~PortLoad() {
+  if (!gang_) g_single_stop.store(nullptr);
+  if (log_) std::fclose(log_);
+}
+
+void PortLoad::Say(const std::string& line) {
+  std::lock_guard<std::mutex> lock(g_err_mutex);
+  if (gang_) {
+    std::cerr << WithoutControls(job_.port) << ": " << line << "\n";
+  } else {
+    std::cerr << (ErrIsTerminal() && !o_.quiet ? "\n" : "") << line << "\n";
+  }
+}
+
+void PortLoad::LoadRetry(int attempt, const std::string& where, const std::string& why) {
+  ++retries_;
+  Publish();
+  // A gang's view counts the retries on a terminal; a pipe gets every one.
+  if (!o_.quiet && !(gang_ && ErrIsTerminal())) Say("retry " + std::to_string(attempt) + " of " + where + ": " + why);
+}
+
+int PortLoad::Fail(int code, const std::string& result, const std::string& what) {
+  outcome_.exit_code = code;
+  outcome_.result = result;
+  outcome_.message = WithoutControls(what);
+  if (!gang_ || !ErrIsTerminal()) Say("error: " + outcome_.message);
+  try {
+    comm_.Close();
+  } catch (...) {
+  }
+  return code;
+}
+
+std::string PortLoad::OpenLog() {
+  const std::string log = "the log " + o_.log;
+#ifdef _WIN32
+  std::error_code ec;
+  if (std::filesystem::equivalent(o_.log, image_path_, ec)) return log + " is the image file itself";
+  log_ = std::fopen(o_.log.c_str(), "a");
+#else
+  const int fd = open(o_.log.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0)
+    return "cannot write " + log + ": " + (errno == ENXIO ? "a pipe that nobody reads" : std::strerror(errno));
+  struct stat opened = {};
+  struct stat image = {};
+  if (fstat(fd, &opened) == 0 && stat(image_path_.c_str(), &image) == 0 && opened.st_dev == image.st_dev &&
+      opened.st_ino == image.st_ino) {
+    close(fd);
+    return log + " is the image file itself";
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  log_ = fdopen(fd, "w");
+  if (!log_) close(fd);
+#endif
+  return log_ ? std::string() : "cannot write " + log + ": " + std::strerror(errno);
+}
+
+bool PortLoad::StartLog() {
+#ifdef _WIN32
+  std::fclose(log_);
+  log_ = std::fopen(o_.log.c_str(), "w");
+  return log_ != nullptr;
+#else
+  struct stat st {};
+  return fstat(fileno(log_), &st) != 0 || !S_ISREG(st.st_mode) || ftruncate(fileno(log_), 0) == 0;
+#endif
+}
+
+void PortLoad::WriteLog(const std::string& line) {
+  if (log_failed_ || !log_) return;
+  // Flushed per line: a full disk shows at once, not at the end.
+  if (std::fputs(line.c_str(), log_) < 0 || std::fputc('\n', log_) < 0 || std::fflush(log_) != 0)
+    ReportLogFailure(errno);
+}
+
+void PortLoad::ReportLogFailure(int error) {
+  log_failed_ = true;
+  Say("warning: writing the log " + WithoutControls(o_.log) + " failed (" + std::strerror(error) +
+      "); the load goes on, the log is incomplete");
+}
+
+void PortLoad::Publish() {
+  const LoadProgress p = engine_.Progress();
+  std::lock_guard<std::mutex> lock(progress_mutex_);
+  published_.pages_done = p.pages_done;
+  published_.percent = percent_;
+  published_.retries = retries_;
+  published_.bytes_per_second = p.bytes_per_second;
+  published_.remaining_ms = p.remaining_ms;
+}
+
+PortProgress PortLoad::Snapshot() const {
+  std::lock_guard<std::mutex> lock(progress_mutex_);
+  return published_;
+}
+
+void PortLoad::Progress(bool force) {
+  const uint32_t now = ticks_.Ticks();
+  const bool tty = ErrIsTerminal();
+  if (gang_) {
+    // Published a few times a second for the view; a pipe gets a line per percent.
+    if (!force && now - last_progress_ms_ < 200) return;
+    last_progress_ms_ = now;
+    Publish();
+    if (o_.quiet || tty || (!force && percent_ == last_printed_percent_)) return;
+  } else {
+    if (o_.quiet) return;
+    if (!force && (tty ? now - last_progress_ms_ < 200 : percent_ == last_printed_percent_)) return;
+    last_progress_ms_ = now;
+  }
+  last_printed_percent_ = percent_;
+  const LoadProgress p = engine_.Progress();
+  char line[160];
+  std::snprintf(line, sizeof line, "page %s/%s  %3d%%  %6.0f B/s  elapsed %s  remaining %s",
+                HexUpper(p.pages_done, 4).c_str(), HexUpper(ImagePages, 4).c_str(), percent_, p.bytes_per_second,
+                ClockText(p.elapsed_ms).c_str(), ClockText(p.remaining_ms).c_str());
+  if (gang_) {
+    Say(line);
+  } else {
+    std::lock_guard<std::mutex> lock(g_err_mutex);
+    std::cerr << (tty ? "\r" : "") << line << (tty ? "" : "\n") << std::flush;
+  }
+}
+
+PortOutcome PortLoad::Run() {
+  outcome_.started = std::chrono::system_clock::now();
+  const auto finish = [this](int) {
+    outcome_.ended = std::chrono::system_clock::now();
+    outcome_.commands = engine_.Link().FramesSent();
+    outcome_.page_retries = retries_;
+    outcome_.seconds = engine_.Progress().elapsed_ms / 1000.0;
+    {
+      std::lock_guard<std::mutex> lock(progress_mutex_);
+      published_.finished = true;
+    }
+    return outcome_;
+  };
+  if (const ImageProblem problem = engine_.Begin())
+    return finish(Fail(kUsageOrFile, "image error", image_path_ + ": " + problem.Describe() + "; nothing was sent"));
+  if (!o_.log.empty()) {
+    if (const std::string wrong = OpenLog(); !wrong.empty())
+      return finish(Fail(kUsageOrFile, "log error", wrong + "; nothing was sent"));
+  }
+
+#ifndef _WIN32
+  std::unique_ptr<sim::PtyDevice> device;
+  std::string path = va::DevicePathFor(job_.port);
+  if (job_.simulate) {
+    try {
+      device = std::make_unique<sim::PtyDevice>(job_.faults);
+    } catch (const std::exception& e) {
+      return finish(Fail(kPortError, "port error", std::string("no simulated device: ") + e.what()));
+    }
+    path = device->SlavePath();
+    if (job_.port.empty()) job_.port = outcome_.port = path;
+  }
+#else
+  const std::string path = va::DevicePathFor(job_.port);
+#endif
+  outcome_.device = path;
+  outcome_.identity = va::IdentifyPort(path);
+
+  // The port, with the window's line settings; its events come to this thread.
+  auto queue = std::make_shared<va::TVaCallQueue>();
+  queue->OnException = [this](const std::string& m) { Say("error: " + m); };
+  comm_.SetMainThread(queue);
+  comm_.SetDeviceName(path);  // COM7, ttyUSB0 or a path
+  comm_.SetFlowControl(va::TVaFlowControl());
+  comm_.Buffers().SetReadTimeout(5000);
+  comm_.Buffers().SetWriteTimeout(0);
+  comm_.SetUserBaudrate(static_cast<int32_t>(o_.baud));
+  comm_.ClosePause = [](uint32_t) {};
+  comm_.OnRxChar = [this](va::TVaObject*, int count) { engine_.OnRxChar(count); };
+  comm_.OnError = [this](va::TVaObject*, int errors) {
+    if (errors & static_cast<int>(va::CE_DEVICE_LOST)) lost_.store(true);
+  };
+  if (log_) engine_.SetLog([this](const std::string& line) { WriteLog(line); });
+  if (!gang_) g_single_stop.store(&engine_.Stopper());
+  const std::string interrupted = "interrupted";
+  if (Interrupted()) return finish(Fail(kInterrupted, interrupted, "interrupted before the load; nothing was sent"));
+  try {
+    comm_.Open();
+  } catch (const std::exception& e) {
+    return finish(Fail(kPortError, "port error", e.what()));
+  }
+  if (log_ && !StartLog())
+    return finish(Fail(kUsageOrFile, "log error", "cannot empty the log " + o_.log + ": " + std::strerror(errno)));
+
+  const auto interrupted_at = [this] { return "interrupted at " + engine_.Where() + "; the port is closed"; };
+  try {
+    engine_.SendOpening();
+    while (engine_.Running()) {
+      queue->ProcessMessages(20);
+      if (Interrupted()) return finish(Fail(kInterrupted, interrupted, interrupted_at()));
+      if (lost_.load())
+        return finish(Fail(kPortLost, "port lost", "the port " + job_.port + " was lost at " + engine_.Where()));
+      if (o_.stop_after && engine_.Link().FramesSent() >= o_.stop_after) engine_.Stop();
+      engine_.Poll();
+      Progress(false);
+    }
+  } catch (const std::exception& e) {
+    return finish(Fail(kPortError, "port error", e.what()));
+  }
+  if (Interrupted()) return finish(Fail(kInterrupted, interrupted, interrupted_at()));
+  if (engine_.Result() == LoadResult::kNoAnswer) return finish(Fail(kNoAnswer, "no answer", finish_message_));
+  const bool complete = engine_.Result() == LoadResult::kComplete;
+  Progress(true);
+  if (!gang_ && !o_.quiet && ErrIsTerminal()) std::cerr << "\n";
+  const uint64_t frames = engine_.Link().FramesSent();
+  const double seconds = engine_.Progress().elapsed_ms / 1000.0;
+  comm_.Close();
+  std::ostringstream summary;
+  summary << (complete ? "load complete: " : "stopped: ") << frames << " commands in " << seconds << " s ("
+          << (seconds > 0 ? frames / seconds : 0) << " commands/s, " << (frames > 0 ? seconds * 1000 / frames : 0)
+          << " ms per command)";
+  outcome_.exit_code = kOk;
+  outcome_.result = complete ? "complete" : "stopped";
+  outcome_.message = summary.str();
+  if (!gang_) std::cout << summary.str() << "\n";
+#ifndef _WIN32
+  if (device && complete) {
+    const bool equal = sim::ImageEqualsFile(device->Image(), image_path_);
+    const std::string verdict =
+        std::string("simulated device: image ") + (equal ? "equal to the file" : "NOT equal to the file");
+    outcome_.message += "; " + verdict;
+    if (!gang_) std::cout << verdict << "\n";
+    if (!equal) {
+      outcome_.exit_code = kNoAnswer;
+      outcome_.result = "image differs";
+      return finish(kNoAnswer);
+    }
+  }
+#endif
+  if (log_) {
+    const int closed = std::fclose(log_);
+    const int error = errno;
+    log_ = nullptr;
+    if (closed != 0 && !log_failed_) ReportLogFailure(error);
+  }
+  if (log_failed_ && complete) {
+    outcome_.exit_code = kLogIncomplete;
+    outcome_.result = "log incomplete";
+  }
+  return finish(outcome_.exit_code);
+}
+
+}  // namespace kvr::cli

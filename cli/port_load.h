@@ -1,0 +1,144 @@
+// One load of the image into one port (a device path or a simulated device),
+// for a single load and for each port of a gang load: the port opened with the
+// window's line settings, the load engine driven by the port's own event
+// queue, the outcome with its exit code. A single load prints its progress
+// line and messages; a gang load's loads publish their progress for the
+// combined view instead.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "boot_loader_device.h"
+#include "comm_channel.h"
+#include "load_engine.h"
+#include "page_table.h"
+#include "tick_source.h"
+#include "update_file.h"
+#include "va_comm.h"
+#include "va_ports.h"
+
+namespace kvr::cli {
+
+enum ExitCode {
+  kOk = 0,
+  kUsageOrFile = 1,
+  kPortError = 2,
+  kNoAnswer = 3,
+  kPortLost = 4,
+  kLogIncomplete = 5,
+  kInterrupted = 130,
+};
+
+// Ctrl-C and its kin: set by the signal handler, seen by every load.
+bool Interrupted();
+// Installs the handler for SIGINT and SIGTERM (and SIGHUP, SIGPIPE where they exist).
+void CatchInterrupts();
+
+// Progress goes to a terminal as lines rewritten in place, to a pipe line by line.
+bool ErrIsTerminal();
+
+// What every load of a run shares.
+struct LoadOptions {
+  uint32_t baud = 38400;
+  LoadSettings load;
+  std::string log;  // a single load's reply log ("" for none)
+  bool quiet = false;
+  uint64_t stop_after = 0;  // benchmarks: stop after this many commands
+};
+
+// One port of a run.
+struct PortJob {
+  std::string port;  // COM7, ttyUSB0 or a path; the label of a simulated device
+  bool simulate = false;
+  sim::DeviceOptions faults;  // the simulated device's
+};
+
+// How one load ended.
+struct PortOutcome {
+  std::string port;
+  std::string device;  // the path opened
+  va::TVaPortIdentity identity;
+  int exit_code = kUsageOrFile;
+  std::string result;  // "complete", "stopped", "no answer", "port lost", "port error", "interrupted", "log incomplete"
+  std::string message;  // in words, for people
+  uint64_t commands = 0;
+  int page_retries = 0;
+  std::chrono::system_clock::time_point started, ended;
+  double seconds = 0;  // from the opening command to the end
+};
+
+// What the combined view shows of a running load.
+struct PortProgress {
+  int64_t pages_done = 0;
+  int percent = 0;
+  int retries = 0;
+  double bytes_per_second = 0;
+  int64_t remaining_ms = -1;
+  bool finished = false;
+};
+
+class PortLoad final : public LoadView {
+ public:
+  // `gang`: no output of its own but plain lines (prefixed with the port)
+  // when standard error is not a terminal; progress through Snapshot().
+  PortLoad(const LoadOptions& options, PortJob job, const PageTable& table, const UpdateFileState& file,
+           const std::string& image_path, bool gang);
+  ~PortLoad() override;
+  PortLoad(const PortLoad&) = delete;
+  PortLoad& operator=(const PortLoad&) = delete;
+
+  // Runs the load to its end on the calling thread (the port's events are
+  // handed to this thread); the image must have passed CheckImage.
+  PortOutcome Run();
+  PortProgress Snapshot() const;
+  // Ends the load from another thread (a gang's Ctrl-C): a pause ends at once.
+  void RequestStop() { engine_.Stopper().Request(); }
+
+  // LoadView
+  void SetStatus(const std::string&) override {}
+  void SetProgress(int percent) override { percent_ = percent; }
+  void LoadRetry(int attempt, const std::string& where, const std::string& why) override;
+  void LoadFinished(LoadResult, const std::string& message) override { finish_message_ = message; }
+
+ private:
+  int Fail(int code, const std::string& result, const std::string& what);
+  void Progress(bool force);
+  void Publish();
+  // The single load's reply log: opened without emptying it, refusing the
+  // image itself and a pipe nobody reads ("" when all is well); emptied once
+  // the port is open, so a run that sends nothing keeps the previous log.
+  std::string OpenLog();
+  bool StartLog();
+  void WriteLog(const std::string& line);
+  void ReportLogFailure(int error);
+  // A line of the load's own, on standard error (a gang load's prefixed).
+  void Say(const std::string& line);
+
+  const LoadOptions& o_;
+  PortJob job_;
+  const std::string image_path_;
+  const bool gang_;
+  SystemTicks ticks_;
+  va::TVaComm comm_;
+  CommChannel port_{comm_};
+  LoadEngine engine_;
+  PortOutcome outcome_;
+  std::FILE* log_ = nullptr;
+  bool log_failed_ = false;
+  std::string finish_message_;
+  int percent_ = 0;
+  int retries_ = 0;
+  uint32_t last_progress_ms_ = 0;
+  int last_printed_percent_ = -1;
+  std::atomic<bool> lost_{false};
+  mutable std::mutex progress_mutex_;
+  PortProgress published_;
+};
+
+}  // namespace kvr::cli

@@ -35,6 +35,12 @@ fs::path Utf8Path(const std::string& text) {
   return fs::path(std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
 }
 
+// A path in UTF-8, for messages (the narrow form could throw on Windows).
+std::string Shown(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 // The file the report lives in: a symbolic link is followed, so the link stays.
 fs::path ReportTarget(const std::string& path) {
   std::error_code ec;
@@ -70,7 +76,7 @@ bool ReadRuns(const fs::path& target, json& runs, std::string& why) {
   const json doc = json::parse(in, nullptr, false);
   if (doc.is_discarded() || !doc.is_object() || !doc.contains(kFormatKey) || !doc.contains("runs") ||
       !doc["runs"].is_array()) {
-    why = "holds something other than a load report; nothing was changed";
+    why = "holds something other than a load report";
     return false;
   }
   runs = doc["runs"];
@@ -136,13 +142,13 @@ std::string ReplaceFile(const fs::path& target, const std::string& text) {
     if (!out) {
       std::error_code ec;
       fs::remove(temporary, ec);
-      return "cannot write " + temporary.string();
+      return "cannot write " + Shown(temporary);
     }
   }
 #else
   std::string name = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
   const int fd = mkstemp(name.data());
-  if (fd < 0) return "cannot write in " + folder.string() + ": " + std::strerror(errno);
+  if (fd < 0) return "cannot write in " + Shown(folder) + ": " + std::strerror(errno);
   const fs::path temporary = name;
   struct stat st {};
   const mode_t mode = stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
@@ -166,7 +172,7 @@ std::string ReplaceFile(const fs::path& target, const std::string& text) {
   if (ec) {
     std::error_code ignored;
     fs::remove(temporary, ignored);
-    return "cannot replace " + target.string() + ": " + ec.message();
+    return "cannot replace " + Shown(target) + ": " + ec.message();
   }
   return {};
 }
@@ -198,6 +204,11 @@ std::string CheckReport(const std::string& path, const std::string& image_path) 
   json runs;
   std::string why;
   if (!ReadRuns(target, runs, why)) return report + why;
+  // The run is written beside the report at the end: a folder that takes no
+  // new file would lose the record of a whole load.
+  if (const std::string failed = ReplaceFile(folder / ".kvr-report-probe", ""); !failed.empty())
+    return report + "cannot be written: " + failed;
+  fs::remove(folder / ".kvr-report-probe", ec);
   return {};
 }
 
@@ -206,7 +217,7 @@ std::string AppendReport(const std::string& path, const RunRecord& run) {
   FolderLock lock(target.parent_path().empty() ? fs::path(".") : target.parent_path());
   json runs;
   std::string why;
-  if (!ReadRuns(target, runs, why)) return "the report " + path + " " + why;
+  if (!ReadRuns(target, runs, why)) return "the report " + path + " " + why + " (left as it was)";
   json loads = json::array();
   for (const PortOutcome& o : run.loads) loads.push_back(LoadEntry(o));
   runs.push_back({{"tool", "kvr-loader-cli " KVR_VERSION},

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <set>
@@ -129,7 +130,11 @@ std::string MakeJobs(const std::vector<std::string>& ports, bool simulate, int d
     std::set<std::string> seen;
     for (const std::string& port : ports) {
       if (port.empty()) return "--port needs a device path, not an empty text";
-      if (!seen.insert(va::DevicePathFor(port)).second) return "the port " + port + " is named twice";
+      // The same device by two names (a link, "..") is the same port.
+      std::error_code ec;
+      const std::string path = va::DevicePathFor(port);
+      const std::filesystem::path real = std::filesystem::weakly_canonical(path, ec);
+      if (!seen.insert(ec ? path : real.string()).second) return "the port " + port + " is named twice";
       jobs.push_back({port, false, {}});
     }
     if (jobs.size() > static_cast<size_t>(kMaxPorts)) return "at most " + std::to_string(kMaxPorts) + " ports at once";

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <chrono>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "serial_test_support.h"
+#include "sha256.h"
 #include "test_support.h"
 #include "update_file_maker.h"
 
@@ -177,6 +179,117 @@ TEST_P(CliSignal, InALongPauseEndsItAtOnceClosesThePortAndSendsNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Each, CliSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGPIPE));
 
+nlohmann::json ReadReport(const std::string& path) {
+  return nlohmann::json::parse(sim::ReadFile(path), nullptr, false);
+}
+
+// Four loads at once, each device with its own fault: dropped replies are
+// healed, the lost port and the silent device end alone, the combined exit
+// code is the highest, and the report records each load.
+TEST_F(Cli, GangLoadKeepsEachFaultToItsOwnDevice) {
+  test::TempDir dir;
+  const std::string report = dir.File("runs.json");
+  const Result r = RunTool({"load", "--simulate", "--simulate-devices", "4", "--simulate-faults", "2:drop=0.003,seed=3",
+                            "--simulate-faults", "3:hangup=500", "--simulate-faults", "4:drop=1", "--pause-ms", "0",
+                            "--reply-timeout", "0.05", "--retries", "20", "--report", report, image_});
+  EXPECT_EQ(r.code, 4) << r.err;  // the lost port's 4 over the silent device's 3
+  for (const char* row : {"\nsim1  complete ", "\nsim2  complete ", "\nsim3  port lost ", "\nsim4  no answer "})
+    EXPECT_NE(r.out.find(row), std::string::npos) << row << "\n" << r.out;
+  EXPECT_NE(r.err.find("sim2: retry 1 of page"), std::string::npos);  // plain lines into a pipe, with the port
+
+  const nlohmann::json doc = ReadReport(report);
+  ASSERT_TRUE(doc.is_object()) << sim::ReadFile(report);
+  ASSERT_EQ(doc["runs"].size(), 1u);
+  const nlohmann::json& run = doc["runs"][0];
+  EXPECT_EQ(run["exit_code"], 4);
+  const std::string bytes = sim::ReadFile(image_);
+  Sha256 sha;
+  sha.Add(bytes.data(), bytes.size());
+  EXPECT_EQ(run["image"]["sha256"], sha.FinishHex());
+  EXPECT_EQ(run["image"]["size"], bytes.size());
+  ASSERT_EQ(run["loads"].size(), 4u);
+  const struct {
+    const char* port;
+    const char* result;
+    int code;
+  } want[] = {{"sim1", "complete", 0}, {"sim2", "complete", 0}, {"sim3", "port lost", 4}, {"sim4", "no answer", 3}};
+  for (size_t i = 0; i < 4; ++i) {
+    const nlohmann::json& load = run["loads"][i];
+    EXPECT_EQ(load["port"], want[i].port);
+    EXPECT_EQ(load["result"], want[i].result) << load["message"];
+    EXPECT_EQ(load["exit_code"], want[i].code);
+    EXPECT_LE(load["started"].get<std::string>(), load["ended"].get<std::string>());
+    EXPECT_EQ(load["started"].get<std::string>().size(), 24u);  // 2026-12-08T12:34:56.789Z
+    EXPECT_TRUE(load["usb"].is_null());                         // a pseudo-terminal
+    if (want[i].code == 0)
+      EXPECT_NE(load["message"].get<std::string>().find("image equal to the file"), std::string::npos);
+  }
+  EXPECT_GT(run["loads"][1]["page_retries"], 0);
+  EXPECT_EQ(run["loads"][0]["commands"], 41474);
+  EXPECT_LT(run["loads"][2]["commands"], 600);
+  EXPECT_EQ(run["loads"][3]["page_retries"], 20);
+}
+
+// A run is added to the runs before it; a file that is no report, a folder,
+// a missing folder and the image itself are refused before anything is sent,
+// and nothing is left beside the report.
+TEST_F(Cli, ReportKeepsEarlierRunsAndRefusesWhatIsNoReport) {
+  test::TempDir dir;
+  const std::string report = dir.File("runs.json");
+  Result r = RunTool({"load", "--simulate", "--simulate-devices", "2", "--stop-after", "3", "--pause-ms", "0",
+                      "--report", report, image_});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const nlohmann::json first = ReadReport(report)["runs"][0];
+  r = RunTool({"load", "--simulate", "--stop-after", "3", "--pause-ms", "0", "--quiet", "--report", report, image_});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const nlohmann::json both = ReadReport(report);
+  ASSERT_EQ(both["runs"].size(), 2u);
+  EXPECT_EQ(both["runs"][0], first);
+  EXPECT_EQ(both["runs"][1]["loads"].size(), 1u);
+  EXPECT_EQ(both["runs"][1]["loads"][0]["result"], "stopped");
+
+  const std::string notes = dir.File("notes.json");
+  sim::WriteFile(notes, "{\"mine\": true}\n");
+  va::test::PtyPair far_end;
+  for (const auto& [path, words] : {std::pair{notes, std::string("holds something other than a load report")},
+                                    std::pair{dir.Path(), std::string("is not a plain file")},
+                                    std::pair{dir.File("no/such/runs.json"), std::string("folder that does not exist")},
+                                    std::pair{image_, std::string("is the image file itself")}}) {
+    r = RunTool({"load", "--port", far_end.SlavePath(), "--report", path, image_});
+    EXPECT_EQ(r.code, 1) << path;
+    EXPECT_NE(r.err.find(words + "; nothing was sent"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(far_end.Read(1, 200), "");
+  EXPECT_EQ(sim::ReadFile(notes), "{\"mine\": true}\n");
+  EXPECT_EQ(sim::ReadFile(image_), sim::MakeUpdateFileText(77));
+  size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) files += entry.is_regular_file();
+  EXPECT_EQ(files, 2u);  // runs.json and notes.json
+}
+
+// Ctrl-C during a gang load stops every load in its pause, closes every port
+// and still records the run.
+TEST_F(Cli, CtrlCStopsEveryLoadOfAGang) {
+  test::TempDir dir;
+  va::test::PtyPair ends[3];
+  const std::string list = dir.File("ports.txt"), report = dir.File("runs.json");
+  sim::WriteFile(list, "# bench 2\n" + ends[1].SlavePath() + "\n\n  " + ends[2].SlavePath() + "  \n");
+  const Result r = RunTool(
+      {"load", "--port", ends[0].SlavePath(), "--ports-from", list, "--pause-ms", "60000", "--report", report, image_},
+      1000);
+  EXPECT_EQ(r.code, 130) << r.err;
+  EXPECT_LT(r.seconds, 30.0);  // about 1.1 s here; the pauses would run 60 s
+  const nlohmann::json run = ReadReport(report)["runs"][0];
+  ASSERT_EQ(run["loads"].size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(run["loads"][i]["port"], ends[i].SlavePath());
+    EXPECT_EQ(run["loads"][i]["exit_code"], 130);
+    EXPECT_NE(run["loads"][i]["message"].get<std::string>().find("the port is closed"), std::string::npos);
+    EXPECT_EQ(ends[i].Read(1, 200), "") << i;
+  }
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 4) << r.out;  // the table
+}
+
 // Every refused option value is named with what is allowed; nothing runs.
 TEST_F(Cli, BadOptionValuesAreRefusedByName) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
@@ -198,11 +311,18 @@ TEST_F(Cli, BadOptionValuesAreRefusedByName) {
       {{"--simulate-faults", "drop=2"}, "\"drop=2\" wants drop=RATE with RATE from 0 to 1"},
       {{"--simulate-faults", "bogus=1"}, "\"bogus=1\" is not one of"},
       {{"--port", "/dev/null", "--simulate"}, "--port excludes --simulate"},
+      {{"--port", "/dev/null", "--port", "/dev/../dev/null"}, "the port /dev/../dev/null is named twice"},
+      {{"--port", "/dev/null", "--port", "/dev/zero", "--log", "x"}, "--log is for one port"},
+      {{"--ports-from", "/dev/null"}, "--ports-from: /dev/null names no port"},
+      {{"--ports-from", "/no/such/list"}, "--ports-from: cannot read /no/such/list"},
+      {{"--simulate-devices", "0"}, "--simulate-devices: \"0\" is not a whole number from 1 to 64"},
+      {{"--simulate-faults", "2:drop=1"}, "\"2:drop=1\" names a device from 1 to 1"},
+      {{"--report", ""}, "--report needs a file name"},
   };
   for (const auto& [options, message] : cases) {
-    // --simulate unless the case gives a port.
+    // --simulate unless the case names ports.
     std::vector<std::string> args = {"load", image_};
-    if (options[0] != "--port") args.push_back("--simulate");
+    if (options[0] != "--port" && options[0] != "--ports-from") args.push_back("--simulate");
     args.insert(args.end(), options.begin(), options.end());
     const Result r = RunTool(args);
     EXPECT_EQ(r.code, 1) << options[0] << " " << options[1];

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up, builds and runs the whole test suite: once as a release
 # build, once under AddressSanitizer + UndefinedBehaviorSanitizer, and the
-# threaded code's tests (serial component, window) under ThreadSanitizer; each
-# fuzz target runs for a minute. Then the Windows build (mingw-w64) and its
+# threaded code's tests (serial component, window) and a gang load under
+# ThreadSanitizer; each fuzz target runs for a minute. Then the Windows build (mingw-w64) and its
 # tests under Wine: the serial component on COM ports mapped to
 # pseudo-terminals, the registry setting, and a full load by kvr-loader-cli.exe.
 set -euo pipefail
@@ -17,6 +17,16 @@ export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/t
 status=0
 echo "== main job under the sanitizers: a simulated load, replies in two pieces"
 build/asan/bin/kvr-simload --pieces 2 | tail -n 3 || status=1
+
+echo "== a gang load under ThreadSanitizer: four simulated devices, one losing its port, one silent (exit 4)"
+gang=$(mktemp -d)
+setarch "$(uname -m)" -R build/tsan/bin/kvr-loader-cli make-image "$gang/GANG.KVR"
+code=0
+setarch "$(uname -m)" -R build/tsan/bin/kvr-loader-cli load --simulate --simulate-devices 4 \
+  --simulate-faults 3:hangup=3000 --simulate-faults 4:drop=1 --pause-ms 0 --reply-timeout 0.05 --retries 5 \
+  --quiet --report "$gang/runs.json" "$gang/GANG.KVR" || code=$?
+[ "$code" = 4 ] || { echo "the gang load ended with $code, not 4"; status=1; }
+rm -rf "$gang"
 
 echo "== fuzzing: each target 60 s"
 scripts/fuzz.sh 60 || status=1

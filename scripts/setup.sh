@@ -3,7 +3,8 @@
 # and builds the given configurations:
 #   scripts/setup.sh [release] [asan] [tsan]   (default: release)
 # Build folders: build/release, build/asan (AddressSanitizer + UBSan),
-# build/tsan (ThreadSanitizer: the serial component's and the window's tests).
+# build/tsan (ThreadSanitizer: the serial component's and the window's tests,
+# and the command line, whose gang loads run a thread per port).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,7 +22,7 @@ for c in "${configs[@]}"; do
   esac
   cmake -S . -B "build/$c" -G Ninja "${args[@]}" >/dev/null
   if [ "$c" = tsan ]; then
-    cmake --build "build/$c" --target serial_tests serial_win32_tests form_tests  # the threaded code
+    cmake --build "build/$c" --target serial_tests serial_win32_tests form_tests kvr-loader-cli  # the threaded code
   else
     cmake --build "build/$c"
   fi

@@ -2,9 +2,9 @@
 # Sets everything up, builds and runs the whole test suite: once as a release
 # build, once under AddressSanitizer + UndefinedBehaviorSanitizer, and the
 # threaded code's tests (serial component, window) and a gang load under
-# ThreadSanitizer; each fuzz target runs for a minute. Then the Windows build (mingw-w64) and its
-# tests under Wine: the serial component on COM ports mapped to
-# pseudo-terminals, the registry setting, and a full load by kvr-loader-cli.exe.
+# ThreadSanitizer; each fuzz target runs for a minute. Then the Windows build
+# (mingw-w64) and its tests under Wine: the serial component on COM ports
+# mapped to pseudo-terminals, the registry setting, and a full load by kvr-loader-cli.exe.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh release asan tsan

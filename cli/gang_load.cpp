@@ -49,11 +49,16 @@ std::string Pad(const std::string& text, size_t width) {
 std::string ViewLine(const std::string& port, size_t port_width, const PortProgress& p, const std::string& result,
                      size_t width) {
   char figures[128];
-  std::snprintf(figures, sizeof figures, "page %s/%s %3d%%  retries %-3d %6.0f B/s  remaining %s",
-                HexUpper(p.pages_done, 4).c_str(), HexUpper(ImagePages, 4).c_str(), p.percent, p.retries,
-                p.bytes_per_second, ClockText(p.remaining_ms).c_str());
+  std::snprintf(figures, sizeof figures, "page %s/%s %3d%%  retries %-3d", HexUpper(p.pages_done, 4).c_str(),
+                HexUpper(ImagePages, 4).c_str(), p.percent, p.retries);
   std::string line = Pad(WithoutControls(port), port_width) + "  " + figures;
-  if (!result.empty()) line += "  " + result;
+  if (result.empty()) {
+    std::snprintf(figures, sizeof figures, " %6.0f B/s  remaining %s", p.bytes_per_second,
+                  ClockText(p.remaining_ms).c_str());
+    line += figures;
+  } else {
+    line += " " + result;  // an ended load has no rate or time left
+  }
   // A line wider than the terminal would wrap and spoil the redraw.
   return Fit(line, width > 1 ? width - 1 : width);
 }

@@ -94,7 +94,7 @@ json LoadEntry(const PortOutcome& o) {
   }
   return {{"port", o.port},
           {"device", o.device},
-          {"by_id", o.identity.ById},
+          {"by_id", o.identity.ById.empty() ? json(nullptr) : json(o.identity.ById)},
           {"usb", usb},
           {"started", IsoTime(o.started)},
           {"ended", IsoTime(o.ended)},

@@ -123,7 +123,7 @@ std::string ReadPortList(const std::string& path, std::vector<std::string>& port
 }
 
 // The jobs of a load: the ports named, or the simulated devices with their
-// faults ("LIST" for every device, "N:LIST" for device N). "" when all is well.
+// faults ("LIST" for every device, "D:LIST" for device D). "" when all is well.
 std::string MakeJobs(const std::vector<std::string>& ports, bool simulate, int devices,
                      const std::vector<std::string>& faults, std::vector<PortJob>& jobs) {
   if (!simulate) {
@@ -212,8 +212,8 @@ int main(int argc, char** argv) {
       ->check(WholeNumber(1, kMaxPorts))
       ->needs(simulated);
   load->add_option("--simulate-faults", faults,
-                   "Faults of the simulated devices: [N:]split=N,noise=RATE,drop=RATE,repeat=RATE,hangup=FRAMES,"
-                   "seed=N,noiseat=REPLY:BYTES; with N: only device N. Give it again for other devices.")
+                   "Faults of the simulated devices: [D:]split=N,noise=RATE,drop=RATE,repeat=RATE,hangup=FRAMES,"
+                   "seed=N,noiseat=REPLY:BYTES; with D: only device D. Give it again for other devices.")
       ->needs(simulated);
   load->add_option("--baud", o.baud, "Line rate (default 38400).")->check(WholeNumber(50, 4000000));
   load->add_option("--pause-ms", o.load.pause_ms, "The pause before each command is longer than this (default 50).")

@@ -97,7 +97,7 @@ void PortLoad::LoadRetry(int attempt, const std::string& where, const std::strin
   if (!o_.quiet && !(gang_ && ErrIsTerminal())) Say("retry " + std::to_string(attempt) + " of " + where + ": " + why);
 }
 
-int PortLoad::Fail(int code, const std::string& result, const std::string& what) {
+PortOutcome PortLoad::Fail(int code, const std::string& result, const std::string& what) {
   outcome_.exit_code = code;
   outcome_.result = result;
   outcome_.message = WithoutControls(what);
@@ -106,7 +106,16 @@ int PortLoad::Fail(int code, const std::string& result, const std::string& what)
     comm_.Close();
   } catch (...) {
   }
-  return code;
+  return Finish();
+}
+
+PortOutcome PortLoad::Finish() {
+  outcome_.ended = std::chrono::system_clock::now();
+  outcome_.commands = engine_.Link().FramesSent();
+  outcome_.page_retries = retries_;
+  outcome_.seconds = engine_.Progress().elapsed_ms / 1000.0;
+  Publish();  // the view's last line shows where the load ended
+  return outcome_;
 }
 
 std::string PortLoad::OpenLog() {
@@ -202,22 +211,11 @@ void PortLoad::Progress(bool force) {
 
 PortOutcome PortLoad::Run() {
   outcome_.started = std::chrono::system_clock::now();
-  const auto finish = [this](int) {
-    outcome_.ended = std::chrono::system_clock::now();
-    outcome_.commands = engine_.Link().FramesSent();
-    outcome_.page_retries = retries_;
-    outcome_.seconds = engine_.Progress().elapsed_ms / 1000.0;
-    {
-      std::lock_guard<std::mutex> lock(progress_mutex_);
-      published_.finished = true;
-    }
-    return outcome_;
-  };
   if (const ImageProblem problem = engine_.Begin())
-    return finish(Fail(kUsageOrFile, "image error", image_path_ + ": " + problem.Describe() + "; nothing was sent"));
+    return Fail(kUsageOrFile, "image error", image_path_ + ": " + problem.Describe() + "; nothing was sent");
   if (!o_.log.empty()) {
     if (const std::string wrong = OpenLog(); !wrong.empty())
-      return finish(Fail(kUsageOrFile, "log error", wrong + "; nothing was sent"));
+      return Fail(kUsageOrFile, "log error", wrong + "; nothing was sent");
   }
 
 #ifndef _WIN32
@@ -227,7 +225,7 @@ PortOutcome PortLoad::Run() {
     try {
       device = std::make_unique<sim::PtyDevice>(job_.faults);
     } catch (const std::exception& e) {
-      return finish(Fail(kPortError, "port error", std::string("no simulated device: ") + e.what()));
+      return Fail(kPortError, "port error", std::string("no simulated device: ") + e.what());
     }
     path = device->SlavePath();
     if (job_.port.empty()) job_.port = outcome_.port = path;
@@ -255,32 +253,32 @@ PortOutcome PortLoad::Run() {
   if (log_) engine_.SetLog([this](const std::string& line) { WriteLog(line); });
   if (!gang_) g_single_stop.store(&engine_.Stopper());
   const std::string interrupted = "interrupted";
-  if (Interrupted()) return finish(Fail(kInterrupted, interrupted, "interrupted before the load; nothing was sent"));
+  if (Interrupted()) return Fail(kInterrupted, interrupted, "interrupted before the load; nothing was sent");
   try {
     comm_.Open();
   } catch (const std::exception& e) {
-    return finish(Fail(kPortError, "port error", e.what()));
+    return Fail(kPortError, "port error", e.what());
   }
   if (log_ && !StartLog())
-    return finish(Fail(kUsageOrFile, "log error", "cannot empty the log " + o_.log + ": " + std::strerror(errno)));
+    return Fail(kUsageOrFile, "log error", "cannot empty the log " + o_.log + ": " + std::strerror(errno));
 
   const auto interrupted_at = [this] { return "interrupted at " + engine_.Where() + "; the port is closed"; };
   try {
     engine_.SendOpening();
     while (engine_.Running()) {
       queue->ProcessMessages(20);
-      if (Interrupted()) return finish(Fail(kInterrupted, interrupted, interrupted_at()));
+      if (Interrupted()) return Fail(kInterrupted, interrupted, interrupted_at());
       if (lost_.load())
-        return finish(Fail(kPortLost, "port lost", "the port " + job_.port + " was lost at " + engine_.Where()));
+        return Fail(kPortLost, "port lost", "the port " + job_.port + " was lost at " + engine_.Where());
       if (o_.stop_after && engine_.Link().FramesSent() >= o_.stop_after) engine_.Stop();
       engine_.Poll();
       Progress(false);
     }
   } catch (const std::exception& e) {
-    return finish(Fail(kPortError, "port error", e.what()));
+    return Fail(kPortError, "port error", e.what());
   }
-  if (Interrupted()) return finish(Fail(kInterrupted, interrupted, interrupted_at()));
-  if (engine_.Result() == LoadResult::kNoAnswer) return finish(Fail(kNoAnswer, "no answer", finish_message_));
+  if (Interrupted()) return Fail(kInterrupted, interrupted, interrupted_at());
+  if (engine_.Result() == LoadResult::kNoAnswer) return Fail(kNoAnswer, "no answer", finish_message_);
   const bool complete = engine_.Result() == LoadResult::kComplete;
   Progress(true);
   if (!gang_ && !o_.quiet && ErrIsTerminal()) std::cerr << "\n";
@@ -305,7 +303,7 @@ PortOutcome PortLoad::Run() {
     if (!equal) {
       outcome_.exit_code = kNoAnswer;
       outcome_.result = "image differs";
-      return finish(kNoAnswer);
+      return Finish();
     }
   }
 #endif
@@ -319,7 +317,7 @@ PortOutcome PortLoad::Run() {
     outcome_.exit_code = kLogIncomplete;
     outcome_.result = "log incomplete";
   }
-  return finish(outcome_.exit_code);
+  return Finish();
 }
 
 }  // namespace kvr::cli

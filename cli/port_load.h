@@ -80,7 +80,6 @@ struct PortProgress {
   int retries = 0;
   double bytes_per_second = 0;
   int64_t remaining_ms = -1;
-  bool finished = false;
 };
 
 class PortLoad final : public LoadView {
@@ -107,7 +106,10 @@ class PortLoad final : public LoadView {
   void LoadFinished(LoadResult, const std::string& message) override { finish_message_ = message; }
 
  private:
-  int Fail(int code, const std::string& result, const std::string& what);
+  // Ends the load with `code`: says why, closes the port.
+  PortOutcome Fail(int code, const std::string& result, const std::string& what);
+  // The outcome with the load's figures.
+  PortOutcome Finish();
   void Progress(bool force);
   void Publish();
   // The single load's reply log: opened without emptying it, refusing the

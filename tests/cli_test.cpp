@@ -221,11 +221,12 @@ TEST_F(Cli, GangLoadKeepsEachFaultToItsOwnDevice) {
     EXPECT_LE(load["started"].get<std::string>(), load["ended"].get<std::string>());
     EXPECT_EQ(load["started"].get<std::string>().size(), 24u);  // 2026-12-08T12:34:56.789Z
     EXPECT_TRUE(load["usb"].is_null());                         // a pseudo-terminal
-    if (want[i].code == 0)
+    if (want[i].code == 0) {
       EXPECT_NE(load["message"].get<std::string>().find("image equal to the file"), std::string::npos);
+    }
   }
   EXPECT_GT(run["loads"][1]["page_retries"], 0);
-  EXPECT_EQ(run["loads"][0]["commands"], 41474);
+  EXPECT_GE(run["loads"][0]["commands"], 41474);  // more when a busy machine let a reply miss 0.05 s
   EXPECT_LT(run["loads"][2]["commands"], 600);
   EXPECT_EQ(run["loads"][3]["page_retries"], 20);
 }

@@ -2,7 +2,8 @@
 # A full load by kvr-loader-cli.exe under Wine into the simulated boot loader,
 # which runs natively behind a pseudo-terminal mapped to COM6; the device's
 # image must equal the file. The file lies in a Cyrillic-named folder, which
-# the ANSI code page cannot spell. Run by ctest from scripts/wine-tests.sh (which
+# the ANSI code page cannot spell. A short run first starts the load report
+# there; the full load's run must be added to it (the report replaced in place). Run by ctest from scripts/wine-tests.sh (which
 # sets up the prefix, the wine server and KVR_PTYHOST / KVR_MAKEFILE).
 set -euo pipefail
 cli=$1
@@ -18,9 +19,12 @@ host=$!
 exec 9>"$work/device.in"
 for _ in $(seq 100); do grep -q ready "$work/device.out" && break; sleep 0.05; done
 
+report="$(winepath -w "$(dirname "$image")")\\runs.json"
+wine "$cli" load --port COM6 --pause-ms 0 --stop-after 5 --quiet --report "$report" "$(winepath -w "$image")" \
+  </dev/null >/dev/null 2>"$work/first.err" || { cat "$work/first.err"; exit 1; }
 start=$(date +%s.%N)
 status=0
-wine "$cli" load --port COM6 --pause-ms 0 --reply-timeout 5 "$(winepath -w "$image")" \
+wine "$cli" load --port COM6 --pause-ms 0 --reply-timeout 5 --report "$report" "$(winepath -w "$image")" \
   </dev/null >"$work/cli.out" 2>"$work/cli.err" || status=$?
 end=$(date +%s.%N)
 cat "$work/cli.out"
@@ -32,3 +36,10 @@ awk -v s="$start" -v e="$end" 'BEGIN { printf "load under Wine took %.1f s\n", e
 [[ $status -eq 0 ]] || { echo "kvr-loader-cli.exe exited with $status"; exit 1; }
 grep -q "load complete" "$work/cli.out"
 grep -q "image equal to the file" "$work/device.out"
+python3 - "$(dirname "$image")/runs.json" <<'PY'
+import json, sys
+runs = json.load(open(sys.argv[1], encoding="utf-8"))["runs"]
+assert [r["loads"][0]["result"] for r in runs] == ["stopped", "complete"], runs
+assert runs[1]["image"]["size"] == 1253378 and len(runs[1]["image"]["sha256"]) == 64, runs[1]["image"]
+print("report: two runs, the second complete into", runs[1]["loads"][0]["port"])
+PY

@@ -19,6 +19,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "program_arguments.h"
+
 namespace kvr::cli {
 
 namespace {
@@ -30,10 +32,6 @@ using json = nlohmann::ordered_json;
 constexpr const char* kFormatKey = "kvr_loader_report";
 constexpr int kFormatVersion = 1;
 constexpr uintmax_t kMaxReportBytes = 256ull * 1024 * 1024;
-
-fs::path Utf8Path(const std::string& text) {
-  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
-}
 
 // A path in UTF-8, for messages (the narrow form could throw on Windows).
 std::string Shown(const fs::path& path) {

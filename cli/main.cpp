@@ -105,12 +105,15 @@ int Usage(const std::string& problem) {
 // --ports-from: one port per line; blank lines and lines starting with # are
 // skipped, blanks around a name too.
 std::string ReadPortList(const std::string& path, std::vector<std::string>& ports) {
-  std::ifstream in(path);
+  // A plain file of reasonable size: a device or a pipe could be read without end.
+  std::error_code ec;
+  const std::filesystem::path file = Utf8Path(path);
+  if (!std::filesystem::is_regular_file(file, ec)) return "--ports-from: " + path + " is not a readable plain file";
+  if (std::filesystem::file_size(file, ec) > 64 * 1024) return "--ports-from: " + path + " is larger than 64 KiB";
+  std::ifstream in(file);
   if (!in) return "--ports-from: cannot read " + path;
   std::string line;
-  int number = 0;
   while (std::getline(in, line)) {
-    ++number;
     const size_t first = line.find_first_not_of(" \t\r");
     if (first == std::string::npos || line[first] == '#') continue;
     const size_t last = line.find_last_not_of(" \t\r");

@@ -1,6 +1,7 @@
 // A program's arguments as UTF-8, for the front ends' option parsing.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -10,5 +11,10 @@ namespace kvr {
 // instead: the narrow argv holds them in the ANSI code page, which cannot
 // spell every path.
 std::vector<std::string> Utf8Arguments(int argc, char** argv);
+
+// A path given in UTF-8 (an argument), for the standard library's files.
+inline std::filesystem::path Utf8Path(const std::string& text) {
+  return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
+}
 
 }  // namespace kvr

@@ -315,7 +315,8 @@ TEST_F(Cli, BadOptionValuesAreRefusedByName) {
       {{"--port", "/dev/null", "--port", "/dev/../dev/null"}, "the port /dev/../dev/null is named twice"},
       {{"--port", "/dev/null", "--port", "/dev/zero", "--log", "x"}, "--log is for one port"},
       {{"--ports-from", "/dev/null"}, "--ports-from: /dev/null names no port"},
-      {{"--ports-from", "/no/such/list"}, "--ports-from: cannot read /no/such/list"},
+      {{"--ports-from", "/no/such/list"}, "--ports-from: /no/such/list is not a readable plain file"},
+      {{"--ports-from", "/dev/zero"}, "--ports-from: /dev/zero is not a readable plain file"},  // read without end
       {{"--simulate-devices", "0"}, "--simulate-devices: \"0\" is not a whole number from 1 to 64"},
       {{"--simulate-faults", "2:drop=1"}, "\"2:drop=1\" names a device from 1 to 1"},
       {{"--report", ""}, "--report needs a file name"},

@@ -293,6 +293,8 @@ TEST_F(Cli, CtrlCStopsEveryLoadOfAGang) {
 
 // Every refused option value is named with what is allowed; nothing runs.
 TEST_F(Cli, BadOptionValuesAreRefusedByName) {
+  const std::string no_ports = image_dir_->File("no-ports.txt");
+  sim::WriteFile(no_ports, "# bench 3: none yet\n\n");
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"--baud", "0"}, "--baud: \"0\" is not a whole number from 50 to 4000000"},
       {{"--baud", "9600x"}, "--baud: \"9600x\" is not a whole number from 50 to 4000000"},
@@ -314,7 +316,7 @@ TEST_F(Cli, BadOptionValuesAreRefusedByName) {
       {{"--port", "/dev/null", "--simulate"}, "--port excludes --simulate"},
       {{"--port", "/dev/null", "--port", "/dev/../dev/null"}, "the port /dev/../dev/null is named twice"},
       {{"--port", "/dev/null", "--port", "/dev/zero", "--log", "x"}, "--log is for one port"},
-      {{"--ports-from", "/dev/null"}, "--ports-from: /dev/null names no port"},
+      {{"--ports-from", no_ports}, "--ports-from: " + no_ports + " names no port"},
       {{"--ports-from", "/no/such/list"}, "--ports-from: /no/such/list is not a readable plain file"},
       {{"--ports-from", "/dev/zero"}, "--ports-from: /dev/zero is not a readable plain file"},  // read without end
       {{"--simulate-devices", "0"}, "--simulate-devices: \"0\" is not a whole number from 1 to 64"},

@@ -22,17 +22,27 @@ namespace kvr::cli {
 
 namespace {
 
-// Columns of the terminal on standard error (80 when it does not say).
-size_t TerminalWidth() {
+struct TerminalSize {
+  size_t columns = 80, rows = 24;
+};
+
+// The terminal on standard error (80 x 24 when it does not say).
+TerminalSize SizeOfTerminal() {
+  TerminalSize size;
 #ifdef _WIN32
   CONSOLE_SCREEN_BUFFER_INFO info;
-  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info))
-    return static_cast<size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) {
+    size.columns = static_cast<size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+    size.rows = static_cast<size_t>(info.srWindow.Bottom - info.srWindow.Top + 1);
+  }
 #else
   winsize ws{};
-  if (ioctl(2, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+  if (ioctl(2, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 && ws.ws_row > 0) {
+    size.columns = ws.ws_col;
+    size.rows = ws.ws_row;
+  }
 #endif
-  return 80;
+  return size;
 }
 
 std::string Fit(std::string text, size_t width) {
@@ -65,9 +75,14 @@ std::string ViewLine(const std::string& port, size_t port_width, const PortProgr
 
 std::vector<PortOutcome> RunGang(const LoadOptions& options, const std::vector<PortJob>& jobs, const PageTable& table,
                                  const UpdateFileState& file, const std::string& image_path) {
+  // The view redraws its lines in place; more lines than the terminal has
+  // rows cannot be reached again, so then every load writes plain lines.
+  const bool tty = ErrIsTerminal();
+  const bool view = tty && !options.quiet && jobs.size() < SizeOfTerminal().rows;
+  const LoadOutput output = view || (tty && options.quiet) ? LoadOutput::kGangView : LoadOutput::kGangLines;
   std::vector<std::unique_ptr<PortLoad>> loads;
   for (const PortJob& job : jobs)
-    loads.push_back(std::make_unique<PortLoad>(options, job, table, file, image_path, true));
+    loads.push_back(std::make_unique<PortLoad>(options, job, table, file, image_path, output));
   std::vector<PortOutcome> outcomes(jobs.size());
   std::mutex mutex;
   std::condition_variable ended;
@@ -83,12 +98,11 @@ std::vector<PortOutcome> RunGang(const LoadOptions& options, const std::vector<P
     });
   }
 
-  const bool view = ErrIsTerminal() && !options.quiet;
   size_t port_width = 4;
   for (const PortJob& job : jobs) port_width = std::max(port_width, WithoutControls(job.port).size());
   bool drawn = false;
   const auto draw = [&] {
-    const size_t width = TerminalWidth();
+    const size_t width = SizeOfTerminal().columns;
     std::string frame;
     if (drawn) frame += "\x1b[" + std::to_string(loads.size()) + "A";  // back to the first line
     for (size_t i = 0; i < loads.size(); ++i) {

@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "program_arguments.h"
 
@@ -31,7 +33,31 @@ using json = nlohmann::ordered_json;
 
 constexpr const char* kFormatKey = "kvr_loader_report";
 constexpr int kFormatVersion = 1;
-constexpr uintmax_t kMaxReportBytes = 256ull * 1024 * 1024;
+constexpr uintmax_t kMaxReportBytes = 64ull * 1024 * 1024;
+constexpr int kMaxDepth = 64;  // a report nests five deep; copying deeper ones recurses without bound
+constexpr const char* kTemporaryName = ".kvr-report.XXXXXX";  // short: the report's own name may use the whole limit
+
+// How deep arrays and objects nest in a JSON text (strings skipped).
+int NestingDepth(const std::string& text) {
+  int depth = 0, deepest = 0;
+  bool in_string = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        in_string = false;
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return deepest;
+}
 
 // A path in UTF-8, for messages (the narrow form could throw on Windows).
 std::string Shown(const fs::path& path) {
@@ -63,15 +89,16 @@ bool ReadRuns(const fs::path& target, json& runs, std::string& why) {
   }
   if (size == 0) return true;  // made empty beforehand: a new report
   if (size > kMaxReportBytes) {
-    why = "is larger than 256 MiB";
+    why = "is larger than 64 MiB";
     return false;
   }
   std::ifstream in(target, std::ios::binary);
-  if (!in) {
+  std::string text(static_cast<size_t>(size), '\0');
+  if (!in || !in.read(text.data(), static_cast<std::streamsize>(size))) {
     why = std::string("cannot be read: ") + std::strerror(errno);
     return false;
   }
-  const json doc = json::parse(in, nullptr, false);
+  const json doc = NestingDepth(text) > kMaxDepth ? json(nullptr) : json::parse(text, nullptr, false);
   if (doc.is_discarded() || !doc.is_object() || !doc.contains(kFormatKey) || !doc.contains("runs") ||
       !doc["runs"].is_array()) {
     why = "holds something other than a load report";
@@ -110,8 +137,11 @@ class FolderLock {
  public:
   explicit FolderLock(const fs::path& folder) {
 #ifndef _WIN32
+    // Waits for another program's append, but not without end: after 30 s
+    // (something else holds the folder) the run is written anyway.
     fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ >= 0) flock(fd_, LOCK_EX);
+    for (int turn = 0; fd_ >= 0 && turn < 600 && flock(fd_, LOCK_EX | LOCK_NB) != 0; ++turn)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
 #else
     (void)folder;
 #endif
@@ -128,11 +158,12 @@ class FolderLock {
   int fd_ = -1;
 };
 
-// Writes `text` to a new file beside `target` and renames it over `target`.
-std::string ReplaceFile(const fs::path& target, const std::string& text) {
+// Writes `text` to a new file beside `target` and renames it over `target`;
+// a probe only makes the new file and removes it again.
+std::string ReplaceFile(const fs::path& target, const std::string& text, bool probe = false) {
   const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
 #ifdef _WIN32
-  const fs::path temporary = folder / (target.filename().wstring() + L".tmp" + std::to_wstring(_getpid()));
+  const fs::path temporary = folder / (".kvr-report." + std::to_string(_getpid()) + ".tmp");
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text;
@@ -140,16 +171,24 @@ std::string ReplaceFile(const fs::path& target, const std::string& text) {
     if (!out) {
       std::error_code ec;
       fs::remove(temporary, ec);
-      return "cannot write " + Shown(temporary);
+      return "cannot write in " + Shown(folder);
     }
   }
 #else
-  std::string name = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  std::string name = (folder / kTemporaryName).string();
   const int fd = mkstemp(name.data());
   if (fd < 0) return "cannot write in " + Shown(folder) + ": " + std::strerror(errno);
   const fs::path temporary = name;
+  // The report keeps its permissions; a new one gets the usual ones (umask).
   struct stat st {};
-  const mode_t mode = stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+  mode_t mode = 0;
+  if (stat(target.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    const mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~mask;
+  }
   size_t written = 0;
   while (written < text.size()) {
     const ssize_t n = write(fd, text.data() + written, text.size() - written);
@@ -166,6 +205,10 @@ std::string ReplaceFile(const fs::path& target, const std::string& text) {
   }
 #endif
   std::error_code ec;
+  if (probe) {
+    fs::remove(temporary, ec);
+    return {};
+  }
   fs::rename(temporary, target, ec);
   if (ec) {
     std::error_code ignored;
@@ -192,11 +235,13 @@ std::string IsoTime(std::chrono::system_clock::time_point t) {
   return text;
 }
 
-std::string CheckReport(const std::string& path, const std::string& image_path) {
+std::string CheckReport(const std::string& path, const std::string& image_path, const std::string& log_path) {
   const std::string report = "the report " + path + " ";
   const fs::path target = ReportTarget(path);
   std::error_code ec;
   if (fs::equivalent(target, Utf8Path(image_path), ec)) return report + "is the image file itself";
+  if (!log_path.empty() && (ReportTarget(log_path) == target || fs::equivalent(target, Utf8Path(log_path), ec)))
+    return report + "is the log as well";
   const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
   if (!fs::is_directory(folder, ec)) return report + "is in a folder that does not exist";
   json runs;
@@ -204,9 +249,8 @@ std::string CheckReport(const std::string& path, const std::string& image_path) 
   if (!ReadRuns(target, runs, why)) return report + why;
   // The run is written beside the report at the end: a folder that takes no
   // new file would lose the record of a whole load.
-  if (const std::string failed = ReplaceFile(folder / ".kvr-report-probe", ""); !failed.empty())
+  if (const std::string failed = ReplaceFile(target, "", true); !failed.empty())
     return report + "cannot be written: " + failed;
-  fs::remove(folder / ".kvr-report-probe", ec);
   return {};
 }
 

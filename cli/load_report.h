@@ -30,9 +30,10 @@ struct RunRecord {
 std::string IsoTime(std::chrono::system_clock::time_point t);
 
 // Whether the report can take a run, checked before anything is sent: a new
-// file in an existing folder, an empty file, or an earlier report of this
-// tool; not a folder, not the image. "" when it can, otherwise why not.
-std::string CheckReport(const std::string& path, const std::string& image_path);
+// file in an existing folder that takes new files, an empty file, or an
+// earlier report of this tool; not a folder, not the image, not the log ("" for
+// none). "" when it can, otherwise why not.
+std::string CheckReport(const std::string& path, const std::string& image_path, const std::string& log_path);
 
 // Appends the run to the report; "" when written, otherwise what failed (the
 // earlier report is then left as it was).

@@ -280,7 +280,7 @@ int main(int argc, char** argv) {
   if (const int code = ReadImage(file, table, state); code >= 0) return code;
   RunRecord run;
   if (!report.empty()) {
-    if (const std::string wrong = CheckReport(report, file); !wrong.empty())
+    if (const std::string wrong = CheckReport(report, file, o.log); !wrong.empty())
       return FileError(wrong + "; nothing was sent");
     try {
       const FileDigest digest = DigestFile(file, MaxUpdateFileSize);
@@ -292,7 +292,7 @@ int main(int argc, char** argv) {
 
   run.started = std::chrono::system_clock::now();
   if (jobs.size() == 1) {
-    PortLoad single(o, jobs[0], table, state, file, false);
+    PortLoad single(o, jobs[0], table, state, file, LoadOutput::kSingle);
     run.loads.push_back(single.Run());
   } else {
     run.loads = RunGang(o, jobs, table, state, file);

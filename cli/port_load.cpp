@@ -66,11 +66,12 @@ bool ErrIsTerminal() {
 }
 
 PortLoad::PortLoad(const LoadOptions& options, PortJob job, const PageTable& table, const UpdateFileState& file,
-                   const std::string& image_path, bool gang)
+                   const std::string& image_path, LoadOutput output)
     : o_(options),
       job_(std::move(job)),
       image_path_(image_path),
-      gang_(gang),
+      output_(output),
+      gang_(output != LoadOutput::kSingle),
       engine_(port_, ticks_, table, file, *this) {
   engine_.Configure(o_.load);
   outcome_.port = job_.port;
@@ -94,14 +95,15 @@ void PortLoad::LoadRetry(int attempt, const std::string& where, const std::strin
   ++retries_;
   Publish();
   // A gang's view counts the retries on a terminal; a pipe gets every one.
-  if (!o_.quiet && !(gang_ && ErrIsTerminal())) Say("retry " + std::to_string(attempt) + " of " + where + ": " + why);
+  if (!o_.quiet && output_ != LoadOutput::kGangView)
+    Say("retry " + std::to_string(attempt) + " of " + where + ": " + why);
 }
 
 PortOutcome PortLoad::Fail(int code, const std::string& result, const std::string& what) {
   outcome_.exit_code = code;
   outcome_.result = result;
   outcome_.message = WithoutControls(what);
-  if (!gang_ || !ErrIsTerminal()) Say("error: " + outcome_.message);
+  if (output_ != LoadOutput::kGangView) Say("error: " + outcome_.message);
   try {
     comm_.Close();
   } catch (...) {
@@ -185,11 +187,11 @@ void PortLoad::Progress(bool force) {
   const uint32_t now = ticks_.Ticks();
   const bool tty = ErrIsTerminal();
   if (gang_) {
-    // Published a few times a second for the view; a pipe gets a line per percent.
+    // Published a few times a second for the view; plain lines get one per percent.
     if (!force && now - last_progress_ms_ < 200) return;
     last_progress_ms_ = now;
     Publish();
-    if (o_.quiet || tty || (!force && percent_ == last_printed_percent_)) return;
+    if (o_.quiet || output_ == LoadOutput::kGangView || (!force && percent_ == last_printed_percent_)) return;
   } else {
     if (o_.quiet) return;
     if (!force && (tty ? now - last_progress_ms_ < 200 : percent_ == last_printed_percent_)) return;

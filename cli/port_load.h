@@ -82,12 +82,17 @@ struct PortProgress {
   int64_t remaining_ms = -1;
 };
 
+// What a load writes of its own.
+enum class LoadOutput {
+  kSingle,     // the progress line, messages, the summary on standard output
+  kGangLines,  // plain lines prefixed with the port; progress also through Snapshot()
+  kGangView,   // nothing: the combined view shows Snapshot(), the table the outcome
+};
+
 class PortLoad final : public LoadView {
  public:
-  // `gang`: no output of its own but plain lines (prefixed with the port)
-  // when standard error is not a terminal; progress through Snapshot().
   PortLoad(const LoadOptions& options, PortJob job, const PageTable& table, const UpdateFileState& file,
-           const std::string& image_path, bool gang);
+           const std::string& image_path, LoadOutput output);
   ~PortLoad() override;
   PortLoad(const PortLoad&) = delete;
   PortLoad& operator=(const PortLoad&) = delete;
@@ -125,7 +130,8 @@ class PortLoad final : public LoadView {
   const LoadOptions& o_;
   PortJob job_;
   const std::string image_path_;
-  const bool gang_;
+  const LoadOutput output_;
+  const bool gang_;  // one of several loads
   SystemTicks ticks_;
   va::TVaComm comm_;
   CommChannel port_{comm_};

@@ -41,11 +41,18 @@ std::string Printable(std::string_view bytes) {
 
 std::string WithoutControls(std::string_view text) {
   std::string out;
-  for (const unsigned char c : text) {
-    if (c < 0x20 || c == 0x7F)
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    // The C1 controls (U+0080..U+009F, C2 80..C2 9F in UTF-8) act on terminals too.
+    const bool c1 = c == 0xC2 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
+    if (c1) {
       AppendEscaped(out, c);
-    else
+      AppendEscaped(out, static_cast<unsigned char>(text[++i]));
+    } else if (c < 0x20 || c == 0x7F) {
+      AppendEscaped(out, c);
+    } else {
       out += static_cast<char>(c);
+    }
   }
   return out;
 }

@@ -16,7 +16,8 @@ std::string HexUpper(int64_t value, int min_digits);
 // every byte outside printable ASCII as \xHH.
 std::string Printable(std::string_view bytes);
 
-// A message (which may hold a path in UTF-8) with its control bytes as \xHH.
+// A message (which may hold a path in UTF-8) with its control bytes (C0, DEL
+// and the C1 controls' UTF-8 forms) as \xHH; other UTF-8 (Cyrillic) stays.
 std::string WithoutControls(std::string_view text);
 
 }  // namespace kvr

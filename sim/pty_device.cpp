@@ -19,7 +19,9 @@ RawPty OpenRawPty() {
   };
   pty.master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (pty.master < 0 || grantpt(pty.master) != 0 || unlockpt(pty.master) != 0) return fail();
-  pty.slave_path = ptsname(pty.master);
+  char name[128];  // ptsname_r: several devices are made on several threads at once
+  if (ptsname_r(pty.master, name, sizeof name) != 0) return fail();
+  pty.slave_path = name;
   pty.holder = open(pty.slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   termios t{};
   if (pty.holder < 0 || tcgetattr(pty.holder, &t) != 0) return fail();

@@ -249,10 +249,27 @@ TEST_F(Cli, ReportKeepsEarlierRunsAndRefusesWhatIsNoReport) {
   EXPECT_EQ(both["runs"][1]["loads"].size(), 1u);
   EXPECT_EQ(both["runs"][1]["loads"][0]["result"], "stopped");
 
-  const std::string notes = dir.File("notes.json");
-  sim::WriteFile(notes, "{\"mine\": true}\n");
+  // The log and the report in one file would wipe the earlier runs.
   va::test::PtyPair far_end;
+  const std::string before = sim::ReadFile(report);
+  r = RunTool({"load", "--port", far_end.SlavePath(), "--log", report, "--report", report, image_});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("is the log as well; nothing was sent"), std::string::npos) << r.err;
+  EXPECT_EQ(sim::ReadFile(report), before);
+  // A name as long as the system allows still leaves room for the new file beside it.
+  const std::string long_name = dir.File(std::string(250, 'r') + ".json");
+  r = RunTool({"load", "--simulate", "--stop-after", "3", "--pause-ms", "0", "--quiet", "--report", long_name, image_});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadReport(long_name)["runs"].size(), 1u);
+  std::filesystem::remove(long_name);
+
+  const std::string notes = dir.File("notes.json"), deep = dir.File("deep.json");
+  sim::WriteFile(notes, "{\"mine\": true}\n");
+  // Nested so deep that copying it would overflow the stack.
+  sim::WriteFile(deep,
+                 "{\"kvr_loader_report\": 1, \"runs\": [" + std::string(300000, '[') + std::string(300000, ']') + "]}");
   for (const auto& [path, words] : {std::pair{notes, std::string("holds something other than a load report")},
+                                    std::pair{deep, std::string("holds something other than a load report")},
                                     std::pair{dir.Path(), std::string("is not a plain file")},
                                     std::pair{dir.File("no/such/runs.json"), std::string("folder that does not exist")},
                                     std::pair{image_, std::string("is the image file itself")}}) {
@@ -265,7 +282,7 @@ TEST_F(Cli, ReportKeepsEarlierRunsAndRefusesWhatIsNoReport) {
   EXPECT_EQ(sim::ReadFile(image_), sim::MakeUpdateFileText(77));
   size_t files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) files += entry.is_regular_file();
-  EXPECT_EQ(files, 2u);  // runs.json and notes.json
+  EXPECT_EQ(files, 3u);  // runs.json, notes.json and deep.json
 }
 
 // Ctrl-C during a gang load stops every load in its pause, closes every port
@@ -306,6 +323,10 @@ TEST_F(Cli, BadOptionValuesAreRefusedByName) {
       {{"--reply-timeout", "0x10"}, "--reply-timeout: \"0x10\" is not a number"},
       {{"--reply-timeout", " 5"}, "--reply-timeout: \" 5\" is not a number"},
       {{"--baud", "\x1B[2J"}, "--baud: \"\\x1B[2J\" is not a whole number"},  // escaped, not sent to the terminal
+      {{"--baud",
+        "\xC2\x9B"
+        "2J"},
+       "--baud: \"\\xC2\\x9B2J\" is not a whole number"},  // the C1 form of the same
       {{"--port", ""}, "--port needs a device path"},
       {{"--log", ""}, "--log needs a file name"},
       {{"--retries", "-1"}, "--retries: \"-1\" is not a whole number from 0 to 100"},
@@ -332,6 +353,7 @@ TEST_F(Cli, BadOptionValuesAreRefusedByName) {
     EXPECT_EQ(r.code, 1) << options[0] << " " << options[1];
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find('\x1B'), std::string::npos);
+    EXPECT_EQ(r.err.find("\xC2\x9B"), std::string::npos);
     EXPECT_EQ(r.out, "");
   }
   const Result r = RunTool({"bogus"});

@@ -4,6 +4,9 @@
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -12,8 +15,8 @@
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,8 +30,8 @@
 namespace va {
 namespace {
 
-using test::FakeComm;
 using test::ErrorMessage;
+using test::FakeComm;
 using test::MainLoop;
 using test::PtyPair;
 using test::TestComm;
@@ -262,7 +265,7 @@ TEST_F(PtyPort, ModemLineChangesArriveAsTheirEvents) {
   comm.Open();
   loop.PumpFor(50);
   EXPECT_TRUE(seen.empty());  // the first look only sets the base
-  FakeModem::cts += 2;         // a pulse: up and down between two looks
+  FakeModem::cts += 2;        // a pulse: up and down between two looks
   ASSERT_TRUE(loop.PumpUntil([&] { return seen.size() == 1; }));
   FakeModem::dsr += 1;
   FakeModem::dcd += 1;
@@ -306,7 +309,8 @@ TEST_F(PtyPort, FullQueueFailsWithItsMessage) {
   comm.Buffers().SetWriteTimeout(0);
   comm.Open();
   const std::string block(2049, 'x');
-  EXPECT_EQ(ErrorMessage([&] { comm.WriteBuf(block.data(), 2049); }), "Output buffer is full. Please check comm status.");
+  EXPECT_EQ(ErrorMessage([&] { comm.WriteBuf(block.data(), 2049); }),
+            "Output buffer is full. Please check comm status.");
   // The far end reads nothing: the pty fills up, then the queue does.
   std::string error;
   for (int i = 0; i < 200 && error.empty(); ++i) {
@@ -705,7 +709,8 @@ TEST_F(FakePort, QueueKeepsTheCapacityItWasOpenedWith) {
   // A larger size is stored (and refused) while open; it is not the queue's.
   EXPECT_THROW(comm.Buffers().SetWriteSize(8192), EVaCommError);
   const std::string block(4000, 'z');
-  EXPECT_EQ(ErrorMessage([&] { comm.WriteBuf(block.data(), 4000); }), "Output buffer is full. Please check comm status.");
+  EXPECT_EQ(ErrorMessage([&] { comm.WriteBuf(block.data(), 4000); }),
+            "Output buffer is full. Please check comm status.");
   EXPECT_EQ(comm.WriteBuf(block.data(), 2048), 2048);  // exactly the capacity fits at once
 }
 
@@ -736,11 +741,13 @@ TEST_F(FakePort, AutoOpenOpensOnceLoaded) {
   EXPECT_TRUE(comm.Active());
 }
 
-// A port's identity from a sysfs and /dev tree built here: a USB serial
-// adapter (ids two levels above the tty, a by-id link), a CDC-ACM modem (ids
-// on the interface's parent), a built-in UART and a pseudo-terminal (no
-// adapter records).
-TEST(PortIdentity, ReadFromTheKernelsRecords) {
+// A port's identity from a sysfs and /dev tree built here, found by device
+// number: a USB serial adapter (ids two levels above the tty, a by-id link), a
+// CDC-ACM modem (ids on the interface's parent), a built-in UART, the
+// adapter under another name (as a container maps it), and paths that are no
+// device. Device nodes need root.
+TEST(PortIdentity, ReadFromTheKernelsRecordOfTheDeviceNumber) {
+  if (geteuid() != 0) GTEST_SKIP() << "making device nodes needs root";
   namespace fs = std::filesystem;
   kvr::test::TempDir dir;
   const fs::path sys = fs::path(dir.Path()) / "sys", dev = fs::path(dir.Path()) / "dev";
@@ -758,35 +765,44 @@ TEST(PortIdentity, ReadFromTheKernelsRecords) {
     if (!serial.empty()) write(d / "serial", serial);
     return d;
   };
-  const auto tty = [&](const std::string& name, const fs::path& device) {
-    fs::create_directories(device);
-    fs::create_directories(sys / "class/tty" / name);
-    fs::create_symlink(device, sys / "class/tty" / name / "device");
-    write(dev / name, "");
+  // The tty's record (class/tty/NAME and dev/char/MAJ:MIN lead to it, its
+  // device link to the port's device) and a node for it under /dev.
+  const auto tty = [&](const std::string& name, const fs::path& port_device, int major_number, int minor_number) {
+    const fs::path record = port_device / "tty" / name;
+    fs::create_directories(record);
+    fs::create_symlink(port_device, record / "device");
+    fs::create_directories(sys / "class/tty");
+    fs::create_symlink(record, sys / "class/tty" / name);
+    fs::create_directories(sys / "dev/char");
+    fs::create_symlink(record, sys / "dev/char" / (std::to_string(major_number) + ":" + std::to_string(minor_number)));
+    fs::create_directories(dev);
+    ASSERT_EQ(mknod((dev / name).c_str(), S_IFCHR | 0600, makedev(major_number, minor_number)), 0);
   };
   const fs::path ftdi = usb_device("1-1", "0403", "6001", "FTDI", "FT232R USB UART", "A10K5XYZ");
-  tty("ttyUSB0", ftdi / "1-1:1.0/ttyUSB0");
+  tty("ttyUSB0", ftdi / "1-1:1.0/ttyUSB0", 188, 0);
   fs::create_directories(dev / "serial/by-id");
   fs::create_symlink("../../ttyUSB0", dev / "serial/by-id/usb-FTDI_FT232R_USB_UART_A10K5XYZ-if00-port0");
-  const fs::path acm = usb_device("1-2", "2341", "0043", "Arduino", "Uno", "");
-  tty("ttyACM0", acm / "1-2:1.0");
-  tty("ttyS0", sys / "devices/platform/serial8250");
-  write(dev / "pts/3", "");
+  tty("ttyACM0", usb_device("1-2", "2341", "0043", "Arduino", "Uno", "") / "1-2:1.0", 166, 0);
+  tty("ttyS0", sys / "devices/platform/serial8250", 4, 64);
+  ASSERT_EQ(mknod((dev / "ttyS7").c_str(), S_IFCHR | 0600, makedev(188, 0)), 0);  // the adapter, named ttyS7
+  write(dev / "plain/ttyUSB0", "");                                               // a file, no device
 
-  const TVaPortIdentity usb = IdentifyPort((dev / "ttyUSB0").string(), sys.string(), dev.string());
+  const auto identify = [&](const fs::path& path) { return IdentifyPort(path.string(), sys.string(), dev.string()); };
+  const TVaPortIdentity usb = identify(dev / "ttyUSB0");
   EXPECT_EQ(usb.Name, "ttyUSB0");
   EXPECT_EQ(usb.ById, (dev / "serial/by-id/usb-FTDI_FT232R_USB_UART_A10K5XYZ-if00-port0").string());
   EXPECT_EQ(usb.VendorId + ":" + usb.ProductId, "0403:6001");
   EXPECT_EQ(usb.Manufacturer + "|" + usb.Product + "|" + usb.SerialNumber, "FTDI|FT232R USB UART|A10K5XYZ");
-  // The same port asked for by its stable name.
-  EXPECT_EQ(IdentifyPort(usb.ById, sys.string(), dev.string()).SerialNumber, "A10K5XYZ");
+  EXPECT_EQ(identify(usb.ById).SerialNumber, "A10K5XYZ");  // asked for by its stable name
+  const TVaPortIdentity renamed = identify(dev / "ttyS7");
+  EXPECT_EQ(renamed.Name + " " + renamed.SerialNumber, "ttyUSB0 A10K5XYZ");
 
-  const TVaPortIdentity modem = IdentifyPort((dev / "ttyACM0").string(), sys.string(), dev.string());
+  const TVaPortIdentity modem = identify(dev / "ttyACM0");
   EXPECT_EQ(modem.VendorId + ":" + modem.ProductId + " " + modem.Product, "2341:0043 Uno");
   EXPECT_EQ(modem.SerialNumber, "");
   EXPECT_EQ(modem.ById, "");
-  for (const char* plain : {"ttyS0", "pts/3", "ttyMissing"}) {
-    const TVaPortIdentity none = IdentifyPort((dev / plain).string(), sys.string(), dev.string());
+  for (const char* plain : {"ttyS0", "plain/ttyUSB0", "ttyUSB9"}) {
+    const TVaPortIdentity none = identify(dev / plain);
     EXPECT_FALSE(none.IsUsb()) << plain;
     EXPECT_EQ(none.Name, fs::path(plain).filename().string());
   }

@@ -20,8 +20,9 @@ struct TVaPortIdentity {
 };
 
 // The identity of the port at `device_path` (a symbolic link is followed).
-// Linux reads the kernel's records under `sys_root` and the by-id links under
-// `dev_root`; other systems give the name only.
+// Linux finds the kernel's record of the device's number under `sys_root` and
+// the by-id links under `dev_root`; other systems, and a path that is no
+// character device, give the name only.
 TVaPortIdentity IdentifyPort(const std::string& device_path, const std::string& sys_root = "/sys",
                              const std::string& dev_root = "/dev");
 

@@ -11,7 +11,9 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -636,23 +638,27 @@ TVaPortIdentity IdentifyPort(const std::string& device_path, const std::string& 
   TVaPortIdentity identity;
   const fs::path device = fs::canonical(device_path, ec);
   identity.Name = (ec ? fs::path(device_path) : device).filename().string();
-  if (identity.Name.empty()) return identity;
+  struct stat st {};
+  if (ec || stat(device.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return identity;  // no device there
   // The stable name: the by-id link that leads to this device.
-  if (!ec) {
-    for (const fs::directory_entry& link : fs::directory_iterator(fs::path(dev_root) / "serial/by-id", ec)) {
-      std::error_code lec;
-      if (fs::canonical(link.path(), lec) == device && !lec) {
-        identity.ById = link.path().string();
-        break;
-      }
+  for (const fs::directory_entry& link : fs::directory_iterator(fs::path(dev_root) / "serial/by-id", ec)) {
+    std::error_code lec;
+    if (fs::canonical(link.path(), lec) == device && !lec) {
+      identity.ById = link.path().string();
+      break;
     }
   }
+  // The kernel's record of the device number, not of the name: a container
+  // may give a device another one's name.
+  const std::string number = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+  const fs::path record = fs::canonical(fs::path(sys_root) / "dev/char" / number, ec);
+  if (ec) return identity;
+  identity.Name = record.filename().string();
   // The tty's device, then up the tree to the USB device that holds the ids.
   const fs::path root = fs::canonical(sys_root, ec);
   if (ec) return identity;
-  fs::path dir = fs::canonical(fs::path(sys_root) / "class/tty" / identity.Name / "device", ec);
-  if (ec) return identity;
-  for (; dir != root && dir != dir.parent_path(); dir = dir.parent_path()) {
+  for (fs::path dir = fs::canonical(record / "device", ec); !ec && dir != root && dir != dir.parent_path();
+       dir = dir.parent_path()) {
     if (fs::exists(dir / "idVendor", ec)) {
       identity.VendorId = ReadAttribute(dir / "idVendor");
       identity.ProductId = ReadAttribute(dir / "idProduct");

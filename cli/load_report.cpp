@@ -18,7 +18,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "program_arguments.h"
@@ -65,12 +64,8 @@ std::string Shown(const fs::path& path) {
   return std::string(text.begin(), text.end());
 }
 
-// The file the report lives in: a symbolic link is followed, so the link stays.
-fs::path ReportTarget(const std::string& path) {
-  std::error_code ec;
-  const fs::path target = fs::weakly_canonical(Utf8Path(path), ec);
-  return ec ? Utf8Path(path) : target;
-}
+// The folder a file is in ("." for a bare name).
+fs::path FolderOf(const fs::path& file) { return file.parent_path().empty() ? fs::path(".") : file.parent_path(); }
 
 // The runs already in the report; false (with `why`) when the file is not one.
 bool ReadRuns(const fs::path& target, json& runs, std::string& why) {
@@ -161,7 +156,7 @@ class FolderLock {
 // Writes `text` to a new file beside `target` and renames it over `target`;
 // a probe only makes the new file and removes it again.
 std::string ReplaceFile(const fs::path& target, const std::string& text, bool probe = false) {
-  const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+  const fs::path folder = FolderOf(target);
 #ifdef _WIN32
   const fs::path temporary = folder / (".kvr-report." + std::to_string(_getpid()) + ".tmp");
   {
@@ -237,12 +232,12 @@ std::string IsoTime(std::chrono::system_clock::time_point t) {
 
 std::string CheckReport(const std::string& path, const std::string& image_path, const std::string& log_path) {
   const std::string report = "the report " + path + " ";
-  const fs::path target = ReportTarget(path);
+  const fs::path target = RealPath(path);  // a link to the report is followed, so the link stays
   std::error_code ec;
   if (fs::equivalent(target, Utf8Path(image_path), ec)) return report + "is the image file itself";
-  if (!log_path.empty() && (ReportTarget(log_path) == target || fs::equivalent(target, Utf8Path(log_path), ec)))
+  if (!log_path.empty() && (RealPath(log_path) == target || fs::equivalent(target, Utf8Path(log_path), ec)))
     return report + "is the log as well";
-  const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+  const fs::path folder = FolderOf(target);
   if (!fs::is_directory(folder, ec)) return report + "is in a folder that does not exist";
   json runs;
   std::string why;
@@ -255,8 +250,8 @@ std::string CheckReport(const std::string& path, const std::string& image_path, 
 }
 
 std::string AppendReport(const std::string& path, const RunRecord& run) {
-  const fs::path target = ReportTarget(path);
-  FolderLock lock(target.parent_path().empty() ? fs::path(".") : target.parent_path());
+  const fs::path target = RealPath(path);  // a link to the report is followed, so the link stays
+  FolderLock lock(FolderOf(target));
   json runs;
   std::string why;
   if (!ReadRuns(target, runs, why)) return "the report " + path + " " + why + " (left as it was)";

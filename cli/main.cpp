@@ -130,14 +130,11 @@ std::string ReadPortList(const std::string& path, std::vector<std::string>& port
 std::string MakeJobs(const std::vector<std::string>& ports, bool simulate, int devices,
                      const std::vector<std::string>& faults, std::vector<PortJob>& jobs) {
   if (!simulate) {
-    std::set<std::string> seen;
+    std::set<std::filesystem::path> seen;
     for (const std::string& port : ports) {
       if (port.empty()) return "--port needs a device path, not an empty text";
       // The same device by two names (a link, "..") is the same port.
-      std::error_code ec;
-      const std::string path = va::DevicePathFor(port);
-      const std::filesystem::path real = std::filesystem::weakly_canonical(path, ec);
-      if (!seen.insert(ec ? path : real.string()).second) return "the port " + port + " is named twice";
+      if (!seen.insert(RealPath(va::DevicePathFor(port))).second) return "the port " + port + " is named twice";
       jobs.push_back({port, false, {}});
     }
     if (jobs.size() > static_cast<size_t>(kMaxPorts)) return "at most " + std::to_string(kMaxPorts) + " ports at once";

@@ -17,4 +17,12 @@ inline std::filesystem::path Utf8Path(const std::string& text) {
   return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
 }
 
+// The file a name given in UTF-8 leads to (links and ".." resolved as far as
+// it exists); the name itself where the system cannot say.
+inline std::filesystem::path RealPath(const std::string& text) {
+  std::error_code ec;
+  const std::filesystem::path real = std::filesystem::weakly_canonical(Utf8Path(text), ec);
+  return ec ? Utf8Path(text) : real;
+}
+
 }  // namespace kvr

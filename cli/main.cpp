@@ -17,10 +17,10 @@
 #include "boot_loader_device.h"
 #include "gang_load.h"
 #include "hex_text.h"
-#include "image_geometry.h"
 #include "load_report.h"
 #include "port_load.h"
 #include "program_arguments.h"
+#include "sha256.h"
 #include "tool_options.h"
 #include "update_file.h"
 #include "update_file_maker.h"
@@ -161,11 +161,12 @@ std::string MakeJobs(const std::vector<std::string>& ports, bool simulate, int d
 }
 
 // Reads the image once for every load and checks it; nothing is opened or
-// sent for an image that cannot be right. Returns an exit code, or -1 to go on.
-int ReadImage(const std::string& path, PageTable& table, UpdateFileState& file) {
+// sent for an image that cannot be right; `digest` (when given) takes the bytes
+// read. Returns an exit code, or -1 to go on.
+int ReadImage(const std::string& path, PageTable& table, UpdateFileState& file, Sha256* digest) {
   try {
     ImageReading ui;
-    if (!OpenUpdateFile(path, table, file, ui))
+    if (!OpenUpdateFile(path, table, file, ui, digest))
       return FileError(path + ": not an update file (extension .KVR expected)");
   } catch (const EInOutError& e) {
     return FileError(path + ": " + e.Reason());
@@ -274,17 +275,13 @@ int main(int argc, char** argv) {
 
   PageTable table;
   UpdateFileState state;
-  if (const int code = ReadImage(file, table, state); code >= 0) return code;
+  Sha256 digest;  // of the bytes read into the table, for the report
+  if (const int code = ReadImage(file, table, state, report.empty() ? nullptr : &digest); code >= 0) return code;
   RunRecord run;
   if (!report.empty()) {
     if (const std::string wrong = CheckReport(report, file, o.log); !wrong.empty())
       return FileError(wrong + "; nothing was sent");
-    try {
-      const FileDigest digest = DigestFile(file, MaxUpdateFileSize);
-      run.image = {file, digest.size, digest.sha256};
-    } catch (const EInOutError& e) {
-      return FileError(file + ": " + e.Reason());
-    }
+    run.image = {file, static_cast<int64_t>(digest.Bytes()), digest.FinishHex()};
   }
 
   run.started = std::chrono::system_clock::now();

@@ -13,6 +13,8 @@ class Sha256 {
  public:
   Sha256();
   void Add(const void* data, size_t n);
+  // Bytes added so far.
+  uint64_t Bytes() const { return bytes_; }
   // The digest of everything added; the object is spent afterwards.
   std::array<uint8_t, 32> Finish();
   // The digest as 64 lower-case hexadecimal digits.

@@ -132,7 +132,9 @@ int64_t FileSize(const std::string& path) {
 // while it is read is not followed): a line ends at CR LF, LF or a lone CR.
 class LineReader {
  public:
-  LineReader(const std::string& path, int64_t limit) : file_(OpenForReading(path)), buf_(1 << 16), left_(limit) {}
+  // `digest`, when given, takes every byte read.
+  LineReader(const std::string& path, int64_t limit, Sha256* digest = nullptr)
+      : file_(OpenForReading(path)), buf_(1 << 16), left_(limit), digest_(digest) {}
 
   // True once every byte has been consumed.
   bool Eof() {
@@ -175,6 +177,7 @@ class LineReader {
     const size_t want = static_cast<size_t>(std::min<int64_t>(left_, static_cast<int64_t>(buf_.size())));
     const size_t n = want == 0 ? 0 : std::fread(buf_.data(), 1, want, file_.get());
     left_ -= static_cast<int64_t>(n);
+    if (digest_) digest_->Add(buf_.data(), n);
     if (n == 0 && std::ferror(file_.get())) throw InOutErrorFromErrno(errno != 0 ? errno : EIO);
     pos_ = 0;
     end_ = n;
@@ -187,11 +190,13 @@ class LineReader {
   size_t pos_ = 0;
   size_t end_ = 0;
   int64_t left_;  // bytes still to read
+  Sha256* digest_;
 };
 
 }  // namespace
 
-bool OpenUpdateFile(const std::string& path, PageTable& table, UpdateFileState& state, UpdateFileUi& ui) {
+bool OpenUpdateFile(const std::string& path, PageTable& table, UpdateFileState& state, UpdateFileUi& ui,
+                    Sha256* digest) {
   if (!HasUpdateFileExtension(path)) return false;
   ui.ClearLogs();
   // Until the whole file is in, the table does not hold the file named (a
@@ -220,30 +225,14 @@ bool OpenUpdateFile(const std::string& path, PageTable& table, UpdateFileState& 
   table.ClearDataRowsFrom(static_cast<int>(lines) + 1);
   table.ReserveRows(static_cast<int>(lines));
   {
-    LineReader reader(path, size);
+    LineReader reader(path, size, digest);
     for (int64_t k = 1; k <= lines; ++k) table.SetLine(static_cast<int>(k), reader.ReadLine());
+    while (digest && !reader.Eof()) reader.ReadLine();  // the digest covers the file to its end
   }
 
   state.Opened = true;
   ui.SetStatus(std::string(kLoadingDataStatus) + HexUpper(state.PageTotal, 4));
   return true;
-}
-
-FileDigest DigestFile(const std::string& path, int64_t limit) {
-  FileDigest digest;
-  File f = OpenForReading(path);
-  Sha256 sha;
-  std::vector<char> buf(1 << 16);
-  while (digest.size < limit) {
-    const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(buf.size()), limit - digest.size));
-    const size_t n = std::fread(buf.data(), 1, want, f.get());
-    if (n == 0) break;
-    sha.Add(buf.data(), n);
-    digest.size += static_cast<int64_t>(n);
-  }
-  if (std::ferror(f.get())) throw InOutErrorFromErrno(errno != 0 ? errno : EIO);
-  digest.sha256 = sha.FinishHex();
-  return digest;
 }
 
 }  // namespace kvr

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "page_table.h"
+#include "sha256.h"
 
 namespace kvr {
 
@@ -62,15 +63,10 @@ bool HasUpdateFileExtension(std::string_view path);
 // a wrong size warned of (and a file over MaxUpdateFileSize then refused with
 // nothing changed), the lines counted and laid into `table` (rows after the
 // file's lines emptied), `state` and the status line set. I/O failures throw
-// EInOutError; what was done before them stays.
-bool OpenUpdateFile(const std::string& path, PageTable& table, UpdateFileState& state, UpdateFileUi& ui);
-
-// A file's size and SHA-256 (lower-case hex), read as the update file is (a
-// regular file only), at most `limit` bytes. I/O failures throw EInOutError.
-struct FileDigest {
-  int64_t size = 0;
-  std::string sha256;
-};
-FileDigest DigestFile(const std::string& path, int64_t limit);
+// EInOutError; what was done before them stays. `digest`, when given, takes
+// the bytes of the pass that lays the lines into the table (a record of what
+// was loaded).
+bool OpenUpdateFile(const std::string& path, PageTable& table, UpdateFileState& state, UpdateFileUi& ui,
+                    Sha256* digest = nullptr);
 
 }  // namespace kvr

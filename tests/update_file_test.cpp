@@ -113,7 +113,7 @@ TEST_F(UpdateFileTest, LinesAcrossReadBlocksAreWhole) {
   // The reader takes the file in 64 KiB blocks: put a CR LF across a block
   // boundary, a lone CR at a boundary and a line longer than a block.
   std::string text(65535, 'A');
-  text += "\r\n";                      // CR is byte 65535, LF the first of the next block
+  text += "\r\n";                                         // CR is byte 65535, LF the first of the next block
   text += std::string(131071 - text.size(), 'B') + "\r";  // a lone CR is the last byte of the second block
   text += "CD" + std::string(70000, 'E') + "\n";
   text += "FF";
@@ -288,18 +288,26 @@ TEST(Sha256Digest, KnownVectorsInAnyPieces) {
   for (const auto& v : vectors) {
     for (const size_t piece : {size_t{1}, size_t{7}, size_t{64}, size_t{1000}}) {
       Sha256 sha;
-      for (size_t at = 0; at < v.text.size(); at += piece) sha.Add(v.text.data() + at, std::min(piece, v.text.size() - at));
+      for (size_t at = 0; at < v.text.size(); at += piece)
+        sha.Add(v.text.data() + at, std::min(piece, v.text.size() - at));
       EXPECT_EQ(sha.FinishHex(), v.digest) << v.text.size() << " bytes in pieces of " << piece;
     }
   }
 }
 
-TEST_F(UpdateFileTest, DigestCoversTheFileUpToTheLimit) {
-  const std::string path = Write("abc.kvr", "abcdef");
-  EXPECT_EQ(DigestFile(path, 3).sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(DigestFile(path, 100).size, 6);
-  EXPECT_THROW(DigestFile(dir.File("missing.kvr"), 100), EInOutError);
-  EXPECT_THROW(DigestFile(dir.Path(), 100), EInOutError);  // a folder is no image
+// The digest is of the bytes laid into the table, to the file's end (a last
+// line without its line end included).
+TEST_F(UpdateFileTest, DigestCoversTheBytesReadIntoTheTable) {
+  for (const std::string& text : {std::string("ab\r\ncd"), std::string("ab\ncd\n\n"), sim::MakeUpdateFileText(3)}) {
+    Sha256 digest, expected;
+    ASSERT_TRUE(OpenUpdateFile(Write("d.kvr", text), table, state, ui, &digest));
+    expected.Add(text.data(), text.size());
+    EXPECT_EQ(digest.Bytes(), text.size());
+    EXPECT_EQ(digest.FinishHex(), expected.FinishHex()) << text.size() << " bytes";
+  }
+  Sha256 untouched;
+  EXPECT_THROW(OpenUpdateFile(dir.File("missing.kvr"), table, state, ui, &untouched), EInOutError);
+  EXPECT_EQ(untouched.Bytes(), 0u);
 }
 
 }  // namespace

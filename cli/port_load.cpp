@@ -71,20 +71,19 @@ PortLoad::PortLoad(const LoadOptions& options, PortJob job, const PageTable& tab
       job_(std::move(job)),
       image_path_(image_path),
       output_(output),
-      gang_(output != LoadOutput::kSingle),
       engine_(port_, ticks_, table, file, *this) {
   engine_.Configure(o_.load);
   outcome_.port = job_.port;
 }
 
 PortLoad::~PortLoad() {
-  if (!gang_) g_single_stop.store(nullptr);
+  if (!Gang()) g_single_stop.store(nullptr);
   if (log_) std::fclose(log_);
 }
 
 void PortLoad::Say(const std::string& line) {
   std::lock_guard<std::mutex> lock(g_err_mutex);
-  if (gang_) {
+  if (Gang()) {
     std::cerr << WithoutControls(job_.port) << ": " << line << "\n";
   } else {
     std::cerr << (ErrIsTerminal() && !o_.quiet ? "\n" : "") << line << "\n";
@@ -186,7 +185,7 @@ PortProgress PortLoad::Snapshot() const {
 void PortLoad::Progress(bool force) {
   const uint32_t now = ticks_.Ticks();
   const bool tty = ErrIsTerminal();
-  if (gang_) {
+  if (Gang()) {
     // Published a few times a second for the view; plain lines get one per percent.
     if (!force && now - last_progress_ms_ < 200) return;
     last_progress_ms_ = now;
@@ -203,7 +202,7 @@ void PortLoad::Progress(bool force) {
   std::snprintf(line, sizeof line, "page %s/%s  %3d%%  %6.0f B/s  elapsed %s  remaining %s",
                 HexUpper(p.pages_done, 4).c_str(), HexUpper(ImagePages, 4).c_str(), percent_, p.bytes_per_second,
                 ClockText(p.elapsed_ms).c_str(), ClockText(p.remaining_ms).c_str());
-  if (gang_) {
+  if (Gang()) {
     Say(line);
   } else {
     std::lock_guard<std::mutex> lock(g_err_mutex);
@@ -253,7 +252,7 @@ PortOutcome PortLoad::Run() {
     if (errors & static_cast<int>(va::CE_DEVICE_LOST)) lost_.store(true);
   };
   if (log_) engine_.SetLog([this](const std::string& line) { WriteLog(line); });
-  if (!gang_) g_single_stop.store(&engine_.Stopper());
+  if (!Gang()) g_single_stop.store(&engine_.Stopper());
   const std::string interrupted = "interrupted";
   if (Interrupted()) return Fail(kInterrupted, interrupted, "interrupted before the load; nothing was sent");
   try {
@@ -283,7 +282,7 @@ PortOutcome PortLoad::Run() {
   if (engine_.Result() == LoadResult::kNoAnswer) return Fail(kNoAnswer, "no answer", finish_message_);
   const bool complete = engine_.Result() == LoadResult::kComplete;
   Progress(true);
-  if (!gang_ && !o_.quiet && ErrIsTerminal()) std::cerr << "\n";
+  if (!Gang() && !o_.quiet && ErrIsTerminal()) std::cerr << "\n";
   const uint64_t frames = engine_.Link().FramesSent();
   const double seconds = engine_.Progress().elapsed_ms / 1000.0;
   comm_.Close();
@@ -294,14 +293,14 @@ PortOutcome PortLoad::Run() {
   outcome_.exit_code = kOk;
   outcome_.result = complete ? "complete" : "stopped";
   outcome_.message = summary.str();
-  if (!gang_) std::cout << summary.str() << "\n";
+  if (!Gang()) std::cout << summary.str() << "\n";
 #ifndef _WIN32
   if (device && complete) {
     const bool equal = sim::ImageEqualsFile(device->Image(), image_path_);
     const std::string verdict =
         std::string("simulated device: image ") + (equal ? "equal to the file" : "NOT equal to the file");
     outcome_.message += "; " + verdict;
-    if (!gang_) std::cout << verdict << "\n";
+    if (!Gang()) std::cout << verdict << "\n";
     if (!equal) {
       outcome_.exit_code = kNoAnswer;
       outcome_.result = "image differs";

@@ -131,7 +131,7 @@ class PortLoad final : public LoadView {
   PortJob job_;
   const std::string image_path_;
   const LoadOutput output_;
-  const bool gang_;  // one of several loads
+  bool Gang() const { return output_ != LoadOutput::kSingle; }  // one of several loads
   SystemTicks ticks_;
   va::TVaComm comm_;
   CommChannel port_{comm_};

@@ -786,6 +786,8 @@ TEST(PortIdentity, ReadFromTheKernelsRecordOfTheDeviceNumber) {
   tty("ttyS0", sys / "devices/platform/serial8250", 4, 64);
   ASSERT_EQ(mknod((dev / "ttyS7").c_str(), S_IFCHR | 0600, makedev(188, 0)), 0);  // the adapter, named ttyS7
   write(dev / "plain/ttyUSB0", "");                                               // a file, no device
+  fs::create_directories(dev / "pts");
+  ASSERT_EQ(mknod((dev / "pts/3").c_str(), S_IFCHR | 0620, makedev(136, 3)), 0);  // no record, named by its path
 
   const auto identify = [&](const fs::path& path) { return IdentifyPort(path.string(), sys.string(), dev.string()); };
   const TVaPortIdentity usb = identify(dev / "ttyUSB0");
@@ -806,6 +808,8 @@ TEST(PortIdentity, ReadFromTheKernelsRecordOfTheDeviceNumber) {
     EXPECT_FALSE(none.IsUsb()) << plain;
     EXPECT_EQ(none.Name, fs::path(plain).filename().string());
   }
+  const TVaPortIdentity pty = identify(dev / "pts/3");
+  EXPECT_EQ(pty.Name + "|" + pty.ById + "|" + pty.VendorId, "pts/3||");
 }
 
 // Ports served by threads of their own (a gang load): each port's events go

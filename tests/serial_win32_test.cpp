@@ -283,7 +283,8 @@ TEST_F(Win32Port, ProbeListsThePortsThatOpenAndClosesThem) {
   auto holder = MakeComm();
   holder->SetPortNum(4);
   holder->Open();  // another program holds COM4
-  const std::vector<std::string> found = va::platform::ProbePorts();
+  std::vector<std::string> found;
+  for (const va::TVaPortFound& port : va::platform::ProbePorts()) found.push_back(port.Path);
   EXPECT_EQ(found, (std::vector<std::string>{"COM1", "COM3", "COM7"}));
   World::Get().Inspect([](World& w) {
     EXPECT_EQ(w.create_calls.size(), 1u + 256u);

@@ -19,12 +19,26 @@ struct TVaPortIdentity {
   bool IsUsb() const { return !VendorId.empty(); }
 };
 
-// The identity of the port at `device_path` (a symbolic link is followed).
+// The identity of the port at `device_path` (a symbolic link is followed); its
+// Name is the path below `dev_root` ("ttyUSB0", "pts/3") where it lies there.
 // Linux finds the kernel's record of the device's number under `sys_root` and
 // the by-id links under `dev_root`; other systems, and a path that is no
 // character device, give the name only.
 TVaPortIdentity IdentifyPort(const std::string& device_path, const std::string& sys_root = "/sys",
                              const std::string& dev_root = "/dev");
+
+// Whether a port found can be opened now.
+enum TVaPortAccess { paReady, paDenied, paBusy };
+
+struct TVaPortFound {
+  std::string Path;  // the device path: /dev/ttyUSB0, COM3
+  TVaPortAccess Access = paReady;
+};
+
+// The machine's serial ports in natural order: those that can be opened now,
+// and on Linux also those the user may not open (paDenied) or another program
+// holds (paBusy).
+std::vector<TVaPortFound> FindPorts();
 
 // Device paths of the serial ports that can be opened now, in natural order.
 std::vector<std::string> ListPorts();

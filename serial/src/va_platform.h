@@ -89,8 +89,8 @@ std::string ErrorText(int code);
 // The code the platform's open reports for a missing device.
 bool IsNotFoundError(int code);
 
-// Serial ports of this machine that can be opened now, in natural order.
-std::vector<std::string> ProbePorts();
+// Serial ports of this machine in natural order (see va::FindPorts).
+std::vector<TVaPortFound> ProbePorts();
 
 // The device path for a port name ("COM3" -> \\.\COM3 on Windows, "ttyUSB0" or
 // "pts/3" -> /dev/... elsewhere); a name that already is a path is kept as given.

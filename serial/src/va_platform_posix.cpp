@@ -589,37 +589,6 @@ std::string ErrorText(int code) {
 
 bool IsNotFoundError(int code) { return code == ENOENT; }
 
-std::vector<std::string> ProbePorts() {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir("/dev")) {
-    while (const dirent* e = readdir(dir))
-      if (posix::IsSerialNodeName(e->d_name)) names.emplace_back(e->d_name);
-    closedir(dir);
-  }
-  std::sort(names.begin(), names.end(), posix::NaturalLess);
-  std::vector<std::string> ports;
-  for (const std::string& name : names) {
-    const std::string path = "/dev/" + name;
-    if (name.compare(0, 4, "ttyS") == 0) {
-      // Legacy nodes exist for every possible 8250 port; only those with a UART count.
-      const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-      if (fd < 0) continue;
-      serial_struct info{};
-      const bool uart = ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
-      close(fd);
-      if (!uart) continue;
-    }
-    if (OpenDevice(path)) ports.push_back(path);
-  }
-  return ports;
-}
-
-std::string DevicePathFor(const std::string& port_name) {
-  // Names are relative to /dev ("ttyUSB0", "pts/3"); paths start with / or .
-  if (port_name.empty() || port_name[0] == '/' || port_name[0] == '.') return port_name;
-  return "/dev/" + port_name;
-}
-
 namespace {
 
 // The first line of a sysfs attribute, "" when there is none.
@@ -630,7 +599,52 @@ std::string ReadAttribute(const std::filesystem::path& file) {
   return line;
 }
 
+// Legacy ttyS nodes exist for every possible 8250 port; only those with a UART
+// count. The driver says so to whoever may open the node, the kernel's record
+// to everyone else.
+bool HasUart(const std::string& name) {
+  const int fd = open(("/dev/" + name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno != EACCES) return false;
+    const std::string type = ReadAttribute("/sys/class/tty/" + name + "/type");
+    return !type.empty() && type != "0";
+  }
+  serial_struct info{};
+  const bool uart = ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
+  close(fd);
+  return uart;
+}
+
 }  // namespace
+
+std::vector<TVaPortFound> ProbePorts() {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir("/dev")) {
+    while (const dirent* e = readdir(dir))
+      if (posix::IsSerialNodeName(e->d_name)) names.emplace_back(e->d_name);
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end(), posix::NaturalLess);
+  std::vector<TVaPortFound> ports;
+  for (const std::string& name : names) {
+    if (name.compare(0, 4, "ttyS") == 0 && !HasUart(name)) continue;
+    const std::string path = "/dev/" + name;
+    if (OpenDevice(path)) {
+      ports.push_back({path, paReady});
+    } else if (LastError() == EACCES || LastError() == EPERM) {
+      ports.push_back({path, paDenied});
+    } else if (LastError() == EBUSY) {
+      ports.push_back({path, paBusy});
+    }
+  }
+  return ports;
+}
+
+std::string DevicePathFor(const std::string& port_name) {
+  // Names are relative to /dev ("ttyUSB0", "pts/3"); paths start with / or .
+  if (port_name.empty() || port_name[0] == '/' || port_name[0] == '.') return port_name;
+  return "/dev/" + port_name;
+}
 
 TVaPortIdentity IdentifyPort(const std::string& device_path, const std::string& sys_root, const std::string& dev_root) {
   namespace fs = std::filesystem;
@@ -640,6 +654,10 @@ TVaPortIdentity IdentifyPort(const std::string& device_path, const std::string& 
   identity.Name = (ec ? fs::path(device_path) : device).filename().string();
   struct stat st {};
   if (ec || stat(device.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return identity;  // no device there
+  std::error_code dec;
+  const std::string under = fs::canonical(dev_root, dec).string() + "/";
+  if (!dec && device.string().compare(0, under.size(), under) == 0)
+    identity.Name = device.string().substr(under.size());
   // The stable name: the by-id link that leads to this device.
   for (const fs::directory_entry& link : fs::directory_iterator(fs::path(dev_root) / "serial/by-id", ec)) {
     std::error_code lec;

@@ -316,14 +316,16 @@ std::string ErrorText(int code) { return Calls().MessageText(static_cast<Dword>(
 
 bool IsNotFoundError(int code) { return code == static_cast<int>(ERR_FILE_NOT_FOUND); }
 
-std::vector<std::string> ProbePorts() {
-  std::vector<std::string> ports;
+// A port another program holds refuses access like one the user may not open:
+// only the ports that open are listed.
+std::vector<TVaPortFound> ProbePorts() {
+  std::vector<TVaPortFound> ports;
   for (int n = 1; n <= 256; ++n) {
     const std::string name = "COM" + std::to_string(n);
     const Handle h = Calls().CreateFileA(("\\\\.\\" + name).c_str(), GENERIC_READ_ACCESS | GENERIC_WRITE_ACCESS, 0,
                                          OPEN_EXISTING_DISPOSITION, FLAG_OVERLAPPED);
     if (h == kInvalidHandle || h == nullptr) continue;
-    ports.push_back(name);
+    ports.push_back({name, paReady});
     Calls().CloseHandle(h);
   }
   return ports;

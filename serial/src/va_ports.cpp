@@ -4,7 +4,14 @@
 
 namespace va {
 
-std::vector<std::string> ListPorts() { return platform::ProbePorts(); }
+std::vector<TVaPortFound> FindPorts() { return platform::ProbePorts(); }
+
+std::vector<std::string> ListPorts() {
+  std::vector<std::string> ready;
+  for (const TVaPortFound& port : platform::ProbePorts())
+    if (port.Access == paReady) ready.push_back(port.Path);
+  return ready;
+}
 
 std::string DevicePathFor(const std::string& port_name) { return platform::DevicePathFor(port_name); }
 

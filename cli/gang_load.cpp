@@ -158,6 +158,8 @@ std::string OutcomeTable(const std::vector<PortOutcome>& outcomes) {
     table += Pad(WithoutControls(o.port), port_width) + "  " + Pad(o.result, result_width) + "  " + figures + "  " +
              WithoutControls(o.message) + "\n";
   }
+  for (const PortOutcome& o : outcomes)
+    if (!o.hint.empty()) table += "hint: " + WithoutControls(o.port) + ": " + o.hint + "\n";
   return table;
 }
 

@@ -20,6 +20,7 @@
 #include <fstream>
 #include <thread>
 
+#include "port_table.h"
 #include "program_arguments.h"
 
 namespace kvr::cli {
@@ -104,18 +105,10 @@ bool ReadRuns(const fs::path& target, json& runs, std::string& why) {
 }
 
 json LoadEntry(const PortOutcome& o) {
-  json usb = nullptr;
-  if (o.identity.IsUsb()) {
-    usb = {{"vendor_id", o.identity.VendorId},
-           {"product_id", o.identity.ProductId},
-           {"manufacturer", o.identity.Manufacturer},
-           {"product", o.identity.Product},
-           {"serial_number", o.identity.SerialNumber}};
-  }
   return {{"port", o.port},
           {"device", o.device},
           {"by_id", o.identity.ById.empty() ? json(nullptr) : json(o.identity.ById)},
-          {"usb", usb},
+          {"usb", UsbJson(o.identity)},
           {"started", IsoTime(o.started)},
           {"ended", IsoTime(o.ended)},
           {"commands", o.commands},

@@ -19,6 +19,7 @@
 #include "hex_text.h"
 #include "load_report.h"
 #include "port_load.h"
+#include "port_table.h"
 #include "program_arguments.h"
 #include "sha256.h"
 #include "tool_options.h"
@@ -229,7 +230,10 @@ int main(int argc, char** argv) {
   load->add_option("--stop-after", o.stop_after, "Stop after this many commands (benchmarks).")
       ->check(WholeNumber(0, 1000000000))
       ->group("");
-  app.add_subcommand("ports", "List the serial ports that can be opened.");
+  bool ports_json = false;
+  CLI::App* ports_command = app.add_subcommand(
+      "ports", "List the serial ports: name, whether it can be opened, adapter, USB ids, serial number, by-id name.");
+  ports_command->add_flag("--json", ports_json, "As a JSON array, one object per port.");
   CLI::App* make = app.add_subcommand("make-image", "Write a standard-size test image to FILE.");
   make->add_option("FILE", image, "The file to write (a symbolic link there is refused).")->required();
   make->add_option("--seed", seed, "Seed of the made-up bytes (default 2026).")->check(WholeNumber(0, UINT32_MAX));
@@ -243,7 +247,21 @@ int main(int argc, char** argv) {
   if (const int code = ParseToolOptions(app, argc, argv); code >= 0) return code;
 
   if (app.got_subcommand("ports")) {
-    for (const std::string& p : va::ListPorts()) std::cout << p << "\n";
+    const std::vector<ListedPort> found = ListedPorts();
+    if (ports_json) {
+      std::cout << PortsJson(found).dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+      return kOk;
+    }
+    if (found.empty()) {
+      std::cerr << "no serial port found\n";
+      return kOk;
+    }
+    std::cout << PortTable(found);
+    for (const ListedPort& p : found)
+      if (const std::string hint = PermissionHint(p.found.Path); p.found.Access == va::paDenied && !hint.empty()) {
+        std::cerr << "hint: " << hint << "\n";
+        break;
+      }
     return kOk;
   }
   if (app.got_subcommand("make-image")) {

@@ -17,6 +17,7 @@
 
 #include "hex_text.h"
 #include "image_geometry.h"
+#include "port_info.h"
 #include "update_file_maker.h"
 #include "va_dispatch.h"
 #ifndef _WIN32
@@ -98,11 +99,28 @@ void PortLoad::LoadRetry(int attempt, const std::string& where, const std::strin
     Say("retry " + std::to_string(attempt) + " of " + where + ": " + why);
 }
 
+std::string PermissionHint(const std::string& device_path) {
+  const PortPermission p = CheckPortPermission(device_path);
+  if (!p.denied) return "";
+  const std::string device = WithoutControls(device_path);
+  if (p.group.empty())
+    return "only " + p.owner + " may open " + device +
+           "; ask your administrator to give a group such as dialout access to it (a udev rule)";
+  if (p.listed_in_group)
+    return "you are a member of the group \"" + p.group + "\" that may open " + device +
+           ", but this login began before you joined it: log out and log in again";
+  return "you may not open " + device + ": it belongs to the group \"" + p.group +
+         "\". Join the group with \"sudo usermod -aG " + p.group + " " + p.user + "\", then log out and log in again";
+}
+
 PortOutcome PortLoad::Fail(int code, const std::string& result, const std::string& what) {
   outcome_.exit_code = code;
   outcome_.result = result;
   outcome_.message = WithoutControls(what);
-  if (output_ != LoadOutput::kGangView) Say("error: " + outcome_.message);
+  if (output_ != LoadOutput::kGangView) {
+    Say("error: " + outcome_.message);
+    if (!outcome_.hint.empty()) Say("hint: " + outcome_.hint);
+  }
   try {
     comm_.Close();
   } catch (...) {
@@ -258,6 +276,7 @@ PortOutcome PortLoad::Run() {
   try {
     comm_.Open();
   } catch (const std::exception& e) {
+    outcome_.hint = PermissionHint(path);
     return Fail(kPortError, "port error", e.what());
   }
   if (log_ && !StartLog())

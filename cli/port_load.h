@@ -40,6 +40,10 @@ bool Interrupted();
 // Installs the handler for SIGINT and SIGTERM (and SIGHUP, SIGPIPE where they exist).
 void CatchInterrupts();
 
+// What to do about a port the user may not open; "" when the device's
+// permissions are not what stands in the way.
+std::string PermissionHint(const std::string& device_path);
+
 // Progress goes to a terminal as lines rewritten in place, to a pipe line by line.
 bool ErrIsTerminal();
 
@@ -67,6 +71,7 @@ struct PortOutcome {
   int exit_code = kUsageOrFile;
   std::string result;  // "complete", "stopped", "no answer", "port lost", "port error", "interrupted", "log incomplete"
   std::string message;  // in words, for people
+  std::string hint;     // what to do about a port the user may not open; "" for none
   uint64_t commands = 0;
   int page_retries = 0;
   std::chrono::system_clock::time_point started, ended;

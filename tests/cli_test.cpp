@@ -2,6 +2,7 @@
 // full loads, fault options healed by page retries, a silent device, a lost
 // port, Ctrl-C, and the usage, port and file errors with their exit codes.
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -33,10 +34,10 @@ struct Result {
   double cpu_seconds = 0;
 };
 
-// Runs a tool (the command line by default) in `cwd` (or here);
-// `signal_after_ms` > 0 sends `sig` after that long.
+// Runs a tool (the command line by default) in `cwd` (or here), as the user
+// `uid` (>= 0, when run by root); `signal_after_ms` > 0 sends `sig` after that long.
 Result RunTool(const std::vector<std::string>& args, int signal_after_ms = 0, int limit_ms = 240000, int sig = SIGINT,
-               const std::string& tool = KVR_LOADER_CLI, const std::string& cwd = "") {
+               const std::string& tool = KVR_LOADER_CLI, const std::string& cwd = "", int uid = -1) {
   test::TempDir dir;
   const std::string out = dir.File("out"), err = dir.File("err");
   const auto t0 = std::chrono::steady_clock::now();
@@ -47,6 +48,9 @@ Result RunTool(const std::vector<std::string>& args, int signal_after_ms = 0, in
     dup2(o, 1);
     dup2(e, 2);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    if (uid >= 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(uid)) != 0 || setuid(static_cast<uid_t>(uid)) != 0))
+      _exit(126);
     std::vector<char*> argv;
     std::string path = tool;
     argv.push_back(path.data());
@@ -409,6 +413,33 @@ TEST_F(Cli, BusyPortGivesExit2) {
   EXPECT_NE(r.err.find("(Error 16, Device or resource busy)"), std::string::npos) << r.err;
 }
 
+// A port the user may not open: the component's text, then the group to join.
+TEST_F(Cli, PortWithoutPermissionNamesTheGroupToJoin) {
+  const group* dialout = getgrnam("dialout");
+  if (geteuid() != 0 || !dialout) GTEST_SKIP() << "needs root (to run the tool as another user) and a dialout group";
+  const gid_t dialout_gid = dialout->gr_gid;
+  test::TempDir dir;
+  ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+  const std::string image = dir.File("IMAGE.KVR");
+  sim::WriteFile(image, sim::MakeUpdateFileText(77));
+  ASSERT_EQ(chmod(image.c_str(), 0644), 0);
+  va::test::PtyPair line;
+  ASSERT_EQ(chown(line.SlavePath().c_str(), 0, dialout_gid), 0);
+  ASSERT_EQ(chmod(line.SlavePath().c_str(), 0660), 0);
+  const int nobody = 65534;
+  const Result r = RunTool({"load", "--port", line.SlavePath(), image}, 0, 60000, SIGINT, KVR_LOADER_CLI, "", nobody);
+  EXPECT_EQ(r.code, 2) << r.err;
+  const size_t error =
+      r.err.find("error: Can't open specified device " + line.SlavePath() + " (Error 13, Permission denied)\n");
+  const size_t hint = r.err.find("hint: you may not open " + line.SlavePath() +
+                                 ": it belongs to the group \"dialout\". Join the group with \"sudo usermod -aG "
+                                 "dialout nobody\", then log out and log in again\n");
+  EXPECT_NE(error, std::string::npos) << r.err;
+  EXPECT_NE(hint, std::string::npos) << r.err;
+  EXPECT_LT(error, hint);
+  EXPECT_EQ(line.Read(1, 200), "");
+}
+
 TEST_F(Cli, PortAndFileErrors) {
   Result r = RunTool({"load", "--port", "/dev/no-such-port", image_});
   EXPECT_EQ(r.code, 2);
@@ -479,6 +510,14 @@ TEST_F(Cli, HelpersWriteOnlyWhereTold) {
 
 TEST_F(Cli, PortsAndMakeImage) {
   EXPECT_EQ(RunTool({"ports"}).code, 0);
+  const Result listed = RunTool({"ports", "--json"});
+  EXPECT_EQ(listed.code, 0);
+  const nlohmann::json ports = nlohmann::json::parse(listed.out, nullptr, false);
+  ASSERT_TRUE(ports.is_array()) << listed.out;
+  for (const auto& port : ports) {
+    EXPECT_TRUE(port["port"].is_string() && port["device"].is_string()) << port;
+    EXPECT_TRUE(port["access"] == "ready" || port["access"] == "denied" || port["access"] == "busy") << port;
+  }
   const std::string path = image_dir_->File("made.KVR");
   EXPECT_EQ(RunTool({"make-image", path, "--seed", "5"}).code, 0);
   struct stat st {};

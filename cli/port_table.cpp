@@ -1,0 +1,107 @@
+#include "port_table.h"
+
+#include <algorithm>
+
+#include "hex_text.h"
+#include "port_info.h"
+
+namespace kvr::cli {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+const char* AccessWord(va::TVaPortAccess access) {
+  switch (access) {
+    case va::paDenied:
+      return "no permission";
+    case va::paBusy:
+      return "in use";
+    default:
+      return "ready";
+  }
+}
+
+const char* AccessKey(va::TVaPortAccess access) {
+  switch (access) {
+    case va::paDenied:
+      return "denied";
+    case va::paBusy:
+      return "busy";
+    default:
+      return "ready";
+  }
+}
+
+std::string OrDash(const std::string& text) { return text.empty() ? "-" : WithoutControls(text); }
+
+json OrNull(const std::string& text) { return text.empty() ? json(nullptr) : json(text); }
+
+}  // namespace
+
+std::vector<ListedPort> ListedPorts() {
+  std::vector<ListedPort> ports;
+  for (const va::TVaPortFound& found : va::FindPorts()) ports.push_back({found, va::IdentifyPort(found.Path)});
+  return ports;
+}
+
+std::string PortDescription(const va::TVaPortIdentity& identity) {
+  switch (KindOf(identity)) {
+    case PortKind::kUsb:
+      return UsbDescription(identity);
+    case PortKind::kBuiltIn:
+      return "built-in serial port";
+    case PortKind::kPseudoTerminal:
+      return "pseudo-terminal";
+    case PortKind::kBluetooth:
+      return "Bluetooth serial port";
+    default:
+      return "serial port";
+  }
+}
+
+std::string PortTable(const std::vector<ListedPort>& ports) {
+  std::vector<std::vector<std::string>> rows = {{"PORT", "ACCESS", "DESCRIPTION", "USB ID", "SERIAL", "BY-ID"}};
+  for (const ListedPort& p : ports) {
+    const va::TVaPortIdentity& id = p.identity;
+    rows.push_back({OrDash(id.Name), AccessWord(p.found.Access), OrDash(PortDescription(id)),
+                    id.IsUsb() ? WithoutControls(id.VendorId + ":" + id.ProductId) : "-", OrDash(id.SerialNumber),
+                    OrDash(id.ById)});
+  }
+  std::vector<size_t> width(rows[0].size(), 0);
+  for (const auto& row : rows)
+    for (size_t c = 0; c < row.size(); ++c) width[c] = std::max(width[c], row[c].size());
+  std::string table;
+  for (const auto& row : rows) {
+    std::string line;
+    for (size_t c = 0; c < row.size(); ++c) {
+      line += row[c];
+      if (c + 1 < row.size()) line += std::string(width[c] - row[c].size() + 2, ' ');
+    }
+    table += line + "\n";
+  }
+  return table;
+}
+
+json UsbJson(const va::TVaPortIdentity& identity) {
+  if (!identity.IsUsb()) return nullptr;
+  return {{"vendor_id", identity.VendorId},
+          {"product_id", identity.ProductId},
+          {"manufacturer", identity.Manufacturer},
+          {"product", identity.Product},
+          {"serial_number", identity.SerialNumber}};
+}
+
+json PortsJson(const std::vector<ListedPort>& ports) {
+  json list = json::array();
+  for (const ListedPort& p : ports)
+    list.push_back({{"port", p.identity.Name},
+                    {"device", p.found.Path},
+                    {"access", AccessKey(p.found.Access)},
+                    {"description", PortDescription(p.identity)},
+                    {"by_id", OrNull(p.identity.ById)},
+                    {"usb", UsbJson(p.identity)}});
+  return list;
+}
+
+}  // namespace kvr::cli

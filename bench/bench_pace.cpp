@@ -52,7 +52,7 @@ void Window(const std::string& image, double seconds) {
   kvr::sim::PtyDevice device;
   kvr::WindowOptions options;  // the system's clock
   options.choose_file = [&image] { return image; };
-  options.probe_ports = [] { return std::vector<std::string>{}; };
+  options.probe_ports = [] { return std::vector<kvr::PortChoice>{}; };
   options.first_ports = {device.SlavePath().substr(5)};
   kvr::LoaderWindow form(options);
   form.show();

@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
   kvr::WindowOptions options;
   options.ticks = &ticks;
   options.choose_file = [&path] { return path; };
-  options.probe_ports = [] { return std::vector<std::string>{}; };
+  options.probe_ports = [] { return std::vector<kvr::PortChoice>{}; };
   options.first_ports = {device.SlavePath().substr(5)};
   kvr::LoaderWindow form(options);
   form.show();

@@ -76,8 +76,14 @@ class Window : public ::testing::Test {
       return answer_yes;
     };
     o.choose_file = [this] { return chosen; };
-    o.probe_ports = [probed] { return probed; };
+    found.clear();
+    for (const std::string& name : probed) found.push_back({name});
+    o.probe_ports = [this] { return found; };
     o.first_ports = std::move(first);
+    o.check_permission = [this](const std::string& device) {
+      checked_device = device;
+      return permission;
+    };
     form = std::make_unique<LoaderWindow>(o);
   }
   void MakeWithDevice(sim::DeviceOptions options = {}) {
@@ -119,6 +125,9 @@ class Window : public ::testing::Test {
   std::vector<std::string> reports, messages, questions;
   bool answer_yes = false;
   std::string chosen;
+  std::vector<PortChoice> found;  // what the port probe finds now
+  PortPermission permission;      // what the permission check says
+  std::string checked_device;
   std::unique_ptr<sim::PtyDevice> device;
   std::unique_ptr<LoaderWindow> form;
 };
@@ -162,6 +171,76 @@ TEST_F(Window, NoPortMeansTheSwitchComesBackOff) {
   EXPECT_EQ(reports[0], "Specified device not found ().");
   EXPECT_FALSE(form->StartSwitch->Checked());
   EXPECT_FALSE(form->Port.Active());
+}
+
+// The list is made again each time it opens: a port plugged in later appears,
+// the chosen one stays chosen while it is there, the order is the probe's.
+TEST_F(Window, PortListIsMadeAgainWhenOpenedAndKeepsTheChosenPort) {
+  StoreSetting("1");
+  Make({"ttyS0", "ttyUSB0"});
+  ASSERT_EQ(form->PortList->currentText().toStdString(), "ttyUSB0");
+  va::TVaPortIdentity ftdi{"ttyUSB0", "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K5XYZ-if00-port0",
+                           "0403",    "6001",
+                           "FTDI",    "FT232R USB UART",
+                           "A10K5XYZ"};
+  va::TVaPortIdentity odd{"ttyUSB1", "", "1234", "5678", "<b>Maker</b>", "Ad\x1b[2Japter", ""};
+  found = {{"ttyACM0"}, {"ttyS0"}, {"ttyUSB0", ftdi}, {"ttyUSB1", odd, va::paDenied}};
+  const auto refresh = [&] {
+    form->PortList->showPopup();
+    form->PortList->hidePopup();
+  };
+  const auto names = [&] {
+    std::vector<std::string> n;
+    for (int i = 0; i < form->PortList->count(); ++i) n.push_back(form->PortList->itemText(i).toStdString());
+    return n;
+  };
+  const auto tip = [&](int i) { return form->PortList->itemData(i, Qt::ToolTipRole).toString().toStdString(); };
+  refresh();
+  EXPECT_EQ(names(), (std::vector<std::string>{"ttyACM0", "ttyS0", "ttyUSB0", "ttyUSB1"}));
+  EXPECT_EQ(form->PortList->currentIndex(), 2);
+  EXPECT_EQ(form->PortList->toolTip().toStdString(), tip(2));
+  for (const char* part : {"/dev/ttyUSB0<br>", "by-id/usb-FTDI_FT232R_USB_UART_A10K5XYZ-if00-port0", "USB 0403:6001",
+                           "Изготовитель: FTDI", "Изделие: FT232R USB UART", "Серийный номер: A10K5XYZ"})
+    EXPECT_NE(tip(2).find(part), std::string::npos) << part << " in " << tip(2);
+  // A device's own strings are text, never markup or terminal codes.
+  EXPECT_NE(tip(3).find("&lt;b&gt;Maker&lt;/b&gt;"), std::string::npos) << tip(3);
+  EXPECT_EQ(tip(3).find('\x1b'), std::string::npos);
+  EXPECT_NE(tip(3).find("Нет прав"), std::string::npos);
+  // The chosen port unplugged: nothing is chosen rather than another device.
+  found = {{"ttyS0"}};
+  refresh();
+  EXPECT_EQ(names(), std::vector<std::string>{"ttyS0"});
+  EXPECT_EQ(form->PortList->currentIndex(), -1);
+}
+
+// A port the user may not open: the component's text, then what to do.
+TEST_F(Window, APortWithoutPermissionNamesTheFix) {
+  struct Case {
+    PortPermission permission;
+    std::vector<std::string> hint;  // parts of the hint; none when there is no hint
+  } cases[] = {
+      {{true, "anna", "root", "dialout", false},
+       {"Нет прав на порт ttyUSB7", "«dialout»", "sudo usermod -aG dialout anna", "войдите в систему заново"}},
+      {{true, "anna", "root", "dialout", true}, {"уже в группе «dialout»", "выйдите из системы и войдите заново"}},
+      {{true, "anna", "root", "", false}, {"только root", "dialout"}},
+      {{}, {}},
+  };
+  for (const Case& c : cases) {
+    reports.clear();
+    permission = c.permission;
+    Make({}, {"ttyUSB7"});
+    Open(WriteFile("image.KVR", sim::MakeUpdateFileText(20)));
+    Press();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(checked_device, "/dev/ttyUSB7");
+    const std::string component = "Specified device not found (/dev/ttyUSB7).";
+    EXPECT_EQ(reports[0].substr(0, component.size()), component);
+    if (c.hint.empty()) {
+      EXPECT_EQ(reports[0], component);
+    }
+    for (const std::string& part : c.hint) EXPECT_NE(reports[0].find(part), std::string::npos) << part;
+    EXPECT_FALSE(form->StartSwitch->Checked());
+  }
 }
 
 TEST_F(Window, OpeningFiles) {

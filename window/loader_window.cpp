@@ -35,15 +35,7 @@ std::string ToUtf8(const QString& s) { return s.toUtf8().toStdString(); }
 // Device bytes (replies, log lines) as the text they are in Windows-1251.
 QString FromCp1251(const std::string& bytes) { return ToQString(Cp1251ToUtf8(bytes)); }
 
-std::vector<std::string> ProbeNames() {
-  std::vector<std::string> names;
-  for (const std::string& path : va::ListPorts()) names.push_back(PortListName(path));
-  return names;
-}
-
 }  // namespace
-
-std::string PortListName(const std::string& path) { return path.rfind("/dev/", 0) == 0 ? path.substr(5) : path; }
 
 std::string ChooseUpdateFile(QWidget* parent) {
   return ToUtf8(QFileDialog::getOpenFileName(parent, ToQString("Файл для загрузки"), QString(),
@@ -66,7 +58,8 @@ LoaderWindow::LoaderWindow(WindowOptions options) : QWidget(nullptr), options_(s
       return box.exec() == QMessageBox::Yes;
     };
   if (!options_.choose_file) options_.choose_file = [this] { return ChooseUpdateFile(this); };
-  if (!options_.probe_ports) options_.probe_ports = ProbeNames;
+  if (!options_.probe_ports) options_.probe_ports = FoundPortChoices;
+  if (!options_.check_permission) options_.check_permission = CheckPortPermission;
   TickSource& ticks = options_.ticks ? *options_.ticks : system_ticks_;
   engine_ = std::make_unique<LoadEngine>(channel_, ticks, Table, File, *this);
   engine_->Configure(options_.load);
@@ -108,10 +101,11 @@ void LoaderWindow::BuildLayout() {
   OpenFileButton->setGeometry(312, 32, 33, 25);
   PortLabel = new QLabel(ToQString("Выбор порта"), this);
   PortLabel->move(400, 32);
-  PortList = new QComboBox(this);
+  PortList = new PortListBox(this);
   PortList->setEditable(false);
   PortList->setGeometry(512, 32, 129, 21);
   for (int n = 1; n <= 8; ++n) PortList->addItem(QString("COM%1").arg(n));
+  PortList->AboutToShow = [this] { PortList->SetPorts(PortChoicesNow()); };
 
   StartSwitch = new ab::TAbColBitBtn(this);
   StartSwitch->setGeometry(0, 72, 345, 33);
@@ -215,10 +209,16 @@ bool LoaderWindow::Guarded(const std::function<void()>& step, const std::functio
   }
 }
 
+std::vector<PortChoice> LoaderWindow::PortChoicesNow() const {
+  std::vector<PortChoice> ports;
+  for (const std::string& name : options_.first_ports)
+    ports.push_back({name, va::IdentifyPort(va::DevicePathFor(name))});
+  for (PortChoice& port : options_.probe_ports()) ports.push_back(std::move(port));
+  return ports;
+}
+
 void LoaderWindow::SetUpAtStart() {
-  PortList->clear();
-  for (const std::string& name : options_.first_ports) PortList->addItem(ToQString(name));
-  for (const std::string& name : options_.probe_ports()) PortList->addItem(ToQString(name));
+  PortList->SetPorts(PortChoicesNow());
   Guarded(
       [&] {
 #ifdef _WIN32
@@ -273,7 +273,15 @@ void LoaderWindow::StartSwitchClicked() {
         load_port_ = ToUtf8(PortList->currentText());
         Port.SetDeviceName(va::DevicePathFor(load_port_));
         Port.SetBaudrate(va::br38400);
-        Port.Open();
+        try {
+          Port.Open();
+        } catch (const std::exception& e) {
+          // The component's text first, then what the operator can do about it.
+          const std::string hint =
+              PermissionHintText(load_port_, options_.check_permission(va::DevicePathFor(load_port_)));
+          if (hint.empty()) throw;
+          throw std::runtime_error(std::string(e.what()) + "\n\n" + hint);
+        }
       },
       [this] {
         engine_->Stop();

@@ -18,12 +18,13 @@
 #include "gauge.h"
 #include "load_engine.h"
 #include "page_table.h"
+#include "port_info.h"
+#include "port_list.h"
 #include "switch_button.h"
 #include "tick_source.h"
 #include "update_file.h"
 #include "va_comm.h"
 
-class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -54,13 +55,11 @@ struct WindowOptions {
   std::function<void(const std::string&)> message;        // the window's own message boxes
   std::function<bool(const std::string&)> confirm;        // a yes/no question; true for yes
   std::function<std::string()> choose_file;               // the open dialog; "" when cancelled
-  std::function<std::vector<std::string>()> probe_ports;  // port names found on the machine
+  std::function<std::vector<PortChoice>()> probe_ports;   // ports found on the machine
   std::vector<std::string> first_ports;                   // listed first, the first one preselected
+  std::function<PortPermission(const std::string&)> check_permission;  // why a device may not be opened
   LoadSettings load;                                      // reply time-out and retries
 };
-
-// The name a device path has in the port list ("/dev/ttyUSB0" -> "ttyUSB0").
-std::string PortListName(const std::string& path);
 
 // The open dialog for an update file; "" when cancelled.
 std::string ChooseUpdateFile(QWidget* parent);
@@ -98,7 +97,7 @@ class LoaderWindow final : public QWidget, public LoadView, public UpdateFileUi 
   QLineEdit* FilePath;
   QToolButton* OpenFileButton;
   QLabel* PortLabel;
-  QComboBox* PortList;
+  PortListBox* PortList;
   ab::TAbColBitBtn* StartSwitch;
   QLabel* StatusLine;
   QTabWidget* Pages;
@@ -120,6 +119,8 @@ class LoaderWindow final : public QWidget, public LoadView, public UpdateFileUi 
 
  private:
   void BuildLayout();
+  // The ports named on the command line, then those found now.
+  std::vector<PortChoice> PortChoicesNow() const;
   void SetUpComm();
   void StopLoad();
   void PortLost();

@@ -1,0 +1,58 @@
+// The window's port list: each port by its name, with a short description in
+// the open list and the full identity as a tooltip; made again each time it is
+// opened, so that an adapter plugged in later appears.
+#pragma once
+
+#include <QComboBox>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "port_info.h"
+#include "va_ports.h"
+
+namespace kvr {
+
+// A port as the list shows it.
+struct PortChoice {
+  PortChoice(std::string port_name, va::TVaPortIdentity port_identity = {}, va::TVaPortAccess port_access = va::paReady)
+      : name(std::move(port_name)), identity(std::move(port_identity)), access(port_access) {}
+  std::string name;  // what the list shows and the load opens: ttyUSB0, pts/3, COM7
+  va::TVaPortIdentity identity;
+  va::TVaPortAccess access = va::paReady;
+};
+
+// The name a device path has in the port list ("/dev/ttyUSB0" -> "ttyUSB0").
+std::string PortListName(const std::string& path);
+
+// The ports found on this machine that the operator may choose: those that
+// open now, and those the user may not open (their tooltip says what to do).
+std::vector<PortChoice> FoundPortChoices();
+
+// A port in a few words for the list: the adapter's own, or its kind.
+std::string PortDescriptionText(const PortChoice& port);
+
+// Everything known of the port, a line each, as the tooltip's rich text (the
+// device's own strings escaped).
+std::string PortToolTipText(const PortChoice& port);
+
+// What to do about a port the user may not open, in the operator's words; ""
+// when the device's permissions are not what stands in the way.
+std::string PermissionHintText(const std::string& port_name, const PortPermission& permission);
+
+class PortListBox final : public QComboBox {
+ public:
+  explicit PortListBox(QWidget* parent);
+
+  // Runs before the list opens.
+  std::function<void()> AboutToShow;
+
+  // Replaces the entries; the port chosen before stays chosen when it is still
+  // listed, otherwise nothing is.
+  void SetPorts(const std::vector<PortChoice>& ports);
+
+  void showPopup() override;
+};
+
+}  // namespace kvr

@@ -2,7 +2,8 @@
 # Sets everything up, builds and runs the whole test suite: once as a release
 # build, once under AddressSanitizer + UndefinedBehaviorSanitizer, and the
 # threaded code's tests (serial component, window) and a gang load under
-# ThreadSanitizer; each fuzz target runs for a minute. Then the Windows build
+# ThreadSanitizer; the Debian package is built, installed with dpkg -i, used
+# and removed; each fuzz target runs for a minute. Then the Windows build
 # (mingw-w64) and its tests under Wine: the serial component on COM ports
 # mapped to pseudo-terminals, the registry setting, and a full load by kvr-loader-cli.exe.
 set -euo pipefail
@@ -27,6 +28,9 @@ setarch "$(uname -m)" -R build/tsan/bin/kvr-loader-cli load --simulate --simulat
   --quiet --report "$gang/runs.json" "$gang/GANG.KVR" || code=$?
 [ "$code" = 4 ] || { echo "the gang load ended with $code, not 4"; status=1; }
 rm -rf "$gang"
+
+echo "== the Debian package: built, installed, used, validated, removed"
+scripts/package-check.sh || status=1
 
 echo "== fuzzing: each target 60 s"
 scripts/fuzz.sh 60 || status=1

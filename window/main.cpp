@@ -8,6 +8,7 @@
 // (exit code 0 when the device's image equals the file).
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -121,6 +122,10 @@ int main(int argc, char** argv) {
   }
 #endif
   QApplication app(argc, argv);
+  // The desktop entry and icon the installed package brings: the shell shows
+  // the window under them.
+  QGuiApplication::setDesktopFileName("kvr-loader");
+  QApplication::setWindowIcon(QIcon::fromTheme("kvr-loader"));
 
   ab::StartFlashTimer();
   kvr::WindowOptions options;

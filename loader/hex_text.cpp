@@ -39,19 +39,59 @@ std::string Printable(std::string_view bytes) {
   return out;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at text[i] and its code point;
+// 0 when the bytes there are not one (a stray byte, a cut, overlong or
+// surrogate sequence).
+size_t Utf8Sequence(std::string_view text, size_t i, uint32_t& cp) {
+  const auto at = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char c = at(i);
+  size_t n;
+  uint32_t min;
+  if (c < 0x80) {
+    cp = c;
+    return 1;
+  } else if ((c & 0xE0) == 0xC0) {
+    n = 2, cp = c & 0x1F, min = 0x80;
+  } else if ((c & 0xF0) == 0xE0) {
+    n = 3, cp = c & 0x0F, min = 0x800;
+  } else if ((c & 0xF8) == 0xF0) {
+    n = 4, cp = c & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + n > text.size()) return 0;
+  for (size_t k = 1; k < n; ++k) {
+    if ((at(i + k) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (at(i + k) & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return n;
+}
+
+// Characters that act on a terminal or reorder the text around them: C0, DEL,
+// C1, and the bidirectional formatting marks.
+bool IsControl(uint32_t cp) {
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x061C || cp == 0x200E || cp == 0x200F ||
+         (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+}
+
+}  // namespace
+
 std::string WithoutControls(std::string_view text) {
   std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    // The C1 controls (U+0080..U+009F, C2 80..C2 9F in UTF-8) act on terminals too.
-    const bool c1 = c == 0xC2 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80;
-    if (c1) {
-      AppendEscaped(out, c);
-      AppendEscaped(out, static_cast<unsigned char>(text[++i]));
-    } else if (c < 0x20 || c == 0x7F) {
-      AppendEscaped(out, c);
+  for (size_t i = 0; i < text.size();) {
+    uint32_t cp = 0;
+    const size_t n = Utf8Sequence(text, i, cp);
+    if (n == 0) {
+      AppendEscaped(out, static_cast<unsigned char>(text[i++]));
+    } else if (IsControl(cp)) {
+      for (size_t k = 0; k < n; ++k) AppendEscaped(out, static_cast<unsigned char>(text[i + k]));
+      i += n;
     } else {
-      out += static_cast<char>(c);
+      out.append(text.substr(i, n));
+      i += n;
     }
   }
   return out;

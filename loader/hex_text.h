@@ -16,8 +16,9 @@ std::string HexUpper(int64_t value, int min_digits);
 // every byte outside printable ASCII as \xHH.
 std::string Printable(std::string_view bytes);
 
-// A message (which may hold a path in UTF-8) with its control bytes (C0, DEL
-// and the C1 controls' UTF-8 forms) as \xHH; other UTF-8 (Cyrillic) stays.
+// A message (which may hold a path in UTF-8, or strings a device chose) with
+// its controls (C0, DEL, C1, the bidirectional formatting marks) and every
+// byte that is not well-formed UTF-8 as \xHH; other UTF-8 (Cyrillic) stays.
 std::string WithoutControls(std::string_view text);
 
 }  // namespace kvr

@@ -2,6 +2,7 @@
 // master) and on a scripted fake device: lifecycle, reads and writes, event
 // delivery, listeners, a vanishing device, and threads under churn.
 #include <asm/termbits.h>
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -810,6 +811,49 @@ TEST(PortIdentity, ReadFromTheKernelsRecordOfTheDeviceNumber) {
   }
   const TVaPortIdentity pty = identify(dev / "pts/3");
   EXPECT_EQ(pty.Name + "|" + pty.ById + "|" + pty.VendorId, "pts/3||");
+}
+
+// The probe tells a port that opens from one another program holds, and
+// leaves the holder as it was: its waiting input, its exclusive mode.
+TEST(PortProbe, TellsReadyFromHeldWithoutDisturbingTheHolder) {
+  namespace fs = std::filesystem;
+  kvr::test::TempDir dir;
+  const fs::path dev = fs::path(dir.Path()) / "dev";
+  fs::create_directories(dev);
+  PtyPair free_line, locked_line, exclusive_line, used_line, no_uart;
+  TestComm locker;  // this component's way: a lock on the open file
+  locker.SetDeviceName(locked_line.SlavePath());
+  locker.Open();
+  const int exclusive = open(exclusive_line.SlavePath().c_str(), O_RDWR | O_NOCTTY);  // TIOCEXCL only
+  ASSERT_GE(exclusive, 0);
+  ASSERT_EQ(ioctl(exclusive, TIOCEXCL), 0);
+  const int user = open(used_line.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);  // no lock at all
+  ASSERT_GE(user, 0);
+  used_line.Write("waiting\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const std::pair<const char*, const PtyPair*> nodes[] = {{"ttyUSB0", &free_line},
+                                                          {"ttyUSB1", &locked_line},
+                                                          {"ttyACM0", &exclusive_line},
+                                                          {"ttyUSB2", &used_line},
+                                                          {"ttyS5", &no_uart}};
+  for (const auto& [name, line] : nodes) fs::create_symlink(line->SlavePath(), dev / name);
+  fs::create_symlink("/nonexistent/tty", dev / "ttyUSB9");
+
+  std::vector<std::string> found;
+  for (const TVaPortFound& port : FindPorts(dev.string(), (fs::path(dir.Path()) / "sys").string()))
+    found.push_back(fs::path(port.Path).filename().string() + (port.Access == paReady  ? " ready"
+                                                               : port.Access == paBusy ? " busy"
+                                                                                       : " denied"));
+  EXPECT_EQ(found, (std::vector<std::string>{"ttyACM0 busy", "ttyUSB0 ready", "ttyUSB1 busy", "ttyUSB2 ready"}));
+  int still = 0;
+  EXPECT_EQ(ioctl(exclusive, TIOCGEXCL, &still), 0);
+  EXPECT_EQ(still, 1);
+  char got[16] = {};
+  EXPECT_EQ(read(user, got, sizeof got), 8);
+  EXPECT_STREQ(got, "waiting\n");
+  close(user);
+  close(exclusive);
+  locker.Close();
 }
 
 // Ports served by threads of their own (a gang load): each port's events go

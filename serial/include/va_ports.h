@@ -9,9 +9,9 @@ namespace va {
 // What the system knows of a port's adapter; empty fields where it knows
 // nothing (a built-in UART, a pseudo-terminal, a system without records).
 struct TVaPortIdentity {
-  std::string Name;        // the kernel's name: ttyUSB0, ttyACM1, COM7
-  std::string ById;        // the stable /dev/serial/by-id/... name
-  std::string VendorId;    // USB ids, four hexadecimal digits
+  std::string Name;      // the kernel's name: ttyUSB0, ttyACM1, COM7
+  std::string ById;      // the stable /dev/serial/by-id/... name
+  std::string VendorId;  // USB ids, four hexadecimal digits
   std::string ProductId;
   std::string Manufacturer;
   std::string Product;
@@ -37,8 +37,10 @@ struct TVaPortFound {
 
 // The machine's serial ports in natural order: those that can be opened now,
 // and on Linux also those the user may not open (paDenied) or another program
-// holds (paBusy).
-std::vector<TVaPortFound> FindPorts();
+// holds (paBusy). Linux looks for the nodes under `dev_root` and for a UART's
+// record under `sys_root`; a port is only opened and closed again, nothing
+// is sent, flushed or locked.
+std::vector<TVaPortFound> FindPorts(const std::string& dev_root = "/dev", const std::string& sys_root = "/sys");
 
 // Device paths of the serial ports that can be opened now, in natural order.
 std::vector<std::string> ListPorts();

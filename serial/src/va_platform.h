@@ -90,7 +90,7 @@ std::string ErrorText(int code);
 bool IsNotFoundError(int code);
 
 // Serial ports of this machine in natural order (see va::FindPorts).
-std::vector<TVaPortFound> ProbePorts();
+std::vector<TVaPortFound> ProbePorts(const std::string& dev_root = "/dev", const std::string& sys_root = "/sys");
 
 // The device path for a port name ("COM3" -> \\.\COM3 on Windows, "ttyUSB0" or
 // "pts/3" -> /dev/... elsewhere); a name that already is a path is kept as given.

@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 #include <thread>
@@ -601,12 +602,11 @@ std::string ReadAttribute(const std::filesystem::path& file) {
 
 // Legacy ttyS nodes exist for every possible 8250 port; only those with a UART
 // count. The driver says so to whoever may open the node, the kernel's record
-// to everyone else.
-bool HasUart(const std::string& name) {
-  const int fd = open(("/dev/" + name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+// to everyone else (and while another program holds the port).
+bool HasUart(const std::string& path, const std::string& sys_root, const std::string& name) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    if (errno != EACCES) return false;
-    const std::string type = ReadAttribute("/sys/class/tty/" + name + "/type");
+    const std::string type = ReadAttribute(sys_root + "/class/tty/" + name + "/type");
     return !type.empty() && type != "0";
   }
   serial_struct info{};
@@ -615,11 +615,32 @@ bool HasUart(const std::string& name) {
   return uart;
 }
 
+// Whether the port could be opened now; nothing when there is no port. Found
+// without disturbing a program that holds it: nothing is flushed, no exclusive
+// mode set or cleared (root passes another's TIOCEXCL, so it is asked for).
+std::optional<TVaPortAccess> ProbeAccess(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == EACCES || errno == EPERM) return paDenied;
+    if (errno == EBUSY) return paBusy;
+    return std::nullopt;
+  }
+  std::optional<TVaPortAccess> access = paReady;
+  int exclusive = 0;
+  if (!isatty(fd)) {
+    access = std::nullopt;
+  } else if (flock(fd, LOCK_EX | LOCK_NB) != 0 || (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0)) {
+    access = paBusy;
+  }
+  close(fd);  // and with it the lock
+  return access;
+}
+
 }  // namespace
 
-std::vector<TVaPortFound> ProbePorts() {
+std::vector<TVaPortFound> ProbePorts(const std::string& dev_root, const std::string& sys_root) {
   std::vector<std::string> names;
-  if (DIR* dir = opendir("/dev")) {
+  if (DIR* dir = opendir(dev_root.c_str())) {
     while (const dirent* e = readdir(dir))
       if (posix::IsSerialNodeName(e->d_name)) names.emplace_back(e->d_name);
     closedir(dir);
@@ -627,15 +648,9 @@ std::vector<TVaPortFound> ProbePorts() {
   std::sort(names.begin(), names.end(), posix::NaturalLess);
   std::vector<TVaPortFound> ports;
   for (const std::string& name : names) {
-    if (name.compare(0, 4, "ttyS") == 0 && !HasUart(name)) continue;
-    const std::string path = "/dev/" + name;
-    if (OpenDevice(path)) {
-      ports.push_back({path, paReady});
-    } else if (LastError() == EACCES || LastError() == EPERM) {
-      ports.push_back({path, paDenied});
-    } else if (LastError() == EBUSY) {
-      ports.push_back({path, paBusy});
-    }
+    const std::string path = dev_root + "/" + name;
+    if (name.compare(0, 4, "ttyS") == 0 && !HasUart(path, sys_root, name)) continue;
+    if (const std::optional<TVaPortAccess> access = ProbeAccess(path)) ports.push_back({path, *access});
   }
   return ports;
 }

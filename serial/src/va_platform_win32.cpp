@@ -318,7 +318,7 @@ bool IsNotFoundError(int code) { return code == static_cast<int>(ERR_FILE_NOT_FO
 
 // A port another program holds refuses access like one the user may not open:
 // only the ports that open are listed.
-std::vector<TVaPortFound> ProbePorts() {
+std::vector<TVaPortFound> ProbePorts(const std::string&, const std::string&) {
   std::vector<TVaPortFound> ports;
   for (int n = 1; n <= 256; ++n) {
     const std::string name = "COM" + std::to_string(n);

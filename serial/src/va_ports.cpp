@@ -4,7 +4,9 @@
 
 namespace va {
 
-std::vector<TVaPortFound> FindPorts() { return platform::ProbePorts(); }
+std::vector<TVaPortFound> FindPorts(const std::string& dev_root, const std::string& sys_root) {
+  return platform::ProbePorts(dev_root, sys_root);
+}
 
 std::vector<std::string> ListPorts() {
   std::vector<std::string> ready;

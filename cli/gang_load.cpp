@@ -158,8 +158,10 @@ std::string OutcomeTable(const std::vector<PortOutcome>& outcomes) {
     table += Pad(WithoutControls(o.port), port_width) + "  " + Pad(o.result, result_width) + "  " + figures + "  " +
              WithoutControls(o.message) + "\n";
   }
+  std::vector<std::string> hints;  // each once: several ports may be refused for one reason
   for (const PortOutcome& o : outcomes)
-    if (!o.hint.empty()) table += "hint: " + WithoutControls(o.port) + ": " + o.hint + "\n";
+    if (!o.hint.empty() && std::find(hints.begin(), hints.end(), o.hint) == hints.end()) hints.push_back(o.hint);
+  for (const std::string& hint : hints) table += "hint: " + hint + "\n";
   return table;
 }
 

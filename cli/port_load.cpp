@@ -104,8 +104,10 @@ std::string PermissionHint(const std::string& device_path) {
   if (!p.denied) return "";
   const std::string device = WithoutControls(device_path);
   if (p.group.empty())
-    return "only " + p.owner + " may open " + device +
-           "; ask your administrator to give a group such as dialout access to it (a udev rule)";
+    return "the permissions of " + device + " (owner " + p.owner + ", group " + p.device_group + ") do not let " +
+           p.user +
+           " read and write it; ask your administrator for access (for instance a udev rule that gives "
+           "the group dialout read and write)";
   if (p.listed_in_group)
     return "you are a member of the group \"" + p.group + "\" that may open " + device +
            ", but this login began before you joined it: log out and log in again";

@@ -33,9 +33,10 @@ const char* AccessKey(va::TVaPortAccess access) {
   }
 }
 
-std::string OrDash(const std::string& text) { return text.empty() ? "-" : WithoutControls(text); }
+// A cell: the device's text, escaped and cut to a width a terminal can show.
+std::string Cell(const std::string& text, size_t max_chars) { return text.empty() ? "-" : DeviceText(text, max_chars); }
 
-json OrNull(const std::string& text) { return text.empty() ? json(nullptr) : json(text); }
+json OrNull(const std::string& text) { return text.empty() ? json(nullptr) : json(WithoutControls(text)); }
 
 }  // namespace
 
@@ -64,9 +65,9 @@ std::string PortTable(const std::vector<ListedPort>& ports) {
   std::vector<std::vector<std::string>> rows = {{"PORT", "ACCESS", "DESCRIPTION", "USB ID", "SERIAL", "BY-ID"}};
   for (const ListedPort& p : ports) {
     const va::TVaPortIdentity& id = p.identity;
-    rows.push_back({OrDash(id.Name), AccessWord(p.found.Access), OrDash(PortDescription(id)),
-                    id.IsUsb() ? WithoutControls(id.VendorId + ":" + id.ProductId) : "-", OrDash(id.SerialNumber),
-                    OrDash(id.ById)});
+    rows.push_back({Cell(PortName(p.found.Path), 40), AccessWord(p.found.Access), Cell(PortDescription(id), 70),
+                    id.IsUsb() ? DeviceText(id.VendorId + ":" + id.ProductId, 9) : "-", Cell(id.SerialNumber, 40),
+                    Cell(id.ById, 120)});
   }
   std::vector<size_t> width(rows[0].size(), 0);
   for (const auto& row : rows)
@@ -85,17 +86,17 @@ std::string PortTable(const std::vector<ListedPort>& ports) {
 
 json UsbJson(const va::TVaPortIdentity& identity) {
   if (!identity.IsUsb()) return nullptr;
-  return {{"vendor_id", identity.VendorId},
-          {"product_id", identity.ProductId},
-          {"manufacturer", identity.Manufacturer},
-          {"product", identity.Product},
-          {"serial_number", identity.SerialNumber}};
+  return {{"vendor_id", WithoutControls(identity.VendorId)},
+          {"product_id", WithoutControls(identity.ProductId)},
+          {"manufacturer", WithoutControls(identity.Manufacturer)},
+          {"product", WithoutControls(identity.Product)},
+          {"serial_number", WithoutControls(identity.SerialNumber)}};
 }
 
 json PortsJson(const std::vector<ListedPort>& ports) {
   json list = json::array();
   for (const ListedPort& p : ports)
-    list.push_back({{"port", p.identity.Name},
+    list.push_back({{"port", PortName(p.found.Path)},
                     {"device", p.found.Path},
                     {"access", AccessKey(p.found.Access)},
                     {"description", PortDescription(p.identity)},

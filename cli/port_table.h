@@ -23,10 +23,11 @@ std::vector<ListedPort> ListedPorts();
 std::string PortDescription(const va::TVaPortIdentity& identity);
 
 // Port, access, description, USB ids, serial number, by-id name: a line each
-// under a heading (control bytes from the devices' records escaped).
+// under a heading (the devices' own texts escaped and cut to a sane width).
 std::string PortTable(const std::vector<ListedPort>& ports);
 
-// The USB adapter's ids and strings; null for a port that is not on USB.
+// The USB adapter's ids and strings (controls escaped); null for a port that
+// is not on USB.
 nlohmann::ordered_json UsbJson(const va::TVaPortIdentity& identity);
 
 // An array with an object per port: port, device, access, description, by_id, usb.

@@ -1,15 +1,20 @@
 #include "port_info.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <string>
 
 #ifndef _WIN32
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <vector>
 #endif
+
+#include "hex_text.h"
 
 namespace kvr {
 
@@ -17,17 +22,48 @@ PortKind KindOf(const va::TVaPortIdentity& identity) {
   const auto starts = [&](const char* prefix) { return identity.Name.rfind(prefix, 0) == 0; };
   if (identity.IsUsb()) return PortKind::kUsb;
   if (starts("pts/")) return PortKind::kPseudoTerminal;
-  if (starts("ttyS") || starts("ttyAMA") || starts("COM")) return PortKind::kBuiltIn;
+  if (starts("ttyS") || starts("ttyAMA")) return PortKind::kBuiltIn;
   if (starts("rfcomm")) return PortKind::kBluetooth;
   return PortKind::kOther;
 }
 
+std::string DeviceText(const std::string& text, size_t max_chars) {
+  const std::string shown = WithoutControls(text);
+  size_t chars = 0;
+  for (size_t i = 0; i < shown.size(); ++i) {
+    if ((static_cast<unsigned char>(shown[i]) & 0xC0) == 0x80) continue;  // inside a character
+    if (++chars > max_chars) return shown.substr(0, i) + "…";
+  }
+  return shown;
+}
+
+std::string PortName(const std::string& device_path) {
+  return device_path.rfind("/dev/", 0) == 0 ? device_path.substr(5) : device_path;
+}
+
 std::string UsbDescription(const va::TVaPortIdentity& identity) {
-  if (identity.Product.empty() && identity.Manufacturer.empty())
-    return "USB " + identity.VendorId + ":" + identity.ProductId;
-  if (identity.Manufacturer.empty()) return identity.Product;
-  if (identity.Product.empty()) return identity.Manufacturer;
-  return identity.Product + " (" + identity.Manufacturer + ")";
+  const std::string product = DeviceText(identity.Product, 40), maker = DeviceText(identity.Manufacturer, 24);
+  if (product.empty() && maker.empty())
+    return "USB " + DeviceText(identity.VendorId, 4) + ":" + DeviceText(identity.ProductId, 4);
+  if (maker.empty()) return product;
+  if (product.empty()) return maker;
+  return product + " (" + maker + ")";
+}
+
+PortPermission DecidePortPermission(const DeviceAccessFacts& f) {
+  PortPermission p;
+  if (f.accessible) return p;
+  p.denied = true;
+  p.user = f.user;
+  p.owner = f.owner;
+  p.device_group = f.group.empty() ? std::to_string(f.gid) : f.group;
+  const unsigned group_rw = 060;
+  if (f.has_acl || f.uid == f.owner_uid || f.gid == 0 || f.group.empty() || (f.mode & group_rw) != group_rw ||
+      f.session_has_group)
+    return p;
+  p.group = f.group;
+  p.listed_in_group = f.listed_in_group;
+  return p;
 }
 
 #ifdef _WIN32
@@ -48,25 +84,33 @@ std::string UserName(uid_t uid) {
 }  // namespace
 
 PortPermission CheckPortPermission(const std::string& device_path) {
-  PortPermission p;
+  DeviceAccessFacts f;
   struct stat st {};
-  if (stat(device_path.c_str(), &st) != 0 || access(device_path.c_str(), R_OK | W_OK) == 0) return p;
-  if (errno != EACCES) return p;
-  p.denied = true;
-  p.user = UserName(getuid());
-  p.owner = UserName(st.st_uid);
-  if ((st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) return p;  // the group may not open it either
+  if (stat(device_path.c_str(), &st) != 0 || access(device_path.c_str(), R_OK | W_OK) == 0 || errno != EACCES)
+    return {};
+  f.accessible = false;
+  f.has_acl = getxattr(device_path.c_str(), "system.posix_acl_access", nullptr, 0) > 0;
+  f.mode = st.st_mode & 07777;
+  f.owner_uid = st.st_uid;
+  f.uid = getuid();
+  f.gid = st.st_gid;
+  f.user = UserName(f.uid);
+  f.owner = UserName(st.st_uid);
+  std::vector<gid_t> groups(static_cast<size_t>(std::max(getgroups(0, nullptr), 0)) + 1);
+  groups.resize(static_cast<size_t>(std::max(getgroups(static_cast<int>(groups.size()), groups.data()), 0)));
+  f.session_has_group = getegid() == st.st_gid || std::find(groups.begin(), groups.end(), st.st_gid) != groups.end();
   std::vector<char> buf(65536);
   group gr{}, *found = nullptr;
-  if (getgrgid_r(st.st_gid, &gr, buf.data(), buf.size(), &found) != 0 || !found) return p;
-  p.group = found->gr_name;
+  if (getgrgid_r(st.st_gid, &gr, buf.data(), buf.size(), &found) == 0 && found) {
+    f.group = found->gr_name;
+    for (char** member = found->gr_mem; *member; ++member)
+      if (f.user == *member) f.listed_in_group = true;
+  }
   passwd pw{}, *me = nullptr;
   std::vector<char> pw_buf(16384);
-  if (getpwuid_r(getuid(), &pw, pw_buf.data(), pw_buf.size(), &me) == 0 && me && me->pw_gid == st.st_gid)
-    p.listed_in_group = true;
-  for (char** member = found->gr_mem; *member; ++member)
-    if (p.user == *member) p.listed_in_group = true;
-  return p;
+  if (getpwuid_r(f.uid, &pw, pw_buf.data(), pw_buf.size(), &me) == 0 && me && me->pw_gid == st.st_gid)
+    f.listed_in_group = true;
+  return DecidePortPermission(f);
 }
 
 #endif

@@ -428,6 +428,7 @@ TEST_F(Cli, PortWithoutPermissionNamesTheGroupToJoin) {
   ASSERT_EQ(chmod(line.SlavePath().c_str(), 0660), 0);
   const int nobody = 65534;
   const Result r = RunTool({"load", "--port", line.SlavePath(), image}, 0, 60000, SIGINT, KVR_LOADER_CLI, "", nobody);
+  if (r.code == 127) GTEST_SKIP() << "the user nobody cannot reach the build's programs";
   EXPECT_EQ(r.code, 2) << r.err;
   const size_t error =
       r.err.find("error: Can't open specified device " + line.SlavePath() + " (Error 13, Permission denied)\n");

@@ -2,6 +2,7 @@
 // setting, opening files, and whole loads through the real serial component
 // over a pseudo-terminal into the simulated boot loader (pauses on a fast
 // clock).
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -206,11 +207,61 @@ TEST_F(Window, PortListIsMadeAgainWhenOpenedAndKeepsTheChosenPort) {
   EXPECT_NE(tip(3).find("&lt;b&gt;Maker&lt;/b&gt;"), std::string::npos) << tip(3);
   EXPECT_EQ(tip(3).find('\x1b'), std::string::npos);
   EXPECT_NE(tip(3).find("Нет прав"), std::string::npos);
+  // Kept as the first entry, its tooltip still shows on the closed box.
+  found = {{"ttyUSB0", ftdi}, {"ttyS0"}};
+  refresh();
+  EXPECT_EQ(form->PortList->currentIndex(), 0);
+  EXPECT_EQ(form->PortList->toolTip().toStdString(), tip(0));
+  EXPECT_FALSE(tip(0).empty());
+  // The longest strings a USB device may give keep the open list on the screen.
+  va::TVaPortIdentity wordy = ftdi;
+  wordy.Manufacturer = wordy.Product = std::string(126, 'W');
+  found = {{"ttyUSB0", wordy}};
+  refresh();
+  EXPECT_LT(form->PortList->view()->minimumWidth(), 800);
   // The chosen port unplugged: nothing is chosen rather than another device.
   found = {{"ttyS0"}};
   refresh();
   EXPECT_EQ(names(), std::vector<std::string>{"ttyS0"});
   EXPECT_EQ(form->PortList->currentIndex(), -1);
+}
+
+// Joining the device's group is advised only where it gives access; an
+// access list, the owner's own bits, a system group or a login that has the
+// group already get the general advice.
+TEST(PortPermission, JoiningTheGroupIsAdvisedOnlyWhereItHelps) {
+  DeviceAccessFacts dialout;
+  dialout.accessible = false;
+  dialout.mode = 0660, dialout.owner_uid = 0, dialout.uid = 1000, dialout.gid = 20;
+  dialout.user = "anna", dialout.owner = "root", dialout.group = "dialout";
+  const auto with = [&](const std::function<void(DeviceAccessFacts&)>& change) {
+    DeviceAccessFacts f = dialout;
+    change(f);
+    return DecidePortPermission(f);
+  };
+  struct Case {
+    const char* what;
+    PortPermission got;
+    bool denied;
+    std::string group;
+    bool listed;
+  } cases[] = {
+      {"root:dialout 0660", with([](auto&) {}), true, "dialout", false},
+      {"listed, the login older", with([](auto& f) { f.listed_in_group = true; }), true, "dialout", true},
+      {"the login has the group", with([](auto& f) { f.session_has_group = true; }), true, "", false},
+      {"an access list", with([](auto& f) { f.has_acl = true; }), true, "", false},
+      {"root:root 0660", with([](auto& f) { f.gid = 0, f.group = "root"; }), true, "", false},
+      {"the owner's own bits", with([](auto& f) { f.owner_uid = 1000, f.mode = 0060; }), true, "", false},
+      {"no group rights", with([](auto& f) { f.mode = 0600; }), true, "", false},
+      {"a group without a name", with([](auto& f) { f.group.clear(); }), true, "", false},
+      {"accessible", with([](auto& f) { f.accessible = true; }), false, "", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.got.denied, c.denied) << c.what;
+    EXPECT_EQ(c.got.group, c.group) << c.what;
+    EXPECT_EQ(c.got.listed_in_group, c.listed) << c.what;
+  }
+  EXPECT_EQ(with([](auto& f) { f.group.clear(); }).device_group, "20");
 }
 
 // A port the user may not open: the component's text, then what to do.
@@ -219,10 +270,11 @@ TEST_F(Window, APortWithoutPermissionNamesTheFix) {
     PortPermission permission;
     std::vector<std::string> hint;  // parts of the hint; none when there is no hint
   } cases[] = {
-      {{true, "anna", "root", "dialout", false},
+      {{true, "anna", "root", "dialout", "dialout", false},
        {"Нет прав на порт ttyUSB7", "«dialout»", "sudo usermod -aG dialout anna", "войдите в систему заново"}},
-      {{true, "anna", "root", "dialout", true}, {"уже в группе «dialout»", "выйдите из системы и войдите заново"}},
-      {{true, "anna", "root", "", false}, {"только root", "dialout"}},
+      {{true, "anna", "root", "dialout", "dialout", true},
+       {"уже в группе «dialout»", "выйдите из системы и войдите заново"}},
+      {{true, "anna", "root", "root", "", false}, {"(владелец root, группа root)", "пользователю anna", "dialout"}},
       {{}, {}},
   };
   for (const Case& c : cases) {

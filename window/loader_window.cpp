@@ -214,6 +214,9 @@ std::vector<PortChoice> LoaderWindow::PortChoicesNow() const {
   for (const std::string& name : options_.first_ports)
     ports.push_back({name, va::IdentifyPort(va::DevicePathFor(name))});
   for (PortChoice& port : options_.probe_ports()) ports.push_back(std::move(port));
+  for (PortChoice& port : ports)
+    if (port.access == va::paDenied && port.hint.empty())
+      port.hint = PermissionHintText(port.name, options_.check_permission(va::DevicePathFor(port.name)));
   return ports;
 }
 

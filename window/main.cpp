@@ -145,10 +145,10 @@ int main(int argc, char** argv) {
   std::unique_ptr<kvr::sim::PtyDevice> device;
   if (o.simulate) {
     device = std::make_unique<kvr::sim::PtyDevice>();
-    options.first_ports.push_back(kvr::PortListName(device->SlavePath()));  // "pts/N"
+    options.first_ports.push_back(kvr::PortName(device->SlavePath()));  // "pts/N"
   }
 #endif
-  for (const std::string& p : o.ports) options.first_ports.push_back(kvr::PortListName(p));
+  for (const std::string& p : o.ports) options.first_ports.push_back(kvr::PortName(p));
   // The file given on the command line comes first, as if chosen in the dialog.
   std::string pending_file = o.file;
   options.choose_file = [&pending_file, &window_ptr]() -> std::string {

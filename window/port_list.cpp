@@ -28,22 +28,20 @@ class PortItemDelegate final : public QStyledItemDelegate {
 
 }  // namespace
 
-std::string PortListName(const std::string& path) { return path.rfind("/dev/", 0) == 0 ? path.substr(5) : path; }
-
 std::vector<PortChoice> FoundPortChoices() {
   std::vector<PortChoice> ports;
-  for (const va::TVaPortFound& found : va::FindPorts()) {
-    if (found.Access == va::paBusy) continue;  // another program's: not for this one
-    ports.push_back({PortListName(found.Path), va::IdentifyPort(found.Path), found.Access});
-  }
-  return ports;
+  const std::vector<va::TVaPortFound> found = va::FindPorts();
+  for (va::TVaPortAccess access : {va::paReady, va::paDenied})
+    for (const va::TVaPortFound& port : found)
+      if (port.Access == access) ports.push_back({PortName(port.Path), va::IdentifyPort(port.Path), port.Access});
+  return ports;  // a port another program holds is not for this one
 }
 
 std::string PortDescriptionText(const PortChoice& port) {
   std::string text;
   switch (KindOf(port.identity)) {
     case PortKind::kUsb:
-      text = WithoutControls(UsbDescription(port.identity));
+      text = UsbDescription(port.identity);
       break;
     case PortKind::kBuiltIn:
       text = "встроенный порт";
@@ -66,7 +64,7 @@ std::string PortToolTipText(const PortChoice& port) {
   const va::TVaPortIdentity& id = port.identity;
   QStringList lines;
   const auto line = [&](const std::string& label, const std::string& value) {
-    if (!value.empty()) lines << (ToQString(label) + ToQString(WithoutControls(value))).toHtmlEscaped();
+    if (!value.empty()) lines << (ToQString(label) + ToQString(DeviceText(value, 80))).toHtmlEscaped();
   };
   line("", va::DevicePathFor(port.name));
   line("", id.ById);
@@ -75,19 +73,20 @@ std::string PortToolTipText(const PortChoice& port) {
   line("Изделие: ", id.Product);
   line("Серийный номер: ", id.SerialNumber);
   if (!id.IsUsb()) line("", PortDescriptionText(port));
-  if (port.access == va::paDenied) {
-    const std::string hint = PermissionHintText(port.name, CheckPortPermission(va::DevicePathFor(port.name)));
-    line("", hint.empty() ? "Нет прав на этот порт." : hint);
-  }
-  return ("<p style='white-space:pre'>" + lines.join("<br>") + "</p>").toUtf8().toStdString();
+  QString text = "<p style='white-space:pre'>" + lines.join("<br>") + "</p>";
+  if (port.access == va::paDenied)  // a paragraph that wraps
+    text += "<p>" + ToQString(port.hint.empty() ? "Нет прав на этот порт." : port.hint).toHtmlEscaped() + "</p>";
+  return text.toUtf8().toStdString();
 }
 
 std::string PermissionHintText(const std::string& port_name, const PortPermission& p) {
   if (!p.denied) return "";
   const std::string port = WithoutControls(port_name);
   if (p.group.empty())
-    return "Нет прав на порт " + port + ": открыть его может только " + p.owner +
-           ". Попросите администратора дать доступ к порту группе dialout (правило udev).";
+    return "Нет прав на порт " + port + ": права устройства (владелец " + p.owner + ", группа " + p.device_group +
+           ") не дают пользователю " + p.user +
+           " читать и писать в него. Попросите администратора дать доступ (например, правилом udev для группы "
+           "dialout).";
   if (p.listed_in_group)
     return "Нет прав на порт " + port + ". Пользователь " + p.user + " уже в группе «" + p.group +
            "», которой порт доступен, но этот сеанс начат раньше: выйдите из системы и войдите заново.";
@@ -98,8 +97,7 @@ std::string PermissionHintText(const std::string& port_name, const PortPermissio
 PortListBox::PortListBox(QWidget* parent) : QComboBox(parent) {
   setItemDelegate(new PortItemDelegate(this));
   // The closed box tells the chosen port's identity too.
-  connect(this, &QComboBox::currentIndexChanged, this,
-          [this](int index) { setToolTip(index < 0 ? QString() : itemData(index, Qt::ToolTipRole).toString()); });
+  connect(this, &QComboBox::currentIndexChanged, this, [this] { ShowChosenToolTip(); });
 }
 
 void PortListBox::SetPorts(const std::vector<PortChoice>& ports) {
@@ -113,8 +111,15 @@ void PortListBox::SetPorts(const std::vector<PortChoice>& ports) {
     setItemData(count() - 1, ToQString(PortToolTipText(port)), Qt::ToolTipRole);
     width = std::max(width, fontMetrics().horizontalAdvance(ToQString(port.name) + "   " + description));
   }
-  view()->setMinimumWidth(width + 32);  // room for the description beside the name
+  // Room for the description beside the name, up to a width the window's
+  // screen surely has; a longer one is cut short with an ellipsis.
+  view()->setMinimumWidth(std::min(width + 32, 480));
   setCurrentIndex(chosen.isEmpty() ? -1 : findText(chosen, Qt::MatchExactly | Qt::MatchCaseSensitive));
+  ShowChosenToolTip();  // the index may be where adding the first entry put it, with no tooltip then
+}
+
+void PortListBox::ShowChosenToolTip() {
+  setToolTip(currentIndex() < 0 ? QString() : itemData(currentIndex(), Qt::ToolTipRole).toString());
 }
 
 void PortListBox::showPopup() {

@@ -21,13 +21,12 @@ struct PortChoice {
   std::string name;  // what the list shows and the load opens: ttyUSB0, pts/3, COM7
   va::TVaPortIdentity identity;
   va::TVaPortAccess access = va::paReady;
+  std::string hint;  // for a port the user may not open: what to do
 };
 
-// The name a device path has in the port list ("/dev/ttyUSB0" -> "ttyUSB0").
-std::string PortListName(const std::string& path);
-
 // The ports found on this machine that the operator may choose: those that
-// open now, and those the user may not open (their tooltip says what to do).
+// open now, then those the user may not open (after the others, so that the
+// stored index counts the ports that open, as it always did).
 std::vector<PortChoice> FoundPortChoices();
 
 // A port in a few words for the list: the adapter's own, or its kind.
@@ -53,6 +52,9 @@ class PortListBox final : public QComboBox {
   void SetPorts(const std::vector<PortChoice>& ports);
 
   void showPopup() override;
+
+ private:
+  void ShowChosenToolTip();
 };
 
 }  // namespace kvr

@@ -11,26 +11,16 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-const char* AccessWord(va::TVaPortAccess access) {
-  switch (access) {
-    case va::paDenied:
-      return "no permission";
-    case va::paBusy:
-      return "in use";
-    default:
-      return "ready";
-  }
-}
+// Whether a port can be opened: the JSON's key and the table's words.
+struct AccessName {
+  const char* key;
+  const char* words;
+};
 
-const char* AccessKey(va::TVaPortAccess access) {
-  switch (access) {
-    case va::paDenied:
-      return "denied";
-    case va::paBusy:
-      return "busy";
-    default:
-      return "ready";
-  }
+AccessName NameOf(va::TVaPortAccess access) {
+  if (access == va::paDenied) return {"denied", "no permission"};
+  if (access == va::paBusy) return {"busy", "in use"};
+  return {"ready", "ready"};
 }
 
 // A cell: the device's text, escaped and cut to a width a terminal can show.
@@ -65,7 +55,7 @@ std::string PortTable(const std::vector<ListedPort>& ports) {
   std::vector<std::vector<std::string>> rows = {{"PORT", "ACCESS", "DESCRIPTION", "USB ID", "SERIAL", "BY-ID"}};
   for (const ListedPort& p : ports) {
     const va::TVaPortIdentity& id = p.identity;
-    rows.push_back({Cell(PortName(p.found.Path), 40), AccessWord(p.found.Access), Cell(PortDescription(id), 70),
+    rows.push_back({Cell(PortName(p.found.Path), 40), NameOf(p.found.Access).words, Cell(PortDescription(id), 70),
                     id.IsUsb() ? DeviceText(id.VendorId + ":" + id.ProductId, 9) : "-", Cell(id.SerialNumber, 40),
                     Cell(id.ById, 120)});
   }
@@ -98,7 +88,7 @@ json PortsJson(const std::vector<ListedPort>& ports) {
   for (const ListedPort& p : ports)
     list.push_back({{"port", PortName(p.found.Path)},
                     {"device", p.found.Path},
-                    {"access", AccessKey(p.found.Access)},
+                    {"access", NameOf(p.found.Access).key},
                     {"description", PortDescription(p.identity)},
                     {"by_id", OrNull(p.identity.ById)},
                     {"usb", UsbJson(p.identity)}});

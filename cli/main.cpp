@@ -257,11 +257,13 @@ int main(int argc, char** argv) {
       return kOk;
     }
     std::cout << PortTable(found);
-    for (const ListedPort& p : found)
-      if (const std::string hint = PermissionHint(p.found.Path); p.found.Access == va::paDenied && !hint.empty()) {
-        std::cerr << "hint: " << hint << "\n";
-        break;
-      }
+    // One hint is enough: the ports the user may not open are refused for one reason as a rule.
+    for (const ListedPort& p : found) {
+      const std::string hint = p.found.Access == va::paDenied ? PermissionHint(p.found.Path) : "";
+      if (hint.empty()) continue;
+      std::cerr << "hint: " << hint << "\n";
+      break;
+    }
     return kOk;
   }
   if (app.got_subcommand("make-image")) {

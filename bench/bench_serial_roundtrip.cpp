@@ -1,7 +1,9 @@
 // Request/reply round trips over a pseudo-terminal: through the serial
 // component (queued write, write thread, event thread, OnRxChar on the main
 // thread, ReadBuf) against a plain blocking write/read loop on the same kind
-// of pseudo-terminal, with the same far end.
+// of pseudo-terminal, with the same far end; and through the component over
+// the network, to a serial server (ser2net on the loopback address) in front
+// of the same far end, raw (socket://) and with RFC 2217 (rfc2217://).
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -14,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "serial_server.h"
 #include "va_comm.h"
 #include "va_dispatch.h"
 
@@ -81,13 +84,23 @@ double PlainLoop(int trips) {
   return trips / s;
 }
 
-double ComponentLoop(int trips) {
+enum class Way { kLocal, kSocket, kRfc2217 };
+
+// Round trips per second; 0 when the serial server cannot be started.
+double ComponentLoop(int trips, Way way = Way::kLocal) {
   FarEnd far;
+  std::unique_ptr<kvr::sim::SerialServer> server;
+  std::string name = far.Slave();
+  if (way != Way::kLocal) {
+    server = std::make_unique<kvr::sim::SerialServer>(far.Slave());
+    if (!server->Running()) return 0;
+    name = way == Way::kSocket ? server->RawUrl() : server->Rfc2217Url();
+  }
   auto queue = std::make_shared<va::TVaCallQueue>();
   va::SetMainThread(queue);
   va::TVaComm comm;
   comm.ClosePause = [](uint32_t) {};
-  comm.SetDeviceName(far.Slave());
+  comm.SetDeviceName(name);
   comm.SetBaudrate(va::br38400);
   comm.Buffers().SetReadTimeout(5000);
   comm.Buffers().SetWriteTimeout(0);
@@ -116,13 +129,23 @@ int main(int argc, char** argv) {
   const int trips = argc > 1 ? std::atoi(argv[1]) : 5000;
   // Alternate the two and keep the better run of each, so that a busy moment
   // of the machine does not decide the ratio.
-  double plain = 0, component = 0;
+  double plain = 0, component = 0, raw = 0, telnet = 0;
   for (int round = 0; round < 3; ++round) {
     plain = std::max(plain, PlainLoop(trips));
     component = std::max(component, ComponentLoop(trips));
+    raw = std::max(raw, ComponentLoop(trips, Way::kSocket));
+    telnet = std::max(telnet, ComponentLoop(trips, Way::kRfc2217));
   }
   std::printf("round trips (%d per run, best of 3): plain blocking loop %.0f/s, component %.0f/s\n", trips, plain,
               component);
   std::printf("ratio component / plain: %.2f (goal: at least 0.6)\n", component / plain);
+  if (raw == 0 || telnet == 0) {
+    std::printf("network: ser2net is not installed or did not start\n");
+    return 0;
+  }
+  std::printf(
+      "through ser2net on the loopback address: socket:// %.0f/s (%.3f ms each), rfc2217:// %.0f/s (%.3f ms each)\n",
+      raw, 1000 / raw, telnet, 1000 / telnet);
+  std::printf("ratio to the local port: socket:// %.2f, rfc2217:// %.2f\n", raw / component, telnet / component);
   return 0;
 }

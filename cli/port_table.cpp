@@ -46,6 +46,8 @@ std::string PortDescription(const va::TVaPortIdentity& identity) {
       return "pseudo-terminal";
     case PortKind::kBluetooth:
       return "Bluetooth serial port";
+    case PortKind::kNetwork:
+      return "port on a network serial server";
     default:
       return "serial port";
   }

@@ -24,6 +24,7 @@ PortKind KindOf(const va::TVaPortIdentity& identity) {
   if (starts("pts/")) return PortKind::kPseudoTerminal;
   if (starts("ttyS") || starts("ttyAMA")) return PortKind::kBuiltIn;
   if (starts("rfcomm")) return PortKind::kBluetooth;
+  if (starts("rfc2217://") || starts("socket://")) return PortKind::kNetwork;
   return PortKind::kOther;
 }
 

@@ -9,7 +9,7 @@
 
 namespace kvr {
 
-enum class PortKind { kUsb, kBuiltIn, kPseudoTerminal, kBluetooth, kOther };
+enum class PortKind { kUsb, kBuiltIn, kPseudoTerminal, kBluetooth, kNetwork, kOther };
 
 PortKind KindOf(const va::TVaPortIdentity& identity);
 

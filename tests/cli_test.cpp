@@ -1,10 +1,13 @@
 // kvr-loader-cli end to end, as a separate process over pseudo-terminals:
 // full loads, fault options healed by page retries, a silent device, a lost
 // port, Ctrl-C, and the usage, port and file errors with their exit codes.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "pty_device.h"
+#include "serial_server.h"
 #include "serial_test_support.h"
 #include "sha256.h"
 #include "test_support.h"
@@ -439,6 +444,54 @@ TEST_F(Cli, PortWithoutPermissionNamesTheGroupToJoin) {
   EXPECT_NE(hint, std::string::npos) << r.err;
   EXPECT_LT(error, hint);
   EXPECT_EQ(line.Read(1, 200), "");
+}
+
+// Through a real serial server (ser2net on the loopback address in front of a
+// pseudo-terminal, the simulated device behind it): a full load over raw TCP
+// and over RFC 2217, the server stopped mid-load, a refused connection and a
+// server that never answers the com-port option. Every wait is bounded.
+TEST_F(Cli, LoadsThroughANetworkSerialServer) {
+  sim::PtyDevice device;
+  sim::SerialServer server(device.SlavePath());
+  if (!server.Running()) GTEST_SKIP() << server.Why();
+  for (const std::string& url : {server.RawUrl(), server.Rfc2217Url()}) {
+    const Result r = RunTool({"load", "--port", url, "--pause-ms", "0", "--quiet", image_}, 0, 120000);
+    EXPECT_EQ(r.code, 0) << url << ": " << r.err;
+    EXPECT_TRUE(sim::ImageEqualsFile(device.Image(), image_)) << url;
+  }
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    server.Stop();
+  });
+  const Result lost = RunTool({"load", "--port", server.Rfc2217Url(), "--quiet", image_}, 0, 60000);
+  stopper.join();
+  EXPECT_EQ(lost.code, 4) << lost.err;
+  EXPECT_NE(lost.err.find("the port " + server.Rfc2217Url() + " was lost"), std::string::npos) << lost.err;
+  EXPECT_LT(lost.seconds, 20);
+
+  const std::string refused = "rfc2217://127.0.0.1:" + std::to_string(sim::FreeLoopbackPort());
+  Result r = RunTool({"load", "--port", refused, "--quiet", image_}, 0, 60000);
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("Can't open specified device " + refused + " (Error 111, Connection refused)"),
+            std::string::npos)
+      << r.err;
+  // A listener that takes the connection and says nothing.
+  const int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(silent, 4), 0);
+  ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&a), &len), 0);
+  const std::string mute = "rfc2217://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+  r = RunTool({"load", "--port", mute, "--quiet", image_}, 0, 60000);
+  close(silent);
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find(mute + " (Error 536870913, the server does not answer the RFC 2217 com-port option"),
+            std::string::npos)
+      << r.err;
+  EXPECT_LT(r.seconds, 20);
 }
 
 TEST_F(Cli, PortAndFileErrors) {

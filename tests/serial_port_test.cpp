@@ -22,11 +22,14 @@
 #include <thread>
 #include <vector>
 
+#include "hex_text.h"
+#include "serial_server.h"
 #include "serial_test_support.h"
 #include "test_support.h"
 #include "va_comm.h"
 #include "va_ports.h"
 #include "va_posix.h"
+#include "va_rfc2217.h"
 
 namespace va {
 namespace {
@@ -854,6 +857,79 @@ TEST(PortProbe, TellsReadyFromHeldWithoutDisturbingTheHolder) {
   close(user);
   close(exclusive);
   locker.Close();
+}
+
+// The telnet stream decodes the same however it is cut into arrivals: data
+// with doubled IACs, negotiations, the server's com-port answers (an IAC in
+// a value doubled too).
+TEST(Rfc2217Stream, DecodesTheSameInAnyPieces) {
+  namespace tn = rfc2217;
+  const std::string stream = std::string(
+                                 "ab\xFF\xFF"
+                                 "c") +
+                             tn::Negotiation(tn::WILL, tn::kComPort) +
+                             "\xFF\xFA\x2C\x6B\x31\xFF\xF0" +                                   // modem state 0x31
+                             std::string("\xFF\xFA\x2C\x65\x00\x00\xFF\xFF\x00\xFF\xF0", 11) +  // rate 0x0000FF00
+                             "d" + tn::Negotiation(tn::DO, 1);
+  for (const size_t piece : {stream.size(), size_t{1}, size_t{2}, size_t{5}}) {
+    tn::Decoder decoder;
+    std::string data;
+    std::vector<std::string> seen;
+    decoder.OnData = [&](const char* d, size_t n) { data.append(d, n); };
+    decoder.OnNegotiation = [&](uint8_t verb, uint8_t option) {
+      seen.push_back(std::to_string(verb) + "/" + std::to_string(option));
+    };
+    decoder.OnComPort = [&](uint8_t command, const std::string& value) {
+      seen.push_back(std::to_string(command) + ":" + kvr::Printable(value));
+    };
+    for (size_t at = 0; at < stream.size(); at += piece)
+      decoder.Feed(stream.data() + at, std::min(piece, stream.size() - at));
+    EXPECT_EQ(data, std::string("ab\xFF"
+                                "cd"))
+        << piece;
+    EXPECT_EQ(seen, (std::vector<std::string>{"251/44", "107:1", "101:\\x00\\x00\\xFF\\x00", "253/1"})) << piece;
+  }
+  EXPECT_EQ(tn::ComPortCommand(tn::SET_BAUDRATE, tn::BigEndian32(0xFF)),
+            std::string("\xFF\xFA\x2C\x01\x00\x00\x00\xFF\xFF\xFF\xF0", 11));
+}
+
+// Through a real serial server (ser2net in front of a pseudo-terminal): the
+// line settings sent with RFC 2217 reach the server's line, and bytes with the
+// value of telnet's IAC pass both ways.
+TEST(NetworkPort, Rfc2217SetsTheServersLineAndCarriesEveryByte) {
+  MainLoop loop;
+  PtyPair line;
+  kvr::sim::SerialServer server(line.SlavePath());
+  if (!server.Running()) GTEST_SKIP() << server.Why();
+  TestComm comm;
+  comm.SetDeviceName(server.Rfc2217Url());
+  comm.SetBaudrate(br9600);
+  comm.SetDatabits(db7);
+  comm.SetParity(paOdd);
+  comm.SetStopbits(sb2);
+  std::string got;
+  comm.OnRxChar = [&](TVaObject*, int count) {
+    std::string bytes(static_cast<size_t>(count), '\0');
+    got += bytes.substr(0, static_cast<size_t>(comm.ReadBuf(bytes.data(), count)));
+  };
+  comm.Open();
+  // The server's side of the line (a pseudo-terminal keeps the rate, the stop
+  // bits and the parity's sense; it does not keep the data bits).
+  termios2 t{};
+  ASSERT_EQ(ioctl(line.Master(), TCGETS2, &t), 0);
+  EXPECT_EQ(t.c_ospeed, 9600u);
+  EXPECT_TRUE(t.c_cflag & CSTOPB);
+  EXPECT_TRUE(t.c_cflag & PARODD);
+  const std::string bytes(
+      "A\xFF\xFF"
+      "B\xFF",
+      5);
+  comm.WriteBuf(bytes.data(), static_cast<int>(bytes.size()));
+  EXPECT_EQ(line.Read(bytes.size(), 3000), bytes);
+  line.Write(std::string("\xFFz\xFF", 3));
+  loop.PumpUntil([&] { return got.size() >= 3; });
+  EXPECT_EQ(got, std::string("\xFFz\xFF", 3));
+  comm.Close();
 }
 
 // Ports served by threads of their own (a gang load): each port's events go

@@ -52,6 +52,9 @@ std::string PortDescriptionText(const PortChoice& port) {
     case PortKind::kBluetooth:
       text = "порт Bluetooth";
       break;
+    case PortKind::kNetwork:
+      text = "порт сетевого сервера";
+      break;
     default:
       text = "последовательный порт";
       break;

@@ -80,7 +80,25 @@ class Device {
 };
 
 // Opens `path` exclusively for asynchronous use; null on failure (LastError()).
+// A network port's name (see ParseNetworkPort) opens a network device.
 std::unique_ptr<Device> OpenDevice(const std::string& path);
+
+// A serial port on a network serial server: rfc2217://HOST:PORT (telnet with
+// the com-port control option) or socket://HOST:PORT (raw TCP).
+struct NetworkAddress {
+  bool telnet = false;
+  std::string host, port;
+};
+// True for a name that starts like a network port's ("rfc2217://", "socket://").
+bool IsNetworkPortName(const std::string& name);
+// Its parts; false for a malformed one (no host, no port, a port outside 1..65535).
+bool ParseNetworkPort(const std::string& name, NetworkAddress& address);
+inline constexpr uint32_t kNetworkConnectMs = 5000;    // a connection, name look-up included
+inline constexpr uint32_t kNetworkNegotiateMs = 3000;  // the server's answer to the com-port option
+// The server does not answer the com-port option, or refuses it (LastError codes).
+inline constexpr int kErrorNoComPortAnswer = 0x20000001, kErrorComPortRefused = 0x20000002,
+                     kErrorBadNetworkName = 0x20000003;
+std::unique_ptr<Device> OpenNetworkDevice(const NetworkAddress& address);
 
 int LastError();
 void SetLastError(int code);
@@ -93,7 +111,8 @@ bool IsNotFoundError(int code);
 std::vector<TVaPortFound> ProbePorts(const std::string& dev_root = "/dev", const std::string& sys_root = "/sys");
 
 // The device path for a port name ("COM3" -> \\.\COM3 on Windows, "ttyUSB0" or
-// "pts/3" -> /dev/... elsewhere); a name that already is a path is kept as given.
+// "pts/3" -> /dev/... elsewhere); a name that already is a path, and a network
+// port's name, is kept as given.
 std::string DevicePathFor(const std::string& port_name);
 
 // What the system records of the port's adapter (see va::IdentifyPort).

@@ -556,6 +556,12 @@ bool IsSerialNodeName(const std::string& name) {
 }  // namespace posix
 
 std::unique_ptr<Device> OpenDevice(const std::string& path) {
+  if (IsNetworkPortName(path)) {
+    NetworkAddress address;
+    if (ParseNetworkPort(path, address)) return OpenNetworkDevice(address);
+    Fail(kErrorBadNetworkName);
+    return nullptr;
+  }
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     Fail(errno);
@@ -583,6 +589,14 @@ int LastError() { return t_last_error; }
 void SetLastError(int code) { t_last_error = code; }
 
 std::string ErrorText(int code) {
+  switch (code) {
+    case kErrorNoComPortAnswer:
+      return "the server does not answer the RFC 2217 com-port option (a raw TCP port is socket://)";
+    case kErrorComPortRefused:
+      return "the server refuses the RFC 2217 com-port option (a raw TCP port is socket://)";
+    case kErrorBadNetworkName:
+      return "a network port is rfc2217://HOST:PORT or socket://HOST:PORT, with a port from 1 to 65535";
+  }
   char buf[256];
   // The GNU strerror_r returns the text, which need not be in buf.
   return strerror_r(code, buf, sizeof buf);
@@ -657,7 +671,7 @@ std::vector<TVaPortFound> ProbePorts(const std::string& dev_root, const std::str
 
 std::string DevicePathFor(const std::string& port_name) {
   // Names are relative to /dev ("ttyUSB0", "pts/3"); paths start with / or .
-  if (port_name.empty() || port_name[0] == '/' || port_name[0] == '.') return port_name;
+  if (port_name.empty() || port_name[0] == '/' || port_name[0] == '.' || IsNetworkPortName(port_name)) return port_name;
   return "/dev/" + port_name;
 }
 
@@ -665,6 +679,10 @@ TVaPortIdentity IdentifyPort(const std::string& device_path, const std::string& 
   namespace fs = std::filesystem;
   std::error_code ec;
   TVaPortIdentity identity;
+  if (IsNetworkPortName(device_path)) {  // a port on a serial server: its name is all there is
+    identity.Name = device_path;
+    return identity;
+  }
   const fs::path device = fs::canonical(device_path, ec);
   identity.Name = (ec ? fs::path(device_path) : device).filename().string();
   struct stat st {};

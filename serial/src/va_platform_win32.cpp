@@ -300,6 +300,10 @@ class Win32Device final : public Device {
 }  // namespace
 
 std::unique_ptr<Device> OpenDevice(const std::string& path) {
+  if (IsNetworkPortName(path)) {  // network ports are opened by the POSIX build only, so far
+    Fail(50);                     // ERROR_NOT_SUPPORTED
+    return nullptr;
+  }
   const Handle h = Calls().CreateFileA(path.c_str(), GENERIC_READ_ACCESS | GENERIC_WRITE_ACCESS, 0,
                                        OPEN_EXISTING_DISPOSITION, FLAG_OVERLAPPED);
   if (h == kInvalidHandle || h == nullptr) {
@@ -332,12 +336,16 @@ std::vector<TVaPortFound> ProbePorts(const std::string&, const std::string&) {
 }
 
 std::string DevicePathFor(const std::string& port_name) {
-  if (port_name.empty() || port_name.find('\\') != std::string::npos) return port_name;
+  if (port_name.empty() || port_name.find('\\') != std::string::npos || IsNetworkPortName(port_name)) return port_name;
   return "\\\\.\\" + port_name;
 }
 
 TVaPortIdentity IdentifyPort(const std::string& device_path, const std::string&, const std::string&) {
   TVaPortIdentity identity;
+  if (IsNetworkPortName(device_path)) {
+    identity.Name = device_path;
+    return identity;
+  }
   const size_t slash = device_path.find_last_of('\\');
   identity.Name = slash == std::string::npos ? device_path : device_path.substr(slash + 1);
   return identity;

@@ -1,0 +1,119 @@
+#include "va_rfc2217.h"
+
+#include <algorithm>
+
+#include "va_platform.h"
+
+namespace va::rfc2217 {
+
+std::string EscapeData(const void* data, size_t count) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  std::string out;
+  out.reserve(count + 8);
+  for (size_t i = 0; i < count; ++i) {
+    out += static_cast<char>(p[i]);
+    if (p[i] == IAC) out += static_cast<char>(IAC);
+  }
+  return out;
+}
+
+std::string Negotiation(uint8_t verb, uint8_t option) {
+  return {static_cast<char>(IAC), static_cast<char>(verb), static_cast<char>(option)};
+}
+
+std::string ComPortCommand(uint8_t command, const std::string& value) {
+  std::string out = {static_cast<char>(IAC), static_cast<char>(SB), static_cast<char>(kComPort),
+                     static_cast<char>(command)};
+  out += EscapeData(value.data(), value.size());
+  out += static_cast<char>(IAC);
+  out += static_cast<char>(SE);
+  return out;
+}
+
+std::string BigEndian32(uint32_t v) {
+  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+}
+
+void Decoder::Feed(const void* bytes, size_t count) {
+  const auto* p = static_cast<const uint8_t*>(bytes);
+  size_t run = 0;  // start of the plain data run within this arrival
+  const auto flush = [&](size_t end) {
+    if (end > run && OnData) OnData(reinterpret_cast<const char*>(p + run), end - run);
+  };
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t c = p[i];
+    switch (state_) {
+      case State::kData:
+        if (c == IAC) {
+          flush(i);
+          state_ = State::kIac;
+        }
+        continue;
+      case State::kIac:
+        if (c == IAC) {  // a data byte 255
+          if (OnData) OnData(reinterpret_cast<const char*>(&c), 1);
+          state_ = State::kData;
+        } else if (c == WILL || c == WONT || c == DO || c == DONT) {
+          verb_ = c;
+          state_ = State::kOption;
+        } else if (c == SB) {
+          sub_.clear();
+          state_ = State::kSub;
+        } else {
+          state_ = State::kData;  // NOP, GA and the other two-byte commands carry nothing
+        }
+        break;
+      case State::kOption:
+        if (OnNegotiation) OnNegotiation(verb_, c);
+        state_ = State::kData;
+        break;
+      case State::kSub:
+        if (c == IAC) {
+          state_ = State::kSubIac;
+        } else if (sub_.size() < kMaxSub) {
+          sub_ += static_cast<char>(c);
+        }
+        break;
+      case State::kSubIac:
+        if (c == IAC) {
+          if (sub_.size() < kMaxSub) sub_ += static_cast<char>(c);
+          state_ = State::kSub;
+        } else {  // SE, or anything else, ends it
+          if (sub_.size() >= 2 && static_cast<uint8_t>(sub_[0]) == kComPort && OnComPort)
+            OnComPort(static_cast<uint8_t>(sub_[1]), sub_.substr(2));
+          state_ = State::kData;
+        }
+        break;
+    }
+    run = i + 1;
+  }
+  if (state_ == State::kData) flush(count);
+}
+
+}  // namespace va::rfc2217
+
+namespace va::platform {
+
+bool IsNetworkPortName(const std::string& name) {
+  return name.rfind("rfc2217://", 0) == 0 || name.rfind("socket://", 0) == 0;
+}
+
+bool ParseNetworkPort(const std::string& name, NetworkAddress& address) {
+  for (const auto& [scheme, telnet] : {std::pair{"rfc2217://", true}, std::pair{"socket://", false}}) {
+    const std::string prefix = scheme;
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    std::string rest = name.substr(prefix.size());
+    const size_t colon = rest.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == rest.size()) return false;
+    address.telnet = telnet;
+    address.host = rest.substr(0, colon);
+    address.port = rest.substr(colon + 1);
+    if (address.host.size() > 2 && address.host.front() == '[' && address.host.back() == ']')
+      address.host = address.host.substr(1, address.host.size() - 2);  // [::1]
+    return std::all_of(address.port.begin(), address.port.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+           address.port.size() <= 5 && std::stoi(address.port) > 0 && std::stoi(address.port) < 65536;
+  }
+  return false;
+}
+
+}  // namespace va::platform

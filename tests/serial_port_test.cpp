@@ -920,6 +920,9 @@ TEST(NetworkPort, Rfc2217SetsTheServersLineAndCarriesEveryByte) {
   EXPECT_EQ(t.c_ospeed, 9600u);
   EXPECT_TRUE(t.c_cflag & CSTOPB);
   EXPECT_TRUE(t.c_cflag & PARODD);
+  comm.SetBaudrate(br19200);  // a live change goes to the server too
+  ASSERT_EQ(ioctl(line.Master(), TCGETS2, &t), 0);
+  EXPECT_EQ(t.c_ospeed, 19200u);
   const std::string bytes(
       "A\xFF\xFF"
       "B\xFF",

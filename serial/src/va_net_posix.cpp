@@ -22,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,7 +37,8 @@ namespace {
 namespace tn = rfc2217;
 using Clock = std::chrono::steady_clock;
 
-constexpr size_t kMaxPending = 64 * 1024;  // bytes queued for the socket before a write waits
+constexpr size_t kMaxPending = 64 * 1024;     // bytes queued for the socket before a write waits
+constexpr size_t kMaxReceived = 1024 * 1024;  // bytes kept for the reader before the socket is left unread
 
 bool Fail(int code) {
   SetLastError(code);
@@ -157,6 +159,7 @@ class NetworkDevice final : public Device {
   }
 
   bool SetLineSettings(const LineSettings& s) override {
+    std::shared_lock<std::shared_mutex> use(gate_);
     if (shut_) return Fail(EBADF);
     evt_char_.store(s.EvtChar);
     if (!telnet_) return true;  // a raw TCP port has no line to set
@@ -212,6 +215,7 @@ class NetworkDevice final : public Device {
   }
 
   IoResult WaitEvents(uint32_t& events, TVaEvent& wake) override {
+    std::shared_lock<std::shared_mutex> use(gate_);
     for (;;) {
       notify_.Reset();
       {
@@ -233,6 +237,7 @@ class NetworkDevice final : public Device {
   }
 
   IoResult Read(void* buf, uint32_t count, uint32_t timeout_ms, uint32_t& read) override {
+    std::shared_lock<std::shared_mutex> use(gate_);
     read = 0;
     std::unique_lock<std::mutex> lock(m_);
     const auto ready = [&] { return !rx_.empty() || lost_ || shut_; };
@@ -249,9 +254,11 @@ class NetworkDevice final : public Device {
                         [&] { return rx_.size() > before || lost_ || shut_; }))
         break;
     }
+    const bool was_full = rx_.size() >= kMaxReceived;
     read = static_cast<uint32_t>(std::min<size_t>(count, rx_.size()));
     std::memcpy(buf, rx_.data(), read);
     rx_.erase(0, read);
+    if (was_full) kick_.Signal();  // the socket may be read again
     return IoResult::kDone;
   }
 
@@ -264,6 +271,7 @@ class NetworkDevice final : public Device {
   // waits for room within the time limit.
   IoResult Write(const void* buf, uint32_t count, uint32_t timeout_ms, std::initializer_list<TVaEvent*> wake,
                  uint32_t& written, int& woken) override {
+    std::shared_lock<std::shared_mutex> use(gate_);
     written = 0;
     woken = -1;
     if (count == 0) return IoResult::kDone;
@@ -298,6 +306,7 @@ class NetworkDevice final : public Device {
   }
 
   bool ClearErrors(CommStatus& status) override {
+    std::shared_lock<std::shared_mutex> use(gate_);
     std::lock_guard<std::mutex> lock(m_);
     status = {};
     if (shut_) return Fail(EBADF);
@@ -308,15 +317,17 @@ class NetworkDevice final : public Device {
     return true;
   }
 
+  // Wakes every blocked call, waits until they have left, ends the I/O thread
+  // and closes the connection.
   void Shutdown() override {
     {
       std::lock_guard<std::mutex> lock(m_);
-      if (shut_) return;
-      shut_ = true;
+      if (shut_.exchange(true)) return;
+      cv_.notify_all();
     }
     shutdown_.Signal();
     kick_.Signal();
-    cv_.notify_all();
+    std::unique_lock<std::shared_mutex> alone(gate_);
     if (io_.joinable()) io_.join();
     close(fd_);
   }
@@ -334,13 +345,17 @@ class NetworkDevice final : public Device {
   void Run() {
     char buf[4096];
     for (;;) {
-      bool sending;
+      bool sending, receiving;
       {
         std::lock_guard<std::mutex> lock(m_);
         if (shut_ || lost_) return;
         sending = !pending_.empty();
+        // A reader that falls behind leaves the rest in the socket: the
+        // server then waits, as a device waits for a full driver queue.
+        receiving = rx_.size() < kMaxReceived;
       }
-      pollfd fds[2] = {{fd_, static_cast<short>(POLLIN | (sending ? POLLOUT : 0)), 0}, {kick_.Handle(), POLLIN, 0}};
+      pollfd fds[2] = {{fd_, static_cast<short>((receiving ? POLLIN : 0) | (sending ? POLLOUT : 0)), 0},
+                       {kick_.Handle(), POLLIN, 0}};
       if (poll(fds, 2, -1) < 0) {
         if (errno == EINTR) continue;
         return Lost();
@@ -441,11 +456,13 @@ class NetworkDevice final : public Device {
   const bool telnet_;
   tn::Decoder decoder_;  // the I/O thread's alone
   std::thread io_;
+  std::shared_mutex gate_;  // held shared by every call, alone by Shutdown
   std::mutex m_;
   std::condition_variable cv_;
   std::string rx_, pending_;
   uint32_t events_ = 0, line_errors_ = 0;
-  bool lost_ = false, shut_ = false;
+  bool lost_ = false;
+  std::atomic<bool> shut_{false};
   int com_port_ = 0;  // the server took the com-port option (1), refused it (-1), not yet said (0)
   std::map<uint8_t, std::string> answers_;
   std::set<uint16_t> refused_;

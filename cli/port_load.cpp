@@ -278,6 +278,8 @@ PortOutcome PortLoad::Run() {
   try {
     comm_.Open();
   } catch (const std::exception& e) {
+    // Opening a network port may take seconds: a Ctrl-C meanwhile is what ended it.
+    if (Interrupted()) return Fail(kInterrupted, interrupted, "interrupted while the port opened; nothing was sent");
     outcome_.hint = PermissionHint(path);
     return Fail(kPortError, "port error", e.what());
   }

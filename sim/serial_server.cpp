@@ -63,34 +63,43 @@ SerialServer::SerialServer(const std::string& line_path) {
     return;
   }
   dir_ = folder;
-  raw_port_ = FreeLoopbackPort();
-  telnet_port_ = FreeLoopbackPort();
-  const std::string config = dir_ + "/ser2net.yaml", log = dir_ + "/ser2net.log";
-  // chardelay off: the server passes bytes on as they come instead of
-  // gathering them for a character time of the line's rate.
-  std::ofstream(config) << "connection: &rfc2217\n"
-                        << "  accepter: telnet(rfc2217),tcp,127.0.0.1," << telnet_port_ << "\n"
-                        << "  connector: serialdev," << line_path << ",38400n81,local\n"
-                        << "  options:\n    kickolduser: true\n    chardelay: false\n"
-                        << "connection: &raw\n"
-                        << "  accepter: tcp,127.0.0.1," << raw_port_ << "\n"
-                        << "  connector: serialdev," << line_path << ",38400n81,local\n"
-                        << "  options:\n    kickolduser: true\n    chardelay: false\n";
-  pid_ = fork();
-  if (pid_ == 0) {
-    const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(out, 1);
-    dup2(out, 2);
-    execl(program.c_str(), "ser2net", "-n", "-d", "-c", config.c_str(), "-P", (dir_ + "/ser2net.pid").c_str(),
-          static_cast<char*>(nullptr));
-    _exit(127);
+  installed_ = true;
+  // A free port may be taken by someone else before the server binds it:
+  // then again with others.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    raw_port_ = FreeLoopbackPort();
+    do telnet_port_ = FreeLoopbackPort();
+    while (telnet_port_ == raw_port_);
+    const std::string config = dir_ + "/ser2net.yaml", log = dir_ + "/ser2net.log";
+    // chardelay off: the server passes bytes on as they come instead of
+    // gathering them for a character time of the line's rate.
+    std::ofstream(config) << "connection: &rfc2217\n"
+                          << "  accepter: telnet(rfc2217),tcp,127.0.0.1," << telnet_port_ << "\n"
+                          << "  connector: serialdev," << line_path << ",38400n81,local\n"
+                          << "  options:\n    kickolduser: true\n    chardelay: false\n"
+                          << "connection: &raw\n"
+                          << "  accepter: tcp,127.0.0.1," << raw_port_ << "\n"
+                          << "  connector: serialdev," << line_path << ",38400n81,local\n"
+                          << "  options:\n    kickolduser: true\n    chardelay: false\n";
+    pid_ = fork();
+    if (pid_ == 0) {
+      const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(out, 1);
+      dup2(out, 2);
+      execl(program.c_str(), "ser2net", "-n", "-d", "-c", config.c_str(), "-P", (dir_ + "/ser2net.pid").c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int i = 0; i < 500; ++i) {  // up to 5 s
+      if (Listening(raw_port_) && Listening(telnet_port_)) return;
+      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+        pid_ = -1;  // ended (a port taken): nothing to stop
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    Stop();
   }
-  for (int i = 0; i < 500; ++i) {  // up to 5 s
-    if (Listening(raw_port_) && Listening(telnet_port_)) return;
-    if (waitpid(pid_, nullptr, WNOHANG) == pid_) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  Stop();
   why_ = "ser2net did not come up";
 }
 
@@ -105,9 +114,10 @@ SerialServer::~SerialServer() {
 void SerialServer::Stop() {
   if (pid_ <= 0) return;
   kill(pid_, SIGTERM);
-  for (int i = 0; i < 300 && waitpid(pid_, nullptr, WNOHANG) != pid_; ++i)
+  bool reaped = false;
+  for (int i = 0; i < 300 && !(reaped = waitpid(pid_, nullptr, WNOHANG) == pid_); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  if (kill(pid_, 0) == 0) {
+  if (!reaped) {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }

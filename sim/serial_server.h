@@ -16,6 +16,7 @@ class SerialServer {
   SerialServer(const SerialServer&) = delete;
   SerialServer& operator=(const SerialServer&) = delete;
 
+  bool Installed() const { return installed_; }
   // False when ser2net is not installed or did not come up (the reason in Why).
   bool Running() const { return pid_ > 0; }
   const std::string& Why() const { return why_; }
@@ -26,6 +27,7 @@ class SerialServer {
 
  private:
   std::string dir_;  // the server's configuration, log and pid file
+  bool installed_ = false;
   pid_t pid_ = -1;
   int raw_port_ = 0, telnet_port_ = 0;
   std::string why_;

@@ -453,14 +453,17 @@ TEST_F(Cli, PortWithoutPermissionNamesTheGroupToJoin) {
 TEST_F(Cli, LoadsThroughANetworkSerialServer) {
   sim::PtyDevice device;
   sim::SerialServer server(device.SlavePath());
-  if (!server.Running()) GTEST_SKIP() << server.Why();
+  if (!server.Installed()) GTEST_SKIP() << server.Why();
+  ASSERT_TRUE(server.Running()) << server.Why();
   for (const std::string& url : {server.RawUrl(), server.Rfc2217Url()}) {
     const Result r = RunTool({"load", "--port", url, "--pause-ms", "0", "--quiet", image_}, 0, 120000);
     EXPECT_EQ(r.code, 0) << url << ": " << r.err;
     EXPECT_TRUE(sim::ImageEqualsFile(device.Image(), image_)) << url;
   }
-  std::thread stopper([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  const uint64_t loaded = device.FramesReceived();
+  std::thread stopper([&] {  // once the load is under way (at most 30 s)
+    for (int i = 0; i < 3000 && device.FramesReceived() < loaded + 3; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     server.Stop();
   });
   const Result lost = RunTool({"load", "--port", server.Rfc2217Url(), "--quiet", image_}, 0, 60000);

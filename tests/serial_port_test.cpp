@@ -1,10 +1,14 @@
 // The serial component on pseudo-terminals (the test plays the far end on the
 // master) and on a scripted fake device: lifecycle, reads and writes, event
 // delivery, listeners, a vanishing device, and threads under churn.
+#include <arpa/inet.h>
 #include <asm/termbits.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -893,6 +897,85 @@ TEST(Rfc2217Stream, DecodesTheSameInAnyPieces) {
             std::string("\xFF\xFA\x2C\x01\x00\x00\x00\xFF\xFF\xFF\xF0", 11));
 }
 
+// Servers that misbehave, scripted on a thread: the port does not open, and
+// the message names the server and what it did.
+TEST(NetworkPort, AServerThatRefusesOrBreaksTheProtocolIsNamed) {
+  namespace tn = rfc2217;
+  using Answer = std::function<std::string(uint8_t command, const std::string& value)>;
+  const auto same = [](uint8_t command, const std::string& value) {
+    return tn::ComPortCommand(command + tn::kServer, value);
+  };
+  struct Case {
+    const char* what;
+    std::string greeting;  // sent once the connection is taken
+    Answer answer;         // to each com-port request
+    int late_ms;           // answers to SET-PARITY come this much later
+    std::string message;   // part of the message
+  } cases[] = {
+      {"refuses the option", tn::Negotiation(tn::DONT, tn::kComPort), nullptr, 0,
+       "the server refuses the RFC 2217 com-port option"},
+      {"keeps another rate", tn::Negotiation(tn::DO, tn::kComPort),
+       [&](uint8_t c, const std::string& v) { return same(c, c == tn::SET_BAUDRATE ? tn::BigEndian32(9600) : v); }, 0,
+       "took 9600 baud when asked for 38400 baud"},
+      {"answers the parity late and otherwise", tn::Negotiation(tn::DO, tn::kComPort),
+       [&](uint8_t c, const std::string& v) { return same(c, c == tn::SET_PARITY ? std::string(1, '\x04') : v); }, 300,
+       "took parity 4 when asked for parity 1"},
+      {"no flow control", tn::Negotiation(tn::DO, tn::kComPort),
+       [&](uint8_t c, const std::string& v) { return same(c, v == "\x03" ? std::string(1, '\x01') : v); }, 0,
+       "took flow control 1 when asked for flow control 3"},
+      {"a subnegotiation without end",
+       tn::Negotiation(tn::DO, tn::kComPort) + "\xFF\xFA\x2C\x65" + std::string(5000, 'x'), nullptr, 0,
+       "the server's telnet stream is broken"},
+  };
+  for (const Case& c : cases) {
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    std::thread server([&] {
+      const int fd = accept(listener, nullptr, nullptr);
+      if (fd < 0) return;
+      const auto put = [fd](const std::string& bytes) { return send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); };
+      put(c.greeting);
+      tn::Decoder decoder;
+      std::string late;
+      decoder.OnComPort = [&](uint8_t command, const std::string& value) {
+        if (!c.answer) return;
+        if (c.late_ms > 0 && command == tn::SET_PARITY)
+          late = c.answer(command, value);
+        else
+          put(c.answer(command, value));
+      };
+      char buf[512];
+      pollfd p{fd, POLLIN, 0};
+      const auto start = std::chrono::steady_clock::now();
+      while (poll(&p, 1, 50) >= 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(6)) {
+        if (!late.empty() && std::chrono::steady_clock::now() - start > std::chrono::milliseconds(c.late_ms))
+          put(std::exchange(late, std::string()));
+        if (!(p.revents & POLLIN)) continue;
+        const ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        decoder.Feed(buf, static_cast<size_t>(n));
+      }
+      close(fd);
+    });
+    TestComm comm;
+    comm.SetDeviceName("rfc2217://127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+    comm.SetBaudrate(br38400);
+    if (std::string(c.what) == "no flow control") comm.FlowControl().SetOutCtsFlow(true);
+    const std::string message = ErrorMessage([&] { comm.Open(); });
+    EXPECT_NE(message.find(c.message), std::string::npos) << c.what << ": " << message;
+    EXPECT_FALSE(comm.Active()) << c.what;
+    shutdown(listener, SHUT_RDWR);
+    server.join();
+    close(listener);
+  }
+}
+
 // Through a real serial server (ser2net in front of a pseudo-terminal): the
 // line settings sent with RFC 2217 reach the server's line, and bytes with the
 // value of telnet's IAC pass both ways.
@@ -900,7 +983,8 @@ TEST(NetworkPort, Rfc2217SetsTheServersLineAndCarriesEveryByte) {
   MainLoop loop;
   PtyPair line;
   kvr::sim::SerialServer server(line.SlavePath());
-  if (!server.Running()) GTEST_SKIP() << server.Why();
+  if (!server.Installed()) GTEST_SKIP() << server.Why();
+  ASSERT_TRUE(server.Running()) << server.Why();
   TestComm comm;
   comm.SetDeviceName(server.Rfc2217Url());
   comm.SetBaudrate(br9600);

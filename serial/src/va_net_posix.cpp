@@ -37,8 +37,29 @@ namespace {
 namespace tn = rfc2217;
 using Clock = std::chrono::steady_clock;
 
-constexpr size_t kMaxPending = 64 * 1024;     // bytes queued for the socket before a write waits
-constexpr size_t kMaxReceived = 1024 * 1024;  // bytes kept for the reader before the socket is left unread
+constexpr size_t kMaxPending = 64 * 1024;                 // bytes queued for the socket before a write waits
+constexpr size_t kMaxReceived = 1024 * 1024;              // bytes kept for the reader before the socket is left unread
+constexpr uint8_t kOutboundKey = 200, kInboundKey = 201;  // the flow-control answers among the others
+
+// A setting in words, for the message of a refused one.
+std::string Describe(uint8_t command, const std::string& value) {
+  const unsigned v = value.empty() ? 0 : static_cast<uint8_t>(value[0]);
+  switch (command) {
+    case tn::SET_BAUDRATE: {
+      uint32_t rate = 0;
+      for (char c : value) rate = rate << 8 | static_cast<uint8_t>(c);
+      return std::to_string(rate) + " baud";
+    }
+    case tn::SET_DATASIZE:
+      return std::to_string(v) + " data bits";
+    case tn::SET_PARITY:
+      return "parity " + std::to_string(v);
+    case tn::SET_STOPSIZE:
+      return "stop size " + std::to_string(v);
+    default:
+      return "flow control " + std::to_string(v);
+  }
+}
 
 bool Fail(int code) {
   SetLastError(code);
@@ -59,7 +80,7 @@ int Resolve(const std::string& host, const std::string& port, uint32_t limit_ms,
     std::mutex m;
     std::condition_variable done_cv;
     bool done = false;
-    int result = 0;
+    int result = 0, error = 0;
     addrinfo* list = nullptr;
   };
   auto lookup = std::make_shared<Lookup>();
@@ -69,8 +90,10 @@ int Resolve(const std::string& host, const std::string& port, uint32_t limit_ms,
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* list = nullptr;
     const int r = getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
+    const int error = errno;
     std::lock_guard<std::mutex> lock(lookup->m);
     lookup->result = r;
+    lookup->error = error;
     lookup->list = list;
     lookup->done = true;
     lookup->done_cv.notify_all();
@@ -83,9 +106,14 @@ int Resolve(const std::string& host, const std::string& port, uint32_t limit_ms,
       lookup->done_cv.wait(l, [&] { return lookup->done; });
       if (lookup->list) freeaddrinfo(lookup->list);
     }).detach();
-    return ETIMEDOUT;
+    SetNetworkDetail(host + ": no answer from the name service within " + std::to_string(limit_ms / 1000) + " s");
+    return kErrorHostNotFound;
   }
-  if (lookup->result != 0) return lookup->result == EAI_SYSTEM ? errno : EHOSTUNREACH;
+  if (lookup->result == EAI_SYSTEM) return lookup->error;
+  if (lookup->result != 0) {
+    SetNetworkDetail(host + ": " + gai_strerror(lookup->result));
+    return kErrorHostNotFound;
+  }
   found = lookup->list;
   return 0;
 }
@@ -133,7 +161,7 @@ int Connect(const std::string& host, const std::string& port, uint32_t limit_ms,
 
 class NetworkDevice final : public Device {
  public:
-  NetworkDevice(int fd, bool telnet) : fd_(fd), telnet_(telnet) {
+  NetworkDevice(int fd, bool telnet, std::string name) : fd_(fd), telnet_(telnet), name_(std::move(name)) {
     decoder_.OnData = [this](const char* data, size_t n) { Arrived(data, n); };
     decoder_.OnNegotiation = [this](uint8_t verb, uint8_t option) { Negotiated(verb, option); };
     decoder_.OnComPort = [this](uint8_t command, const std::string& value) { ComPort(command, value); };
@@ -149,7 +177,7 @@ class NetworkDevice final : public Device {
     std::unique_lock<std::mutex> lock(m_);
     if (!cv_.wait_for(lock, std::chrono::milliseconds(limit_ms), [&] { return com_port_ != 0 || lost_; }))
       return Fail(kErrorNoComPortAnswer);
-    if (lost_) return Fail(ECONNRESET);
+    if (lost_) return Fail(lost_why_);
     if (com_port_ < 0) return Fail(kErrorComPortRefused);
     lock.unlock();
     // Every line-state and modem-line change is to be told.
@@ -166,38 +194,52 @@ class NetworkDevice final : public Device {
     static constexpr uint8_t kParity[] = {1, 2, 3, 4, 5};
     static constexpr uint8_t kStop[] = {1, 3, 2};
     if (s.Parity > 4 || s.StopBits > 2) return Fail(EINVAL);
+    const uint32_t dtr = s.Flags & 0x30, rts = s.Flags & 0x3000;
+    const uint8_t outbound = (s.Flags & 0x4) ? tn::kHardware : (s.Flags & 0x100) ? tn::kXonXoff : tn::kNoFlow;
+    const uint8_t inbound = rts == 0x2000       ? tn::kInboundHardware
+                            : (s.Flags & 0x200) ? tn::kInboundXonXoff
+                                                : tn::kInboundNone;
+    // What the server must answer with the value asked; the flow-control
+    // answers are kept under their own keys.
     const std::map<uint8_t, std::string> wanted = {
         {tn::SET_BAUDRATE, tn::BigEndian32(s.BaudRate)},
         {tn::SET_DATASIZE, std::string(1, static_cast<char>(s.ByteSize))},
         {tn::SET_PARITY, std::string(1, static_cast<char>(kParity[s.Parity]))},
-        {tn::SET_STOPSIZE, std::string(1, static_cast<char>(kStop[s.StopBits]))}};
-    const bool hardware = (s.Flags & 0x4) != 0, xon = (s.Flags & 0x300) != 0;
-    const uint32_t dtr = s.Flags & 0x30, rts = s.Flags & 0x3000;
+        {tn::SET_STOPSIZE, std::string(1, static_cast<char>(kStop[s.StopBits]))},
+        {kOutboundKey, std::string(1, static_cast<char>(outbound))},
+        {kInboundKey, std::string(1, static_cast<char>(inbound))}};
     std::string commands;
+    for (const auto& [command, value] : wanted)
+      commands += tn::ComPortCommand(command < kOutboundKey ? command : static_cast<uint8_t>(tn::SET_CONTROL), value);
+    // DTR and RTS (left as they are for a handshake): a server in front of a
+    // line without them may leave these unanswered, which is no error.
+    if (dtr != 0x20) commands += tn::ComPortCommand(tn::SET_CONTROL, std::string(1, dtr ? tn::kDtrOn : tn::kDtrOff));
+    if (rts != 0x2000 && !(s.Flags & 0x4))
+      commands += tn::ComPortCommand(tn::SET_CONTROL, std::string(1, rts ? tn::kRtsOn : tn::kRtsOff));
     {
       std::lock_guard<std::mutex> lock(m_);
-      for (const auto& [command, value] : wanted) answers_.erase(command);
+      answers_.clear();  // only this call's answers count
+      if (lost_ || shut_) return Fail(shut_ ? EBADF : lost_why_);
+      pending_ += commands;
+      kick_.Signal();
     }
-    for (const auto& [command, value] : wanted) commands += tn::ComPortCommand(command, value);
-    commands += tn::ComPortCommand(tn::SET_CONTROL, std::string(1, static_cast<char>(hardware ? tn::kHardware
-                                                                                     : xon    ? tn::kXonXoff
-                                                                                              : tn::kNoFlow)));
-    // DTR and RTS: a server in front of a line without them may leave these
-    // unanswered, which is no error.
-    commands += tn::ComPortCommand(tn::SET_CONTROL, std::string(1, static_cast<char>(dtr ? tn::kDtrOn : tn::kDtrOff)));
-    if (!hardware)
-      commands +=
-          tn::ComPortCommand(tn::SET_CONTROL, std::string(1, static_cast<char>(rts ? tn::kRtsOn : tn::kRtsOff)));
-    if (!Send(commands)) return Fail(ECONNRESET);
-    // The server answers each framing request with the value it took; one
-    // that took another refuses the request. A server that does not answer
-    // within a second is taken at its word.
+    // The server answers each request with the value it took; one that took
+    // another refuses it. A request left unanswered for a second is taken at
+    // the server's word.
     std::unique_lock<std::mutex> lock(m_);
-    cv_.wait_for(lock, std::chrono::seconds(1), [&] { return answers_.size() >= wanted.size() || lost_; });
-    if (lost_) return Fail(ECONNRESET);
+    cv_.wait_for(lock, std::chrono::seconds(1), [&] {
+      return lost_ || shut_ ||
+             std::all_of(wanted.begin(), wanted.end(), [&](const auto& w) { return answers_.count(w.first) != 0; });
+    });
+    if (shut_) return Fail(EBADF);
+    if (lost_) return Fail(lost_why_);
     for (const auto& [command, value] : wanted) {
       const auto answer = answers_.find(command);
-      if (answer != answers_.end() && answer->second != value) return Fail(EINVAL);
+      if (answer != answers_.end() && answer->second != value) {
+        SetNetworkDetail(name_ + " took " + Describe(answer->first, answer->second) + " when asked for " +
+                         Describe(command, value));
+        return Fail(kErrorSettingRefused);
+      }
     }
     return true;
   }
@@ -227,7 +269,7 @@ class NetworkDevice final : public Device {
           events = got;
           return IoResult::kDone;
         }
-        if (lost_) return FailIo(ECONNRESET, IoResult::kLost);
+        if (lost_) return FailIo(lost_why_, IoResult::kLost);
       }
       pollfd fds[3] = {{notify_.Handle(), POLLIN, 0}, {wake.Handle(), POLLIN, 0}, {shutdown_.Handle(), POLLIN, 0}};
       if (poll(fds, 3, -1) < 0 && errno != EINTR) return FailIo(errno);
@@ -246,7 +288,7 @@ class NetworkDevice final : public Device {
     } else if (!cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready)) {
       return IoResult::kTimeout;
     }
-    if (rx_.empty()) return shut_ ? FailIo(EBADF) : FailIo(ECONNRESET, IoResult::kLost);
+    if (rx_.empty()) return shut_ ? FailIo(EBADF) : FailIo(lost_why_, IoResult::kLost);
     // More until the count is reached or the line pauses for the interval.
     while (rx_.size() < count && !lost_ && !shut_) {
       const size_t before = rx_.size();
@@ -282,7 +324,7 @@ class NetworkDevice final : public Device {
       {
         std::lock_guard<std::mutex> lock(m_);
         if (shut_) return FailIo(EBADF);
-        if (lost_) return FailIo(ECONNRESET, IoResult::kLost);
+        if (lost_) return FailIo(lost_why_, IoResult::kLost);
         if (pending_.empty() || pending_.size() + bytes.size() <= kMaxPending) {
           pending_ += bytes;
           written = count;
@@ -354,23 +396,28 @@ class NetworkDevice final : public Device {
         // server then waits, as a device waits for a full driver queue.
         receiving = rx_.size() < kMaxReceived;
       }
-      pollfd fds[2] = {{fd_, static_cast<short>((receiving ? POLLIN : 0) | (sending ? POLLOUT : 0)), 0},
+      pollfd fds[2] = {{fd_, static_cast<short>((receiving ? POLLIN : 0) | (sending ? POLLOUT : 0) | POLLRDHUP), 0},
                        {kick_.Handle(), POLLIN, 0}};
       if (poll(fds, 2, -1) < 0) {
         if (errno == EINTR) continue;
         return Lost();
       }
       if (fds[1].revents) kick_.Reset();
-      if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-        const ssize_t n = recv(fd_, buf, sizeof buf, 0);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return Lost();
-        if (n > 0) {
+      // The server closed while the reader is behind: what it sent before is
+      // still taken (the kernel's buffer bounds it), then the port is lost.
+      const bool closing = !receiving && (fds[0].revents & (POLLRDHUP | POLLHUP | POLLERR));
+      if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) || closing) {
+        do {
+          const ssize_t n = recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+          if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return Lost();
+          if (n < 0) break;
           if (telnet_) {
             decoder_.Feed(buf, static_cast<size_t>(n));
+            if (decoder_.Broken()) return Lost(kErrorBrokenStream);
           } else {
             Arrived(buf, static_cast<size_t>(n));
           }
-        }
+        } while (closing);
       }
       if (fds[0].revents & POLLOUT) {
         std::lock_guard<std::mutex> lock(m_);
@@ -390,9 +437,10 @@ class NetworkDevice final : public Device {
   }
 
   // A dropped connection is a lost device.
-  void Lost() {
+  void Lost(int why = ECONNRESET) {
     std::lock_guard<std::mutex> lock(m_);
     lost_ = true;
+    lost_why_ = why;
     Notify();
   }
 
@@ -446,6 +494,9 @@ class NetworkDevice final : public Device {
       if (bits & 0x02) events_ |= EV_DSR;
       if (bits & 0x04) events_ |= EV_RING;
       if (bits & 0x08) events_ |= EV_RLSD;
+    } else if (request == tn::SET_CONTROL) {
+      if (bits >= tn::kNoFlow && bits <= tn::kHardware) answers_[kOutboundKey] = value;
+      if (bits >= tn::kInboundNone && bits <= tn::kInboundHardware) answers_[kInboundKey] = value;
     } else {
       answers_[request] = value;
     }
@@ -454,7 +505,8 @@ class NetworkDevice final : public Device {
 
   const int fd_;
   const bool telnet_;
-  tn::Decoder decoder_;  // the I/O thread's alone
+  const std::string name_;  // HOST:PORT, for messages
+  tn::Decoder decoder_;     // the I/O thread's alone
   std::thread io_;
   std::shared_mutex gate_;  // held shared by every call, alone by Shutdown
   std::mutex m_;
@@ -462,6 +514,7 @@ class NetworkDevice final : public Device {
   std::string rx_, pending_;
   uint32_t events_ = 0, line_errors_ = 0;
   bool lost_ = false;
+  int lost_why_ = ECONNRESET;
   std::atomic<bool> shut_{false};
   int com_port_ = 0;  // the server took the com-port option (1), refused it (-1), not yet said (0)
   std::map<uint8_t, std::string> answers_;
@@ -480,7 +533,7 @@ std::unique_ptr<Device> OpenNetworkDevice(const NetworkAddress& address) {
     SetLastError(error);
     return nullptr;
   }
-  auto device = std::make_unique<NetworkDevice>(fd, address.telnet);
+  auto device = std::make_unique<NetworkDevice>(fd, address.telnet, address.host + ":" + address.port);
   if (address.telnet && !device->Negotiate(kNetworkNegotiateMs)) {
     const int code = LastError();
     device->Shutdown();

@@ -97,7 +97,12 @@ inline constexpr uint32_t kNetworkConnectMs = 5000;    // a connection, name loo
 inline constexpr uint32_t kNetworkNegotiateMs = 3000;  // the server's answer to the com-port option
 // The server does not answer the com-port option, or refuses it (LastError codes).
 inline constexpr int kErrorNoComPortAnswer = 0x20000001, kErrorComPortRefused = 0x20000002,
-                     kErrorBadNetworkName = 0x20000003;
+                     kErrorBadNetworkName = 0x20000003, kErrorSettingRefused = 0x20000004,
+                     kErrorHostNotFound = 0x20000005, kErrorBrokenStream = 0x20000006;
+// The words of the last network error on this thread that has its own (a
+// refused setting, a host not found): ErrorText gives them for those codes.
+void SetNetworkDetail(const std::string& text);
+const std::string& NetworkDetail();
 std::unique_ptr<Device> OpenNetworkDevice(const NetworkAddress& address);
 
 int LastError();

@@ -596,6 +596,11 @@ std::string ErrorText(int code) {
       return "the server refuses the RFC 2217 com-port option (a raw TCP port is socket://)";
     case kErrorBadNetworkName:
       return "a network port is rfc2217://HOST:PORT or socket://HOST:PORT, with a port from 1 to 65535";
+    case kErrorBrokenStream:
+      return "the server's telnet stream is broken (a command without end)";
+    case kErrorSettingRefused:
+    case kErrorHostNotFound:
+      return NetworkDetail();
   }
   char buf[256];
   // The GNU strerror_r returns the text, which need not be in buf.

@@ -58,6 +58,7 @@ void Decoder::Feed(const void* bytes, size_t count) {
           state_ = State::kOption;
         } else if (c == SB) {
           sub_.clear();
+          sub_length_ = 0;
           state_ = State::kSub;
         } else {
           state_ = State::kData;  // NOP, GA and the other two-byte commands carry nothing
@@ -68,6 +69,7 @@ void Decoder::Feed(const void* bytes, size_t count) {
         state_ = State::kData;
         break;
       case State::kSub:
+        ++sub_length_;
         if (c == IAC) {
           state_ = State::kSubIac;
         } else if (sub_.size() < kMaxSub) {
@@ -78,12 +80,18 @@ void Decoder::Feed(const void* bytes, size_t count) {
         if (c == IAC) {
           if (sub_.size() < kMaxSub) sub_ += static_cast<char>(c);
           state_ = State::kSub;
-        } else {  // SE, or anything else, ends it
-          if (sub_.size() >= 2 && static_cast<uint8_t>(sub_[0]) == kComPort && OnComPort)
-            OnComPort(static_cast<uint8_t>(sub_[1]), sub_.substr(2));
-          state_ = State::kData;
+          break;
         }
-        break;
+        // SE ends it; another command ends it too and is then taken as one.
+        if (sub_.size() >= 2 && static_cast<uint8_t>(sub_[0]) == kComPort && OnComPort)
+          OnComPort(static_cast<uint8_t>(sub_[1]), sub_.substr(2));
+        if (c == SE) {
+          state_ = State::kData;
+          break;
+        }
+        state_ = State::kIac;
+        --i;  // the byte again, as the command after IAC
+        continue;
     }
     run = i + 1;
   }
@@ -94,14 +102,32 @@ void Decoder::Feed(const void* bytes, size_t count) {
 
 namespace va::platform {
 
+namespace {
+thread_local std::string t_network_detail;
+}  // namespace
+
+void SetNetworkDetail(const std::string& text) { t_network_detail = text; }
+const std::string& NetworkDetail() { return t_network_detail; }
+
+namespace {
+
+// The scheme in any case: RFC2217:// is rfc2217://.
+bool StartsWithScheme(const std::string& name, const std::string& scheme) {
+  return name.size() >= scheme.size() && std::equal(scheme.begin(), scheme.end(), name.begin(), [](char a, char b) {
+           return a == (b >= 'A' && b <= 'Z' ? static_cast<char>(b - 'A' + 'a') : b);
+         });
+}
+
+}  // namespace
+
 bool IsNetworkPortName(const std::string& name) {
-  return name.rfind("rfc2217://", 0) == 0 || name.rfind("socket://", 0) == 0;
+  return StartsWithScheme(name, "rfc2217://") || StartsWithScheme(name, "socket://");
 }
 
 bool ParseNetworkPort(const std::string& name, NetworkAddress& address) {
   for (const auto& [scheme, telnet] : {std::pair{"rfc2217://", true}, std::pair{"socket://", false}}) {
     const std::string prefix = scheme;
-    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    if (!StartsWithScheme(name, prefix)) continue;
     std::string rest = name.substr(prefix.size());
     const size_t colon = rest.rfind(':');
     if (colon == std::string::npos || colon == 0 || colon + 1 == rest.size()) return false;

@@ -31,7 +31,8 @@ enum Command : uint8_t {
 constexpr uint8_t kServer = 100;
 
 // SET-CONTROL values.
-constexpr uint8_t kNoFlow = 1, kXonXoff = 2, kHardware = 3, kDtrOn = 8, kDtrOff = 9, kRtsOn = 11, kRtsOff = 12;
+constexpr uint8_t kNoFlow = 1, kXonXoff = 2, kHardware = 3, kDtrOn = 8, kDtrOff = 9, kRtsOn = 11, kRtsOff = 12,
+                  kInboundNone = 14, kInboundXonXoff = 15, kInboundHardware = 16;
 
 // Data for the wire: every IAC doubled.
 std::string EscapeData(const void* data, size_t count);
@@ -51,13 +52,17 @@ class Decoder {
   std::function<void(uint8_t command, const std::string& value)> OnComPort;  // the server's, code with 100 added
 
   void Feed(const void* bytes, size_t count);
+  // A subnegotiation longer than any com-port command runs on without end:
+  // the stream is broken.
+  bool Broken() const { return sub_length_ > kMaxSubLength; }
 
  private:
   enum class State { kData, kIac, kOption, kSub, kSubIac };
   State state_ = State::kData;
   uint8_t verb_ = 0;
   std::string sub_;  // a subnegotiation being gathered (at most kMaxSub bytes kept)
-  static constexpr size_t kMaxSub = 64;
+  size_t sub_length_ = 0;
+  static constexpr size_t kMaxSub = 64, kMaxSubLength = 4096;
 };
 
 }  // namespace va::rfc2217

@@ -51,6 +51,21 @@ int FreeLoopbackPort() {
   return ntohs(a.sin_port);
 }
 
+int ListenOnLoopback(int& port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 4) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  port = ntohs(a.sin_port);
+  return fd;
+}
+
 SerialServer::SerialServer(const std::string& line_path) {
   const std::string program = "/usr/sbin/ser2net";
   if (access(program.c_str(), X_OK) != 0) {

@@ -36,4 +36,8 @@ class SerialServer {
 // A loopback TCP port that nothing listens on now.
 int FreeLoopbackPort();
 
+// A socket listening on a free loopback port (its number into `port`); -1
+// when none could be made.
+int ListenOnLoopback(int& port);
+
 }  // namespace kvr::sim

@@ -479,15 +479,10 @@ TEST_F(Cli, LoadsThroughANetworkSerialServer) {
             std::string::npos)
       << r.err;
   // A listener that takes the connection and says nothing.
-  const int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(listen(silent, 4), 0);
-  ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&a), &len), 0);
-  const std::string mute = "rfc2217://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+  int port = 0;
+  const int silent = sim::ListenOnLoopback(port);
+  ASSERT_GE(silent, 0);
+  const std::string mute = "rfc2217://127.0.0.1:" + std::to_string(port);
   r = RunTool({"load", "--port", mute, "--quiet", image_}, 0, 60000);
   close(silent);
   EXPECT_EQ(r.code, 2);

@@ -1,10 +1,8 @@
 // The serial component on pseudo-terminals (the test plays the far end on the
 // master) and on a scripted fake device: lifecycle, reads and writes, event
 // delivery, listeners, a vanishing device, and threads under churn.
-#include <arpa/inet.h>
 #include <asm/termbits.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -928,14 +926,9 @@ TEST(NetworkPort, AServerThatRefusesOrBreaksTheProtocolIsNamed) {
        "the server's telnet stream is broken"},
   };
   for (const Case& c : cases) {
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(listen(listener, 1), 0);
-    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    int port = 0;
+    const int listener = kvr::sim::ListenOnLoopback(port);
+    ASSERT_GE(listener, 0);
     std::thread server([&] {
       const int fd = accept(listener, nullptr, nullptr);
       if (fd < 0) return;
@@ -964,7 +957,7 @@ TEST(NetworkPort, AServerThatRefusesOrBreaksTheProtocolIsNamed) {
       close(fd);
     });
     TestComm comm;
-    comm.SetDeviceName("rfc2217://127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+    comm.SetDeviceName("rfc2217://127.0.0.1:" + std::to_string(port));
     comm.SetBaudrate(br38400);
     if (std::string(c.what) == "no flow control") comm.FlowControl().SetOutCtsFlow(true);
     const std::string message = ErrorMessage([&] { comm.Open(); });

@@ -107,7 +107,7 @@ bool ReadRuns(const fs::path& target, json& runs, std::string& why) {
 json LoadEntry(const PortOutcome& o) {
   return {{"port", o.port},
           {"device", o.device},
-          {"by_id", o.identity.ById.empty() ? json(nullptr) : json(o.identity.ById)},
+          {"by_id", DeviceTextJson(o.identity.ById)},
           {"usb", UsbJson(o.identity)},
           {"started", IsoTime(o.started)},
           {"ended", IsoTime(o.ended)},

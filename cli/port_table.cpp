@@ -26,8 +26,6 @@ AccessName NameOf(va::TVaPortAccess access) {
 // A cell: the device's text, escaped and cut to a width a terminal can show.
 std::string Cell(const std::string& text, size_t max_chars) { return text.empty() ? "-" : DeviceText(text, max_chars); }
 
-json OrNull(const std::string& text) { return text.empty() ? json(nullptr) : json(WithoutControls(text)); }
-
 }  // namespace
 
 std::vector<ListedPort> ListedPorts() {
@@ -76,6 +74,10 @@ std::string PortTable(const std::vector<ListedPort>& ports) {
   return table;
 }
 
+json DeviceTextJson(const std::string& text) {
+  return text.empty() ? json(nullptr) : json(WithoutControls(text));
+}
+
 json UsbJson(const va::TVaPortIdentity& identity) {
   if (!identity.IsUsb()) return nullptr;
   return {{"vendor_id", WithoutControls(identity.VendorId)},
@@ -92,7 +94,7 @@ json PortsJson(const std::vector<ListedPort>& ports) {
                     {"device", p.found.Path},
                     {"access", NameOf(p.found.Access).key},
                     {"description", PortDescription(p.identity)},
-                    {"by_id", OrNull(p.identity.ById)},
+                    {"by_id", DeviceTextJson(p.identity.ById)},
                     {"usb", UsbJson(p.identity)}});
   return list;
 }

@@ -26,6 +26,9 @@ std::string PortDescription(const va::TVaPortIdentity& identity);
 // under a heading (the devices' own texts escaped and cut to a sane width).
 std::string PortTable(const std::vector<ListedPort>& ports);
 
+// A device's own text (controls escaped); null when it has none.
+nlohmann::ordered_json DeviceTextJson(const std::string& text);
+
 // The USB adapter's ids and strings (controls escaped); null for a port that
 // is not on USB.
 nlohmann::ordered_json UsbJson(const va::TVaPortIdentity& identity);

@@ -38,19 +38,6 @@ bool Listening(int port) {
 
 }  // namespace
 
-int FreeLoopbackPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-    a.sin_port = 0;
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
 int ListenOnLoopback(int& port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
@@ -64,6 +51,14 @@ int ListenOnLoopback(int& port) {
   }
   port = ntohs(a.sin_port);
   return fd;
+}
+
+int FreeLoopbackPort() {
+  int port = 0;
+  const int fd = ListenOnLoopback(port);
+  if (fd < 0) return 0;
+  close(fd);
+  return port;
 }
 
 SerialServer::SerialServer(const std::string& line_path) {

@@ -74,9 +74,7 @@ std::string PortTable(const std::vector<ListedPort>& ports) {
   return table;
 }
 
-json DeviceTextJson(const std::string& text) {
-  return text.empty() ? json(nullptr) : json(WithoutControls(text));
-}
+json DeviceTextJson(const std::string& text) { return text.empty() ? json(nullptr) : json(WithoutControls(text)); }
 
 json UsbJson(const va::TVaPortIdentity& identity) {
   if (!identity.IsUsb()) return nullptr;

@@ -619,34 +619,29 @@ std::string ReadAttribute(const std::filesystem::path& file) {
   return line;
 }
 
-// Legacy ttyS nodes exist for every possible 8250 port; only those with a UART
-// count. The driver says so to whoever may open the node, the kernel's record
-// to everyone else (and while another program holds the port).
-bool HasUart(const std::string& path, const std::string& sys_root, const std::string& name) {
-  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    const std::string type = ReadAttribute(sys_root + "/class/tty/" + name + "/type");
-    return !type.empty() && type != "0";
-  }
-  serial_struct info{};
-  const bool uart = ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
-  close(fd);
-  return uart;
-}
-
 // Whether the port could be opened now; nothing when there is no port. Found
-// without disturbing a program that holds it: nothing is flushed, no exclusive
-// mode set or cleared (root passes another's TIOCEXCL, so it is asked for).
-std::optional<TVaPortAccess> ProbeAccess(const std::string& path) {
+// with one open and close, without disturbing a program that holds it:
+// nothing is flushed, no exclusive mode set or cleared (root passes another's
+// TIOCEXCL, so it is asked for). `uart_record` is given for a legacy ttyS node
+// (one exists for every possible 8250 port): only one with a UART counts, as
+// the driver says to whoever may open the node and the kernel's record says
+// to everyone else (and while another program holds the port).
+std::optional<TVaPortAccess> ProbeAccess(const std::string& path, const std::string& uart_record) {
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    if (errno == EACCES || errno == EPERM) return paDenied;
-    if (errno == EBUSY) return paBusy;
+    const int error = errno;
+    if (!uart_record.empty()) {
+      const std::string type = ReadAttribute(uart_record);
+      if (type.empty() || type == "0") return std::nullopt;
+    }
+    if (error == EACCES || error == EPERM) return paDenied;
+    if (error == EBUSY) return paBusy;
     return std::nullopt;
   }
   std::optional<TVaPortAccess> access = paReady;
   int exclusive = 0;
-  if (!isatty(fd)) {
+  serial_struct info{};
+  if (!isatty(fd) || (!uart_record.empty() && (ioctl(fd, TIOCGSERIAL, &info) != 0 || info.type == PORT_UNKNOWN))) {
     access = std::nullopt;
   } else if (flock(fd, LOCK_EX | LOCK_NB) != 0 || (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0)) {
     access = paBusy;
@@ -668,8 +663,10 @@ std::vector<TVaPortFound> ProbePorts(const std::string& dev_root, const std::str
   std::vector<TVaPortFound> ports;
   for (const std::string& name : names) {
     const std::string path = dev_root + "/" + name;
-    if (name.compare(0, 4, "ttyS") == 0 && !HasUart(path, sys_root, name)) continue;
-    if (const std::optional<TVaPortAccess> access = ProbeAccess(path)) ports.push_back({path, *access});
+    const bool legacy = name.compare(0, 4, "ttyS") == 0;
+    if (const std::optional<TVaPortAccess> access =
+            ProbeAccess(path, legacy ? sys_root + "/class/tty/" + name + "/type" : std::string()))
+      ports.push_back({path, *access});
   }
   return ports;
 }

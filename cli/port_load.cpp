@@ -207,9 +207,10 @@ void PortLoad::Progress(bool force) {
   const bool tty = ErrIsTerminal();
   if (Gang()) {
     // Published a few times a second for the view; plain lines get one per percent.
-    if (!force && now - last_progress_ms_ < 200) return;
-    last_progress_ms_ = now;
-    Publish();
+    if (force || now - last_progress_ms_ >= 200) {
+      last_progress_ms_ = now;
+      Publish();
+    }
     if (o_.quiet || output_ == LoadOutput::kGangView || (!force && percent_ == last_printed_percent_)) return;
   } else {
     if (o_.quiet) return;
@@ -325,7 +326,7 @@ PortOutcome PortLoad::Run() {
     outcome_.message += "; " + verdict;
     if (!Gang()) std::cout << verdict << "\n";
     if (!equal) {
-      outcome_.exit_code = kNoAnswer;
+      outcome_.exit_code = kImageDiffers;
       outcome_.result = "image differs";
       return Finish();
     }

@@ -32,6 +32,7 @@ enum ExitCode {
   kNoAnswer = 3,
   kPortLost = 4,
   kLogIncomplete = 5,
+  kImageDiffers = 6,  // the simulated device's image is not the file's
   kInterrupted = 130,
 };
 

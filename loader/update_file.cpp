@@ -85,6 +85,18 @@ std::FILE* OpenUtf8(const std::string& path) {
 #endif
 }
 
+#ifndef _WIN32
+// The refusal of what is not a regular file, naming what it is.
+EInOutError NotRegular(mode_t mode) {
+  const char* kind = S_ISCHR(mode)    ? "a character device"
+                     : S_ISBLK(mode)  ? "a block device"
+                     : S_ISFIFO(mode) ? "a pipe"
+                     : S_ISSOCK(mode) ? "a socket"
+                                      : "not a plain file";
+  return EInOutError(EINVAL, "I/O error " + std::to_string(EINVAL), std::string("not a regular file: ") + kind);
+}
+#endif
+
 // Only a regular file is an update file: a device, a pipe or a socket could
 // be read without end. Checked on what was opened, so a name swapped in
 // between cannot slip past. Returns the file's size.
@@ -99,14 +111,7 @@ int64_t CheckRegular(std::FILE* f) {
   struct stat st;
   if (fstat(fileno(f), &st) != 0) throw InOutErrorFromErrno(errno);
   if (S_ISDIR(st.st_mode)) throw InOutErrorFromErrno(EISDIR);
-  if (!S_ISREG(st.st_mode)) {
-    const char* kind = S_ISCHR(st.st_mode)    ? "a character device"
-                       : S_ISBLK(st.st_mode)  ? "a block device"
-                       : S_ISFIFO(st.st_mode) ? "a pipe"
-                       : S_ISSOCK(st.st_mode) ? "a socket"
-                                              : "not a plain file";
-    throw EInOutError(EINVAL, "I/O error " + std::to_string(EINVAL), std::string("not a regular file: ") + kind);
-  }
+  if (!S_ISREG(st.st_mode)) throw NotRegular(st.st_mode);
   return static_cast<int64_t>(st.st_size);
 #endif
 }
@@ -115,7 +120,15 @@ int64_t CheckRegular(std::FILE* f) {
 File OpenForReading(const std::string& path, int64_t* size = nullptr) {
   errno = 0;
   File f(OpenUtf8(path));
-  if (!f) throw InOutErrorFromErrno(errno != 0 ? errno : EIO);
+  if (!f) {
+    const int error = errno != 0 ? errno : EIO;
+#ifndef _WIN32
+    // A socket cannot be opened at all ("No such device or address"): say what it is.
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) throw NotRegular(st.st_mode);
+#endif
+    throw InOutErrorFromErrno(error);
+  }
   const int64_t found = CheckRegular(f.get());
   if (size) *size = found;
   return f;

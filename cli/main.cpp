@@ -35,9 +35,10 @@ using namespace kvr::cli;
 const char* kExitCodes =
     "Exit codes: 0 load complete; 1 usage or file error; 2 the port could not be opened or configured;\n"
     "3 the device stopped answering (retries used up); 4 the port was lost during the load;\n"
-    "5 load complete, but the log or the report could not be written in full; 130 interrupted (Ctrl-C,\n"
-    "SIGTERM, SIGHUP, SIGPIPE), after closing the port. Several ports: 0 only when every load completed,\n"
-    "otherwise the highest code among the others.";
+    "5 load complete, but the log or the report could not be written in full; 6 (--simulate) the load ran\n"
+    "to its end, but the simulated device's image differs from the file; 130 interrupted (Ctrl-C, SIGTERM,\n"
+    "SIGHUP, SIGPIPE), after closing the port. Several ports: 0 only when every load completed, otherwise\n"
+    "the highest code among the others.";
 
 constexpr int kMaxPorts = 64;
 
@@ -103,8 +104,8 @@ int Usage(const std::string& problem) {
   return kUsageOrFile;
 }
 
-// --ports-from: one port per line; blank lines and lines starting with # are
-// skipped, blanks around a name too.
+// --ports-from: one port per line; # starts a comment that runs to the end of
+// the line; blank lines are skipped, blanks around a name too.
 std::string ReadPortList(const std::string& path, std::vector<std::string>& ports) {
   // A plain file of reasonable size: a device or a pipe could be read without end.
   std::error_code ec;
@@ -115,8 +116,9 @@ std::string ReadPortList(const std::string& path, std::vector<std::string>& port
   if (!in) return "--ports-from: cannot read " + path;
   std::string line;
   while (std::getline(in, line)) {
+    line.erase(std::min(line.find('#'), line.size()));
     const size_t first = line.find_first_not_of(" \t\r");
-    if (first == std::string::npos || line[first] == '#') continue;
+    if (first == std::string::npos) continue;
     const size_t last = line.find_last_not_of(" \t\r");
     ports.push_back(line.substr(first, last - first + 1));
     if (ports.size() > static_cast<size_t>(kMaxPorts))
@@ -199,13 +201,17 @@ int main(int argc, char** argv) {
   app.set_help_flag("-h,--help", "Show this help (or a command's) and exit.");
   app.set_version_flag("-v,--version", "kvr-loader-cli " KVR_VERSION, "Show the version and exit.");
   app.require_subcommand(1);
-  app.footer(kExitCodes);
-  CLI::App* load = app.add_subcommand("load", "Send FILE.KVR to the device's boot loader (to several at once).");
-  load->add_option("FILE.KVR", file, "The update file.")->required();
+  CLI::App* load = app.add_subcommand(
+      "load", "Send FILE.KVR to the device's boot loader (to several at once); options may come before and after it.");
+  load->add_option("FILE.KVR", file, "The update file: its name ends in .KVR (any case); -- before a name that starts "
+                                     "with a dash.")
+      ->required();
   CLI::Option* port = load->add_option(
       "--port", ports, "The serial port: COM7, ttyUSB0 or a device path; give it again for each further port.");
-  CLI::Option* port_list =
-      load->add_option("--ports-from", ports_from, "A file naming one port per line (# starts a comment).");
+  port->allow_extra_args(false);  // one port per --port: the image may follow
+  CLI::Option* port_list = load->add_option(
+      "--ports-from", ports_from,
+      "A file naming one port per line; # starts a comment that runs to the end of the line; blank lines are skipped.");
   CLI::Option* simulated =
       load->add_flag("--simulate", simulate, "Load into the built-in simulated device and print its verdict.");
   port->excludes(simulated);
@@ -216,6 +222,7 @@ int main(int argc, char** argv) {
   load->add_option("--simulate-faults", faults,
                    "Faults of the simulated devices: [D:]split=N,noise=RATE,drop=RATE,repeat=RATE,hangup=FRAMES,"
                    "seed=N,noiseat=REPLY:BYTES; with D: only device D. Give it again for other devices.")
+      ->allow_extra_args(false)
       ->needs(simulated);
   load->add_option("--baud", o.baud, "Line rate (default 38400).")->check(WholeNumber(50, 4000000));
   load->add_option("--pause-ms", o.load.pause_ms, "The pause before each command is longer than this (default 50).")
@@ -235,8 +242,16 @@ int main(int argc, char** argv) {
       "ports", "List the serial ports: name, whether it can be opened, adapter, USB ids, serial number, by-id name.");
   ports_command->add_flag("--json", ports_json, "As a JSON array, one object per port.");
   CLI::App* make = app.add_subcommand("make-image", "Write a standard-size test image to FILE.");
-  make->add_option("FILE", image, "The file to write (a symbolic link there is refused).")->required();
+  make->add_option("FILE", image, "The file to write: its name ends in .KVR (a symbolic link there is refused).")
+      ->required();
   make->add_option("--seed", seed, "Seed of the made-up bytes (default 2026).")->check(WholeNumber(0, UINT32_MAX));
+  // Each command answers --version as the top level does; its help ends with its own exit codes.
+  for (CLI::App* command : {load, ports_command, make})
+    command->set_version_flag("-v,--version", "kvr-loader-cli " KVR_VERSION, "Show the version and exit.");
+  app.footer(kExitCodes);
+  load->footer(kExitCodes);
+  ports_command->footer("Exit codes: 0 listed (also when no port is found); 1 usage error.");
+  make->footer("Exit codes: 0 the image was written; 1 usage or file error.");
   if (argc < 2) {
     std::cout << app.help();
     return kUsageOrFile;
@@ -267,6 +282,8 @@ int main(int argc, char** argv) {
     return kOk;
   }
   if (app.got_subcommand("make-image")) {
+    // The loader takes only .KVR files: an image made under another name could not be loaded.
+    if (!HasUpdateFileExtension(image)) return Usage("make-image: " + image + ": the name must end in .KVR");
     try {
       sim::WriteFile(image, sim::MakeUpdateFileText(seed));
     } catch (const std::exception& e) {

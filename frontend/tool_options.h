@@ -79,8 +79,25 @@ inline CLI::Validator DecimalNumber(double lo, double hi) {
 inline int ParseToolOptions(CLI::App& app, int argc, char** argv) {
   std::vector<std::string> args = Utf8Arguments(argc, argv);
   std::reverse(args.begin(), args.end());  // CLI11 takes them last first
+  // An option of one value given twice is refused in the tool's words: the
+  // parser is told to keep both, and the count is looked at afterwards.
+  std::vector<CLI::Option*> single;
+  const auto collect = [&single](CLI::App* a, const auto& self) -> void {
+    for (CLI::Option* opt : a->get_options()) {
+      if (opt->get_expected_max() == 1 && opt->get_multi_option_policy() == CLI::MultiOptionPolicy::Throw &&
+          !opt->get_positional()) {
+        opt->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        single.push_back(opt);
+      }
+    }
+    for (CLI::App* sub : a->get_subcommands({})) self(sub, self);
+  };
+  collect(&app, collect);
   try {
     app.parse(args);
+    for (const CLI::Option* opt : single) {
+      if (opt->count() > 1) throw CLI::ArgumentMismatch(opt->get_name() + " given twice");
+    }
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -370,6 +371,58 @@ TEST_F(Cli, BadOptionValuesAreRefusedByName) {
   EXPECT_NE(r.err.find("unknown command \"bogus\""), std::string::npos) << r.err;
 }
 
+// Options before and after the image, in both forms; one value each for the
+// single options, one port per --port; the subcommands' own --help and --version.
+TEST_F(Cli, OptionsComeInAnyOrder) {
+  test::TempDir dir;
+  const std::string dash = dir.File("-dash.KVR"), list = dir.File("bench.txt");
+  sim::WriteFile(dash, sim::MakeUpdateFileText(77));
+  sim::WriteFile(list, "# bench 1\n  /dev/no-such-1   # left socket\n/dev/no-such-2#right\n\n");
+  const std::string stopped = "stopped: 3 commands";
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string out, err;
+  };
+  const std::vector<Case> cases = {
+      {{"load", "--simulate", image_, "--pause-ms", "0", "--stop-after", "3", "--quiet"}, 0, stopped, ""},
+      {{"load", "--simulate", "--pause-ms=0", image_, "--stop-after=3", "--quiet"}, 0, stopped, ""},
+      {{"load", "--simulate", "--simulate-faults", "split=3", image_, "--pause-ms", "0", "--stop-after", "3"},
+       0,
+       stopped,
+       ""},
+      {{"load", "--simulate", "--stop-after", "3", "--pause-ms", "0", "--quiet", "--", dash}, 0, stopped, ""},
+      // Both ports are taken and the image between them too: each is opened (and missing).
+      {{"load", "--port", "/dev/no-such-1", image_, "--port=/dev/no-such-2", "--quiet"},
+       2,
+       "/dev/no-such-2  port error",
+       "/dev/no-such-1: error: Specified device not found"},
+      {{"load", "--ports-from", list, image_, "--quiet"}, 2, "/dev/no-such-2  port error", "(/dev/no-such-1)."},
+      {{"load", "--simulate", "--pause-ms", "0", "--pause-ms", "5", image_}, 1, "", "--pause-ms given twice"},
+      {{"load", "--simulate", image_, "--log", "a.log", "--log=b.log"}, 1, "", "--log given twice"},
+      {{"load", "--version"}, 0, "kvr-loader-cli " KVR_VERSION, ""},
+      {{"ports", "--version"}, 0, "kvr-loader-cli " KVR_VERSION, ""},
+      {{"make-image", dir.File("made.txt")}, 1, "", "the name must end in .KVR"},
+  };
+  for (const Case& c : cases) {
+    const Result r = RunTool(c.args);
+    std::string line;
+    for (const std::string& a : c.args) line += a + " ";
+    EXPECT_EQ(r.code, c.code) << line << "\n" << r.err;
+    EXPECT_NE(r.out.find(c.out), std::string::npos) << line << "\n" << r.out;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << line << "\n" << r.err;
+    EXPECT_EQ(r.out.find("left socket"), std::string::npos) << line;  // a comment is no part of a port's name
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.File("made.txt")));
+  // Each command's help ends with its own exit codes.
+  for (const std::string command : {"ports", "make-image"}) {
+    const Result r = RunTool({command, "--help"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out.find("the port was lost"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Exit codes: 0"), std::string::npos) << r.out;
+  }
+}
+
 // Only a regular file is an image; the log is never the image; a log that
 // cannot be written does not stop the load but changes its exit code.
 TEST_F(Cli, ImageAndLogFilesAreChecked) {
@@ -377,12 +430,22 @@ TEST_F(Cli, ImageAndLogFilesAreChecked) {
   const std::string fifo = dir.File("pipe.KVR"), device = dir.File("zero.KVR"), link = dir.File("link.log");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   ASSERT_EQ(symlink("/dev/zero", device.c_str()), 0);
+  // A socket cannot even be opened for reading: it is still named for what it is.
+  const std::string socket_file = dir.File("socket.KVR");
+  const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(socket_file.size(), sizeof address.sun_path);
+  std::copy(socket_file.begin(), socket_file.end(), address.sun_path);
+  ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   for (const auto& [file, words] : {std::pair{fifo, std::string(": not a regular file: a pipe")},
-                                    std::pair{device, std::string(": not a regular file: a character device")}}) {
+                                    std::pair{device, std::string(": not a regular file: a character device")},
+                                    std::pair{socket_file, std::string(": not a regular file: a socket")}}) {
     const Result r = RunTool({"load", "--simulate", file}, 0, 20000);
     EXPECT_EQ(r.code, 1) << r.err;
     EXPECT_NE(r.err.find(file + words), std::string::npos) << r.err;
   }
+  close(listener);
   ASSERT_EQ(symlink(image_.c_str(), link.c_str()), 0);
   Result r = RunTool({"load", "--simulate", "--log", link, image_});
   EXPECT_EQ(r.code, 1);

@@ -623,6 +623,27 @@ TEST_F(Cli, HelpersWriteOnlyWhereTold) {
   EXPECT_EQ(sim::ReadFile(victim), "keep");
 }
 
+#ifdef KVR_LOADER
+// The window run to the end of a load says why it did not complete.
+TEST_F(Cli, WindowAtTheEndOfALoadSaysWhyItFailed) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  const std::string bad = image_dir_->File("bad.KVR");
+  sim::WriteFile(bad, sim::MakeUpdateFileText(77).substr(0, 34 * 29) + "no hex here\n");
+  for (const auto& [args, words] :
+       {std::pair{std::vector<std::string>{"--simulate", "--autostart", "--exit-at-end", bad},
+                  std::string("kvr-loader: the load did not complete: Ошибка в строке 30 файла обновления")},
+        std::pair{std::vector<std::string>{"--simulate", "--autostart", "--exit-at-end"},
+                  std::string("kvr-loader: the load did not complete: Файл для загрузки не открыт")}}) {
+    const Result r = RunTool(args, 0, 60000, SIGINT, KVR_LOADER);
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_NE(r.err.find(words), std::string::npos) << r.err;
+  }
+  const Result help = RunTool({"--help"}, 0, 20000, SIGINT, KVR_LOADER);
+  EXPECT_EQ(help.code, 0);
+  EXPECT_NE(help.out.find("Exit codes: 0"), std::string::npos) << help.out;
+}
+#endif
+
 TEST_F(Cli, PortsAndMakeImage) {
   EXPECT_EQ(RunTool({"ports"}).code, 0);
   const Result listed = RunTool({"ports", "--json"});

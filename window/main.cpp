@@ -5,7 +5,8 @@
 // simulated boot loader behind a pseudo-terminal, lists its port first and
 // preselects it. --fast skips the protocol's pauses. --autostart presses the
 // start switch once the window is up; --exit-at-end quits when the load ends
-// (exit code 0 when the device's image equals the file).
+// (exit code 0 when the load completed and, with --simulate, the device's
+// image equals the file; 1 with the reason on standard error otherwise).
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
@@ -37,6 +38,11 @@
 #endif
 
 namespace {
+
+const char* kExitCodes =
+    "Exit codes: 0 the window was closed, or with --exit-at-end the load completed (and, with --simulate, the "
+    "device's\nimage equals the file); 1 with --exit-at-end, the load did not complete or the image differs (the "
+    "reason on\nstandard error); 2 a mistake in the options, or no display.\n";
 
 struct Options {
   bool simulate = false, fast = false, autostart = false, exit_at_end = false;
@@ -75,7 +81,7 @@ int ParseOptions(const QStringList& args, Options& o) {
   if (parser.isSet(help)) {
     QString text = parser.helpText();
     text.replace("<executable_name>", "kvr-loader");
-    std::cout << text.toStdString();
+    std::cout << text.toStdString() << "\n" << kExitCodes;
     return 0;
   }
   if (parser.isSet(version)) {
@@ -170,6 +176,7 @@ int main(int argc, char** argv) {
         window.DebugLog->appendPlainText(QString::fromStdString(verdict));
         std::cout << verdict << std::endl;
         exit_code = equal ? 0 : 1;
+        if (!equal) std::cerr << "kvr-loader: the simulated device's image differs from the file\n";
       }
 #endif
       if (o.exit_at_end) QTimer::singleShot(0, &app, [&app] { app.quit(); });
@@ -193,8 +200,13 @@ int main(int argc, char** argv) {
       watch->setInterval(500);
       QObject::connect(watch, &QTimer::timeout, &window, [&window, &app, &exit_code] {
         if (!window.StartSwitch->Checked() && !window.Port.Active()) {
-          if (exit_code == 0 && window.StatusLine->text() != QString::fromUtf8(kvr::kLoadCompleteStatus.data()))
+          const QString status = window.StatusLine->text();
+          if (exit_code == 0 && status != QString::fromUtf8(kvr::kLoadCompleteStatus.data())) {
             exit_code = 1;
+            std::cerr << "kvr-loader: the load did not complete"
+                      << (status.isEmpty() ? std::string(" (no load was started)") : ": " + status.toStdString())
+                      << "\n";
+          }
           app.quit();
         }
       });

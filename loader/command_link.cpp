@@ -45,6 +45,29 @@ void CommandLink::OnRxChar(int count) {
   }
 }
 
+// After a first piece without CR the classic program paused more than 20 ms
+// for the rest of the reply. The pause is kept as the longest wait, but it
+// ends as soon as the CR has arrived (or a stop is asked): what came
+// meanwhile is then handled at once as the next piece, as the next receive
+// event would have brought it.
+void CommandLink::AwaitRestOfReply() {
+  const uint32_t start = ticks_.Ticks();
+  size_t got = 0;
+  for (;;) {
+    if (stop_ && stop_->Requested()) break;
+    const uint32_t elapsed = ticks_.Ticks() - start;
+    if (elapsed > kPiecePauseMs || got == receive_buffer_.size()) break;
+    const int n = port_.ReadWithin(receive_buffer_.data() + got, static_cast<int>(receive_buffer_.size() - got),
+                                   kPiecePauseMs + 1 - elapsed);
+    if (n < 0) PauseMoreThan(ticks_, kPiecePauseMs, stop_);  // the channel cannot look: the whole pause
+    if (n <= 0) break;                                        // nothing came in the time left
+    const bool has_cr = std::memchr(receive_buffer_.data() + got, 13, static_cast<size_t>(n)) != nullptr;
+    got += static_cast<size_t>(n);
+    if (has_cr) break;
+  }
+  if (got > 0) HandlePiece(got);
+}
+
 void CommandLink::HandlePiece(size_t m) {
   const uint8_t* piece = receive_buffer_.data();
   const bool has_cr = std::memchr(piece, 13, m) != nullptr;
@@ -55,9 +78,9 @@ void CommandLink::HandlePiece(size_t m) {
   size_t length;
   if (!reply_pending_) {
     if (!has_cr) {
-      PauseMoreThan(ticks_, kPiecePauseMs, stop_);
       reply_pending_ = true;
       reply_offset_ = m;
+      AwaitRestOfReply();
       return;
     }
     length = m - 1;

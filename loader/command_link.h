@@ -67,6 +67,7 @@ class CommandLink {
 
  private:
   void HandlePiece(size_t m);
+  void AwaitRestOfReply();
 
   ByteChannel& port_;
   TickSource& ticks_;

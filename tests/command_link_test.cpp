@@ -94,6 +94,50 @@ TEST_F(CommandLinkTest, ReplyInTwoPiecesIsGatheredAndLoggedOnce) {
   EXPECT_EQ(link.ReplyOffset(), 0u);
 }
 
+// On a real line a reply comes a byte at a time: the wait after a first piece
+// without CR ends when the CR has come, not 20 ms later, and what came is
+// gathered by the same rules; a CR that never comes still gets the whole wait.
+TEST_F(CommandLinkTest, WaitAfterAFirstPieceEndsWhenTheCrArrives) {
+  struct Case {
+    std::vector<std::pair<uint32_t, std::string>> rest;  // after the first piece "P": ticks from now, bytes
+    std::vector<std::string> replies;
+    bool pending;
+    uint32_t min_wait, max_wait;  // ticks the receive event took
+    std::string next = "";        // when pending: the reply once the next event brings "0\r"
+  };
+  const std::vector<Case> cases = {
+      {{{1, "L"}, {2, "0"}, {3, "\r"}}, {"PL0"}, false, 3, 5},
+      {{{4, "L0\r"}}, {"PL0"}, false, 4, 6},
+      {{{2, "L0\rX"}}, {"PL0\r"}, false, 2, 4},   // bytes after the CR in the piece: the last one is dropped
+      {{{1, "L"}}, {}, true, 21, 23, "PL0"},  // no CR: the whole wait, then pending as before
+      {{{30, "X"}}, {}, true, 21, 23, "P0"},  // nothing within the wait
+      {{{1, "L"}, {19, "0\r"}}, {"PL0"}, false, 19, 21},
+  };
+  for (const Case& c : cases) {
+    RecordingChannel line;
+    FakeTicks clock;
+    clock.step = 0;  // time moves only as the line's bytes come, or a wait runs out
+    line.clock = &clock;
+    CommandLink timed_link{line, clock};
+    std::vector<std::string> got, lines;
+    timed_link.on_reply = [&](std::string_view r) { got.emplace_back(r); };
+    timed_link.on_log = [&](const std::string& l) { lines.push_back(l); };
+    for (const auto& [at, bytes] : c.rest) line.Arrive(at, bytes);
+    line.Queue("P");
+    timed_link.OnRxChar(1);
+    EXPECT_EQ(got, c.replies) << c.rest.size();
+    EXPECT_EQ(lines.size(), c.replies.size());
+    EXPECT_EQ(timed_link.ReplyPending(), c.pending);
+    EXPECT_GE(clock.now, c.min_wait);
+    EXPECT_LE(clock.now, c.max_wait);
+    if (c.pending) {  // goes on as before: the next piece completes the reply
+      line.Queue("0\r");
+      timed_link.OnRxChar(2);
+      EXPECT_EQ(got, std::vector<std::string>{c.next});
+    }
+  }
+}
+
 TEST_F(CommandLinkTest, ThreePiecesAreGatheredInOrderWithOnePause) {
   Arrive("P");
   const uint32_t after_first = ticks.now;

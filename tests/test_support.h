@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "byte_channel.h"
@@ -19,8 +21,19 @@
 
 namespace kvr::test {
 
+// A tick source that only moves when told to, by `step` at every reading, or
+// by a pause's sleep.
+class FakeTicks final : public TickSource {
+ public:
+  uint32_t Ticks() override { return now += step; }
+  void SleepTicks(uint32_t ticks, StopSignal*) override { now += ticks; }
+  uint32_t now = 0;
+  uint32_t step = 1;
+};
+
 // Frames written are kept whole; input is handed out by ReadBuf in the order
-// queued, never more than asked for.
+// queued, never more than asked for. With a clock, bytes may also be queued to
+// arrive at a tick (Arrive), and ReadWithin waits for them on that clock.
 class RecordingChannel final : public ByteChannel {
  public:
   void WriteBuf(const void* buf, int count) override {
@@ -39,23 +52,36 @@ class RecordingChannel final : public ByteChannel {
     }
     return n;
   }
+  int ReadWithin(void* buf, int count, uint32_t ms) override {
+    if (!clock) return -1;
+    if (timed.empty() || timed.front().first > clock->now + ms) {
+      clock->now += ms;
+      return 0;
+    }
+    clock->now = std::max(clock->now, timed.front().first);
+    int n = 0;
+    auto* out = static_cast<char*>(buf);
+    while (n < count && !timed.empty() && timed.front().first <= clock->now) {
+      out[n++] = timed.front().second;
+      timed.pop_front();
+    }
+    return n;
+  }
   void Queue(const std::string& bytes) { input.insert(input.end(), bytes.begin(), bytes.end()); }
+  // `bytes` arriving at tick `at` of the clock.
+  void Arrive(uint32_t at, const std::string& bytes) {
+    for (char c : bytes) timed.emplace_back(at, c);
+  }
   // The command text of write i (frame less its sum byte and CR).
   std::string Command(size_t i) const { return writes.at(i).substr(0, writes.at(i).size() - 2); }
 
   std::vector<std::string> writes;
   std::deque<char> input;
   std::vector<int> read_requests;
+  FakeTicks* clock = nullptr;
+  std::deque<std::pair<uint32_t, char>> timed;
   bool fail_writes = false;
   std::function<void()> on_write;
-};
-
-// A tick source that only moves when told to, or by `step` at every reading.
-class FakeTicks final : public TickSource {
- public:
-  uint32_t Ticks() override { return now += step; }
-  uint32_t now = 0;
-  uint32_t step = 1;
 };
 
 struct RecordingView final : LoaderView, UpdateFileUi {

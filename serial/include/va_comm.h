@@ -151,6 +151,8 @@ class TVaCustomComm : public TVaComponent {
   void Close();
   bool Active() const { return session_ != nullptr; }
   int ReadBuf(void* buf, int count);
+  // ReadBuf waiting at most `timeout_ms` for the first byte instead of Buffers.ReadTimeout.
+  int ReadBuf(void* buf, int count, uint32_t timeout_ms);
   int WriteBuf(const void* buf, int count);
   TVaCommStatus GetStatus();
   int InQueue();

@@ -322,11 +322,14 @@ void TVaCustomComm::Close() {
 // --- input and output ------------------------------------------------------
 
 int TVaCustomComm::ReadBuf(void* buf, int count) {
+  return ReadBuf(buf, count, static_cast<uint32_t>(std::max(buffers_.ReadTimeout(), 0)));
+}
+
+int TVaCustomComm::ReadBuf(void* buf, int count, uint32_t timeout) {
   if (!Active() || count <= 0) return 0;
   TVaLock lock(read_lock_);
   if (session_->lost.load()) return 0;
   uint32_t read = 0;
-  const uint32_t timeout = static_cast<uint32_t>(std::max(buffers_.ReadTimeout(), 0));
   switch (session_->device->Read(buf, static_cast<uint32_t>(count), timeout, read)) {
     case platform::IoResult::kDone:
       return static_cast<int>(read);

@@ -35,6 +35,9 @@ scripts/package-check.sh || status=1
 echo "== fuzzing: each target 60 s"
 scripts/fuzz.sh 60 || status=1
 
+echo "== the documented commands: README.md and the manual pages, as written (release build)"
+build/release/bin/doc_commands_tests || status=1
+
 echo "== tests: tsan (serial component and window)"
 ctest --test-dir build/tsan --output-on-failure -L 'serial|window' || status=1
 

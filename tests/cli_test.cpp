@@ -6,11 +6,9 @@
 #include <grp.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -23,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "pty_device.h"
 #include "serial_server.h"
 #include "serial_test_support.h"
@@ -33,69 +32,21 @@
 namespace kvr {
 namespace {
 
-struct Result {
-  int code = -1;
-  std::string out, err;
-  double seconds = 0;
-  double cpu_seconds = 0;
-};
+using Result = test::ChildResult;
 
 // Runs a tool (the command line by default) in `cwd` (or here), as the user
 // `uid` (>= 0, when run by root); `signal_after_ms` > 0 sends `sig` after that long.
 Result RunTool(const std::vector<std::string>& args, int signal_after_ms = 0, int limit_ms = 240000, int sig = SIGINT,
                const std::string& tool = KVR_LOADER_CLI, const std::string& cwd = "", int uid = -1) {
-  test::TempDir dir;
-  const std::string out = dir.File("out"), err = dir.File("err");
-  const auto t0 = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(o, 1);
-    dup2(e, 2);
-    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-    if (uid >= 0 &&
-        (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(uid)) != 0 || setuid(static_cast<uid_t>(uid)) != 0))
-      _exit(126);
-    std::vector<char*> argv;
-    std::string path = tool;
-    argv.push_back(path.data());
-    std::vector<std::string> copy = args;
-    for (std::string& a : copy) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(path.c_str(), argv.data());
-    _exit(127);
-  }
-  Result r;
-  bool signalled = false;
-  for (;;) {
-    int status = 0;
-    rusage usage{};
-    const pid_t done = wait4(pid, &status, WNOHANG, &usage);
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
-    if (done == pid) {
-      r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      r.cpu_seconds =
-          usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-      break;
-    }
-    if (signal_after_ms > 0 && !signalled && ms >= signal_after_ms) {
-      kill(pid, sig);
-      signalled = true;
-    }
-    if (ms > limit_ms) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-      r.code = -2;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  r.out = sim::ReadFile(out);
-  r.err = sim::ReadFile(err);
-  return r;
+  test::ChildOptions o;
+  o.argv = {tool};
+  o.argv.insert(o.argv.end(), args.begin(), args.end());
+  o.cwd = cwd;
+  o.uid = uid;
+  o.signal_after_ms = signal_after_ms;
+  o.sig = sig;
+  o.limit_ms = limit_ms;
+  return test::RunChild(o);
 }
 
 class Cli : public ::testing::Test {

@@ -74,6 +74,10 @@ class PrivateFolder {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Each line as it is written: a real-time load runs for half an hour, and a
+  // pipe or file would otherwise see nothing of it until the end (or, after
+  // Ctrl-C, never).
+  std::cout.setf(std::ios::unitbuf);
   std::string path;
   int pieces = 1;
   bool real_time = false;

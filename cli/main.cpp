@@ -56,7 +56,7 @@ int FileError(const std::string& what) {
 }
 
 // --simulate-faults: split=N,noise=RATE,drop=RATE,repeat=RATE,hangup=FRAMES,
-// seed=N,noiseat=REPLY:BYTES. Returns what is wrong, or "" when all is well.
+// seed=N,noiseat=REPLY:BYTES,line=BAUD. Returns what is wrong, or "" when all is well.
 std::string ParseFaults(const std::string& list, sim::DeviceOptions& f) {
   const auto whole = [](const std::string& text, uint64_t hi, uint64_t& v) {
     return WholeIn<uint64_t>(text, 0, hi, v);
@@ -82,6 +82,9 @@ std::string ParseFaults(const std::string& list, sim::DeviceOptions& f) {
     } else if (k == "hangup") {
       if (!whole(v, UINT64_MAX, n)) return bad + "wants hangup=FRAMES, a whole number";
       f.hangup_after = n;
+    } else if (k == "line") {  // a real line's timing at that rate
+      if (!whole(v, 4000000, n) || n < 50) return bad + "wants line=BAUD with BAUD from 50 to 4000000";
+      f.line_baud = static_cast<uint32_t>(n);
     } else if (k == "seed") {
       if (!whole(v, UINT32_MAX, n)) return bad + "wants seed=N with N from 0 to 4294967295";
       f.seed = static_cast<uint32_t>(n);
@@ -93,7 +96,7 @@ std::string ParseFaults(const std::string& list, sim::DeviceOptions& f) {
         return bad + "wants noiseat=REPLY:BYTES with BYTES from 0 to 1000000";
       f.faults.push_back({sim::DeviceFault::Kind::kNoise, n, std::string(bytes, '~')});
     } else {
-      return bad + "is not one of split, noise, drop, repeat, hangup, seed, noiseat";
+      return bad + "is not one of split, noise, drop, repeat, hangup, seed, noiseat, line";
     }
   }
   return {};
@@ -221,7 +224,8 @@ int main(int argc, char** argv) {
       ->needs(simulated);
   load->add_option("--simulate-faults", faults,
                    "Faults of the simulated devices: [D:]split=N,noise=RATE,drop=RATE,repeat=RATE,hangup=FRAMES,"
-                   "seed=N,noiseat=REPLY:BYTES; with D: only device D. Give it again for other devices.")
+                   "seed=N,noiseat=REPLY:BYTES,line=BAUD (a real line's timing: frames take their wire time, "
+                   "replies come a byte at a time); with D: only device D. Give it again for other devices.")
       ->allow_extra_args(false)
       ->needs(simulated);
   load->add_option("--baud", o.baud, "Line rate (default 38400).")->check(WholeNumber(50, 4000000));

@@ -47,6 +47,10 @@ struct DeviceOptions {
   uint32_t seed = 1;
   // The device stops after answering this many frames (0: never).
   uint64_t hangup_after = 0;
+  // Behind a pseudo-terminal: > 0 keeps a real line's timing at this rate (10
+  // bits a byte): what the program writes reaches the device after its wire
+  // time, and replies go back a byte at a time, a character time apart.
+  uint32_t line_baud = 0;
 };
 
 inline constexpr std::string_view kRejectReply = "PLE";

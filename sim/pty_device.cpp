@@ -5,8 +5,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <stdexcept>
+#include <thread>
 
 namespace kvr::sim {
 
@@ -30,7 +33,10 @@ RawPty OpenRawPty() {
   return pty;
 }
 
-PtyDevice::PtyDevice(DeviceOptions options) : device_(std::move(options)) {
+PtyDevice::PtyDevice(DeviceOptions options)
+    : device_(options),
+      char_time_(options.line_baud ? std::chrono::nanoseconds(10'000'000'000LL / options.line_baud)
+                                   : std::chrono::nanoseconds(0)) {
   // Raw from the start: no echo of the device's replies back to itself.
   RawPty pty = OpenRawPty();
   master_ = pty.master;
@@ -78,40 +84,62 @@ std::vector<uint32_t> PtyDevice::Addresses() {
   return device_.Addresses();
 }
 
+void PtyDevice::Send(const std::vector<uint8_t>& piece) {
+  const auto write_all = [this](const uint8_t* data, size_t n) {
+    size_t done = 0;
+    while (done < n) {
+      const ssize_t w = write(master_, data + done, n - done);
+      if (w <= 0) return;
+      done += static_cast<size_t>(w);
+    }
+  };
+  if (char_time_.count() == 0) return write_all(piece.data(), piece.size());
+  // Each byte is handed over once its ten bits have crossed the line.
+  for (const uint8_t b : piece) {
+    tx_free_ = std::max(tx_free_, std::chrono::steady_clock::now()) + char_time_;
+    std::this_thread::sleep_until(tx_free_);
+    write_all(&b, 1);
+  }
+}
+
 void PtyDevice::Run() {
   std::vector<uint8_t> piece;
+  std::vector<std::vector<uint8_t>> out;
   uint8_t buf[512];
   bool pending_idle = false;
+  auto rx_free = std::chrono::steady_clock::now();
   for (;;) {
     pollfd fds[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
     const int r = poll(fds, 2, pending_idle ? 20 : -1);
     if (r < 0) continue;
     if (fds[1].revents) return;
+    ssize_t n = 0;
+    if (r > 0 && (fds[0].revents & POLLIN)) {
+      n = read(master_, buf, sizeof buf);
+      // At the line's pace the bytes written at once reach the device one
+      // character time after another.
+      if (n > 0 && char_time_.count() != 0) {
+        rx_free = std::max(rx_free, std::chrono::steady_clock::now()) + char_time_ * n;
+        std::this_thread::sleep_until(rx_free);
+      }
+    }
     bool hung_up = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (r == 0) {
         device_.LineIdle();
         pending_idle = false;
-      } else if (fds[0].revents & POLLIN) {
-        const ssize_t n = read(master_, buf, sizeof buf);
-        if (n > 0) {
-          device_.Receive(buf, static_cast<size_t>(n));
-          pending_idle = true;
-        }
+      } else if (n > 0) {
+        device_.Receive(buf, static_cast<size_t>(n));
+        pending_idle = true;
       } else if (fds[0].revents & (POLLHUP | POLLERR)) {
         poll(&fds[1], 1, 10);  // nobody on the line: do not spin
       }
       hung_up = device_.HungUp();
-      while (!hung_up && device_.TakePiece(piece)) {
-        size_t done = 0;
-        while (done < piece.size()) {
-          const ssize_t w = write(master_, piece.data() + done, piece.size() - done);
-          if (w <= 0) break;
-          done += static_cast<size_t>(w);
-        }
-      }
+      while (!hung_up && device_.TakePiece(piece)) out.push_back(piece);
     }
+    for (const std::vector<uint8_t>& p : out) Send(p);
+    out.clear();
     if (hung_up) {
       // The far end goes away: the program's side of the line sees a hang-up.
       close(master_);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -43,8 +44,12 @@ class PtyDevice {
 
  private:
   void Run();
+  // Sends a piece to the program, at the line's pace when it has one.
+  void Send(const std::vector<uint8_t>& piece);
 
   BootLoaderDevice device_;
+  const std::chrono::nanoseconds char_time_;  // 0: no line timing
+  std::chrono::steady_clock::time_point tx_free_{};
   std::mutex mutex_;
   int master_ = -1;
   int holder_ = -1;  // keeps the pty alive between the program's opens

@@ -295,6 +295,7 @@ TEST_F(Cli, BadOptionValuesAreRefusedByName) {
       {{"--simulate-faults", "split=0"}, "\"split=0\" wants split=N with N from 1 to 1024"},
       {{"--simulate-faults", "drop=2"}, "\"drop=2\" wants drop=RATE with RATE from 0 to 1"},
       {{"--simulate-faults", "bogus=1"}, "\"bogus=1\" is not one of"},
+      {{"--simulate-faults", "line=10"}, "\"line=10\" wants line=BAUD with BAUD from 50 to 4000000"},
       {{"--port", "/dev/null", "--simulate"}, "--port excludes --simulate"},
       {{"--port", "/dev/null", "--port", "/dev/../dev/null"}, "the port /dev/../dev/null is named twice"},
       {{"--port", "/dev/null", "--port", "/dev/zero", "--log", "x"}, "--log is for one port"},

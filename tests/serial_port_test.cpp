@@ -3,6 +3,7 @@
 // delivery, listeners, a vanishing device, and threads under churn.
 #include <asm/termbits.h>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -252,6 +253,53 @@ TEST_F(PtyPort, AReadRacingTheArrivalCountLosesNoAnnouncement) {
 
 // Modem-line transitions as the driver counts them (a pseudo-terminal has
 // no modem lines: the counts come through the layer's seam).
+// A driver's serial_struct as the open and the close ask for it: a USB
+// adapter's driver takes the low-latency request, and the close puts back
+// what was there; a driver that refuses, or has the flag already, is left alone.
+struct FakeSerialDriver {
+  static inline int flags = 0;
+  static inline bool refuse_set = false, refuse_get = false;
+  static inline std::vector<int> set;  // the flags of each TIOCSSERIAL
+  static int Request(int, unsigned long request, struct serial_struct* s) {
+    if (request == TIOCGSERIAL) {
+      if (refuse_get) return -1;
+      s->flags = flags;
+      return 0;
+    }
+    if (refuse_set) return -1;
+    set.push_back(s->flags);
+    flags = s->flags;
+    return 0;
+  }
+};
+
+TEST_F(PtyPort, OpenAsksTheDriverForLowLatencyAndCloseRestoresIt) {
+  struct Case {
+    int flags;
+    bool refuse_get, refuse_set;
+    std::vector<int> set;  // what the open and the close write
+  };
+  const int other = ASYNC_SPD_HI;  // another flag of the driver's, kept as it is
+  const std::vector<Case> cases = {
+      {other, false, false, {other | ASYNC_LOW_LATENCY, other}},
+      {other | ASYNC_LOW_LATENCY, false, false, {}},  // so already: nothing to undo either
+      {0, false, true, {}},                           // refused: the port opens as before
+      {0, true, false, {}},                           // no serial_struct (a pseudo-terminal)
+  };
+  platform::posix::SerialRequest.store(&FakeSerialDriver::Request);
+  for (const Case& c : cases) {
+    FakeSerialDriver::flags = c.flags;
+    FakeSerialDriver::refuse_get = c.refuse_get;
+    FakeSerialDriver::refuse_set = c.refuse_set;
+    FakeSerialDriver::set.clear();
+    comm.Open();
+    EXPECT_TRUE(comm.Active());
+    comm.Close();
+    EXPECT_EQ(FakeSerialDriver::set, c.set) << c.flags;
+  }
+  platform::posix::SerialRequest.store(nullptr);
+}
+
 struct FakeModem {
   static inline std::atomic<uint32_t> cts{0}, dsr{0}, rng{0}, dcd{0};
   static bool Read(int, platform::posix::ModemCounts& c) {

@@ -69,9 +69,23 @@ constexpr RateCode kRates[] = {{50, B50},         {75, B75},         {110, B110}
                                {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
                                {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600}};
 
+// Sets or clears the driver's low-latency flag; true when the driver took a
+// change (false when it refuses, or the flag was so already).
+bool SetLowLatency(int fd, bool on) {
+  const auto request = [](int d, unsigned long r, serial_struct* s) {
+    auto seam = posix::SerialRequest.load();
+    return seam ? seam(d, r, s) : ioctl(d, r, s);
+  };
+  serial_struct s{};
+  if (request(fd, TIOCGSERIAL, &s) != 0 || ((s.flags & ASYNC_LOW_LATENCY) != 0) == on) return false;
+  s.flags = on ? s.flags | ASYNC_LOW_LATENCY : s.flags & ~ASYNC_LOW_LATENCY;
+  return request(fd, TIOCSSERIAL, &s) == 0;
+}
+
 class PosixDevice final : public Device {
  public:
-  PosixDevice(int fd, int epoll_fd) : fd_(fd), epoll_fd_(epoll_fd) {}
+  PosixDevice(int fd, int epoll_fd, bool low_latency_set)
+      : fd_(fd), epoll_fd_(epoll_fd), low_latency_set_(low_latency_set) {}
   ~PosixDevice() override { Shutdown(); }
 
   // The event wait watches the device (edge-triggered: once per arrival), the
@@ -318,6 +332,7 @@ class PosixDevice final : public Device {
     if (shut_.exchange(true)) return;
     shutdown_.Signal();
     std::unique_lock<std::shared_mutex> alone(gate_);  // every blocked call has left
+    if (low_latency_set_) SetLowLatency(fd_, false);
     ioctl(fd_, TIOCNXCL);
     close(epoll_fd_);
     close(fd_);
@@ -414,6 +429,7 @@ class PosixDevice final : public Device {
 
   const int fd_;
   const int epoll_fd_;
+  const bool low_latency_set_;  // by the open, undone at the close
   TVaWaitEvent shutdown_;
   TVaWaitEvent tx_done_;
   std::shared_mutex gate_;  // shared for a call on the descriptor, exclusive to close it
@@ -448,6 +464,7 @@ namespace posix {
 std::function<void(const struct termios2&)> BeforeSetTermios;
 std::atomic<void (*)()> AfterQueueCount{nullptr};
 std::atomic<bool (*)(int, ModemCounts&)> ReadModemCounts{nullptr};
+std::atomic<int (*)(int, unsigned long, struct serial_struct*)> SerialRequest{nullptr};
 
 int BuildTermios(const LineSettings& s, const struct termios2& current, struct termios2& t) {
   t = current;
@@ -580,7 +597,12 @@ std::unique_ptr<Device> OpenDevice(const std::string& path) {
   ioctl(fd, TCFLSH, TCIOFLUSH);  // nothing left over from an earlier user
   const int epoll_fd = epoll_create1(EPOLL_CLOEXEC);
   if (epoll_fd < 0) return refuse(errno);
-  auto device = std::make_unique<PosixDevice>(fd, epoll_fd);
+  // A USB adapter holds received bytes until its latency timer runs out (16 ms
+  // by default for ftdi_sio), on every reply: the driver is asked for low
+  // latency (ftdi_sio then sets the timer to 1 ms) and the setting is restored
+  // at the close. A driver that refuses is left as it is.
+  const bool low_latency_set = SetLowLatency(fd, true);
+  auto device = std::make_unique<PosixDevice>(fd, epoll_fd, low_latency_set);
   if (!device->Init()) return nullptr;  // the device closes both descriptors
   return device;
 }

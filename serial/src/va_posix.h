@@ -36,6 +36,11 @@ struct ModemCounts {
 // A seam for tests: a pseudo-terminal has no modem lines.
 extern std::atomic<bool (*)(int fd, ModemCounts& counts)> ReadModemCounts;
 
+// The driver's serial_struct requests (TIOCGSERIAL, TIOCSSERIAL) go through
+// this when it is set, else to ioctl: a seam for tests, since a
+// pseudo-terminal refuses them. Returns what ioctl returns.
+extern std::atomic<int (*)(int fd, unsigned long request, struct serial_struct* s)> SerialRequest;
+
 // Natural order of device names: ttyS2 before ttyS10.
 bool NaturalLess(const std::string& a, const std::string& b);
 

@@ -19,8 +19,8 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/socket.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -36,26 +36,18 @@
 
 #include "command_link.h"
 #include "hex_text.h"
-#include "loader_window.h"
 #include "pty_device.h"
 #include "qt_main_thread.h"
 #include "serial_server.h"
 #include "update_file_maker.h"
+#include "window_load.h"
 
 namespace {
 
 constexpr double kPauseMs = 51;  // "more than 50 ms", to the millisecond boundary
 constexpr int kLoadCommands = 41474;
 
-double CpuSeconds(const rusage& u) {
-  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double SelfCpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return CpuSeconds(u);
-}
+using bench::CpuSeconds;
 
 // The load's first `count` command texts, in the order the exchange sends them.
 std::vector<std::string> LoadCommands(const std::string& image_text, size_t count) {
@@ -68,8 +60,7 @@ std::vector<std::string> LoadCommands(const std::string& image_text, size_t coun
   std::vector<std::string> commands = {"DL:0", "DL:6"};
   for (size_t page = 0; commands.size() < count && page * 16 < lines.size(); ++page) {
     commands.push_back("DL:1:" + kvr::HexUpper(page, 4) + "00");
-    for (size_t i = 0; i < 16; ++i)
-      commands.push_back("DL:2" + kvr::HexUpper(i, 1) + ":" + lines[page * 16 + i]);
+    for (size_t i = 0; i < 16; ++i) commands.push_back("DL:2" + kvr::HexUpper(i, 1) + ":" + lines[page * 16 + i]);
     commands.push_back("DL:7");
   }
   commands.resize(std::min(count, commands.size()));
@@ -181,30 +172,11 @@ Run Window(const std::string& image, uint32_t baud, double seconds) {
   kvr::sim::DeviceOptions device_options;
   device_options.line_baud = baud;
   kvr::sim::PtyDevice device(device_options);
-  kvr::WindowOptions options;  // the system's clock
-  options.choose_file = [&image] { return image; };
-  options.probe_ports = [] { return std::vector<kvr::PortChoice>{}; };
-  options.first_ports = {device.SlavePath().substr(5)};
-  kvr::LoaderWindow form(options);
-  form.show();
-  form.OpenFileClicked();
-  QCoreApplication::processEvents();
-  ab::PressAndRelease(form.StartSwitch);
-  QElapsedTimer t;
-  t.start();
-  while (device.FramesReceived() == 0 && t.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  const uint64_t frames0 = device.FramesReceived();
-  const double cpu0 = SelfCpuSeconds();
-  t.restart();
-  QEventLoop loop;  // waits as the program's own loop does
-  QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
-  loop.exec();
+  const bench::WindowLoad load = bench::LoadByWindow(image, device, seconds);
   Run run;
-  run.wall = t.nsecsElapsed() / 1e9;
-  run.cpu = SelfCpuSeconds() - cpu0;
-  const uint64_t commands = device.FramesReceived() - frames0;
-  ab::PressAndRelease(form.StartSwitch);
-  run.ms_per_command.push_back(commands ? run.wall * 1000 / static_cast<double>(commands) : 0);
+  run.wall = load.wall;
+  run.cpu = load.cpu;
+  run.ms_per_command.push_back(load.commands ? load.wall * 1000 / static_cast<double>(load.commands) : 0);
   return run;
 }
 
@@ -216,8 +188,8 @@ void Print(const char* who, const Run& run, double floor_ms) {
     std::printf("\n");
   }
   if (run.wall > 0)
-    std::printf("%-22s %8.2f %% of a core (%.3f s CPU in %.1f s, the device's threads included)\n", "", 100 * run.cpu / run.wall,
-                run.cpu, run.wall);
+    std::printf("%-22s %8.2f %% of a core (%.3f s CPU in %.1f s, the device's threads included)\n", "",
+                100 * run.cpu / run.wall, run.cpu, run.wall);
 }
 
 }  // namespace
@@ -237,9 +209,10 @@ int main(int argc, char** argv) {
 
   // The floor and the loads over the same first commands of a load.
   const size_t fast = static_cast<size_t>(seconds * 1000 / 12), paced = static_cast<size_t>(seconds * 1000 / 63);
-  std::printf("line rate %u baud, %.0f s a measurement (goals: command line 1.05 x at pause 0, 1.02 x at the real "
-              "pause; window 1.02 x, 5 %% of a core; gang of 4 1.03 x each, 10 %% of a core)\n",
-              baud, seconds);
+  std::printf(
+      "line rate %u baud, %.0f s a measurement (goals: command line 1.05 x at pause 0, 1.02 x at the real "
+      "pause; window 1.02 x, 5 %% of a core; gang of 4 1.03 x each, 10 %% of a core)\n",
+      baud, seconds);
   const double floor0 = FloorLoop(LoadCommands(text, fast), baud);
   const double floor_paced = FloorLoop(LoadCommands(text, paced), baud) + kPauseMs;
   std::printf("%-22s %8.3f ms per command (write a frame, read to CR); %.3f ms with the 51 ms pause\n", "floor", floor0,
@@ -267,7 +240,8 @@ int main(int argc, char** argv) {
   }
   if (!cli.ms_per_command.empty())
     std::printf("a full image (%d commands) at %u baud: %.1f min by the command line, %.1f min at the floor\n",
-                kLoadCommands, baud, kLoadCommands * cli.ms_per_command[0] / 60000, kLoadCommands * floor_paced / 60000);
+                kLoadCommands, baud, kLoadCommands * cli.ms_per_command[0] / 60000,
+                kLoadCommands * floor_paced / 60000);
   va::SetMainThread(nullptr);
   return 0;
 }

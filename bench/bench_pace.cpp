@@ -23,22 +23,13 @@
 #include <memory>
 #include <string>
 
-#include "loader_window.h"
-#include "pty_device.h"
 #include "qt_main_thread.h"
 #include "update_file_maker.h"
+#include "window_load.h"
 
 namespace {
 
-double CpuSeconds(const rusage& u) {
-  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double SelfCpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return CpuSeconds(u);
-}
+using bench::CpuSeconds;
 
 void Print(const char* who, double cpu, double wall, double ms_per_command, unsigned long long commands) {
   std::printf(
@@ -50,30 +41,9 @@ void Print(const char* who, double cpu, double wall, double ms_per_command, unsi
 // The window: the switch pressed, the load runs for `seconds`.
 void Window(const std::string& image, double seconds) {
   kvr::sim::PtyDevice device;
-  kvr::WindowOptions options;  // the system's clock
-  options.choose_file = [&image] { return image; };
-  options.probe_ports = [] { return std::vector<kvr::PortChoice>{}; };
-  options.first_ports = {device.SlavePath().substr(5)};
-  kvr::LoaderWindow form(options);
-  form.show();
-  form.OpenFileClicked();
-  QCoreApplication::processEvents();
-  ab::PressAndRelease(form.StartSwitch);
-  // Measure from the first command on.
-  QElapsedTimer t;
-  t.start();
-  while (device.FramesReceived() == 0 && t.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  const uint64_t frames0 = device.FramesReceived();
-  const double cpu0 = SelfCpuSeconds();
-  t.restart();
-  QEventLoop loop;  // waits as the program's own loop does
-  QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
-  loop.exec();
-  const double wall = t.nsecsElapsed() / 1e9;
-  const double cpu = SelfCpuSeconds() - cpu0;
-  const uint64_t commands = device.FramesReceived() - frames0;
-  ab::PressAndRelease(form.StartSwitch);
-  Print("window", cpu, wall, commands ? wall * 1000 / commands : 0, commands);
+  const bench::WindowLoad run = bench::LoadByWindow(image, device, seconds);
+  Print("window", run.cpu, run.wall, run.commands ? run.wall * 1000 / static_cast<double>(run.commands) : 0,
+        run.commands);
 }
 
 // The command line as its own process, stopped after as many commands as

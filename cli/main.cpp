@@ -206,8 +206,9 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   CLI::App* load = app.add_subcommand(
       "load", "Send FILE.KVR to the device's boot loader (to several at once); options may come before and after it.");
-  load->add_option("FILE.KVR", file, "The update file: its name ends in .KVR (any case); -- before a name that starts "
-                                     "with a dash.")
+  load->add_option("FILE.KVR", file,
+                   "The update file: its name ends in .KVR (any case); -- before a name that starts "
+                   "with a dash.")
       ->required();
   CLI::Option* port = load->add_option(
       "--port", ports, "The serial port: COM7, ttyUSB0 or a device path; give it again for each further port.");

@@ -60,7 +60,7 @@ void CommandLink::AwaitRestOfReply() {
     const int n = port_.ReadWithin(receive_buffer_.data() + got, static_cast<int>(receive_buffer_.size() - got),
                                    kPiecePauseMs + 1 - elapsed);
     if (n < 0) PauseMoreThan(ticks_, kPiecePauseMs, stop_);  // the channel cannot look: the whole pause
-    if (n <= 0) break;                                        // nothing came in the time left
+    if (n <= 0) break;                                       // nothing came in the time left
     const bool has_cr = std::memchr(receive_buffer_.data() + got, 13, static_cast<size_t>(n)) != nullptr;
     got += static_cast<size_t>(n);
     if (has_cr) break;

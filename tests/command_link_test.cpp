@@ -108,9 +108,9 @@ TEST_F(CommandLinkTest, WaitAfterAFirstPieceEndsWhenTheCrArrives) {
   const std::vector<Case> cases = {
       {{{1, "L"}, {2, "0"}, {3, "\r"}}, {"PL0"}, false, 3, 5},
       {{{4, "L0\r"}}, {"PL0"}, false, 4, 6},
-      {{{2, "L0\rX"}}, {"PL0\r"}, false, 2, 4},   // bytes after the CR in the piece: the last one is dropped
-      {{{1, "L"}}, {}, true, 21, 23, "PL0"},  // no CR: the whole wait, then pending as before
-      {{{30, "X"}}, {}, true, 21, 23, "P0"},  // nothing within the wait
+      {{{2, "L0\rX"}}, {"PL0\r"}, false, 2, 4},  // bytes after the CR in the piece: the last one is dropped
+      {{{1, "L"}}, {}, true, 21, 23, "PL0"},     // no CR: the whole wait, then pending as before
+      {{{30, "X"}}, {}, true, 21, 23, "P0"},     // nothing within the wait
       {{{1, "L"}, {19, "0\r"}}, {"PL0"}, false, 19, 21},
   };
   for (const Case& c : cases) {
@@ -203,7 +203,7 @@ TEST_F(CommandLinkTest, LargeEventIsReadInStepsOfAtMost1001) {
 
 TEST_F(CommandLinkTest, ShortDeliveryEndsTheEventWithoutWaitingForMore) {
   port.Queue("PL0\r" + std::string(1496, 'z'));
-  link.OnRxChar(3000);  // announces more than arrives
+  link.OnRxChar(3000);                                            // announces more than arrives
   EXPECT_EQ(port.read_requests, (std::vector<int>{1001, 1001}));  // 499 came: no third read
   EXPECT_EQ(replies.size(), 1u);
 }

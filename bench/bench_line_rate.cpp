@@ -19,9 +19,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -46,8 +44,6 @@ namespace {
 
 constexpr double kPauseMs = 51;  // "more than 50 ms", to the millisecond boundary
 constexpr int kLoadCommands = 41474;
-
-using bench::CpuSeconds;
 
 // The load's first `count` command texts, in the order the exchange sends them.
 std::vector<std::string> LoadCommands(const std::string& image_text, size_t count) {
@@ -130,40 +126,19 @@ struct Run {
 // output. Into `devices` simulated devices, or through `port` when given.
 Run CommandLine(const std::string& image, uint32_t baud, size_t commands, bool pause, int devices,
                 const std::string& port = "") {
-  char out_path[] = "/tmp/bench_line_rate_XXXXXX";
-  const int out = mkstemp(out_path);
-  const auto t0 = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out, 1);
-    const std::string stop = std::to_string(commands), line = "line=" + std::to_string(baud),
-                      count = std::to_string(devices);
-    std::vector<const char*> args = {KVR_LOADER_CLI, "load", "--quiet", "--stop-after", stop.c_str()};
-    if (port.empty())
-      args.insert(args.end(), {"--simulate", "--simulate-devices", count.c_str(), "--simulate-faults", line.c_str()});
-    else
-      args.insert(args.end(), {"--port", port.c_str()});
-    if (!pause) args.insert(args.end(), {"--pause-ms", "0"});
-    args.push_back(image.c_str());
-    args.push_back(nullptr);
-    execv(KVR_LOADER_CLI, const_cast<char* const*>(args.data()));
-    _exit(127);
-  }
-  int status = 0;
-  rusage u{};
-  wait4(pid, &status, 0, &u);
+  std::vector<std::string> args = {"load", "--quiet", "--stop-after", std::to_string(commands)};
+  if (port.empty())
+    args.insert(args.end(), {"--simulate", "--simulate-devices", std::to_string(devices), "--simulate-faults",
+                             "line=" + std::to_string(baud)});
+  else
+    args.insert(args.end(), {"--port", port});
+  if (!pause) args.insert(args.end(), {"--pause-ms", "0"});
+  args.push_back(image);
+  const bench::ProgramRun program = bench::RunProgram(KVR_LOADER_CLI, args);
   Run run;
-  run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  run.cpu = CpuSeconds(u);
-  std::string text(1 << 16, '\0');
-  lseek(out, 0, SEEK_SET);
-  const ssize_t n = read(out, text.data(), text.size());
-  text.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  close(out);
-  unlink(out_path);
-  // "... commands/s, M ms per command)" once per load
-  for (size_t at = text.find("commands/s, "); at != std::string::npos; at = text.find("commands/s, ", at + 1))
-    run.ms_per_command.push_back(std::atof(text.c_str() + at + 12));
+  run.wall = program.wall;
+  run.cpu = program.cpu;
+  run.ms_per_command = bench::MsPerCommand(program.out);
   return run;
 }
 

@@ -12,8 +12,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -28,8 +26,6 @@
 #include "window_load.h"
 
 namespace {
-
-using bench::CpuSeconds;
 
 void Print(const char* who, double cpu, double wall, double ms_per_command, unsigned long long commands) {
   std::printf(
@@ -50,33 +46,10 @@ void Window(const std::string& image, double seconds) {
 // `seconds` take at the floor.
 void CommandLine(const std::string& image, double seconds) {
   const unsigned long long commands = static_cast<unsigned long long>(seconds * 1000 / 51);
-  char out_path[] = "/tmp/bench_pace_XXXXXX";
-  const int out = mkstemp(out_path);
-  const auto t0 = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out, 1);
-    const std::string stop = std::to_string(commands);
-    execl(KVR_LOADER_CLI, KVR_LOADER_CLI, "load", "--simulate", "--quiet", "--stop-after", stop.c_str(), image.c_str(),
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int status = 0;
-  rusage u{};
-  wait4(pid, &status, 0, &u);
-  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  char text[512] = {};
-  lseek(out, 0, SEEK_SET);
-  const ssize_t n = read(out, text, sizeof text - 1);
-  close(out);
-  unlink(out_path);
-  // "stopped: N commands in S s (R commands/s, M ms per command)"
-  double ms = 0;
-  if (n > 0) {
-    const char* at = std::strstr(text, "commands/s, ");
-    if (at) ms = std::atof(at + 12);
-  }
-  Print("command line", CpuSeconds(u), wall, ms, commands);
+  const bench::ProgramRun run = bench::RunProgram(
+      KVR_LOADER_CLI, {"load", "--simulate", "--quiet", "--stop-after", std::to_string(commands), image});
+  const std::vector<double> ms = bench::MsPerCommand(run.out);
+  Print("command line", run.cpu, run.wall, ms.empty() ? 0 : ms[0], commands);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // kvr-loader-cli: the loader for scripts and production lines, on the same
 // core and serial component as the window, with reply time-outs, page
 // retries, a progress line and exit codes; several ports at once (a gang
-// load) with a combined view, and a JSON report of every load.
+// load) with a combined view, a record of every load (JSON Lines) and the
+// `records` command that reads it back.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -17,10 +18,11 @@
 #include "boot_loader_device.h"
 #include "gang_load.h"
 #include "hex_text.h"
-#include "load_report.h"
+#include "load_record.h"
 #include "port_load.h"
 #include "port_table.h"
 #include "program_arguments.h"
+#include "records_command.h"
 #include "sha256.h"
 #include "tool_options.h"
 #include "update_file.h"
@@ -35,7 +37,7 @@ using namespace kvr::cli;
 const char* kExitCodes =
     "Exit codes: 0 load complete; 1 usage or file error; 2 the port could not be opened or configured;\n"
     "3 the device stopped answering (retries used up); 4 the port was lost during the load;\n"
-    "5 load complete, but the log or the report could not be written in full; 6 (--simulate) the load ran\n"
+    "5 load complete, but the log or the record could not be written in full; 6 (--simulate) the load ran\n"
     "to its end, but the simulated device's image differs from the file; 130 interrupted (Ctrl-C, SIGTERM,\n"
     "SIGHUP, SIGPIPE), after closing the port. Several ports: 0 only when every load completed, otherwise\n"
     "the highest code among the others.";
@@ -189,11 +191,49 @@ int ReadImage(const std::string& path, PageTable& table, UpdateFileState& file, 
   return -1;
 }
 
+// Appends the run to the record file, waiting for the lock as long as the
+// operator lets it (a Ctrl-C ends the wait). A record that cannot be written
+// goes whole to standard error; the exit code then says so.
+int RecordRun(const std::string& path, const RunRecord& run) {
+  const std::string line = RecordLine(run);
+  const int interrupts = InterruptCount();
+  std::string shown_holder;
+  const AppendResult r = AppendRecord(path, line, [&](const std::string& holder) {
+    if (holder != shown_holder) {
+      std::cerr << "waiting for the record file " << WithoutControls(path) << ", held by " << holder
+                << " (Ctrl-C ends the wait; the record then goes to standard error)" << std::endl;
+      shown_holder = holder;
+    }
+    return InterruptCount() == interrupts;
+  });
+  if (r.written) return run.exit_code;
+  std::cerr << "warning: " << WithoutControls(r.why) << "; the file keeps what it held, and this run's record is "
+            << "not in it. The record:\n"
+            << line << std::flush;
+  if (r.gave_up) return kInterrupted;
+  return run.exit_code == kOk ? kLogIncomplete : run.exit_code;
+}
+
+LoadRecord ToRecord(const PortOutcome& o) {
+  LoadRecord r;
+  r.port = o.port;
+  r.device = o.device;
+  r.identity = o.identity;
+  r.started = o.started;
+  r.ended = o.ended;
+  r.commands = o.commands;
+  r.page_retries = o.page_retries;
+  r.result = o.result;
+  r.exit_code = o.exit_code;
+  r.message = o.message;
+  return r;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   LoadOptions o;
-  std::string file, ports_from, report;
+  std::string file, ports_from, record_file;
   std::vector<std::string> ports, faults;
   bool simulate = false;
   int devices = 1;
@@ -236,8 +276,9 @@ int main(int argc, char** argv) {
       ->check(DecimalNumber(0.01, 3600));
   load->add_option("--retries", o.load.retries, "Page restarts per page (default 3).")->check(WholeNumber(0, 100));
   load->add_option("--log", o.log, "Write every reply to this file, as the window's debug log (one port only).");
-  load->add_option("--report", report,
-                   "Add a record of this run (ports, devices, image, times, results) to this JSON file.");
+  load->add_option("--record,--report", record_file,
+                   "Append a record of this run (ports, devices, image, times, results) to this file, one JSON "
+                   "line per run (--report is its older name).");
   load->add_flag("--quiet", o.quiet, "No progress line.");
   load->add_option("--stop-after", o.stop_after, "Stop after this many commands (benchmarks).")
       ->check(WholeNumber(0, 1000000000))
@@ -251,19 +292,39 @@ int main(int argc, char** argv) {
       ->required();
   make->add_option("--seed", seed, "Seed of the made-up bytes (default 2026).")->check(WholeNumber(0, UINT32_MAX));
   // Each command answers --version as the top level does; its help ends with its own exit codes.
-  for (CLI::App* command : {load, ports_command, make})
+  RecordsFilter filter;
+  bool records_json = false, records_csv = false, records_lines = false;
+  std::string records_file;
+  CLI::App* records = app.add_subcommand(
+      "records", "Print the loads recorded in FILE (--record): time, port, serial number, result, image, message.");
+  records->add_option("FILE", records_file, "The record file (an earlier JSON report is read too).")->required();
+  records->add_option("--port", filter.port, "Only loads into this port (as given, its device or by-id name).");
+  records->add_option("--serial", filter.serial, "Only loads through the USB adapter with this serial number.");
+  records->add_option("--result", filter.result, "Only loads that ended so: complete, no answer, port lost, ...");
+  records->add_option("--since", filter.since,
+                      "Only loads started at or after this UTC time: YYYY-MM-DD[THH:MM[:SS]].");
+  CLI::Option* as_json = records->add_flag("--json", records_json, "As a JSON array of the records.");
+  CLI::Option* as_csv = records->add_flag("--csv", records_csv, "As CSV, one row per load, for a spreadsheet.");
+  CLI::Option* as_lines =
+      records->add_flag("--lines", records_lines, "As record lines (turns an earlier JSON report into a record file).");
+  as_json->excludes(as_csv)->excludes(as_lines);
+  as_csv->excludes(as_lines);
+  for (CLI::App* command : {load, ports_command, make, records})
     command->set_version_flag("-v,--version", "kvr-loader-cli " KVR_VERSION, "Show the version and exit.");
   app.footer(kExitCodes);
   load->footer(kExitCodes);
   ports_command->footer("Exit codes: 0 listed (also when no port is found); 1 usage error.");
   make->footer("Exit codes: 0 the image was written; 1 usage or file error.");
+  records->footer(
+      "Lines that are not whole records (a write cut short) are skipped and named on standard error.\n"
+      "Exit codes: 0 printed (also when no load matches); 1 usage error, or a file that holds no records.");
   if (argc < 2) {
     std::cout << app.help();
     return kUsageOrFile;
   }
-  if (const std::string first = argv[1];
-      !first.empty() && first[0] != '-' && first != "load" && first != "ports" && first != "make-image")
-    return Usage("unknown command \"" + first + "\" (load, ports or make-image)");
+  if (const std::string first = argv[1]; !first.empty() && first[0] != '-' && first != "load" && first != "ports" &&
+                                         first != "make-image" && first != "records")
+    return Usage("unknown command \"" + first + "\" (load, ports, records or make-image)");
   if (const int code = ParseToolOptions(app, argc, argv); code >= 0) return code;
 
   if (app.got_subcommand("ports")) {
@@ -286,6 +347,15 @@ int main(int argc, char** argv) {
     }
     return kOk;
   }
+  if (app.got_subcommand("records")) {
+    if (!filter.since.empty() && !SinceTime(filter.since, filter.since))
+      return Usage("--since: \"" + filter.since + "\" is not a time YYYY-MM-DD[THH:MM[:SS]] (UTC)");
+    const RecordsFormat format = records_json    ? RecordsFormat::kJson
+                                 : records_csv   ? RecordsFormat::kCsv
+                                 : records_lines ? RecordsFormat::kLines
+                                                 : RecordsFormat::kTable;
+    return PrintRecords(records_file, filter, format, std::cout, std::cerr);
+  }
   if (app.got_subcommand("make-image")) {
     // The loader takes only .KVR files: an image made under another name could not be loaded.
     if (!HasUpdateFileExtension(image)) return Usage("make-image: " + image + ": the name must end in .KVR");
@@ -307,8 +377,8 @@ int main(int argc, char** argv) {
   if (const std::string wrong = MakeJobs(ports, simulate, devices, faults, jobs); !wrong.empty()) return Usage(wrong);
   if (load->count("--log") && o.log.empty()) return Usage("--log needs a file name, not an empty text");
   if (!o.log.empty() && jobs.size() > 1)
-    return Usage("--log is for one port; a load into several records each in --report");
-  if (load->count("--report") && report.empty()) return Usage("--report needs a file name, not an empty text");
+    return Usage("--log is for one port; a load into several records each in --record");
+  if (load->count("--record") && record_file.empty()) return Usage("--record needs a file name, not an empty text");
   o.load.reply_timeout_ms = static_cast<uint32_t>(std::lround(DecimalValue(reply_timeout) * 1000));
 #ifdef _WIN32
   if (simulate) return Usage("--simulate needs a system with pseudo-terminals; give --port COMn");
@@ -317,30 +387,27 @@ int main(int argc, char** argv) {
 
   PageTable table;
   UpdateFileState state;
-  Sha256 digest;  // of the bytes read into the table, for the report
-  if (const int code = ReadImage(file, table, state, report.empty() ? nullptr : &digest); code >= 0) return code;
+  Sha256 digest;  // of the bytes read into the table, for the record
+  if (const int code = ReadImage(file, table, state, record_file.empty() ? nullptr : &digest); code >= 0) return code;
   RunRecord run;
-  if (!report.empty()) {
-    if (const std::string wrong = CheckReport(report, file, o.log); !wrong.empty())
+  run.tool = "kvr-loader-cli " KVR_VERSION;
+  if (!record_file.empty()) {
+    if (const std::string wrong = CheckRecordFile(record_file, file, o.log); !wrong.empty())
       return FileError(wrong + "; nothing was sent");
     run.image = {file, static_cast<int64_t>(digest.Bytes()), digest.FinishHex()};
   }
 
   run.started = std::chrono::system_clock::now();
+  std::vector<PortOutcome> outcomes;
   if (jobs.size() == 1) {
     PortLoad single(o, jobs[0], table, state, file, LoadOutput::kSingle);
-    run.loads.push_back(single.Run());
+    outcomes.push_back(single.Run());
   } else {
-    run.loads = RunGang(o, jobs, table, state, file);
-    std::cout << OutcomeTable(run.loads) << std::flush;
+    outcomes = RunGang(o, jobs, table, state, file);
+    std::cout << OutcomeTable(outcomes) << std::flush;
   }
   run.ended = std::chrono::system_clock::now();
-  run.exit_code = CombinedExitCode(run.loads);
-  if (!report.empty()) {
-    if (const std::string failed = AppendReport(report, run); !failed.empty()) {
-      std::cerr << "warning: " << WithoutControls(failed) << "\n";
-      if (run.exit_code == kOk) return kLogIncomplete;
-    }
-  }
-  return run.exit_code;
+  run.exit_code = CombinedExitCode(outcomes);
+  for (const PortOutcome& outcome : outcomes) run.loads.push_back(ToRecord(outcome));
+  return record_file.empty() ? run.exit_code : RecordRun(record_file, run);
 }

@@ -29,12 +29,14 @@ namespace kvr::cli {
 namespace {
 
 std::atomic<bool> g_interrupted{false};
+std::atomic<int> g_interrupts{0};
 // A single load's stop request, raised by the signal handler itself so that
 // a long pause ends at once. A gang's loads are stopped by the gang's thread.
 std::atomic<StopSignal*> g_single_stop{nullptr};
 
 void OnSignal(int) {
   g_interrupted.store(true);
+  g_interrupts.fetch_add(1);
   if (StopSignal* stop = g_single_stop.load()) stop->RequestFromSignal();
 }
 
@@ -44,6 +46,8 @@ std::mutex g_err_mutex;
 }  // namespace
 
 bool Interrupted() { return g_interrupted.load(); }
+
+int InterruptCount() { return g_interrupts.load(); }
 
 void CatchInterrupts() {
 #ifdef _WIN32

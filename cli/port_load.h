@@ -38,6 +38,8 @@ enum ExitCode {
 
 // Ctrl-C and its kin: set by the signal handler, seen by every load.
 bool Interrupted();
+// How many interrupts have come so far (a wait begun after one ends with the next).
+int InterruptCount();
 // Installs the handler for SIGINT and SIGTERM (and SIGHUP, SIGPIPE where they exist).
 void CatchInterrupts();
 

@@ -74,17 +74,6 @@ std::string PortTable(const std::vector<ListedPort>& ports) {
   return table;
 }
 
-json DeviceTextJson(const std::string& text) { return text.empty() ? json(nullptr) : json(WithoutControls(text)); }
-
-json UsbJson(const va::TVaPortIdentity& identity) {
-  if (!identity.IsUsb()) return nullptr;
-  return {{"vendor_id", WithoutControls(identity.VendorId)},
-          {"product_id", WithoutControls(identity.ProductId)},
-          {"manufacturer", WithoutControls(identity.Manufacturer)},
-          {"product", WithoutControls(identity.Product)},
-          {"serial_number", WithoutControls(identity.SerialNumber)}};
-}
-
 json PortsJson(const std::vector<ListedPort>& ports) {
   json list = json::array();
   for (const ListedPort& p : ports)

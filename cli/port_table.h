@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "port_json.h"
 #include "va_ports.h"
 
 namespace kvr::cli {
@@ -25,13 +26,6 @@ std::string PortDescription(const va::TVaPortIdentity& identity);
 // Port, access, description, USB ids, serial number, by-id name: a line each
 // under a heading (the devices' own texts escaped and cut to a sane width).
 std::string PortTable(const std::vector<ListedPort>& ports);
-
-// A device's own text (controls escaped); null when it has none.
-nlohmann::ordered_json DeviceTextJson(const std::string& text);
-
-// The USB adapter's ids and strings (controls escaped); null for a port that
-// is not on USB.
-nlohmann::ordered_json UsbJson(const va::TVaPortIdentity& identity);
 
 // An array with an object per port: port, device, access, description, by_id, usb.
 nlohmann::ordered_json PortsJson(const std::vector<ListedPort>& ports);

@@ -97,4 +97,11 @@ std::string WithoutControls(std::string_view text) {
   return out;
 }
 
+bool IsUtf8(std::string_view text) {
+  uint32_t cp = 0;
+  for (size_t i = 0, n = 0; i < text.size(); i += n)
+    if ((n = Utf8Sequence(text, i, cp)) == 0) return false;
+  return true;
+}
+
 }  // namespace kvr

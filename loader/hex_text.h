@@ -21,4 +21,7 @@ std::string Printable(std::string_view bytes);
 // byte that is not well-formed UTF-8 as \xHH; other UTF-8 (Cyrillic) stays.
 std::string WithoutControls(std::string_view text);
 
+// Whether every byte of `text` belongs to a well-formed UTF-8 sequence.
+bool IsUtf8(std::string_view text);
+
 }  // namespace kvr

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,7 +68,15 @@ ChildResult RunChild(const ChildOptions& options) {
   if (pid < 0) return r;
   if (options.own_group) setpgid(pid, pid);  // also here, so that the group exists before any signal
   const auto send = [&](int sig) { kill(options.own_group ? -pid : pid, sig); };
+  size_t err_seen = 0;
   for (;;) {
+    if (options.watch) {
+      struct stat st {};
+      if (stat(err.c_str(), &st) == 0 && static_cast<size_t>(st.st_size) > err_seen) {
+        err_seen = static_cast<size_t>(st.st_size);
+        options.watch(pid, sim::ReadFile(err));
+      }
+    }
     int status = 0;
     rusage usage{};
     const pid_t done = wait4(pid, &status, WNOHANG, &usage);

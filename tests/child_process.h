@@ -4,6 +4,7 @@
 
 #include <signal.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ struct ChildOptions {
   int sig = SIGINT;
   bool own_group = false;  // the child leads a process group of its own; the signal and the kill go to all of it
   int limit_ms = 240000;   // then the child is killed (code -2)
+  // Called each time the child's standard error has grown, with the child's
+  // process id and all it wrote there so far (to act on what it says).
+  std::function<void(pid_t pid, const std::string& err)> watch;
 };
 
 struct ChildResult {

@@ -17,11 +17,13 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "child_process.h"
+#include "cli_run.h"
 #include "pty_device.h"
 #include "serial_server.h"
 #include "serial_test_support.h"
@@ -31,23 +33,6 @@
 
 namespace kvr {
 namespace {
-
-using Result = test::ChildResult;
-
-// Runs a tool (the command line by default) in `cwd` (or here), as the user
-// `uid` (>= 0, when run by root); `signal_after_ms` > 0 sends `sig` after that long.
-Result RunTool(const std::vector<std::string>& args, int signal_after_ms = 0, int limit_ms = 240000, int sig = SIGINT,
-               const std::string& tool = KVR_LOADER_CLI, const std::string& cwd = "", int uid = -1) {
-  test::ChildOptions o;
-  o.argv = {tool};
-  o.argv.insert(o.argv.end(), args.begin(), args.end());
-  o.cwd = cwd;
-  o.uid = uid;
-  o.signal_after_ms = signal_after_ms;
-  o.sig = sig;
-  o.limit_ms = limit_ms;
-  return test::RunChild(o);
-}
 
 class Cli : public ::testing::Test {
  protected:
@@ -140,28 +125,32 @@ TEST_P(CliSignal, InALongPauseEndsItAtOnceClosesThePortAndSendsNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Each, CliSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGPIPE));
 
-nlohmann::json ReadReport(const std::string& path) {
-  return nlohmann::json::parse(sim::ReadFile(path), nullptr, false);
+// The record file's lines, each parsed (a line that is not JSON is discarded).
+std::vector<nlohmann::json> ReadRecords(const std::string& path) {
+  std::vector<nlohmann::json> records;
+  std::istringstream lines(sim::ReadFile(path));
+  for (std::string line; std::getline(lines, line);) records.push_back(nlohmann::json::parse(line, nullptr, false));
+  return records;
 }
 
 // Four loads at once, each device with its own fault: dropped replies are
 // healed, the lost port and the silent device end alone, the combined exit
-// code is the highest, and the report records each load.
+// code is the highest, and the record holds each load.
 TEST_F(Cli, GangLoadKeepsEachFaultToItsOwnDevice) {
   test::TempDir dir;
-  const std::string report = dir.File("runs.json");
+  const std::string record = dir.File("runs.jsonl");
   const Result r = RunTool({"load", "--simulate", "--simulate-devices", "4", "--simulate-faults", "2:drop=0.003,seed=3",
                             "--simulate-faults", "3:hangup=500", "--simulate-faults", "4:drop=1", "--pause-ms", "0",
-                            "--reply-timeout", "0.05", "--retries", "20", "--report", report, image_});
+                            "--reply-timeout", "0.05", "--retries", "20", "--record", record, image_});
   EXPECT_EQ(r.code, 4) << r.err;  // the lost port's 4 over the silent device's 3
   for (const char* row : {"\nsim1  complete ", "\nsim2  complete ", "\nsim3  port lost ", "\nsim4  no answer "})
     EXPECT_NE(r.out.find(row), std::string::npos) << row << "\n" << r.out;
   EXPECT_NE(r.err.find("sim2: retry 1 of page"), std::string::npos);  // plain lines into a pipe, with the port
 
-  const nlohmann::json doc = ReadReport(report);
-  ASSERT_TRUE(doc.is_object()) << sim::ReadFile(report);
-  ASSERT_EQ(doc["runs"].size(), 1u);
-  const nlohmann::json& run = doc["runs"][0];
+  const std::vector<nlohmann::json> records = ReadRecords(record);
+  ASSERT_EQ(records.size(), 1u) << sim::ReadFile(record);
+  const nlohmann::json& run = records[0];
+  EXPECT_EQ(run["kvr_loader_record"], 1);
   EXPECT_EQ(run["exit_code"], 4);
   const std::string bytes = sim::ReadFile(image_);
   Sha256 sha;
@@ -192,73 +181,21 @@ TEST_F(Cli, GangLoadKeepsEachFaultToItsOwnDevice) {
   EXPECT_EQ(run["loads"][3]["page_retries"], 20);
 }
 
-// A run is added to the runs before it; a file that is no report, a folder,
-// a missing folder and the image itself are refused before anything is sent,
-// and nothing is left beside the report.
-TEST_F(Cli, ReportKeepsEarlierRunsAndRefusesWhatIsNoReport) {
-  test::TempDir dir;
-  const std::string report = dir.File("runs.json");
-  Result r = RunTool({"load", "--simulate", "--simulate-devices", "2", "--stop-after", "3", "--pause-ms", "0",
-                      "--report", report, image_});
-  ASSERT_EQ(r.code, 0) << r.err;
-  const nlohmann::json first = ReadReport(report)["runs"][0];
-  r = RunTool({"load", "--simulate", "--stop-after", "3", "--pause-ms", "0", "--quiet", "--report", report, image_});
-  ASSERT_EQ(r.code, 0) << r.err;
-  const nlohmann::json both = ReadReport(report);
-  ASSERT_EQ(both["runs"].size(), 2u);
-  EXPECT_EQ(both["runs"][0], first);
-  EXPECT_EQ(both["runs"][1]["loads"].size(), 1u);
-  EXPECT_EQ(both["runs"][1]["loads"][0]["result"], "stopped");
-
-  // The log and the report in one file would wipe the earlier runs.
-  va::test::PtyPair far_end;
-  const std::string before = sim::ReadFile(report);
-  r = RunTool({"load", "--port", far_end.SlavePath(), "--log", report, "--report", report, image_});
-  EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.err.find("is the log as well; nothing was sent"), std::string::npos) << r.err;
-  EXPECT_EQ(sim::ReadFile(report), before);
-  // A name as long as the system allows still leaves room for the new file beside it.
-  const std::string long_name = dir.File(std::string(250, 'r') + ".json");
-  r = RunTool({"load", "--simulate", "--stop-after", "3", "--pause-ms", "0", "--quiet", "--report", long_name, image_});
-  EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(ReadReport(long_name)["runs"].size(), 1u);
-  std::filesystem::remove(long_name);
-
-  const std::string notes = dir.File("notes.json"), deep = dir.File("deep.json");
-  sim::WriteFile(notes, "{\"mine\": true}\n");
-  // Nested so deep that copying it would overflow the stack.
-  sim::WriteFile(deep,
-                 "{\"kvr_loader_report\": 1, \"runs\": [" + std::string(300000, '[') + std::string(300000, ']') + "]}");
-  for (const auto& [path, words] : {std::pair{notes, std::string("holds something other than a load report")},
-                                    std::pair{deep, std::string("holds something other than a load report")},
-                                    std::pair{dir.Path(), std::string("is not a plain file")},
-                                    std::pair{dir.File("no/such/runs.json"), std::string("folder that does not exist")},
-                                    std::pair{image_, std::string("is the image file itself")}}) {
-    r = RunTool({"load", "--port", far_end.SlavePath(), "--report", path, image_});
-    EXPECT_EQ(r.code, 1) << path;
-    EXPECT_NE(r.err.find(words + "; nothing was sent"), std::string::npos) << r.err;
-  }
-  EXPECT_EQ(far_end.Read(1, 200), "");
-  EXPECT_EQ(sim::ReadFile(notes), "{\"mine\": true}\n");
-  EXPECT_EQ(sim::ReadFile(image_), sim::MakeUpdateFileText(77));
-  size_t files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) files += entry.is_regular_file();
-  EXPECT_EQ(files, 3u);  // runs.json, notes.json and deep.json
-}
-
 // Ctrl-C during a gang load stops every load in its pause, closes every port
 // and still records the run.
 TEST_F(Cli, CtrlCStopsEveryLoadOfAGang) {
   test::TempDir dir;
   va::test::PtyPair ends[3];
-  const std::string list = dir.File("ports.txt"), report = dir.File("runs.json");
+  const std::string list = dir.File("ports.txt"), record = dir.File("runs.jsonl");
   sim::WriteFile(list, "# bench 2\n" + ends[1].SlavePath() + "\n\n  " + ends[2].SlavePath() + "  \n");
   const Result r = RunTool(
-      {"load", "--port", ends[0].SlavePath(), "--ports-from", list, "--pause-ms", "60000", "--report", report, image_},
+      {"load", "--port", ends[0].SlavePath(), "--ports-from", list, "--pause-ms", "60000", "--record", record, image_},
       1000);
   EXPECT_EQ(r.code, 130) << r.err;
   EXPECT_LT(r.seconds, 30.0);  // about 1.1 s here; the pauses would run 60 s
-  const nlohmann::json run = ReadReport(report)["runs"][0];
+  const std::vector<nlohmann::json> records = ReadRecords(record);
+  ASSERT_EQ(records.size(), 1u);
+  const nlohmann::json& run = records[0];
   ASSERT_EQ(run["loads"].size(), 3u);
   for (size_t i = 0; i < 3; ++i) {
     EXPECT_EQ(run["loads"][i]["port"], ends[i].SlavePath());
@@ -304,7 +241,8 @@ TEST_F(Cli, BadOptionValuesAreRefusedByName) {
       {{"--ports-from", "/dev/zero"}, "--ports-from: /dev/zero is not a readable plain file"},  // read without end
       {{"--simulate-devices", "0"}, "--simulate-devices: \"0\" is not a whole number from 1 to 64"},
       {{"--simulate-faults", "2:drop=1"}, "\"2:drop=1\" names a device from 1 to 1"},
-      {{"--report", ""}, "--report needs a file name"},
+      {{"--record", ""}, "--record needs a file name"},
+      {{"--report", ""}, "--record needs a file name"},  // its older name
   };
   for (const auto& [options, message] : cases) {
     // --simulate unless the case names ports.

@@ -274,8 +274,8 @@ TEST_F(Records, ARecordThatCannotBeWrittenGoesToStandardErrorWithExit5) {
   // the way (a line is longer than the 512 bytes left; standard error's file
   // stays below the limit).
   ASSERT_GT(one.size(), 512u);
-  std::string command = "trap '' XFSZ; ulimit -f " + std::to_string(earlier.size() / 512 + 1) +
-                        "; exec '" KVR_LOADER_CLI "'";
+  std::string command =
+      "trap '' XFSZ; ulimit -f " + std::to_string(earlier.size() / 512 + 1) + "; exec '" KVR_LOADER_CLI "'";
   for (const std::string& a : ShortRun(file)) command += " '" + a + "'";
   Result r = RunTool({"-c", command}, 0, 60000, SIGINT, "/bin/sh");
   EXPECT_EQ(r.code, 5) << r.err;
@@ -496,6 +496,37 @@ TEST_F(Records, ReadingFiltersAndForms) {
   r = RunTool({"records", file, "--json", "--csv"});
   EXPECT_EQ(r.code, 1);
 }
+
+#ifdef KVR_LOADER
+// The window records into the file stored once with --set-record.
+TEST_F(Records, TheWindowRecordsItsLoadsInTheStoredFile) {
+  test::TempDir dir;
+  const auto window = [&](std::vector<std::string> args) {
+    test::ChildOptions o;
+    o.argv = {KVR_LOADER};
+    o.argv.insert(o.argv.end(), args.begin(), args.end());
+    o.cwd = dir.Path();
+    o.env = {"XDG_CONFIG_HOME=" + dir.File("config"), "QT_QPA_PLATFORM=offscreen"};
+    o.limit_ms = 120000;
+    return test::RunChild(o);
+  };
+  Result r = window({"--set-record", "runs.jsonl"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "loads are recorded in " + dir.File("runs.jsonl") + "\n");
+  r = window({"--simulate", "--fast", "--autostart", "--exit-at-end", image_});
+  EXPECT_EQ(r.code, 0) << r.err;
+  const json record = json::parse(sim::ReadFile(dir.File("runs.jsonl")), nullptr, false);
+  ASSERT_TRUE(record.is_object());
+  EXPECT_EQ(record["tool"], "kvr-loader " KVR_VERSION);
+  EXPECT_EQ(record["loads"][0]["result"], "complete");
+  EXPECT_FALSE(record["image"].contains("edited"));
+  r = window({"--set-record", ""});
+  EXPECT_EQ(r.out, "loads are no longer recorded\n");
+  r = window({"--record", ""});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("--record needs a file name"), std::string::npos) << r.err;
+}
+#endif
 
 }  // namespace
 }  // namespace kvr

@@ -18,9 +18,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <nlohmann/json.hpp>
 
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,7 @@
 #include "pty_device.h"
 #include "qt_main_thread.h"
 #include "serial_test_support.h"
+#include "sha256.h"
 #include "update_file_maker.h"
 
 namespace kvr {
@@ -81,6 +84,7 @@ class Window : public ::testing::Test {
     for (const std::string& name : probed) found.push_back({name});
     o.probe_ports = [this] { return found; };
     o.first_ports = std::move(first);
+    o.record_file = record_file;
     o.check_permission = [this](const std::string& device) {
       checked_device = device;
       return permission;
@@ -129,6 +133,7 @@ class Window : public ::testing::Test {
   std::vector<PortChoice> found;  // what the port probe finds now
   PortPermission permission;      // what the permission check says
   std::string checked_device;
+  std::string record_file;  // the record file of loads given to the window ("" for none)
   std::unique_ptr<sim::PtyDevice> device;
   std::unique_ptr<LoaderWindow> form;
 };
@@ -327,7 +332,9 @@ TEST_F(Window, OpeningFiles) {
   EXPECT_EQ(form->Table.Cell(1, 1), "\xA8\xB9");
 }
 
+// Each load is recorded: the complete one, then the one switched off.
 TEST_F(Window, WholeLoadThroughThePortIntoTheDeviceThenASecondOne) {
+  record_file = WriteFile("runs.jsonl", "");
   MakeWithDevice();
   form->show();  // the grid and the gauge follow the load on screen
   std::string text = sim::MakeUpdateFileText(21);
@@ -357,6 +364,39 @@ TEST_F(Window, WholeLoadThroughThePortIntoTheDeviceThenASecondOne) {
   const uint64_t frames = device->FramesReceived();
   Pump([] { return false; }, 300);
   EXPECT_LE(device->FramesReceived(), frames + 1);
+
+  std::istringstream lines(sim::ReadFile(record_file));
+  std::vector<nlohmann::json> records;
+  for (std::string line; std::getline(lines, line);) records.push_back(nlohmann::json::parse(line, nullptr, false));
+  ASSERT_EQ(records.size(), 2u);
+  const nlohmann::json& done = records[0]["loads"][0];
+  EXPECT_EQ(done["result"], "complete");
+  EXPECT_EQ(done["commands"], 41474);
+  EXPECT_EQ(done["device"], device->SlavePath());
+  EXPECT_EQ(records[0]["tool"], "kvr-loader");
+  EXPECT_TRUE(records[0]["image"]["edited"].get<bool>());  // the grid's edit: not the file's bytes
+  const std::string file = sim::ReadFile(form->FilePath->text().toStdString());
+  Sha256 sha;
+  sha.Add(file.data(), file.size());
+  EXPECT_EQ(records[0]["image"]["sha256"], sha.FinishHex());
+  EXPECT_EQ(records[1]["loads"][0]["result"], "interrupted");
+  EXPECT_EQ(records[1]["loads"][0]["exit_code"], 130);
+}
+
+// A record file that cannot take the load is named before anything is sent.
+TEST_F(Window, ARecordFileThatWouldFailStopsTheLoadBeforeItStarts) {
+  record_file = WriteFile("notes.txt", "shopping list\n");
+  MakeWithDevice();
+  Open(WriteFile("image.KVR", sim::MakeUpdateFileText(24)));
+  Press();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], std::string(kRecordRefusedMessage) + "the record file " + record_file +
+                             " holds something other than load records");
+  EXPECT_FALSE(form->Port.Active());
+  EXPECT_FALSE(form->StartSwitch->Checked());
+  Pump([] { return false; }, 200);
+  EXPECT_EQ(device->FramesReceived(), 0u);
+  EXPECT_EQ(sim::ReadFile(record_file), "shopping list\n");
 }
 
 TEST_F(Window, SwitchShowsWhetherALoadRunsAndAnyPressStopsIt) {
@@ -464,6 +504,7 @@ TEST_F(Window, SwitchingOffAtOnceSendsNothing) {
 }
 
 TEST_F(Window, LostPortStopsTheLoadWithAMessage) {
+  record_file = WriteFile("runs.jsonl", "");
   MakeWithDevice();
   Open(WriteFile("image.KVR", sim::MakeUpdateFileText(23)));
   Press();
@@ -473,6 +514,10 @@ TEST_F(Window, LostPortStopsTheLoadWithAMessage) {
   EXPECT_EQ(messages[0], std::string(kPortLostMessage) + form->PortList->currentText().toStdString());
   EXPECT_FALSE(form->Port.Active());
   EXPECT_FALSE(form->StartSwitch->Checked());
+  const nlohmann::json record = nlohmann::json::parse(sim::ReadFile(record_file), nullptr, false);
+  ASSERT_TRUE(record.is_object()) << sim::ReadFile(record_file);
+  EXPECT_EQ(record["loads"][0]["result"], "port lost");
+  EXPECT_EQ(record["loads"][0]["exit_code"], 4);
 }
 
 TEST_F(Window, SilentDeviceIsRetriedThenGivenUp) {

@@ -18,10 +18,16 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <chrono>
+#include <fstream>
+#include <iostream>
+
 #include "cp1251.h"
 #include "page_table_model.h"
 #include "port_setting_registry.h"
 #include "port_setting_text.h"
+#include "program_arguments.h"
+#include "sha256.h"
 #include "va_ports.h"
 
 namespace kvr {
@@ -258,6 +264,7 @@ void LoaderWindow::OpenFileClicked() {
 void LoaderWindow::StartSwitchClicked() {
   if (LoadRuns()) {
     // Whatever the switch shows, a press during a load stops it.
+    EndRecord("interrupted", 130, "stopped by the operator at " + engine_->Where());
     StopLoad();
     ProgressGauge->SetProgress(0);
     StatusLine->setText(QString());
@@ -270,6 +277,15 @@ void LoaderWindow::StartSwitchClicked() {
                                                                     : ToQString(kBadLineStatus).arg(problem.line));
     ShowSwitchTruth();
     return;
+  }
+  // A record that could not be written is refused before anything is sent.
+  if (!options_.record_file.empty()) {
+    if (const std::string wrong = CheckRecordFile(options_.record_file, ToUtf8(FilePath->text()), ""); !wrong.empty()) {
+      engine_->Stop();
+      ShowSwitchTruth();
+      options_.message(kRecordRefusedMessage + wrong);
+      return;
+    }
   }
   const bool opened = Guarded(
       [&] {
@@ -291,6 +307,7 @@ void LoaderWindow::StartSwitchClicked() {
         ShowSwitchTruth();
       });
   if (!opened) return;
+  BeginRecord();
   DebugLog->clear();
   LockInputs(true);
   ShowTimes();
@@ -347,11 +364,13 @@ void LoaderWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  EndRecord("interrupted", 130, "the window was closed during the load, at " + engine_->Where());
   StopLoad();
   event->accept();
 }
 
 void LoaderWindow::LoadRetry(int attempt, const std::string& where, const std::string& why) {
+  ++load_retries_;
   DebugLog->appendPlainText(ToQString(kRetryLog).arg(attempt).arg(ToQString(where), FromCp1251(why)));
 }
 
@@ -363,6 +382,10 @@ void LoaderWindow::LoadFinished(LoadResult result, const std::string& message) {
   if (result == LoadResult::kStopped) return;  // the window stopped it itself
   // Complete or given up: the port closes as switching off would close it,
   // while the gauge and the status line keep what they show.
+  if (result == LoadResult::kComplete)
+    EndRecord("complete", 0, "load complete: " + std::to_string(Link().FramesSent()) + " commands");
+  else
+    EndRecord("no answer", 3, message);
   StopLoad();
   if (result == LoadResult::kNoAnswer) {
     // Silence, or the reply the device kept giving instead of the one due.
@@ -387,8 +410,60 @@ void LoaderWindow::StopLoad() {
 
 void LoaderWindow::PortLost() {
   if (!Port.Active()) return;
+  EndRecord("port lost", 4, "the port " + load_port_ + " was lost at " + engine_->Where());
   StopLoad();
   options_.message(std::string(kPortLostMessage) + load_port_);
+}
+
+void LoaderWindow::BeginRecord() {
+  recording_ = !options_.record_file.empty();
+  load_retries_ = 0;
+  if (!recording_) return;
+  record_ = RunRecord{};
+  record_.tool = options_.tool;
+  record_.started = std::chrono::system_clock::now();
+  record_.image.file = ToUtf8(FilePath->text());
+  record_.image.edited = Model->Edited();
+  // The file's bytes as they are now; "edited" says when the grid changed them.
+  std::ifstream in(Utf8Path(record_.image.file), std::ios::binary);
+  Sha256 digest;
+  std::string chunk(1 << 16, '\0');
+  while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0)
+    digest.Add(chunk.data(), static_cast<size_t>(in.gcount()));
+  record_.image.size = static_cast<int64_t>(digest.Bytes());
+  record_.image.sha256 = digest.FinishHex();
+  LoadRecord load;
+  load.port = load_port_;
+  load.device = va::DevicePathFor(load_port_);
+  load.identity = va::IdentifyPort(load.device);
+  load.started = record_.started;
+  record_.loads = {load};
+}
+
+void LoaderWindow::EndRecord(const std::string& result, int exit_code, const std::string& message) {
+  if (!recording_) return;
+  recording_ = false;
+  LoadRecord& load = record_.loads[0];
+  record_.ended = load.ended = std::chrono::system_clock::now();
+  load.commands = Link().FramesSent();
+  load.page_retries = load_retries_;
+  load.result = result;
+  load.exit_code = record_.exit_code = exit_code;
+  load.message = message;
+  const std::string line = RecordLine(record_);
+  // Another program's append takes milliseconds: a lock held longer is
+  // named, and the operator says whether to wait on.
+  auto ask_at = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  const AppendResult r = AppendRecord(options_.record_file, line, [&](const std::string& holder) {
+    if (std::chrono::steady_clock::now() < ask_at) return true;
+    if (!options_.confirm(ToUtf8(ToQString(kRecordBusyQuestion).arg(ToQString(holder))))) return false;
+    ask_at = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    return true;
+  });
+  if (r.written) return;
+  std::cerr << "kvr-loader: " << r.why << "; this run's record:\n" << line << std::flush;
+  DebugLog->appendPlainText(ToQString(line.substr(0, line.size() - 1)));
+  options_.message(kRecordFailedMessage + r.why);
 }
 
 void LoaderWindow::ClearLogs() { DebugLog->clear(); }

@@ -17,6 +17,7 @@
 #include "exchange.h"
 #include "gauge.h"
 #include "load_engine.h"
+#include "load_record.h"
 #include "page_table.h"
 #include "port_info.h"
 #include "port_list.h"
@@ -46,19 +47,24 @@ inline constexpr const char* kBadLineStatus = "Ошибка в строке %1 �
 inline constexpr const char* kRefusedStatus = "Ответ устройства: ";
 inline constexpr const char* kCloseQuestion = "Загрузка не завершена. Прервать загрузку и закрыть программу?";
 inline constexpr const char* kRetryLog = "Повтор %1 (%2): %3";
+inline constexpr const char* kRecordRefusedMessage = "Запись о загрузке невозможна: ";
+inline constexpr const char* kRecordFailedMessage = "Запись о загрузке не сделана: ";
+inline constexpr const char* kRecordBusyQuestion = "Файл записей о загрузках занят: %1. Подождать ещё?";
 inline constexpr int kShownRows = 36864;
 
 // What the window takes from outside; every member has a working default.
 struct WindowOptions {
-  TickSource* ticks = nullptr;                            // the pauses' clock (the system's by default)
-  std::function<void(const std::string&)> report;         // standard error report (message box)
-  std::function<void(const std::string&)> message;        // the window's own message boxes
-  std::function<bool(const std::string&)> confirm;        // a yes/no question; true for yes
-  std::function<std::string()> choose_file;               // the open dialog; "" when cancelled
-  std::function<std::vector<PortChoice>()> probe_ports;   // ports found on the machine
-  std::vector<std::string> first_ports;                   // listed first, the first one preselected
+  TickSource* ticks = nullptr;                                         // the pauses' clock (the system's by default)
+  std::function<void(const std::string&)> report;                      // standard error report (message box)
+  std::function<void(const std::string&)> message;                     // the window's own message boxes
+  std::function<bool(const std::string&)> confirm;                     // a yes/no question; true for yes
+  std::function<std::string()> choose_file;                            // the open dialog; "" when cancelled
+  std::function<std::vector<PortChoice>()> probe_ports;                // ports found on the machine
+  std::vector<std::string> first_ports;                                // listed first, the first one preselected
   std::function<PortPermission(const std::string&)> check_permission;  // why a device may not be opened
-  LoadSettings load;                                      // reply time-out and retries
+  LoadSettings load;                                                   // reply time-out and retries
+  std::string record_file;                                             // the record file of loads ("" for none)
+  std::string tool = "kvr-loader";                                     // the program and version named in each record
 };
 
 // The open dialog for an update file; "" when cancelled.
@@ -124,6 +130,11 @@ class LoaderWindow final : public QWidget, public LoadView, public UpdateFileUi 
   void SetUpComm();
   void StopLoad();
   void PortLost();
+  // The running load's record: begun when its port opened, appended to the
+  // record file when it ends (a record that cannot be written is shown, put
+  // into the debug log and written to standard error).
+  void BeginRecord();
+  void EndRecord(const std::string& result, int exit_code, const std::string& message);
   // Runs a step whose failure the application's standard error report shows;
   // `on_failure` runs before the report. False when it failed.
   bool Guarded(const std::function<void()>& step, const std::function<void()>& on_failure = {});
@@ -136,11 +147,14 @@ class LoaderWindow final : public QWidget, public LoadView, public UpdateFileUi 
   void ShowTimes();
 
   WindowOptions options_;
+  bool recording_ = false;
+  RunRecord record_;
+  int load_retries_ = 0;
   SystemTicks system_ticks_;
   CommChannel channel_{Port};
   std::unique_ptr<LoadEngine> engine_;
-  QTimer* supervisor_;     // runs PollLoad while a load runs
-  std::string load_port_;  // the port name the load runs on
+  QTimer* supervisor_;         // runs PollLoad while a load runs
+  std::string load_port_;      // the port name the load runs on
   uint32_t shown_second_ = 0;  // the elapsed second the times show
   bool shown_running_ = false;
 };

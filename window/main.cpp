@@ -1,12 +1,15 @@
 // kvr-loader: the DATAFLASH loader's window.
 //   kvr-loader [FILE.KVR] [--simulate] [--port PATH]... [--fast] [--autostart] [--exit-at-end]
-//              [--screenshot FILE.png --screenshot-page N] | --help | --version
+//              [--record FILE] [--screenshot FILE.png --screenshot-page N]
+//   kvr-loader --set-record FILE | --help | --version
 // FILE is opened at start as if chosen in the dialog. --simulate runs the
 // simulated boot loader behind a pseudo-terminal, lists its port first and
 // preselects it. --fast skips the protocol's pauses. --autostart presses the
 // start switch once the window is up; --exit-at-end quits when the load ends
 // (exit code 0 when the load completed and, with --simulate, the device's
 // image equals the file; 1 with the reason on standard error otherwise).
+// --record appends a record of each load to FILE; --set-record stores FILE
+// as the record file of every later start ("" stops recording).
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
@@ -15,12 +18,14 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QSettings>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -47,6 +52,8 @@ const char* kExitCodes =
 struct Options {
   bool simulate = false, fast = false, autostart = false, exit_at_end = false;
   std::string file, screenshot;
+  bool record_given = false;
+  std::string record;
   int screenshot_page = 0;
   std::vector<std::string> ports;
 };
@@ -72,7 +79,14 @@ int ParseOptions(const QStringList& args, Options& o) {
       "screenshot", "Save a picture of the window to FILE.png when the load reaches --screenshot-page.", "FILE.png");
   const QCommandLineOption screenshot_page("screenshot-page", "The page (0..2304) at which --screenshot is taken.", "N",
                                            "0");
-  parser.addOptions({help, version, simulate, port, fast, autostart, exit_at_end, screenshot, screenshot_page});
+  const QCommandLineOption record("record",
+                                  "Append a record of each load to FILE (one JSON line per load; read it with "
+                                  "kvr-loader-cli records FILE). Without it, the stored record file is used.",
+                                  "FILE");
+  const QCommandLineOption set_record(
+      "set-record", "Store FILE as the record file of every later start (\"\" stops recording) and exit.", "FILE");
+  parser.addOptions(
+      {help, version, simulate, port, fast, autostart, exit_at_end, record, set_record, screenshot, screenshot_page});
   const auto fail = [](const QString& text) {
     kvr::ReportRefusal("kvr-loader", text.toStdString());
     return 2;
@@ -88,6 +102,25 @@ int ParseOptions(const QStringList& args, Options& o) {
     std::cout << "kvr-loader " KVR_VERSION "\n";
     return 0;
   }
+  if (parser.isSet(set_record)) {
+    const std::string file = parser.value(set_record).toStdString();
+    // Stored beside the port index; a relative name would change with the folder the window starts in.
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(kvr::Utf8Path(file), ec);
+    const std::u8string full = std::filesystem::weakly_canonical(absolute, ec).u8string();
+    const std::string stored = file.empty() ? "" : std::string(full.begin(), full.end());
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "ZENOVA", "KVR_LORVENT_LOADER");
+    settings.setValue("Record", QString::fromStdString(stored));
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+      return fail("the setting could not be stored in " + settings.fileName());
+    std::cout << (stored.empty() ? std::string("loads are no longer recorded") : "loads are recorded in " + stored)
+              << "\n";
+    return 0;
+  }
+  o.record_given = parser.isSet(record);
+  o.record = parser.value(record).toStdString();
+  if (o.record_given && o.record.empty()) return fail("--record needs a file name");
   const QStringList files = parser.positionalArguments();
   if (files.size() > 1) return fail("one update file at most, not " + QString::number(files.size()));
   if (!files.isEmpty()) o.file = files[0].toStdString();
@@ -146,6 +179,12 @@ int main(int argc, char** argv) {
   va::SetMainThread(std::make_shared<kvr::QtMainThread>(report));
   kvr::SkippedPauseTicks fast_ticks;
   if (o.fast) options.ticks = &fast_ticks;
+  options.tool = "kvr-loader " KVR_VERSION;
+  options.record_file = o.record;
+  if (!o.record_given) {
+    const QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "ZENOVA", "KVR_LORVENT_LOADER");
+    options.record_file = settings.value("Record").toString().toStdString();
+  }
 
 #ifndef _WIN32
   std::unique_ptr<kvr::sim::PtyDevice> device;

@@ -16,6 +16,7 @@ QVariant PageTableModel::data(const QModelIndex& index, int role) const {
 bool PageTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   if (!index.isValid() || role != Qt::EditRole || locked_) return false;
   table_.SetCell(index.column() + 1, index.row() + 1, Utf8ToCp1251(value.toString().toStdString()));
+  edited_ = true;
   emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
   return true;
 }

@@ -23,16 +23,22 @@ class PageTableModel final : public QAbstractTableModel {
   Qt::ItemFlags flags(const QModelIndex& index) const override;
 
   // The table is about to change / has changed wholesale.
-  void BeginReset() { beginResetModel(); }
+  void BeginReset() {
+    beginResetModel();
+    edited_ = false;
+  }
   void EndReset() { endResetModel(); }
   // While locked, cells cannot be edited.
   void SetLocked(bool locked) { locked_ = locked; }
+  // Whether a cell was edited since the last reset (a file read).
+  bool Edited() const { return edited_; }
   bool Locked() const { return locked_; }
 
  private:
   PageTable& table_;
   int rows_;
   bool locked_ = false;
+  bool edited_ = false;
 };
 
 }  // namespace kvr

@@ -458,7 +458,9 @@ TEST_F(Records, ReadingFiltersAndForms) {
       rows = array.size();
     }
     if (form == "--lines") rows = Lines(r.out).size();
-    if (form == "--csv") EXPECT_EQ(r.out.find("started,ended,port,"), 0u);
+    if (form == "--csv") {
+      EXPECT_EQ(r.out.find("started,ended,port,"), 0u);
+    }
     EXPECT_EQ(rows, c.rows) << shown << "\n" << r.out;
   }
   Result r = RunTool({"records", file, "--json", "--result", "nothing like it"});

@@ -54,6 +54,14 @@ constexpr int kShownBoundMs = 60000;  // a "$ " command whose output is shown: t
 constexpr int kGraceMs = 20000;       // to end after the signal, then it is killed
 constexpr int kWorkers = 5;           // commands run at once (the loads mostly sleep in their pauses)
 const std::string kPortsFile = "ports.txt";
+// One load's record, as a record file holds it.
+const std::string kRecordLine =
+    "{\"kvr_loader_record\":1,\"tool\":\"kvr-loader-cli 1.0.0\",\"started\":\"2026-12-09T06:56:45.906Z\","
+    "\"ended\":\"2026-12-09T06:56:50.287Z\",\"exit_code\":0,\"image\":{\"file\":\"FW.KVR\",\"size\":1253378,"
+    "\"sha256\":\"f8513aa75819bbe7756af34303f946fd4b9c9cc062642eb9c60987404bcac130\"},\"loads\":[{\"port\":"
+    "\"sim1\",\"device\":\"/dev/pts/1\",\"by_id\":null,\"usb\":null,\"started\":\"2026-12-09T06:56:45.906Z\","
+    "\"ended\":\"2026-12-09T06:56:50.287Z\",\"commands\":41474,\"page_retries\":0,\"result\":\"complete\","
+    "\"exit_code\":0,\"message\":\"load complete\"}]}\n";
 
 // ---------------------------------------------------------------- text helpers
 
@@ -435,7 +443,13 @@ const std::map<std::string, std::string> kValues = {
     {"--reply-timeout SECONDS", "1"},
     {"--retries N", "3"},
     {"--log FILE", "replies.log"},
-    {"--report FILE.json", "runs.json"},
+    {"--record FILE.jsonl", "runs.jsonl"},
+    {"--set-record FILE.jsonl", "runs.jsonl"},
+    {"records FILE.jsonl", "runs.jsonl"},
+    {"--port NAME", "sim1"},
+    {"--serial SERIAL", "A10K5XYZ"},
+    {"--result RESULT", "complete"},
+    {"--since TIME", "2026-12-01"},
     {"--simulate-devices N", "2"},
     {"--seed N", "5"},
     {"make-image FILE", "NEW.KVR"},
@@ -467,7 +481,7 @@ const std::map<std::string, std::string> kValues = {
 
 // What "[options]" becomes, by program and subcommand.
 const std::map<std::string, std::string> kOptions = {
-    {"kvr-loader-cli load", "--baud 38400 --pause-ms 0 --retries 3 --report runs.json"},
+    {"kvr-loader-cli load", "--baud 38400 --pause-ms 0 --retries 3 --record runs.jsonl"},
     {"kvr-loader", "--simulate --fast --autostart"},
     {"kvr-render gauge", "--progress 42 --border bsSingle --showtext 1"},
     {"kvr-render button", "--textoff Off --texton On --checked 1"},
@@ -611,6 +625,8 @@ const struct {
 } kExpected[] = {
     // The README's gang whose third device hangs up: the highest code is the lost port's.
     {"--simulate-faults 3:hangup=9000 ", 4},
+    // The record's two devices, the second silent.
+    {"--simulate-devices 2 --simulate-faults 2:drop=1 ", 3},
 };
 
 std::string SkipReason(const std::string& text) {
@@ -872,6 +888,7 @@ void RunJobSteps(Job& job) {
   Stand stand;
   std::map<std::string, std::string> files;  // written before the job's commands run
   std::set<std::string> made, read;          // image names
+  std::set<std::string> recorded;            // record files a load of the job writes
   for (const Step& step : job.steps) {
     if (!step.skip.empty()) continue;
     for (const std::string& name : DevicesIn(step.command)) stand.Add(name);
@@ -881,6 +898,11 @@ void RunJobSteps(Job& job) {
         files[segment[1]] = Join(step.doc->sample, "\n") + "\n";
       for (const std::string& list : OptionValues(segment, "--ports-from"))
         if (list == kPortsFile) files[list] = "# the test's stand-ins\n/dev/ttyUSB0  # first\n/dev/ttyUSB1\n";
+      for (const std::string& record : OptionValues(segment, "--record")) recorded.insert(record);
+      // A record file read before any step of the job writes one: a record of a load.
+      if (segment.size() >= 3 && Base(segment[0]) == "kvr-loader-cli" && segment[1] == "records" &&
+          !recorded.count(segment[2]))
+        files[segment[2]] = kRecordLine;
     }
   }
   for (const auto& [name, text] : files)

@@ -82,9 +82,9 @@ std::string WhatItHolds(const std::string& head) {
   return "holds something other than load records";
 }
 
-std::string SystemText(int error) { return std::strerror(error); }
-
 #ifndef _WIN32
+
+std::string SystemText(int error) { return std::strerror(error); }
 
 // Who holds the flock on the file (from /proc/locks), "another program" when
 // the system does not say.

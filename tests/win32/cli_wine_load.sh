@@ -2,9 +2,10 @@
 # A full load by kvr-loader-cli.exe under Wine into the simulated boot loader,
 # which runs natively behind a pseudo-terminal mapped to COM6; the device's
 # image must equal the file. The file lies in a Cyrillic-named folder, which
-# the ANSI code page cannot spell. A short run first starts the load report
-# there; the full load's run must be added to it (the report replaced in place). Run by ctest from scripts/wine-tests.sh (which
-# sets up the prefix, the wine server and KVR_PTYHOST / KVR_MAKEFILE).
+# the ANSI code page cannot spell. A short run first starts the record file
+# there; the full load's run must be appended to it, and `records` must read
+# both back. Run by ctest from scripts/wine-tests.sh (which sets up the
+# prefix, the wine server and KVR_PTYHOST / KVR_MAKEFILE).
 set -euo pipefail
 cli=$1
 work=$(mktemp -d)
@@ -19,12 +20,12 @@ host=$!
 exec 9>"$work/device.in"
 for _ in $(seq 100); do grep -q ready "$work/device.out" && break; sleep 0.05; done
 
-report="$(winepath -w "$(dirname "$image")")\\runs.json"
-wine "$cli" load --port COM6 --pause-ms 0 --stop-after 5 --quiet --report "$report" "$(winepath -w "$image")" \
+record="$(winepath -w "$(dirname "$image")")\\runs.jsonl"
+wine "$cli" load --port COM6 --pause-ms 0 --stop-after 5 --quiet --record "$record" "$(winepath -w "$image")" \
   </dev/null >/dev/null 2>"$work/first.err" || { cat "$work/first.err"; exit 1; }
 start=$(date +%s.%N)
 status=0
-wine "$cli" load --port COM6 --pause-ms 0 --reply-timeout 5 --report "$report" "$(winepath -w "$image")" \
+wine "$cli" load --port COM6 --pause-ms 0 --reply-timeout 5 --record "$record" "$(winepath -w "$image")" \
   </dev/null >"$work/cli.out" 2>"$work/cli.err" || status=$?
 end=$(date +%s.%N)
 cat "$work/cli.out"
@@ -36,10 +37,15 @@ awk -v s="$start" -v e="$end" 'BEGIN { printf "load under Wine took %.1f s\n", e
 [[ $status -eq 0 ]] || { echo "kvr-loader-cli.exe exited with $status"; exit 1; }
 grep -q "load complete" "$work/cli.out"
 grep -q "image equal to the file" "$work/device.out"
-# The report: two runs, the first stopped, the second complete, each with the image's size and SHA-256.
-runs="$(dirname "$image")/runs.json"
-results=$(grep -o '"result": "[a-z ]*"' "$runs" | tr '\n' ' ')
-[[ "$results" == '"result": "stopped" "result": "complete" ' ]] || { echo "report results: $results"; exit 1; }
-[[ $(grep -c '"size": 1253378' "$runs") -eq 2 && $(grep -Ec '"sha256": "[0-9a-f]{64}"' "$runs") -eq 2 ]] ||
-  { echo "report image records wrong:"; cat "$runs"; exit 1; }
-echo "report: two runs, the second complete"
+# The record: two lines, the first run stopped, the second complete, each
+# with the image's size and SHA-256; `records` reads them back.
+runs="$(dirname "$image")/runs.jsonl"
+[[ $(wc -l <"$runs") -eq 2 ]] || { echo "record file:"; cat "$runs"; exit 1; }
+results=$(grep -o '"result":"[a-z ]*"' "$runs" | tr '\n' ' ')
+[[ "$results" == '"result":"stopped" "result":"complete" ' ]] || { echo "record results: $results"; exit 1; }
+[[ $(grep -c '"size":1253378' "$runs") -eq 2 && $(grep -Ec '"sha256":"[0-9a-f]{64}"' "$runs") -eq 2 ]] ||
+  { echo "record image fields wrong:"; cat "$runs"; exit 1; }
+wine "$cli" records "$record" --csv </dev/null >"$work/records.csv" 2>"$work/records.err" ||
+  { cat "$work/records.err"; exit 1; }
+[[ $(grep -c ',COM6,' "$work/records.csv") -eq 2 ]] || { echo "records --csv:"; cat "$work/records.csv"; exit 1; }
+echo "record: two runs, the second complete, read back by records"

@@ -217,24 +217,21 @@ std::string RecordLine(const RunRecord& run) {
 
 #ifndef _WIN32
 
-std::string CheckRecordFile(const std::string& path, const std::string& image_path, const std::string& log_path) {
-  const std::string named = "the record file " + path + " ";
-  const fs::path target = RealPath(path);  // a link to the file is followed, so the link stays
-  std::error_code ec;
-  if (fs::equivalent(target, Utf8Path(image_path), ec)) return named + "is the image file itself";
-  if (!log_path.empty() && (RealPath(log_path) == target || fs::equivalent(target, Utf8Path(log_path), ec)))
-    return named + "is the log as well";
-  const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
-  if (!fs::is_directory(folder, ec)) return named + "is in a folder that does not exist";
+namespace {
+
+// Opens the record file as the append does; "" when it holds records or nothing.
+std::string OpenAndLook(const fs::path& target) {
   bool created = false;
   std::string why;
   const int fd = OpenRecordFile(target, created, why);
-  if (fd < 0) return named + why;
+  if (fd < 0) return why;
   if (created) SyncFolder(target);
   why = WhatItHolds(Head(fd));
   close(fd);
-  return why.empty() ? "" : named + why;
+  return why;
 }
+
+}  // namespace
 
 AppendResult AppendRecord(const std::string& path, const std::string& line,
                           const std::function<bool(const std::string& holder)>& keep_waiting) {
@@ -359,26 +356,20 @@ std::string Head(HANDLE h) {
 // and a lock on the data would keep readers out.
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
 
-}  // namespace
-
-std::string CheckRecordFile(const std::string& path, const std::string& image_path, const std::string& log_path) {
-  const std::string named = "the record file " + path + " ";
-  const fs::path target = RealPath(path);
+// Opens the record file as the append does; "" when it holds records or nothing.
+std::string OpenAndLook(const fs::path& target) {
   std::error_code ec;
-  if (fs::equivalent(target, Utf8Path(image_path), ec)) return named + "is the image file itself";
-  if (!log_path.empty() && (RealPath(log_path) == target || fs::equivalent(target, Utf8Path(log_path), ec)))
-    return named + "is the log as well";
-  const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
-  if (!fs::is_directory(folder, ec)) return named + "is in a folder that does not exist";
-  if (fs::is_directory(target, ec)) return named + "is not a plain file";
+  if (fs::is_directory(target, ec)) return "is not a plain file";
   bool created = false;
   std::string why;
   HANDLE h = OpenRecordFile(target, created, why);
-  if (h == INVALID_HANDLE_VALUE) return named + why;
+  if (h == INVALID_HANDLE_VALUE) return why;
   why = WhatItHolds(Head(h));
   CloseHandle(h);
-  return why.empty() ? "" : named + why;
+  return why;
 }
+
+}  // namespace
 
 AppendResult AppendRecord(const std::string& path, const std::string& line,
                           const std::function<bool(const std::string& holder)>& keep_waiting) {
@@ -443,5 +434,18 @@ AppendResult AppendRecord(const std::string& path, const std::string& line,
 }
 
 #endif
+
+std::string CheckRecordFile(const std::string& path, const std::string& image_path, const std::string& log_path) {
+  const std::string named = "the record file " + path + " ";
+  const fs::path target = RealPath(path);  // a link to the file is followed, so the link stays
+  std::error_code ec;
+  if (fs::equivalent(target, Utf8Path(image_path), ec)) return named + "is the image file itself";
+  if (!log_path.empty() && (RealPath(log_path) == target || fs::equivalent(target, Utf8Path(log_path), ec)))
+    return named + "is the log as well";
+  const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+  if (!fs::is_directory(folder, ec)) return named + "is in a folder that does not exist";
+  const std::string why = OpenAndLook(target);
+  return why.empty() ? "" : named + why;
+}
 
 }  // namespace kvr

@@ -185,9 +185,15 @@ bool SinceTime(const std::string& text, std::string& normal) {
 
 int PrintRecords(const std::string& path, const RecordsFilter& filter, RecordsFormat format, std::ostream& out,
                  std::ostream& err) {
-  std::ifstream in(Utf8Path(path), std::ios::binary);
+  // Only a plain file: opening a FIFO would wait for a writer without end.
   std::error_code ec;
-  if (!in || std::filesystem::is_directory(Utf8Path(path), ec)) {
+  const std::filesystem::file_status status = std::filesystem::status(Utf8Path(path), ec);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    err << "error: the record file " << WithoutControls(path) << " is not a plain file\n";
+    return 1;
+  }
+  std::ifstream in(Utf8Path(path), std::ios::binary);
+  if (!in) {
     err << "error: the record file " << WithoutControls(path) << " cannot be read\n";
     return 1;
   }

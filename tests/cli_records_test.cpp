@@ -482,11 +482,13 @@ TEST_F(Records, ReadingFiltersAndForms) {
   EXPECT_EQ(RunTool({"records", converted}).out, RunTool({"records", file}).out);
   EXPECT_EQ(sim::ReadFile(earlier), old.dump(2) + "\n");  // read, never changed
 
-  const std::string notes = dir.File("notes.txt");
+  const std::string notes = dir.File("notes.txt"), fifo = dir.File("fifo.jsonl");
   sim::WriteFile(notes, "shopping list\n");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);  // read, it would wait for a writer without end
   for (const auto& [path, words] : {std::pair{notes, std::string("holds no load records")},
                                     std::pair{dir.File("none.jsonl"), std::string("cannot be read")},
-                                    std::pair{dir.Path(), std::string("cannot be read")}}) {
+                                    std::pair{dir.Path(), std::string("is not a plain file")},
+                                    std::pair{fifo, std::string("is not a plain file")}}) {
     r = RunTool({"records", path});
     EXPECT_EQ(r.code, 1) << path;
     EXPECT_NE(r.err.find(words), std::string::npos) << r.err;

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -22,6 +23,34 @@ using json = nlohmann::ordered_json;
 constexpr size_t kMaxLine = 16u << 20;             // a record of 64 ports is about 60 KiB
 constexpr size_t kMaxEarlierReport = 64ull << 20;  // the earlier kind was never written larger
 constexpr size_t kNamedSkips = 20;                 // line numbers named; the rest counted
+constexpr int kMaxDepth = 64;  // a record nests four deep; copying or printing a deeper one recurses without bound
+
+// How deep arrays and objects nest in a JSON text (strings skipped).
+int NestingDepth(const std::string& text) {
+  int depth = 0, deepest = 0;
+  bool in_string = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        in_string = false;
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
+// A JSON text parsed; discarded when it is not JSON or nests too deep.
+json Parse(const std::string& text) {
+  return NestingDepth(text) > kMaxDepth ? json(json::value_t::discarded) : json::parse(text, nullptr, false);
+}
 
 std::string Text(const json& value) {
   if (value.is_string()) return value.get<std::string>();
@@ -138,7 +167,7 @@ bool ReadEarlierReport(std::ifstream& in, Printer& printer) {
   in.seekg(0);
   std::string text(static_cast<size_t>(size), '\0');
   if (!in.read(text.data(), size)) return false;
-  json doc = json::parse(text, nullptr, false);
+  json doc = Parse(text);
   if (doc.is_discarded() || !doc.is_object() || !doc.contains("kvr_loader_report") || !doc.contains("runs") ||
       !doc["runs"].is_array())
     return false;
@@ -228,7 +257,7 @@ int PrintRecords(const std::string& path, const RecordsFilter& filter, RecordsFo
     if (too_long) {
       skip(number);
     } else if (!line.empty()) {
-      json value = json::parse(line, nullptr, false);
+      json value = Parse(line);
       if (IsRecord(value)) {
         ++records;
         printer.Record(std::move(value));

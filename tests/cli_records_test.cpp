@@ -419,10 +419,13 @@ TEST_F(Records, ReadingFiltersAndForms) {
       run("bb", {load("ttyUSB0", "2026-12-05T09:30:00.000Z", "complete", "A10K5XYZ", "load complete")}),
       run("cc", {load("pts/3", "2026-12-07T10:00:00.000Z", "port lost", nullptr, "lost \x1B[2J")}),
   };
-  const std::string lines =
-      runs[0].dump() + "\n" + runs[1].dump() + "\n{\"kvr_loader_record\":1,\"to\n" + runs[2].dump() + "\n";
+  // Line 3 is cut short; line 5 nests so deep that printing it would overflow the stack.
+  const std::string deep =
+      "{\"kvr_loader_record\":1,\"loads\":[{\"port\":" + std::string(300000, '[') + std::string(300000, ']') + "}]}";
+  const std::string lines = runs[0].dump() + "\n" + runs[1].dump() + "\n{\"kvr_loader_record\":1,\"to\n" +
+                            runs[2].dump() + "\n" + deep + "\n";
   sim::WriteFile(file, lines);
-  const std::string torn = "records: 1 line skipped, not a whole record (a write cut short): line 3\n";
+  const std::string torn = "records: 2 lines skipped, not a whole record (a write cut short): lines 3, 5\n";
   struct Case {
     std::vector<std::string> options;
     size_t rows;           // table rows (or array entries, CSV rows) expected

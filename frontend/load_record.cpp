@@ -35,16 +35,6 @@ using json = nlohmann::ordered_json;  // keys in the order written, for people r
 const std::string kRecordStart = std::string("{\"") + kRecordKey + "\":";
 constexpr size_t kLookedAt = 4096;  // bytes read of an existing file to tell what it holds
 
-std::string HexBytes(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (const unsigned char c : bytes) {
-    out += kDigits[c >> 4];
-    out += kDigits[c & 0xF];
-  }
-  return out;
-}
-
 // A name under `key`; one that is not UTF-8 readable there and exact under key_hex.
 void PutName(json& object, const std::string& key, const std::string& name) {
   if (IsUtf8(name)) {
@@ -52,7 +42,7 @@ void PutName(json& object, const std::string& key, const std::string& name) {
     return;
   }
   object[key] = WithoutControls(name);
-  object[key + "_hex"] = HexBytes(name);
+  object[key + "_hex"] = HexLower(name);
 }
 
 json LoadJson(const LoadRecord& load) {

@@ -97,6 +97,16 @@ std::string WithoutControls(std::string_view text) {
   return out;
 }
 
+std::string HexLower(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (const unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 0xF];
+  }
+  return out;
+}
+
 bool IsUtf8(std::string_view text) {
   uint32_t cp = 0;
   for (size_t i = 0, n = 0; i < text.size(); i += n)

@@ -21,6 +21,9 @@ std::string Printable(std::string_view bytes);
 // byte that is not well-formed UTF-8 as \xHH; other UTF-8 (Cyrillic) stays.
 std::string WithoutControls(std::string_view text);
 
+// Each byte as two lower-case hexadecimal digits (digests, exact copies of names).
+std::string HexLower(std::string_view bytes);
+
 // Whether every byte of `text` belongs to a well-formed UTF-8 sequence.
 bool IsUtf8(std::string_view text);
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "hex_text.h"
+
 namespace kvr {
 
 namespace {
@@ -76,13 +78,8 @@ std::array<uint8_t, 32> Sha256::Finish() {
 }
 
 std::string Sha256::FinishHex() {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (const uint8_t byte : Finish()) {
-    hex += kDigits[byte >> 4];
-    hex += kDigits[byte & 15];
-  }
-  return hex;
+  const std::array<uint8_t, 32> digest = Finish();
+  return HexLower(std::string_view(reinterpret_cast<const char*>(digest.data()), digest.size()));
 }
 
 }  // namespace kvr

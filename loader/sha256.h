@@ -1,4 +1,4 @@
-// SHA-256 (FIPS 180-4), for the load report's record of which image went in.
+// SHA-256 (FIPS 180-4), for the load record's note of which image went in.
 // Own code because the Windows build has no crypto library to link.
 #pragma once
 

@@ -119,7 +119,7 @@ void Exchange::PageEnd() {
   // The load ends with the image, whatever the file's size, and never runs past it.
   if (line_counter_ >= ImageLines) {
     view_.SetStatus(std::string(kLoadCompleteStatus));
-    view_.SetSwitchChecked(false);
+    view_.LoadFinished(LoadResult::kComplete, "load complete");
     return;
   }
   const std::string command = PageAddressCommand(line_counter_);

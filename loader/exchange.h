@@ -10,20 +10,11 @@
 #include <string_view>
 
 #include "command_link.h"
+#include "load_view.h"
 #include "page_table.h"
 #include "update_file.h"
 
 namespace kvr {
-
-// What the exchange needs of the window: the gauge, the status line and the
-// start switch (which it only ever turns off, without running its click).
-class LoaderView {
- public:
-  virtual ~LoaderView() = default;
-  virtual void SetProgress(int percent) = 0;
-  virtual void SetStatus(const std::string& caption) = 0;
-  virtual void SetSwitchChecked(bool checked) = 0;
-};
 
 inline constexpr std::string_view kLoadCompleteStatus = "Загрузка завершена";
 inline constexpr std::string_view kPageStatus = "Загрузка страницы: ";
@@ -43,7 +34,7 @@ std::string ExpectedReply(std::string_view command);
 
 class Exchange {
  public:
-  Exchange(CommandLink& link, const PageTable& table, const UpdateFileState& file, LoaderView& view)
+  Exchange(CommandLink& link, const PageTable& table, const UpdateFileState& file, LoadView& view)
       : link_(link), table_(table), file_(file), view_(view) {}
 
   // The switch was turned on: the next data line is line 0.
@@ -59,7 +50,8 @@ class Exchange {
   // The first line of the page being sent; -1 during the opening.
   int64_t PageFirstLine() const { return page_first_line_; }
 
-  // Carries out the reply table's row for one complete reply.
+  // Carries out the reply table's row for one complete reply. The end of the
+  // last page reports a complete load to the view.
   void OnReply(std::string_view reply);
 
   int64_t LineCounter() const { return line_counter_; }
@@ -71,7 +63,7 @@ class Exchange {
   CommandLink& link_;
   const PageTable& table_;
   const UpdateFileState& file_;
-  LoaderView& view_;
+  LoadView& view_;
   int64_t line_counter_ = 0;
   int64_t page_first_line_ = -1;
 };

@@ -76,7 +76,10 @@ void LoadEngine::Configure(const LoadSettings& settings) {
 
 ImageProblem LoadEngine::Begin() {
   ImageProblem problem = CheckImage(table_, file_);
-  if (problem) return problem;
+  if (problem) {
+    result_ = LoadResult::kRefused;
+    return problem;
+  }
   stop_.Clear();
   exchange_.Start();
   phase_ = Phase::kStarting;
@@ -176,9 +179,18 @@ void LoadEngine::Stop() {
   if (phase_ != Phase::kIdle && phase_ != Phase::kDone) Finish(LoadResult::kStopped, "stopped at " + Where());
 }
 
-void LoadEngine::SetSwitchChecked(bool checked) {
-  // The exchange turns the switch off when the last page has ended.
-  if (!checked) Finish(LoadResult::kComplete, "load complete");
+void LoadEngine::LoadFinished(LoadResult result, const std::string& message) {
+  if (phase_ != Phase::kIdle && phase_ != Phase::kDone) Finish(result, message);
+}
+
+void LoadEngine::PortLost(const std::string& message) {
+  stop_.Request();
+  if (phase_ != Phase::kIdle && phase_ != Phase::kDone) Finish(LoadResult::kPortLost, message);
+}
+
+void LoadEngine::Refuse(const std::string& message) {
+  stop_.Request();
+  Finish(LoadResult::kRefused, message);
 }
 
 void LoadEngine::Finish(LoadResult result, const std::string& message) {

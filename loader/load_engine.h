@@ -14,6 +14,7 @@
 #include "byte_channel.h"
 #include "command_link.h"
 #include "exchange.h"
+#include "load_view.h"
 #include "page_table.h"
 #include "tick_source.h"
 #include "update_file.h"
@@ -44,13 +45,6 @@ struct ImageProblem {
 // Every one of the image's 36864 rows must be 32 hexadecimal digits.
 ImageProblem CheckImage(const PageTable& table, const UpdateFileState& file);
 
-enum class LoadResult {
-  kIdle,  // not started
-  kRunning,
-  kComplete,  // the last page ended
-  kNoAnswer,  // a page's retries are used up
-  kStopped,   // a stop was requested
-};
 
 struct LoadProgress {
   int64_t lines = 0;  // data lines sent
@@ -65,22 +59,7 @@ struct LoadProgress {
 // (not known yet).
 std::string ClockText(int64_t ms);
 
-// What a front end shows of a load. The progress and status calls are the
-// exchange's own (gauge, status line); the rest are the supervision's.
-class LoadView {
- public:
-  virtual ~LoadView() = default;
-  virtual void SetProgress(int percent) = 0;
-  virtual void SetStatus(const std::string& caption) = 0;
-  // A page starts again; `attempt` counts from 1.
-  virtual void LoadRetry(int attempt, const std::string& where, const std::string& why) {
-    (void)attempt, (void)where, (void)why;
-  }
-  // The load ended (complete, given up or stopped); `message` says why.
-  virtual void LoadFinished(LoadResult result, const std::string& message) = 0;
-};
-
-class LoadEngine final : private LoaderView {
+class LoadEngine final : private LoadView {
  public:
   LoadEngine(ByteChannel& port, TickSource& ticks, const PageTable& table, const UpdateFileState& file, LoadView& view);
   LoadEngine(const LoadEngine&) = delete;
@@ -102,6 +81,11 @@ class LoadEngine final : private LoaderView {
   void Poll();
   // Ends the load: a pause in progress ends at once and nothing more is sent.
   void Stop();
+  // The front end's ends: the port went away during the load, or the load
+  // could not start after Begin (the port or the record file refused it).
+  // Each reports its result to the view like any other end.
+  void PortLost(const std::string& message);
+  void Refuse(const std::string& message);
   // The request Stop() raises, for a signal handler (RequestFromSignal).
   StopSignal& Stopper() { return stop_; }
 
@@ -122,10 +106,11 @@ class LoadEngine final : private LoaderView {
  private:
   enum class Phase { kIdle, kStarting, kAwaitReply, kSettling, kDone };
 
-  // LoaderView, for the exchange.
+  // LoadView, for the exchange: its progress and status go to the front
+  // end's view, its end of the last page completes the load.
   void SetProgress(int percent) override { view_.SetProgress(percent); }
   void SetStatus(const std::string& caption) override { view_.SetStatus(caption); }
-  void SetSwitchChecked(bool checked) override;
+  void LoadFinished(LoadResult result, const std::string& message) override;
 
   void OnReply(std::string_view reply);
   void AfterSend(uint64_t frames_before);

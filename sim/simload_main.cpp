@@ -28,7 +28,7 @@ namespace {
 
 using namespace kvr;
 
-class ConsoleUi final : public UpdateFileUi, public LoaderView {
+class ConsoleUi final : public UpdateFileUi, public LoadView {
  public:
   void ClearLogs() override {}
   void WarnWrongSize() override { std::cout << "! " << kWrongFileMessage << "\n"; }
@@ -37,10 +37,10 @@ class ConsoleUi final : public UpdateFileUi, public LoaderView {
     if (caption.rfind(kPageStatus, 0) != 0 || ++pages_ % 256 == 1) std::cout << caption << "\n";
   }
   void SetProgress(int percent) override { progress_ = percent; }
-  void SetSwitchChecked(bool checked) override { switch_on_ = checked; }
+  void LoadFinished(LoadResult result, const std::string&) override { complete_ = result == LoadResult::kComplete; }
 
   int progress_ = 0;
-  bool switch_on_ = false;
+  bool complete_ = false;
 
  private:
   int pages_ = 0;
@@ -132,13 +132,13 @@ int main(int argc, char** argv) {
       exchange.OnReply(reply);
     };
 
-    // The switch goes on, the start timer sends the opening command.
-    ui.switch_on_ = true;
+    // The load starts, the start timer sends the opening command.
+    ui.complete_ = false;
     exchange.Start();
     link.SendFrame("DL:0");
     port.Pump([&](int count) { link.OnRxChar(count); });
 
-    const bool complete = !ui.switch_on_ && exchange.LineCounter() >= ImageLines;
+    const bool complete = ui.complete_ && exchange.LineCounter() >= ImageLines;
     std::cout << "Commands received by the device: " << device.FramesReceived() << ", replies handled: " << replies
               << ", bytes sent: " << port.BytesWritten() << "\n";
     if (!real_time) {

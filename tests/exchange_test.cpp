@@ -174,7 +174,7 @@ TEST_F(ExchangeTest, NoLineIsSentPastTheImage) {
   EXPECT_EQ(port.writes.size(), sent);
   EXPECT_EQ(view.status.back(), "Загрузка завершена");
   EXPECT_EQ(view.progress.back(), 100);
-  EXPECT_EQ(view.switch_sets, std::vector<bool>{false});
+  EXPECT_EQ(view.finished, std::vector<LoadResult>{LoadResult::kComplete});
 }
 
 // Whole loads into the simulated boot loader.
@@ -194,7 +194,7 @@ struct LoadRun {
   }
   // Switch on, the start timer's "DL:0", then replies until the device is silent.
   void Run(uint64_t max_events = 10'000'000) {
-    view.switch_sets.clear();
+    view.finished.clear();
     exchange.Start();
     link.SendFrame("DL:0");
     port.Pump([this](int count) { link.OnRxChar(count); }, max_events);
@@ -231,7 +231,7 @@ TEST(ExchangeLoad, FullStandardImageReachesTheDevice) {
   EXPECT_EQ(run.view.status.at(1), "Загрузка страницы: 0001 из 0900");
   EXPECT_EQ(run.view.status.at(run.view.status.size() - 2), "Загрузка страницы: 08FF из 0900");
   EXPECT_EQ(run.view.status.back(), "Загрузка завершена");
-  EXPECT_EQ(run.view.switch_sets, std::vector<bool>{false});
+  EXPECT_EQ(run.view.finished, std::vector<LoadResult>{LoadResult::kComplete});
   EXPECT_EQ(run.exchange.LineCounter(), 36864);
 
   EXPECT_EQ(run.device.Image(), sim::ImageFromUpdateText(text));
@@ -274,7 +274,7 @@ TEST(ExchangeLoad, NoiseBeforeAReplyStopsTheLoad) {
   run.Run();
   EXPECT_EQ(run.device.FramesReceived(), 41u);  // the noisy 41st reply is answered by nothing
   EXPECT_EQ(run.exchange.LineCounter(), 34);
-  EXPECT_TRUE(run.view.switch_sets.empty());
+  EXPECT_TRUE(run.view.finished.empty());
 }
 
 TEST(ExchangeLoad, DroppedReplyStopsTheLoad) {

@@ -278,5 +278,37 @@ TEST(LoadEngineStop, NoRestartGoesOutAfterAStop) {
   EXPECT_EQ(port.writes.size(), 1u);
 }
 
+// The front end's ends reach the view once, with their result, and nothing
+// more is sent or reported after them.
+TEST(LoadEngineStop, EveryEndIsReportedOnceWithItsResult) {
+  struct Case {
+    const char* name;
+    std::function<void(LoadEngine&)> end;
+    LoadResult result;
+  };
+  const Case cases[] = {
+      {"the operator stops", [](LoadEngine& e) { e.Stop(); }, LoadResult::kStopped},
+      {"the port is lost", [](LoadEngine& e) { e.PortLost("lost"); }, LoadResult::kPortLost},
+      {"the port refuses", [](LoadEngine& e) { e.Refuse("busy"); }, LoadResult::kRefused},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::RecordingChannel port;
+    Rig rig(port);
+    rig.Load(sim::MakeUpdateFileText(37));
+    ASSERT_FALSE(rig.engine.Begin());
+    rig.engine.SendOpening();
+    c.end(rig.engine);
+    rig.engine.Stop();  // a later stop is no second end
+    port.Queue("PL0\r");
+    rig.engine.OnRxChar(4);
+    rig.clock.Pass(20000);
+    rig.engine.Poll();
+    EXPECT_EQ(rig.engine.Result(), c.result);
+    EXPECT_EQ(rig.view.results, std::vector<LoadResult>{c.result});
+    EXPECT_EQ(port.writes.size(), 1u);  // the opening only
+  }
+}
+
 }  // namespace
 }  // namespace kvr

@@ -84,16 +84,16 @@ class RecordingChannel final : public ByteChannel {
   std::function<void()> on_write;
 };
 
-struct RecordingView final : LoaderView, UpdateFileUi {
+struct RecordingView final : LoadView, UpdateFileUi {
   void SetProgress(int percent) override { progress.push_back(percent); }
   void SetStatus(const std::string& caption) override { status.push_back(caption); }
-  void SetSwitchChecked(bool checked) override { switch_sets.push_back(checked); }
+  void LoadFinished(LoadResult result, const std::string&) override { finished.push_back(result); }
   void ClearLogs() override { ++clears; }
   void WarnWrongSize() override { ++warnings; }
 
   std::vector<int> progress;
   std::vector<std::string> status;
-  std::vector<bool> switch_sets;
+  std::vector<LoadResult> finished;
   int clears = 0;
   int warnings = 0;
 };

@@ -17,7 +17,9 @@
 
 #include "hex_text.h"
 #include "image_geometry.h"
+#include "load_port.h"
 #include "port_info.h"
+#include "port_texts.h"
 #include "update_file_maker.h"
 #include "va_dispatch.h"
 #ifndef _WIN32
@@ -104,19 +106,7 @@ void PortLoad::LoadRetry(int attempt, const std::string& where, const std::strin
 }
 
 std::string PermissionHint(const std::string& device_path) {
-  const PortPermission p = CheckPortPermission(device_path);
-  if (!p.denied) return "";
-  const std::string device = WithoutControls(device_path);
-  if (p.group.empty())
-    return "the permissions of " + device + " (owner " + p.owner + ", group " + p.device_group + ") do not let " +
-           p.user +
-           " read and write it; ask your administrator for access (for instance a udev rule that gives "
-           "the group dialout read and write)";
-  if (p.listed_in_group)
-    return "you are a member of the group \"" + p.group + "\" that may open " + device +
-           ", but this login began before you joined it: log out and log in again";
-  return "you may not open " + device + ": it belongs to the group \"" + p.group +
-         "\". Join the group with \"sudo usermod -aG " + p.group + " " + p.user + "\", then log out and log in again";
+  return PermissionHintText(device_path, CheckPortPermission(device_path), kEnglishPortWords);
 }
 
 PortOutcome PortLoad::Fail(int code, const std::string& result, const std::string& what) {
@@ -266,16 +256,9 @@ PortOutcome PortLoad::Run() {
   auto queue = std::make_shared<va::TVaCallQueue>();
   queue->OnException = [this](const std::string& m) { Say("error: " + m); };
   comm_.SetMainThread(queue);
-  comm_.SetDeviceName(path);  // COM7, ttyUSB0 or a path
-  comm_.SetFlowControl(va::TVaFlowControl());
-  comm_.Buffers().SetReadTimeout(5000);
-  comm_.Buffers().SetWriteTimeout(0);
-  comm_.SetUserBaudrate(static_cast<int32_t>(o_.baud));
+  SetUpLoadPort(
+      comm_, path, o_.baud, [this](int count) { engine_.OnRxChar(count); }, [this] { lost_.store(true); });
   comm_.ClosePause = [](uint32_t) {};
-  comm_.OnRxChar = [this](va::TVaObject*, int count) { engine_.OnRxChar(count); };
-  comm_.OnError = [this](va::TVaObject*, int errors) {
-    if (errors & static_cast<int>(va::CE_DEVICE_LOST)) lost_.store(true);
-  };
   if (log_) engine_.SetLog([this](const std::string& line) { WriteLog(line); });
   if (!Gang()) g_single_stop.store(&engine_.Stopper());
   const std::string interrupted = "interrupted";

@@ -4,6 +4,7 @@
 
 #include "hex_text.h"
 #include "port_info.h"
+#include "port_texts.h"
 
 namespace kvr::cli {
 
@@ -34,22 +35,7 @@ std::vector<ListedPort> ListedPorts() {
   return ports;
 }
 
-std::string PortDescription(const va::TVaPortIdentity& identity) {
-  switch (KindOf(identity)) {
-    case PortKind::kUsb:
-      return UsbDescription(identity);
-    case PortKind::kBuiltIn:
-      return "built-in serial port";
-    case PortKind::kPseudoTerminal:
-      return "pseudo-terminal";
-    case PortKind::kBluetooth:
-      return "Bluetooth serial port";
-    case PortKind::kNetwork:
-      return "port on a network serial server";
-    default:
-      return "serial port";
-  }
-}
+std::string PortDescription(const va::TVaPortIdentity& identity) { return PortKindText(identity, kEnglishPortWords); }
 
 std::string PortTable(const std::vector<ListedPort>& ports) {
   std::vector<std::vector<std::string>> rows = {{"PORT", "ACCESS", "DESCRIPTION", "USB ID", "SERIAL", "BY-ID"}};

@@ -26,6 +26,7 @@
 #include "page_table_model.h"
 #include "port_setting_registry.h"
 #include "port_setting_text.h"
+#include "port_texts.h"
 #include "program_arguments.h"
 #include "sha256.h"
 #include "va_ports.h"
@@ -222,7 +223,7 @@ std::vector<PortChoice> LoaderWindow::PortChoicesNow() const {
   for (PortChoice& port : options_.probe_ports()) ports.push_back(std::move(port));
   for (PortChoice& port : ports)
     if (port.access == va::paDenied && port.hint.empty())
-      port.hint = PermissionHintText(port.name, options_.check_permission(va::DevicePathFor(port.name)));
+      port.hint = PermissionHintText(port.name, options_.check_permission(va::DevicePathFor(port.name)), kRussianPortWords);
   return ports;
 }
 
@@ -297,7 +298,7 @@ void LoaderWindow::StartSwitchClicked() {
         } catch (const std::exception& e) {
           // The component's text first, then what the operator can do about it.
           const std::string hint =
-              PermissionHintText(load_port_, options_.check_permission(va::DevicePathFor(load_port_)));
+              PermissionHintText(load_port_, options_.check_permission(va::DevicePathFor(load_port_)), kRussianPortWords);
           if (hint.empty()) throw;
           throw std::runtime_error(std::string(e.what()) + "\n\n" + hint);
         }

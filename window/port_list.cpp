@@ -4,6 +4,7 @@
 #include <QStyledItemDelegate>
 
 #include "hex_text.h"
+#include "port_texts.h"
 
 namespace kvr {
 
@@ -38,27 +39,7 @@ std::vector<PortChoice> FoundPortChoices() {
 }
 
 std::string PortDescriptionText(const PortChoice& port) {
-  std::string text;
-  switch (KindOf(port.identity)) {
-    case PortKind::kUsb:
-      text = UsbDescription(port.identity);
-      break;
-    case PortKind::kBuiltIn:
-      text = "встроенный порт";
-      break;
-    case PortKind::kPseudoTerminal:
-      text = "псевдотерминал";
-      break;
-    case PortKind::kBluetooth:
-      text = "порт Bluetooth";
-      break;
-    case PortKind::kNetwork:
-      text = "порт сетевого сервера";
-      break;
-    default:
-      text = "последовательный порт";
-      break;
-  }
+  std::string text = PortKindText(port.identity, kRussianPortWords);
   if (port.access == va::paDenied) text += " — нет прав";
   return text;
 }
@@ -80,21 +61,6 @@ std::string PortToolTipText(const PortChoice& port) {
   if (port.access == va::paDenied)  // a paragraph that wraps
     text += "<p>" + ToQString(port.hint.empty() ? "Нет прав на этот порт." : port.hint).toHtmlEscaped() + "</p>";
   return text.toUtf8().toStdString();
-}
-
-std::string PermissionHintText(const std::string& port_name, const PortPermission& p) {
-  if (!p.denied) return "";
-  const std::string port = WithoutControls(port_name);
-  if (p.group.empty())
-    return "Нет прав на порт " + port + ": права устройства (владелец " + p.owner + ", группа " + p.device_group +
-           ") не дают пользователю " + p.user +
-           " читать и писать в него. Попросите администратора дать доступ (например, правилом udev для группы "
-           "dialout).";
-  if (p.listed_in_group)
-    return "Нет прав на порт " + port + ". Пользователь " + p.user + " уже в группе «" + p.group +
-           "», которой порт доступен, но этот сеанс начат раньше: выйдите из системы и войдите заново.";
-  return "Нет прав на порт " + port + ". Порт доступен группе «" + p.group + "»: добавьте пользователя " + p.user +
-         " в эту группу (sudo usermod -aG " + p.group + " " + p.user + ") и войдите в систему заново.";
 }
 
 PortListBox::PortListBox(QWidget* parent) : QComboBox(parent) {

@@ -36,10 +36,6 @@ std::string PortDescriptionText(const PortChoice& port);
 // device's own strings escaped).
 std::string PortToolTipText(const PortChoice& port);
 
-// What to do about a port the user may not open, in the operator's words; ""
-// when the device's permissions are not what stands in the way.
-std::string PermissionHintText(const std::string& port_name, const PortPermission& permission);
-
 class PortListBox final : public QComboBox {
  public:
   explicit PortListBox(QWidget* parent);

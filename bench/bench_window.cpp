@@ -54,11 +54,12 @@ int main(int argc, char** argv) {
   kvr::sim::PtyDevice device;
   kvr::sim::SteppingTicks ticks;
   kvr::WindowOptions options;
+  kvr::QtWindowOptions qt;
   options.ticks = &ticks;
-  options.choose_file = [&path] { return path; };
+  qt.choose_file = [&path] { return path; };
   options.probe_ports = [] { return std::vector<kvr::PortChoice>{}; };
   options.first_ports = {device.SlavePath().substr(5)};
-  kvr::LoaderWindow form(options);
+  kvr::LoaderWindow form(options, qt);
   form.show();
   QCoreApplication::processEvents();
 
@@ -67,14 +68,14 @@ int main(int argc, char** argv) {
   const size_t heap_before = mallinfo2().uordblks + mallinfo2().hblkhd;  // large blocks are mapped
   QElapsedTimer t;
   t.start();
-  form.OpenFileClicked();
+  form.Logic().OpenFileClicked();
   form.repaint();  // the grid shows the new rows
   QCoreApplication::processEvents();
   const double first_ms = t.nsecsElapsed() / 1e6;
   const size_t heap_after = mallinfo2().uordblks + mallinfo2().hblkhd;
   const long rss_after = RssKiB();
   t.restart();
-  form.OpenFileClicked();
+  form.Logic().OpenFileClicked();
   form.repaint();
   QCoreApplication::processEvents();
   const double again_ms = t.nsecsElapsed() / 1e6;
@@ -84,7 +85,7 @@ int main(int argc, char** argv) {
               (heap_after - heap_before) / 1e6, (rss_after - rss_before) * 1024 / 1e6);
 
   bool done = false;
-  form.OnLoadComplete = [&] { done = true; };
+  form.Logic().OnLoadEnded = [&](kvr::LoadResult, const std::string&) { done = true; };
   t.restart();
   ab::PressAndRelease(form.StartSwitch);
   while (!done && t.elapsed() < 300000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);

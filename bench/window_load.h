@@ -86,12 +86,11 @@ struct WindowLoad {
 // `device` measured from its first command for `seconds`, then stopped.
 inline WindowLoad LoadByWindow(const std::string& image, kvr::sim::PtyDevice& device, double seconds) {
   kvr::WindowOptions options;
-  options.choose_file = [&image] { return image; };
   options.probe_ports = [] { return std::vector<kvr::PortChoice>{}; };
   options.first_ports = {device.SlavePath().substr(5)};
   kvr::LoaderWindow form(options);
   form.show();
-  form.OpenFileClicked();
+  form.Logic().OpenFile(image);
   QCoreApplication::processEvents();
   ab::PressAndRelease(form.StartSwitch);
   QElapsedTimer t;

@@ -22,7 +22,7 @@ for c in "${configs[@]}"; do
   esac
   cmake -S . -B "build/$c" -G Ninja "${args[@]}" >/dev/null
   if [ "$c" = tsan ]; then
-    cmake --build "build/$c" --target serial_tests serial_win32_tests form_tests kvr-loader-cli  # the threaded code
+    cmake --build "build/$c" --target serial_tests serial_win32_tests window_logic_tests form_tests kvr-loader-cli  # the threaded code
   else
     cmake --build "build/$c"
   fi

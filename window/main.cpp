@@ -13,11 +13,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
-#include <QMouseEvent>
-#include <QPlainTextEdit>
 #include <QSettings>
 #include <QTimer>
 
@@ -38,6 +34,7 @@
 #include "qt_main_thread.h"
 #include "tool_options.h"
 #include "update_file_maker.h"
+#include "window_texts.h"
 #ifndef _WIN32
 #include "pty_device.h"
 #endif
@@ -168,14 +165,16 @@ int main(int argc, char** argv) {
 
   ab::StartFlashTimer();
   kvr::WindowOptions options;
+  kvr::QtWindowOptions qt_options;
   kvr::LoaderWindow* window_ptr = nullptr;
   auto report = [&](const std::string& text) {
     std::cerr << text << "\n";
     if (!o.exit_at_end)
       QMessageBox::critical(window_ptr, QString::fromUtf8(kvr::kApplicationTitle), QString::fromUtf8(text.c_str()));
   };
-  options.report = report;
-  if (o.exit_at_end) options.message = [](const std::string& text) { std::cerr << text << "\n"; };
+  qt_options.report = report;
+  if (o.exit_at_end) qt_options.message = [](const std::string& text) { std::cerr << text << "\n"; };
+  qt_options.choose_file = [&window_ptr] { return kvr::ChooseUpdateFile(window_ptr); };
   va::SetMainThread(std::make_shared<kvr::QtMainThread>(report));
   kvr::SkippedPauseTicks fast_ticks;
   if (o.fast) options.ticks = &fast_ticks;
@@ -194,37 +193,40 @@ int main(int argc, char** argv) {
   }
 #endif
   for (const std::string& p : o.ports) options.first_ports.push_back(kvr::PortName(p));
-  // The file given on the command line comes first, as if chosen in the dialog.
-  std::string pending_file = o.file;
-  options.choose_file = [&pending_file, &window_ptr]() -> std::string {
-    if (!pending_file.empty()) return std::exchange(pending_file, std::string());
-    return kvr::ChooseUpdateFile(window_ptr);
-  };
 
   int exit_code = 0;
   {
-    kvr::LoaderWindow window(options);
+    kvr::LoaderWindow window(options, qt_options);
     window_ptr = &window;
-    if (!o.file.empty()) window.OpenFileClicked();
-    window.OnLoadComplete = [&] {
+    kvr::LoaderWindowLogic& logic = window.Logic();
+    // The file given on the command line, as if chosen in the dialog.
+    if (!o.file.empty()) logic.OpenFile(o.file);
+    logic.OnLoadEnded = [&](kvr::LoadResult result, const std::string& message) {
+      if (result == kvr::LoadResult::kComplete) {
 #ifndef _WIN32
-      if (device) {
-        const bool equal = kvr::sim::ImageEqualsFile(device->Image(), window.FilePath->text().toStdString());
-        const std::string verdict =
-            std::string("Simulated device: image ") + (equal ? "equal to the file" : "NOT equal to the file");
-        window.DebugLog->appendPlainText(QString::fromStdString(verdict));
-        std::cout << verdict << std::endl;
-        exit_code = equal ? 0 : 1;
-        if (!equal) std::cerr << "kvr-loader: the simulated device's image differs from the file\n";
-      }
+        if (device) {
+          const bool equal = kvr::sim::ImageEqualsFile(device->Image(), logic.FilePath());
+          const std::string verdict =
+              std::string("Simulated device: image ") + (equal ? "equal to the file" : "NOT equal to the file");
+          logic.Log(verdict);
+          std::cout << verdict << std::endl;
+          if (!equal) {
+            exit_code = 1;
+            std::cerr << "kvr-loader: the simulated device's image differs from the file\n";
+          }
+        }
 #endif
+      } else if (o.exit_at_end) {
+        exit_code = 1;
+        std::cerr << "kvr-loader: the load did not complete: " << message << "\n";
+      }
       if (o.exit_at_end) QTimer::singleShot(0, &app, [&app] { app.quit(); });
     };
     if (!o.screenshot.empty()) {
       auto* poll = new QTimer(&window);
       poll->setInterval(50);
-      QObject::connect(poll, &QTimer::timeout, &window, [&window, poll, &o] {
-        if (window.TheExchange().LineCounter() < static_cast<int64_t>(o.screenshot_page) * 16) return;
+      QObject::connect(poll, &QTimer::timeout, &window, [&window, &logic, poll, &o] {
+        if (logic.Engine().TheExchange().LineCounter() < static_cast<int64_t>(o.screenshot_page) * 16) return;
         poll->stop();
         window.grab().save(QString::fromStdString(o.screenshot));
         std::cout << "screenshot: " << o.screenshot << std::endl;
@@ -232,24 +234,15 @@ int main(int argc, char** argv) {
       poll->start();
     }
     window.show();
-    if (o.autostart) QTimer::singleShot(200, &window, [&window] { ab::PressAndRelease(window.StartSwitch); });
-    if (o.exit_at_end) {
-      // A load that stops without completing ends the program too.
-      auto* watch = new QTimer(&window);
-      watch->setInterval(500);
-      QObject::connect(watch, &QTimer::timeout, &window, [&window, &app, &exit_code] {
-        if (!window.StartSwitch->Checked() && !window.Port.Active()) {
-          const QString status = window.StatusLine->text();
-          if (exit_code == 0 && status != QString::fromUtf8(kvr::kLoadCompleteStatus.data())) {
-            exit_code = 1;
-            std::cerr << "kvr-loader: the load did not complete"
-                      << (status.isEmpty() ? std::string(" (no load was started)") : ": " + status.toStdString())
-                      << "\n";
-          }
-          app.quit();
-        }
+    if (o.autostart) QTimer::singleShot(200, &window, [&logic] { logic.StartSwitchClicked(); });
+    if (o.exit_at_end && !o.autostart) {
+      // Nothing starts a load by itself: the program ends once the window is up.
+      QTimer::singleShot(1000, &window, [&app, &exit_code, &logic] {
+        if (logic.LoadRuns() || logic.LastResult() != kvr::LoadResult::kIdle) return;
+        exit_code = 1;
+        std::cerr << "kvr-loader: the load did not complete (no load was started)\n";
+        app.quit();
       });
-      QTimer::singleShot(1000, &window, [watch] { watch->start(); });
     }
     const int rc = app.exec();
     if (exit_code == 0) exit_code = rc;

@@ -1,40 +1,15 @@
 // The window's port list: each port by its name, with a short description in
-// the open list and the full identity as a tooltip; made again each time it is
-// opened, so that an adapter plugged in later appears.
+// the open list and the full identity as a tooltip; the window logic makes
+// the entries again each time the list opens.
 #pragma once
 
 #include <QComboBox>
 #include <functional>
-#include <string>
-#include <utility>
 #include <vector>
 
-#include "port_info.h"
-#include "va_ports.h"
+#include "loader_screen.h"
 
 namespace kvr {
-
-// A port as the list shows it.
-struct PortChoice {
-  PortChoice(std::string port_name, va::TVaPortIdentity port_identity = {}, va::TVaPortAccess port_access = va::paReady)
-      : name(std::move(port_name)), identity(std::move(port_identity)), access(port_access) {}
-  std::string name;  // what the list shows and the load opens: ttyUSB0, pts/3, COM7
-  va::TVaPortIdentity identity;
-  va::TVaPortAccess access = va::paReady;
-  std::string hint;  // for a port the user may not open: what to do
-};
-
-// The ports found on this machine that the operator may choose: those that
-// open now, then those the user may not open (after the others, so that the
-// stored index counts the ports that open, as it always did).
-std::vector<PortChoice> FoundPortChoices();
-
-// A port in a few words for the list: the adapter's own, or its kind.
-std::string PortDescriptionText(const PortChoice& port);
-
-// Everything known of the port, a line each, as the tooltip's rich text (the
-// device's own strings escaped).
-std::string PortToolTipText(const PortChoice& port);
 
 class PortListBox final : public QComboBox {
  public:
@@ -43,9 +18,8 @@ class PortListBox final : public QComboBox {
   // Runs before the list opens.
   std::function<void()> AboutToShow;
 
-  // Replaces the entries; the port chosen before stays chosen when it is still
-  // listed, otherwise nothing is.
-  void SetPorts(const std::vector<PortChoice>& ports);
+  // Replaces the entries and selects `chosen` (-1 for none).
+  void SetPorts(const std::vector<PortEntry>& ports, int chosen);
 
   void showPopup() override;
 

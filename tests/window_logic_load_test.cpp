@@ -1,0 +1,344 @@
+// Whole loads through the window logic: the real serial component over a
+// pseudo-terminal into the simulated boot loader (pauses on a fast clock),
+// with a fake screen in place of the window.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "pty_device.h"
+#include "serial_test_support.h"
+#include "sha256.h"
+#include "window_rig.h"
+
+namespace kvr {
+namespace {
+
+class WindowLoad : public test::WindowRig {
+ protected:
+  void MakeWithDevice(sim::DeviceOptions options = {}) {
+    device = std::make_unique<sim::PtyDevice>(options);
+    Make({"ttyS9"}, {device->SlavePath().substr(5)});
+    logic->OnLoadEnded = [this](LoadResult r, const std::string&) { ended.push_back(r); };
+  }
+  bool Complete() const { return screen.status == "Загрузка завершена" && !logic->Port().Active(); }
+  size_t Count(const std::string& part) const {
+    size_t n = 0;
+    for (size_t at = screen.log.find(part); at != std::string::npos; at = screen.log.find(part, at + 1)) ++n;
+    return n;
+  }
+
+  std::unique_ptr<sim::PtyDevice> device;
+  std::vector<LoadResult> ended;
+};
+
+std::vector<nlohmann::json> Records(const std::string& file) {
+  std::istringstream lines(sim::ReadFile(file));
+  std::vector<nlohmann::json> records;
+  for (std::string line; std::getline(lines, line);) records.push_back(nlohmann::json::parse(line, nullptr, false));
+  return records;
+}
+
+// Each load is recorded: the complete one, then the one switched off.
+TEST_F(WindowLoad, WholeLoadThroughThePortIntoTheDeviceThenASecondOne) {
+  record_file = WriteFile("runs.jsonl", "");
+  MakeWithDevice();
+  std::string text = sim::MakeUpdateFileText(21);
+  Open(WriteFile("image.KVR", text));
+  // An edit before the load goes out as typed.
+  ASSERT_TRUE(logic->Grid().Edit(0, 0, "7F"));
+  text[0] = '7';
+  text[1] = 'F';
+  Press();
+  EXPECT_TRUE(screen.switch_on);
+  EXPECT_TRUE(screen.inputs_locked);
+  ASSERT_TRUE(Pump([&] { return Complete(); })) << screen.status;
+  EXPECT_EQ(screen.progress, 100);
+  EXPECT_FALSE(screen.switch_on);
+  EXPECT_FALSE(screen.inputs_locked);
+  EXPECT_EQ(ended, std::vector<LoadResult>{LoadResult::kComplete});
+  EXPECT_EQ(device->FramesReceived(), 41474u);
+  EXPECT_EQ(device->Image(), sim::ImageFromUpdateText(text));
+  EXPECT_EQ(screen.log.rfind(" - > PL0", 0), 0u) << screen.log.substr(0, 40);
+  EXPECT_TRUE(screen.reports.empty());
+
+  // The port was closed at completion: the next press starts a new load at once.
+  Press();
+  EXPECT_TRUE(Active());
+  ASSERT_TRUE(Pump([&] { return device->FramesReceived() > 41474u + 100; }));
+  Press();  // and switching off mid-load stops it
+  EXPECT_FALSE(Active());
+  EXPECT_EQ(screen.progress, 0);
+  EXPECT_EQ(screen.status, "");
+  EXPECT_EQ(ended, (std::vector<LoadResult>{LoadResult::kComplete, LoadResult::kStopped}));
+  const uint64_t frames = device->FramesReceived();
+  PumpFor(300);
+  EXPECT_LE(device->FramesReceived(), frames + 1);
+
+  const std::vector<nlohmann::json> records = Records(record_file);
+  ASSERT_EQ(records.size(), 2u);
+  const nlohmann::json& done = records[0]["loads"][0];
+  EXPECT_EQ(done["result"], "complete");
+  EXPECT_EQ(done["commands"], 41474);
+  EXPECT_EQ(done["device"], device->SlavePath());
+  EXPECT_EQ(records[0]["tool"], "kvr-loader");
+  EXPECT_TRUE(records[0]["image"]["edited"].get<bool>());  // the grid's edit: not the file's bytes
+  const std::string file = sim::ReadFile(logic->FilePath());
+  Sha256 sha;
+  sha.Add(file.data(), file.size());
+  EXPECT_EQ(records[0]["image"]["sha256"], sha.FinishHex());
+  EXPECT_EQ(records[1]["loads"][0]["result"], "interrupted");
+  EXPECT_EQ(records[1]["loads"][0]["exit_code"], 130);
+}
+
+TEST_F(WindowLoad, SwitchShowsWhetherALoadRunsAndAnyPressStopsIt) {
+  MakeWithDevice();
+  Open(WriteFile("image.KVR", sim::MakeUpdateFileText(29)));
+  PressReleasedOutside();  // no click: nothing starts and the switch goes back off
+  EXPECT_FALSE(screen.switch_on);
+  EXPECT_FALSE(Active());
+
+  // A cell still being edited belongs to the image the load sends.
+  screen.on_commit = [&] { logic->Grid().Edit(0, 0, "7F"); };
+  DoubleClick();  // the second press is no click: the load started by the first goes on
+  EXPECT_EQ(logic->Table().Cell(1, 1), "7F");
+  EXPECT_TRUE(screen.switch_on);
+  EXPECT_TRUE(Active());
+  ASSERT_TRUE(Pump([&] { return device->FramesReceived() > 20; }));
+  PressReleasedOutside();
+  EXPECT_TRUE(screen.switch_on);
+  EXPECT_TRUE(Active());
+
+  // While it runs, the file, the grid and the port choice are locked.
+  EXPECT_TRUE(screen.inputs_locked);
+  EXPECT_FALSE(logic->Grid().Edit(0, 0, "00"));
+  EXPECT_EQ(logic->Table().Cell(1, 1), "7F");
+  Open(WriteFile("other.KVR", sim::MakeUpdateFileText(30)));  // no file is read meanwhile
+  EXPECT_EQ(logic->Table().Cell(1, 1), "7F");
+  clock.now += 2000;
+  logic->PollTick();
+  EXPECT_NE(screen.times.find("Осталось "), std::string::npos) << screen.times;
+  EXPECT_EQ(screen.times.find("--:--"), std::string::npos) << screen.times;
+
+  Press();  // the first complete press stops it
+  EXPECT_FALSE(screen.switch_on);
+  EXPECT_FALSE(Active());
+  EXPECT_FALSE(screen.inputs_locked);
+  EXPECT_FALSE(screen.Running(WindowTimer::kSupervisor));
+  EXPECT_TRUE(logic->Grid().Edit(0, 0, "00"));
+  EXPECT_TRUE(screen.reports.empty()) << screen.reports[0];
+}
+
+TEST_F(WindowLoad, ClosingDuringALoadAsksFirst) {
+  record_file = WriteFile("runs.jsonl", "");
+  MakeWithDevice();
+  Open(WriteFile("image.KVR", sim::MakeUpdateFileText(30)));
+  Press();
+  ASSERT_TRUE(Pump([&] { return device->FramesReceived() > 20; }));
+  EXPECT_FALSE(logic->CloseAsked());  // answered no: the load goes on
+  EXPECT_EQ(screen.questions, std::vector<std::string>{kCloseQuestion});
+  EXPECT_TRUE(Active());
+  const uint64_t frames = device->FramesReceived();
+  ASSERT_TRUE(Pump([&] { return device->FramesReceived() > frames + 5; }));
+
+  screen.answer_yes = true;
+  EXPECT_TRUE(logic->CloseAsked());
+  EXPECT_EQ(screen.questions.size(), 2u);
+  EXPECT_FALSE(Active());
+  EXPECT_FALSE(screen.switch_on);
+  const uint64_t after = device->FramesReceived();
+  PumpFor(300);
+  EXPECT_LE(device->FramesReceived(), after + 1);
+  const std::vector<nlohmann::json> records = Records(record_file);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_NE(records[0]["loads"][0]["message"].get<std::string>().find("the window was closed during the load"),
+            std::string::npos);
+  EXPECT_TRUE(logic->CloseAsked());  // nothing runs: no question
+  EXPECT_EQ(screen.questions.size(), 2u);
+}
+
+// The device keeps refusing: the status line names its reply (Windows-1251).
+TEST_F(WindowLoad, ARefusalIsNamedWhenTheRetriesAreUsedUp) {
+  va::test::PtyPair far_end;
+  Make({}, {far_end.SlavePath().substr(5)});
+  Open(WriteFile("image.KVR", sim::MakeUpdateFileText(31)));
+  Press();
+  const LoadSettings& load = logic->Engine().Settings();
+  for (int attempt = 0; attempt <= load.retries; ++attempt) {
+    std::string got;
+    ASSERT_TRUE(Pump([&] { return (got += far_end.Read(6 - got.size(), 10)).size() >= 6; }, 5000));
+    EXPECT_EQ(got, "DL:0\xFA\r");
+    far_end.Write("\xCE\xF8\xE8\xE1\xEA\xE0\r");  // "Ошибка"
+    ASSERT_TRUE(Pump([&] { return Count(" - > Ошибка") > static_cast<size_t>(attempt); }, 5000));
+    clock.now += QuietPeriodMs(load.reply_timeout_ms) + 1;
+    logic->PollTick();
+  }
+  EXPECT_EQ(screen.status, std::string(kRefusedStatus) + "Ошибка");
+  EXPECT_FALSE(Active());
+  EXPECT_FALSE(screen.switch_on);
+  EXPECT_EQ(Count("Повтор "), static_cast<size_t>(load.retries));
+  EXPECT_EQ(logic->LastResult(), LoadResult::kNoAnswer);
+}
+
+TEST_F(WindowLoad, SwitchingOffAtOnceSendsNothing) {
+  MakeWithDevice();
+  Open(WriteFile("image.KVR", sim::MakeUpdateFileText(22)));
+  Press();
+  Press();
+  PumpFor(300);
+  EXPECT_FALSE(Active());
+  EXPECT_EQ(device->FramesReceived(), 0u);
+  EXPECT_TRUE(screen.reports.empty());
+  EXPECT_EQ(ended, std::vector<LoadResult>{LoadResult::kStopped});
+}
+
+TEST_F(WindowLoad, LostPortStopsTheLoadWithAMessage) {
+  record_file = WriteFile("runs.jsonl", "");
+  MakeWithDevice();
+  Open(WriteFile("image.KVR", sim::MakeUpdateFileText(23)));
+  Press();
+  ASSERT_TRUE(Pump([&] { return device->FramesReceived() > 50; }));
+  device->Hangup();
+  ASSERT_TRUE(Pump([&] { return !screen.messages.empty(); }, 10000));
+  EXPECT_EQ(screen.messages[0], std::string(kPortLostMessage) + screen.ChosenName());
+  EXPECT_FALSE(Active());
+  EXPECT_FALSE(screen.switch_on);
+  EXPECT_EQ(ended, std::vector<LoadResult>{LoadResult::kPortLost});
+  const nlohmann::json record = nlohmann::json::parse(sim::ReadFile(record_file), nullptr, false);
+  ASSERT_TRUE(record.is_object()) << sim::ReadFile(record_file);
+  EXPECT_EQ(record["loads"][0]["result"], "port lost");
+  EXPECT_EQ(record["loads"][0]["exit_code"], 4);
+}
+
+TEST_F(WindowLoad, SilentDeviceIsRetriedThenGivenUp) {
+  va::test::PtyPair far_end;  // a port nobody answers on
+  Make({}, {far_end.SlavePath().substr(5)});
+  Open(WriteFile("image.KVR", sim::MakeUpdateFileText(24)));
+  Press();
+  ASSERT_TRUE(Pump([&] { return logic->Engine().Link().FramesSent() == 1; }, 5000));
+  EXPECT_EQ(far_end.Read(6), "DL:0\xFA\r");
+  const LoadSettings& load = logic->Engine().Settings();
+  // The write thread needs the main loop running to send.
+  auto sent = [&] {
+    std::string got;
+    Pump([&] { return (got += far_end.Read(6 - got.size(), 10)).size() >= 6; }, 5000);
+    return got;
+  };
+  for (int attempt = 0; attempt < load.retries; ++attempt) {
+    clock.now += load.reply_timeout_ms + 1;
+    logic->PollTick();  // no reply in time: the line is let fall quiet
+    EXPECT_TRUE(Active());
+    clock.now += QuietPeriodMs(load.reply_timeout_ms) + 1;
+    logic->PollTick();  // then the opening starts again
+    EXPECT_EQ(sent(), "DL:0\xFA\r");
+  }
+  clock.now += load.reply_timeout_ms + 1;
+  logic->PollTick();
+  EXPECT_FALSE(Active());
+  EXPECT_FALSE(screen.switch_on);
+  EXPECT_EQ(screen.status, kNoReplyStatus);
+  EXPECT_EQ(logic->LastResult(), LoadResult::kNoAnswer);
+}
+
+TEST_F(WindowLoad, RepliesInPiecesStillLoadTheImage) {
+  sim::DeviceOptions options;
+  options.pieces = 3;
+  MakeWithDevice(options);
+  const std::string text = sim::MakeUpdateFileText(25);
+  Open(WriteFile("image.KVR", text));
+  Press();
+  ASSERT_TRUE(Pump([&] { return Complete(); })) << screen.status;
+  EXPECT_EQ(device->Image(), sim::ImageFromUpdateText(text));
+}
+
+// A reply that is not the one due starts its page again; the load goes on.
+class WindowFault : public WindowLoad, public ::testing::WithParamInterface<sim::DeviceFault> {};
+
+TEST_P(WindowFault, IsHealedByAPageRestart) {
+  sim::DeviceOptions options;
+  options.faults.push_back(GetParam());  // hits the answer to the second line of page 2
+  MakeWithDevice(options);
+  const std::string text = sim::MakeUpdateFileText(26);
+  Open(WriteFile("image.KVR", text));
+  Press();
+  // The faulty reply answers the 41st frame.
+  ASSERT_TRUE(Pump([&] { return device->FramesReceived() >= 41 || !Active(); })) << screen.status;
+  // Time runs on the test clock: a dropped reply's time-out, then the quiet
+  // period before the restart, in steps of a quiet period.
+  const uint32_t quiet = QuietPeriodMs(logic->Engine().Settings().reply_timeout_ms);
+  for (int step = 0; step < 100 && device->Addresses().size() < 4; ++step) {
+    PumpFor(20);
+    clock.now += quiet + 1;
+    logic->PollTick();
+  }
+  ASSERT_TRUE(Pump([&] { return device->Addresses().size() >= 5 || !Active(); })) << screen.status;
+  const std::vector<uint32_t> addresses = device->Addresses();
+  EXPECT_EQ(std::vector<uint32_t>(addresses.begin(), addresses.begin() + 5),
+            (std::vector<uint32_t>{0x000, 0x100, 0x200, 0x200, 0x300}));
+  EXPECT_EQ(device->Rejected(), 0u);
+  EXPECT_EQ(Count("Повтор 1 (page 0002"), 1u);
+  Press();
+  EXPECT_FALSE(Active());
+  const std::vector<uint8_t> want = sim::ImageFromUpdateText(text);
+  EXPECT_TRUE(std::equal(want.begin(), want.begin() + 3 * 256, device->Image().begin()));
+  if (GetParam().kind == sim::DeviceFault::Kind::kNoise) {
+    // Logged once, cut at the 1024-byte reply buffer.
+    EXPECT_EQ(Count(" - > ~"), 1u);
+    EXPECT_NE(screen.log.find(" - > " + std::string(1024, '~') + "\n"), std::string::npos);
+    EXPECT_EQ(screen.log.find(std::string(1025, '~')), std::string::npos);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, WindowFault,
+                         ::testing::Values(sim::DeviceFault{sim::DeviceFault::Kind::kNoise, 40,
+                                                            std::string(5000, '~')},  // one burst
+                                           sim::DeviceFault{sim::DeviceFault::Kind::kDrop, 40, ""}));
+
+TEST_F(WindowLoad, BusyPortIsReportedAndTheSwitchComesBackOff) {
+  va::test::PtyPair line;
+  va::TVaComm holder;
+  holder.ClosePause = [](uint32_t) {};
+  holder.SetDeviceName(line.SlavePath());
+  holder.Open();
+  Make({}, {line.SlavePath().substr(5)});
+  Open(WriteFile("image.KVR", sim::MakeUpdateFileText(20)));
+  Press();
+  ASSERT_EQ(screen.reports.size(), 1u);
+  EXPECT_EQ(screen.reports[0], "Can't open specified device " + line.SlavePath() + " (Error 16, Device or resource busy)");
+  EXPECT_FALSE(screen.switch_on);
+  EXPECT_EQ(logic->LastResult(), LoadResult::kRefused);
+}
+
+// A port the user may not open: the component's text, then what to do.
+TEST_F(WindowLoad, APortWithoutPermissionNamesTheFix) {
+  struct Case {
+    PortPermission permission;
+    std::vector<std::string> hint;  // parts of the hint; none when there is no hint
+  } cases[] = {
+      {{true, "anna", "root", "dialout", "dialout", false},
+       {"Нет прав на порт ttyUSB7", "«dialout»", "sudo usermod -aG dialout anna", "войдите в систему заново"}},
+      {{true, "anna", "root", "dialout", "dialout", true},
+       {"уже в группе «dialout»", "выйдите из системы и войдите заново"}},
+      {{true, "anna", "root", "root", "", false}, {"(владелец root, группа root)", "пользователю anna", "dialout"}},
+      {{}, {}},
+  };
+  for (const Case& c : cases) {
+    screen.reports.clear();
+    permission = c.permission;
+    Make({}, {"ttyUSB7"});
+    Open(WriteFile("image.KVR", sim::MakeUpdateFileText(20)));
+    Press();
+    ASSERT_EQ(screen.reports.size(), 1u);
+    EXPECT_EQ(checked_device, "/dev/ttyUSB7");
+    const std::string component = "Specified device not found (/dev/ttyUSB7).";
+    EXPECT_EQ(screen.reports[0].substr(0, component.size()), component);
+    if (c.hint.empty()) EXPECT_EQ(screen.reports[0], component);
+    for (const std::string& part : c.hint) EXPECT_NE(screen.reports[0].find(part), std::string::npos) << part;
+    EXPECT_FALSE(screen.switch_on);
+  }
+}
+
+}  // namespace
+}  // namespace kvr

@@ -1,0 +1,190 @@
+// The window logic without a device and without a toolkit: start-up with the
+// ports and the stored index, the port list made again, opening files and
+// editing the grid, and every refusal before a load starts. These run on
+// Linux and, in the Windows build, under Wine.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "window_rig.h"
+
+namespace kvr {
+namespace {
+
+using WindowLogic = test::WindowRig;
+
+TEST_F(WindowLogic, StartUpListsPortsAndPreselectsTheStoredIndex) {
+  struct Case {
+    int32_t stored;
+    bool readable;
+    std::vector<std::string> first;
+    int chosen;
+  } cases[] = {
+      {2, true, {}, 2},
+      {-1, true, {}, 0},           // nothing stored: the first port
+      {7, true, {}, -1},           // beyond the list: nothing selected
+      {-5, true, {}, -1},          // no index a list has
+      {1, true, {"pts/4"}, 0},     // the port given first is the one to use
+      {1, false, {}, -1},          // unreadable: reported, nothing selected
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.stored) + (c.readable ? "" : " unreadable"));
+    screen = {};
+    screen.stored_index = c.stored;
+    screen.stored_readable = c.readable;
+    Make({"ttyS1", "ttyUSB0", "ttyUSB1"}, c.first);
+    EXPECT_EQ(screen.ports.size(), 3 + c.first.size());
+    EXPECT_EQ(screen.chosen, c.chosen);
+    EXPECT_EQ(probes, 1) << "probed once at start";
+    probes = 0;
+    EXPECT_EQ(screen.reports, c.readable ? std::vector<std::string>{}
+                                         : std::vector<std::string>{"Invalid data type for 'COM'"});
+    // The headings come after the stored index; a failed read leaves none.
+    EXPECT_EQ(logic->Grid().ColumnHeading(0), c.readable ? "$xxx0" : "");
+    EXPECT_EQ(logic->Grid().RowHeading(0), c.readable ? "y000$" : "");
+    EXPECT_EQ(logic->Grid().Rows(), 36864);
+    EXPECT_FALSE(screen.switch_on);
+    EXPECT_EQ(screen.times, "") << "no times before the first load";
+  }
+}
+
+// The list is made again each time it opens: a port plugged in later appears,
+// the chosen one stays chosen while it is there, the order is the probe's.
+TEST_F(WindowLogic, PortListIsMadeAgainWhenOpenedAndKeepsTheChosenPort) {
+  screen.stored_index = 1;
+  Make({"ttyS0", "ttyUSB0"}, {"pts/9"});
+  ASSERT_EQ(screen.ChosenName(), "pts/9");
+  screen.chosen = 2;  // the operator picks ttyUSB0
+  va::TVaPortIdentity ftdi{"ttyUSB0", "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K5XYZ-if00-port0",
+                           "0403",    "6001",
+                           "FTDI",    "FT232R USB UART",
+                           "A10K5XYZ"};
+  va::TVaPortIdentity odd{"ttyUSB1", "", "1234", "5678", "<b>Maker</b>", "Ad\x1b[2Japter", ""};
+  found = {{"ttyACM0"}, {"ttyS0"}, {"ttyUSB0", ftdi}, {"ttyUSB1", odd, va::paDenied}};
+  permission = {true, "anna", "root", "dialout", "dialout", false};
+  logic->PortListOpening();
+  std::vector<std::string> names;
+  for (const PortEntry& p : screen.ports) names.push_back(p.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"pts/9", "ttyACM0", "ttyS0", "ttyUSB0", "ttyUSB1"}));
+  EXPECT_EQ(screen.ChosenName(), "ttyUSB0");
+  const auto tip = [&](int i) { return screen.ports[static_cast<size_t>(i)].tooltip; };
+  for (const char* part : {"<br>", "by-id/usb-FTDI_FT232R_USB_UART_A10K5XYZ-if00-port0", "USB 0403:6001",
+                           "Изготовитель: FTDI", "Изделие: FT232R USB UART", "Серийный номер: A10K5XYZ"})
+    EXPECT_NE(tip(3).find(part), std::string::npos) << part << " in " << tip(3);
+  EXPECT_EQ(screen.ports[3].description, "FT232R USB UART (FTDI)");
+  // A device's own strings are text, never markup or terminal codes.
+  EXPECT_NE(tip(4).find("&lt;b&gt;Maker&lt;/b&gt;"), std::string::npos) << tip(4);
+  EXPECT_EQ(tip(4).find('\x1b'), std::string::npos);
+  // The port the user may not open says so, and what to do.
+  EXPECT_NE(screen.ports[4].description.find("нет прав"), std::string::npos);
+  EXPECT_NE(tip(4).find("sudo usermod -aG dialout anna"), std::string::npos) << tip(4);
+  // The chosen port unplugged: nothing is chosen rather than another device.
+  found = {{"ttyS0"}};
+  logic->PortListOpening();
+  EXPECT_EQ(screen.ports.size(), 2u);
+  EXPECT_EQ(screen.chosen, -1);
+}
+
+TEST_F(WindowLogic, OpeningFilesAndEditingTheGrid) {
+  Make({"x"});
+  const std::string text = sim::MakeUpdateFileText(3);
+  const int resets = screen.grid_resets;
+  Open(WriteFile("a.KVR", text));
+  EXPECT_EQ(screen.status, "Загрузка данных. Страниц для загрузки: 0900");
+  EXPECT_EQ(screen.grid_resets, resets + 1);
+  EXPECT_TRUE(screen.messages.empty());
+  EXPECT_EQ(logic->Grid().Cell(0, 0), text.substr(0, 2));
+  EXPECT_EQ(logic->FilePath(), screen.file_path);
+
+  Open(WriteFile("short.kvr", text.substr(0, 34 * 20)));
+  EXPECT_EQ(screen.messages, std::vector<std::string>{std::string(kWrongFileMessage)});
+  EXPECT_EQ(logic->Table().Cell(1, 21), "");
+
+  const std::string missing = Folder() + "/missing.KVR";
+  Open(missing);
+  EXPECT_EQ(screen.reports, std::vector<std::string>{"File not found"});
+  EXPECT_EQ(screen.file_path, missing);
+
+  screen.chosen_file = "";
+  logic->OpenFileClicked();  // the dialog cancelled: nothing changes
+  EXPECT_EQ(screen.file_path, missing);
+
+  Open(WriteFile("other.txt", text));  // wrong extension: nothing happens
+  EXPECT_EQ(screen.reports.size(), 1u);
+
+  // Cells are Windows-1251: file bytes and typed text alike; an edit is
+  // remembered until the next file is read.
+  Open(WriteFile("cyrillic.KVR", "\xC6\xE5" + text.substr(2)));
+  EXPECT_EQ(logic->Grid().Cell(0, 0), "Же");
+  EXPECT_FALSE(logic->Grid().Edited());
+  EXPECT_TRUE(logic->Grid().Edit(0, 0, "Ё№"));
+  EXPECT_EQ(logic->Table().Cell(1, 1), "\xA8\xB9");
+  EXPECT_TRUE(logic->Grid().Edited());
+  EXPECT_FALSE(logic->Grid().Edit(36864, 0, "00"));  // past the grid
+  EXPECT_FALSE(logic->Grid().Edit(0, 16, "00"));
+  Open(WriteFile("b.KVR", text));
+  EXPECT_FALSE(logic->Grid().Edited());
+}
+
+// Nothing is opened or sent for a load that cannot start; the switch comes
+// back off and the load's end is a refusal.
+TEST_F(WindowLogic, ALoadThatCannotStartIsRefused) {
+  struct Case {
+    const char* name;
+    std::function<void()> prepare;
+    std::string status;
+    std::string message;
+    size_t reports;
+  };
+  const std::string notes = (std::filesystem::path(Folder()) / "notes.txt").string();
+  std::string bad = sim::MakeUpdateFileText(28);
+  bad[34 * 99 + 5] = 'G';  // line 100
+  const Case cases[] = {
+      {"no file", [] {}, kNoFileStatus, "", 0},
+      {"a bad line", [&] { Open(WriteFile("bad.KVR", bad)); }, "Ошибка в строке 100 файла обновления", "", 0},
+      {"a record file holding something else",
+       [&] {
+         record_file = WriteFile("notes.txt", "shopping list\n");
+         Make({});
+         Open(WriteFile("image.KVR", sim::MakeUpdateFileText(24)));
+       },
+       "Загрузка данных. Страниц для загрузки: 0900",
+       std::string(kRecordRefusedMessage) + "the record file " + notes +
+           " holds something other than load records",
+       0},
+      {"no port", [&] { Open(WriteFile("image.KVR", sim::MakeUpdateFileText(20))); },
+       "Загрузка данных. Страниц для загрузки: 0900", "", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    screen = {};
+    record_file.clear();
+    Make({});
+    std::vector<LoadResult> ended;
+    c.prepare();
+    logic->OnLoadEnded = [&](LoadResult r, const std::string&) { ended.push_back(r); };
+    PressReleasedOutside();
+    Press();
+    EXPECT_EQ(screen.status, c.status);
+    EXPECT_EQ(screen.messages, c.message.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.message});
+    EXPECT_EQ(screen.reports.size(), c.reports);
+    EXPECT_FALSE(screen.switch_on);
+    EXPECT_FALSE(screen.inputs_locked);
+    EXPECT_FALSE(screen.Running(WindowTimer::kStartDelay));
+    EXPECT_FALSE(Active());
+    EXPECT_EQ(ended, std::vector<LoadResult>{LoadResult::kRefused});
+    EXPECT_EQ(logic->LastResult(), LoadResult::kRefused);
+    if (!record_file.empty()) EXPECT_EQ(sim::ReadFile(record_file), "shopping list\n");
+  }
+}
+
+TEST_F(WindowLogic, ClosingWithoutALoadAsksNothing) {
+  Make({"x"});
+  EXPECT_TRUE(logic->CloseAsked());
+  EXPECT_TRUE(screen.questions.empty());
+}
+
+}  // namespace
+}  // namespace kvr

@@ -1,0 +1,40 @@
+// The data grid's view of the page table, for any toolkit's grid: rows
+// 1..36864 of the table are the grid's rows 0..36863, columns 1..16 its
+// columns; row 0 and column 0 of the table are the headings. Cells are
+// Windows-1251 bytes in the table and UTF-8 here; edits are stored as typed,
+// except while a load reads the table.
+#pragma once
+
+#include <string>
+
+#include "page_table.h"
+
+namespace kvr {
+
+inline constexpr int kShownRows = 36864;
+
+class ImageGrid {
+ public:
+  explicit ImageGrid(PageTable& table) : table_(table) {}
+
+  int Rows() const { return kShownRows; }
+  int Columns() const { return 16; }
+  std::string Cell(int row, int column) const;
+  std::string ColumnHeading(int column) const;
+  std::string RowHeading(int row) const;
+  // Stores a typed cell; false while locked.
+  bool Edit(int row, int column, const std::string& text);
+
+  bool Locked() const { return locked_; }
+  void SetLocked(bool locked) { locked_ = locked; }
+  // Whether a cell was edited since the table was last read from a file.
+  bool Edited() const { return edited_; }
+  void TableRead() { edited_ = false; }
+
+ private:
+  PageTable& table_;
+  bool locked_ = false;
+  bool edited_ = false;
+};
+
+}  // namespace kvr

@@ -1,0 +1,61 @@
+// What the window logic asks of the window it runs in: the one interface a
+// toolkit's window implements. Texts are UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kvr {
+
+// A port as the port list shows it.
+struct PortEntry {
+  std::string name;         // what the list shows and the load opens: ttyUSB0, pts/3, COM7
+  std::string description;  // beside the name in the open list
+  std::string tooltip;      // rich text: everything known of the port
+};
+
+enum class WindowTimer {
+  kStartDelay,  // 100 ms from the switch's press to the opening command
+  kSupervisor,  // 50 ms: the load's time-outs, page restarts and times
+};
+
+class LoaderScreen {
+ public:
+  virtual ~LoaderScreen() = default;
+
+  virtual void ShowStatus(const std::string& text) = 0;  // the status line
+  virtual void ShowProgress(int percent) = 0;            // the gauge
+  virtual void ShowSwitch(bool on) = 0;                  // the start switch, without a click
+  // The file, its "..." button, the grid's editing and the port choice.
+  virtual void LockInputs(bool locked) = 0;
+  virtual void AppendLog(const std::string& line) = 0;  // the debug log
+  virtual void ClearLog() = 0;
+  virtual void ShowTimes(const std::string& text) = 0;  // elapsed and remaining, beside the tabs
+  virtual void ShowFilePath(const std::string& path) = 0;
+  // Replaces the port list; `chosen` is the entry to select (-1 for none).
+  virtual void ShowPorts(const std::vector<PortEntry>& ports, int chosen) = 0;
+  virtual int ChosenPort() const = 0;  // the selected entry, -1 for none
+  // The stored port index (-1 when none is stored); throws when the stored
+  // value cannot be read as one.
+  virtual int32_t StoredPortIndex() = 0;
+
+  virtual void ShowMessage(const std::string& text) = 0;  // the window's message box
+  virtual void ReportError(const std::string& text) = 0;  // the application's standard error report
+  virtual bool Ask(const std::string& question) = 0;      // yes or no; true for yes
+  virtual std::string ChooseFile() = 0;                   // the open dialog; "" when cancelled
+
+  // The grid's rows are about to change / have changed wholesale.
+  virtual void BeginGridReset() = 0;
+  virtual void EndGridReset() = 0;
+  // A cell still being edited goes into the image now.
+  virtual void CommitCellEdit() = 0;
+
+  virtual void StartTimer(WindowTimer timer, uint32_t interval_ms) = 0;  // repeating until stopped
+  virtual void StopTimer(WindowTimer timer) = 0;
+  // Runs `step` on the window's thread once the current event is done.
+  virtual void Later(std::function<void()> step) = 0;
+};
+
+}  // namespace kvr

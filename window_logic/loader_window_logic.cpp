@@ -1,0 +1,304 @@
+#include "loader_window_logic.h"
+
+#include <iostream>
+
+#include "cp1251.h"
+#include "load_port.h"
+#include "port_setting_text.h"
+#include "port_texts.h"
+#include "window_texts.h"
+
+namespace kvr {
+
+namespace {
+
+// `text` with its placeholder %n replaced by `value`.
+std::string Arg(std::string text, int n, const std::string& value) {
+  const std::string key = "%" + std::to_string(n);
+  if (const size_t at = text.find(key); at != std::string::npos) text.replace(at, key.size(), value);
+  return text;
+}
+
+}  // namespace
+
+LoaderWindowLogic::LoaderWindowLogic(LoaderScreen& screen, WindowOptions options)
+    : screen_(screen), options_(std::move(options)), record_(options_.record_file, options_.tool) {
+  if (!options_.probe_ports) options_.probe_ports = FoundPortChoices;
+  if (!options_.check_permission) options_.check_permission = CheckPortPermission;
+  TickSource& ticks = options_.ticks ? *options_.ticks : system_ticks_;
+  engine_ = std::make_unique<LoadEngine>(channel_, ticks, table_, file_, *this);
+  engine_->Configure(options_.load);
+  // Device bytes (replies) are Windows-1251 text.
+  engine_->SetLog([this](const std::string& line) { screen_.AppendLog(Cp1251ToUtf8(line)); });
+  // The designed settings, in their stored order; a load sets its own line.
+  port_.BeginLoading();
+  port_.SetBaudrate(va::brUser);
+  port_.SetFlowControl(va::TVaFlowControl());
+  port_.SetDeviceName("COM1");
+  port_.Buffers().SetReadTimeout(5000);
+  port_.Buffers().SetWriteTimeout(0);
+  port_.SetUserBaudrate(10400);
+  port_.Loaded();
+}
+
+LoaderWindowLogic::~LoaderWindowLogic() {
+  port_.ClosePause = [](uint32_t) {};  // the program is ending: nothing waits for the threads
+  try {
+    port_.Close();
+  } catch (...) {
+  }
+}
+
+bool LoaderWindowLogic::Guarded(const std::function<void()>& step, const std::function<void()>& on_failure) {
+  try {
+    step();
+    return true;
+  } catch (const std::exception& e) {
+    if (on_failure) on_failure();
+    screen_.ReportError(e.what());
+    return false;
+  }
+}
+
+std::vector<PortChoice> LoaderWindowLogic::PortChoicesNow() const {
+  std::vector<PortChoice> ports;
+  for (const std::string& name : options_.first_ports)
+    ports.push_back({name, va::IdentifyPort(va::DevicePathFor(name))});
+  for (PortChoice& port : options_.probe_ports()) ports.push_back(std::move(port));
+  for (PortChoice& port : ports)
+    if (port.access == va::paDenied && port.hint.empty())
+      port.hint =
+          PermissionHintText(port.name, options_.check_permission(va::DevicePathFor(port.name)), kRussianPortWords);
+  return ports;
+}
+
+void LoaderWindowLogic::ShowPorts(const std::vector<PortChoice>& ports, int chosen) {
+  entries_.clear();
+  for (const PortChoice& port : ports) entries_.push_back(EntryFor(port));
+  screen_.ShowPorts(entries_, chosen >= 0 && chosen < static_cast<int>(entries_.size()) ? chosen : -1);
+}
+
+std::string LoaderWindowLogic::ChosenPortName() const {
+  const int chosen = screen_.ChosenPort();
+  return chosen >= 0 && chosen < static_cast<int>(entries_.size()) ? entries_[static_cast<size_t>(chosen)].name : "";
+}
+
+void LoaderWindowLogic::PortListOpening() {
+  // The port chosen before stays chosen when it is still listed; otherwise
+  // nothing is.
+  const std::string chosen = ChosenPortName();
+  const std::vector<PortChoice> ports = PortChoicesNow();
+  int index = -1;
+  for (size_t i = 0; i < ports.size() && !chosen.empty(); ++i)
+    if (ports[i].name == chosen) {
+      index = static_cast<int>(i);
+      break;
+    }
+  ShowPorts(ports, index);
+}
+
+void LoaderWindowLogic::SetUpAtStart() {
+  const std::vector<PortChoice> ports = PortChoicesNow();
+  ShowPorts(ports, -1);
+  Guarded(
+      [&] {
+        int32_t index = screen_.StoredPortIndex();
+        if (!options_.first_ports.empty()) index = 0;  // the port given first is the one to use
+        ShowPorts(ports, index == -1 ? 0 : index);
+        screen_.BeginGridReset();
+        table_.SetupHeadings();
+        screen_.EndGridReset();
+      },
+      [this] { screen_.ShowPorts(entries_, -1); });
+}
+
+void LoaderWindowLogic::OpenFileClicked() {
+  const std::string path = screen_.ChooseFile();
+  if (!path.empty()) OpenFile(path);
+}
+
+void LoaderWindowLogic::OpenFile(const std::string& path) {
+  if (LoadRuns()) return;  // the table is the running load's
+  file_path_ = path;
+  screen_.ShowFilePath(path);
+  screen_.BeginGridReset();
+  grid_.TableRead();
+  Guarded([&] { OpenUpdateFile(path, table_, file_, *this); });
+  screen_.EndGridReset();
+}
+
+void LoaderWindowLogic::StartSwitchClicked() {
+  if (LoadRuns()) {
+    // Whatever the switch shows, a press during a load stops it.
+    EndLoad(LoadResult::kStopped, "interrupted", 130, "stopped by the operator at " + engine_->Where());
+    screen_.ShowProgress(0);
+    screen_.ShowStatus("");
+    return;
+  }
+  if (!StartLoad()) ShowSwitchTruth();
+}
+
+bool LoaderWindowLogic::StartLoad() {
+  screen_.CommitCellEdit();
+  // Nothing is opened or sent for an image that cannot be right.
+  if (const ImageProblem problem = engine_->Begin()) {
+    const std::string status = problem.kind == ImageProblem::Kind::kNoFile
+                                   ? std::string(kNoFileStatus)
+                                   : Arg(kBadLineStatus, 1, std::to_string(problem.line));
+    screen_.ShowStatus(status);
+    Ended(LoadResult::kRefused, status);
+    return false;
+  }
+  // A record that could not be written is refused before anything is sent.
+  if (const std::string wrong = record_.Check(file_path_); !wrong.empty()) {
+    engine_->Refuse(kRecordRefusedMessage + wrong);
+    screen_.ShowMessage(kRecordRefusedMessage + wrong);
+    return false;
+  }
+  load_port_ = ChosenPortName();
+  const std::string device = va::DevicePathFor(load_port_);
+  std::string refusal;
+  const bool opened = Guarded(
+      [&] {
+        SetUpLoadPort(
+            port_, device, 38400, [this](int count) { BytesArrived(count); },
+            // The lost-port handler closes the port: not from inside its own event.
+            [this] { screen_.Later([this] { PortLost(); }); });
+        try {
+          port_.Open();
+        } catch (const std::exception& e) {
+          // The component's text first, then what the operator can do about it.
+          refusal = e.what();
+          const std::string hint =
+              PermissionHintText(load_port_, options_.check_permission(device), kRussianPortWords);
+          if (hint.empty()) throw;
+          throw std::runtime_error(refusal + "\n\n" + hint);
+        }
+      },
+      [&] { engine_->Refuse(refusal.empty() ? "the port could not be set up" : refusal); });
+  if (!opened) return false;
+  record_.Begin(file_path_, grid_.Edited(), load_port_);
+  load_retries_ = 0;
+  screen_.ClearLog();
+  LockInputs(true);
+  ShowTimes();
+  screen_.StartTimer(WindowTimer::kSupervisor, 50);
+  screen_.StartTimer(WindowTimer::kStartDelay, 100);
+  ShowSwitchTruth();
+  return true;
+}
+
+void LoaderWindowLogic::StartDelayElapsed() {
+  screen_.StopTimer(WindowTimer::kStartDelay);
+  if (engine_->Running()) Guarded([this] { engine_->SendOpening(); });
+}
+
+void LoaderWindowLogic::BytesArrived(int count) { engine_->OnRxChar(count); }
+
+void LoaderWindowLogic::PollTick() {
+  Guarded([this] { engine_->Poll(); });
+  ShowTimes();
+}
+
+void LoaderWindowLogic::ShowTimes() {
+  const LoadProgress p = engine_->Progress();
+  // Once a second: the remaining time's estimate moves with every reply, and
+  // redrawing it 20 times a second costs more than the load itself.
+  const bool running = engine_->Running();
+  const uint32_t second = p.elapsed_ms / 1000;
+  if (running && shown_running_ && second == shown_second_) return;
+  shown_running_ = running;
+  shown_second_ = second;
+  std::string text = kElapsedText + ClockText(p.elapsed_ms);
+  if (running) text += kRemainingText + ClockText(p.remaining_ms);
+  if (text == shown_times_) return;
+  shown_times_ = text;
+  screen_.ShowTimes(text);
+}
+
+void LoaderWindowLogic::LockInputs(bool locked) {
+  grid_.SetLocked(locked);
+  screen_.LockInputs(locked);
+}
+
+bool LoaderWindowLogic::CloseAsked() {
+  if (LoadRuns() && !screen_.Ask(kCloseQuestion)) return false;
+  if (LoadRuns())
+    EndLoad(LoadResult::kStopped, "interrupted", 130,
+            "the window was closed during the load, at " + engine_->Where());
+  return true;
+}
+
+void LoaderWindowLogic::LoadRetry(int attempt, const std::string& where, const std::string& why) {
+  ++load_retries_;
+  screen_.AppendLog(Arg(Arg(Arg(kRetryLog, 1, std::to_string(attempt)), 2, where), 3, Cp1251ToUtf8(why)));
+}
+
+void LoaderWindowLogic::LoadFinished(LoadResult result, const std::string& message) {
+  // A refusal ends a load that never ran; the window's other ends (stopped,
+  // port lost) are handled where it ends the load.
+  if (result == LoadResult::kRefused) Ended(result, message);
+  if (result != LoadResult::kComplete && result != LoadResult::kNoAnswer) return;
+  // Complete or given up: the port closes as switching off would close it,
+  // while the gauge and the status line keep what they show.
+  if (result == LoadResult::kComplete)
+    EndRecord("complete", 0, "load complete: " + std::to_string(engine_->Link().FramesSent()) + " commands");
+  else
+    EndRecord("no answer", 3, message);
+  CloseLoad();
+  if (result == LoadResult::kNoAnswer) {
+    // Silence, or the reply the device kept giving instead of the one due.
+    const std::string& reply = engine_->RefusedReply();
+    std::string shown = Cp1251ToUtf8(reply.substr(0, 40));
+    if (reply.size() > 40) shown += "…";
+    screen_.ShowStatus(reply.empty() ? std::string(kNoReplyStatus) : kRefusedStatus + shown);
+    screen_.AppendLog(message);
+  }
+  Ended(result, message);
+}
+
+void LoaderWindowLogic::EndLoad(LoadResult result, const std::string& record_result, int exit_code,
+                                const std::string& message) {
+  EndRecord(record_result, exit_code, message);
+  if (result == LoadResult::kPortLost)
+    engine_->PortLost(message);
+  else
+    engine_->Stop();
+  CloseLoad();
+  Ended(result, message);
+}
+
+void LoaderWindowLogic::CloseLoad() {
+  engine_->Stop();
+  screen_.StopTimer(WindowTimer::kSupervisor);
+  screen_.StopTimer(WindowTimer::kStartDelay);
+  Guarded([this] { port_.Close(); });
+  screen_.ShowSwitch(false);
+  LockInputs(false);
+  ShowTimes();
+}
+
+void LoaderWindowLogic::Ended(LoadResult result, const std::string& message) {
+  last_result_ = result;
+  if (OnLoadEnded) OnLoadEnded(result, message);
+}
+
+void LoaderWindowLogic::PortLost() {
+  if (!port_.Active()) return;
+  EndLoad(LoadResult::kPortLost, "port lost", 4, "the port " + load_port_ + " was lost at " + engine_->Where());
+  screen_.ShowMessage(kPortLostMessage + load_port_);
+}
+
+void LoaderWindowLogic::EndRecord(const std::string& result, int exit_code, const std::string& message) {
+  const WindowRecord::Failure failure =
+      record_.End(result, exit_code, message, engine_->Link().FramesSent(), load_retries_,
+                  [this](const std::string& holder) { return screen_.Ask(Arg(kRecordBusyQuestion, 1, holder)); });
+  if (!failure) return;
+  std::cerr << "kvr-loader: " << failure.why << "; this run's record:\n" << failure.line << std::flush;
+  screen_.AppendLog(failure.line.substr(0, failure.line.size() - 1));
+  screen_.ShowMessage(kRecordFailedMessage + failure.why);
+}
+
+void LoaderWindowLogic::WarnWrongSize() { screen_.ShowMessage(std::string(kWrongFileMessage)); }
+
+}  // namespace kvr

@@ -1,0 +1,138 @@
+// Everything the loader's window decides, without a toolkit: the file and the
+// grid, the port list and the stored port index, the start switch's truth,
+// the start delay, the load's supervision, locking the inputs during a load,
+// the close question, the status line, the debug log, the times and the
+// record of each load. A toolkit's window implements LoaderScreen and calls
+// the entry points below; the load itself runs in the load engine over the
+// serial component.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "comm_channel.h"
+#include "image_grid.h"
+#include "load_engine.h"
+#include "loader_screen.h"
+#include "page_table.h"
+#include "port_choices.h"
+#include "port_info.h"
+#include "tick_source.h"
+#include "update_file.h"
+#include "va_comm.h"
+#include "window_record.h"
+
+namespace kvr {
+
+// What the window takes from outside; every member has a working default.
+struct WindowOptions {
+  TickSource* ticks = nullptr;                                         // the pauses' clock (the system's by default)
+  std::function<std::vector<PortChoice>()> probe_ports;                // ports found on the machine
+  std::vector<std::string> first_ports;                                // listed first, the first one preselected
+  std::function<PortPermission(const std::string&)> check_permission;  // why a device may not be opened
+  LoadSettings load;                                                   // reply time-out and retries
+  std::string record_file;                                             // the record file of loads ("" for none)
+  std::string tool = "kvr-loader";                                     // the program and version named in each record
+};
+
+class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
+ public:
+  LoaderWindowLogic(LoaderScreen& screen, WindowOptions options = {});
+  ~LoaderWindowLogic() override;
+  LoaderWindowLogic(const LoaderWindowLogic&) = delete;
+  LoaderWindowLogic& operator=(const LoaderWindowLogic&) = delete;
+
+  // The window is up: the port list, the stored index, the grid's headings.
+  void SetUpAtStart();
+  // The "..." button: the open dialog, then the file.
+  void OpenFileClicked();
+  // Opens `path` as if chosen in the dialog.
+  void OpenFile(const std::string& path);
+  // A click on the start switch (a press and its release over it): starts a
+  // load, or stops the running one.
+  void StartSwitchClicked();
+  // Any release of a press on the switch (a click or not: released outside,
+  // the second press of a double click): the switch shows what is true again.
+  void StartSwitchReleased() { ShowSwitchTruth(); }
+  void StartDelayElapsed();
+  // The port's received-bytes event.
+  void BytesArrived(int count);
+  // The supervisor's tick: the load's time-outs and page restarts and its times.
+  void PollTick();
+  // The window is asked to close: false keeps it open (a load runs and the
+  // operator said no); true once the load, if any, is stopped.
+  bool CloseAsked();
+  // The port list is about to open: it is made again, so that an adapter
+  // plugged in later appears.
+  void PortListOpening();
+
+  // A load is running (from the switch's press to its end).
+  bool LoadRuns() const { return engine_->Running() || port_.Active(); }
+  // How the last load ended (kIdle before the first).
+  LoadResult LastResult() const { return last_result_; }
+  // Called when a load has ended, after the window shows how.
+  std::function<void(LoadResult result, const std::string& message)> OnLoadEnded;
+
+  // A line for the debug log.
+  void Log(const std::string& line) { screen_.AppendLog(line); }
+  const std::string& FilePath() const { return file_path_; }
+  ImageGrid& Grid() { return grid_; }
+  const PageTable& Table() const { return table_; }
+  const UpdateFileState& File() const { return file_; }
+  const std::vector<PortEntry>& Ports() const { return entries_; }
+  va::TVaComm& Port() { return port_; }
+  LoadEngine& Engine() { return *engine_; }
+
+ private:
+  // LoadView (for the engine) and UpdateFileUi (for reading files)
+  void SetProgress(int percent) override { screen_.ShowProgress(percent); }
+  void SetStatus(const std::string& caption) override { screen_.ShowStatus(caption); }
+  void LoadRetry(int attempt, const std::string& where, const std::string& why) override;
+  void LoadFinished(LoadResult result, const std::string& message) override;
+  // UpdateFileUi
+  void ClearLogs() override { screen_.ClearLog(); }
+  void WarnWrongSize() override;
+
+  // The ports named on the command line, then those found now.
+  std::vector<PortChoice> PortChoicesNow() const;
+  void ShowPorts(const std::vector<PortChoice>& ports, int chosen);
+  std::string ChosenPortName() const;
+  bool StartLoad();
+  // Ends the running load the window itself ends (the operator, closing, a
+  // lost port): records it, closes the port, reports the end.
+  void EndLoad(LoadResult result, const std::string& record_result, int exit_code, const std::string& message);
+  void CloseLoad();
+  void Ended(LoadResult result, const std::string& message);
+  void PortLost();
+  void EndRecord(const std::string& result, int exit_code, const std::string& message);
+  // Runs a step whose failure the application's standard error report shows;
+  // `on_failure` runs before the report. False when it failed.
+  bool Guarded(const std::function<void()>& step, const std::function<void()>& on_failure = {});
+  void ShowSwitchTruth() { screen_.ShowSwitch(LoadRuns()); }
+  void LockInputs(bool locked);
+  void ShowTimes();
+
+  LoaderScreen& screen_;
+  WindowOptions options_;
+  SystemTicks system_ticks_;
+  va::TVaComm port_;
+  CommChannel channel_{port_};
+  PageTable table_;
+  UpdateFileState file_;
+  ImageGrid grid_{table_};
+  std::unique_ptr<LoadEngine> engine_;
+  WindowRecord record_;
+  std::vector<PortEntry> entries_;
+  std::string file_path_;      // the file last opened
+  std::string load_port_;      // the port name the load runs on
+  int load_retries_ = 0;
+  LoadResult last_result_ = LoadResult::kIdle;
+  uint32_t shown_second_ = 0;  // the elapsed second the times show
+  bool shown_running_ = false;
+  std::string shown_times_;
+};
+
+}  // namespace kvr

@@ -1,0 +1,62 @@
+#include "port_choices.h"
+
+#include "hex_text.h"
+#include "port_info.h"
+#include "port_texts.h"
+#include "window_texts.h"
+
+namespace kvr {
+
+std::vector<PortChoice> FoundPortChoices() {
+  std::vector<PortChoice> ports;
+  const std::vector<va::TVaPortFound> found = va::FindPorts();
+  for (va::TVaPortAccess access : {va::paReady, va::paDenied})
+    for (const va::TVaPortFound& port : found)
+      if (port.Access == access) ports.push_back({PortName(port.Path), va::IdentifyPort(port.Path), port.Access});
+  return ports;  // a port another program holds is not for this one
+}
+
+std::string PortDescriptionText(const PortChoice& port) {
+  std::string text = PortKindText(port.identity, kRussianPortWords);
+  if (port.access == va::paDenied) text += " — нет прав";
+  return text;
+}
+
+std::string EscapeHtml(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '&': out += "&amp;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string PortToolTipText(const PortChoice& port) {
+  const va::TVaPortIdentity& id = port.identity;
+  std::string lines;
+  const auto line = [&](const std::string& label, const std::string& value) {
+    if (value.empty()) return;
+    if (!lines.empty()) lines += "<br>";
+    lines += EscapeHtml(label + DeviceText(value, 80));
+  };
+  line("", va::DevicePathFor(port.name));
+  line("", id.ById);
+  if (id.IsUsb()) line("USB ", id.VendorId + ":" + id.ProductId);
+  line("Изготовитель: ", id.Manufacturer);
+  line("Изделие: ", id.Product);
+  line("Серийный номер: ", id.SerialNumber);
+  if (!id.IsUsb()) line("", PortDescriptionText(port));
+  std::string text = "<p style='white-space:pre'>" + lines + "</p>";
+  if (port.access == va::paDenied)  // a paragraph that wraps
+    text += "<p>" + EscapeHtml(port.hint.empty() ? kNoPermissionToolTip : port.hint) + "</p>";
+  return text;
+}
+
+PortEntry EntryFor(const PortChoice& port) { return {port.name, PortDescriptionText(port), PortToolTipText(port)}; }
+
+}  // namespace kvr

@@ -1,0 +1,23 @@
+// The window's own texts: caption, title, status line, messages and questions.
+#pragma once
+
+namespace kvr {
+
+inline constexpr const char* kWindowCaption = "Загрузчик DATAFLASH в ВЕЛМ KVR-LORVENT/VUNI v.1";
+inline constexpr const char* kApplicationTitle = "Загрузчик обновленного ПО в Велм-КВР";
+inline constexpr const char* kPortLostMessage = "Потеряна связь с портом ";
+inline constexpr const char* kNoReplyStatus = "Нет ответа от устройства";
+inline constexpr const char* kNoFileStatus = "Файл для загрузки не открыт";
+inline constexpr const char* kBadLineStatus = "Ошибка в строке %1 файла обновления";
+inline constexpr const char* kRefusedStatus = "Ответ устройства: ";
+inline constexpr const char* kCloseQuestion = "Загрузка не завершена. Прервать загрузку и закрыть программу?";
+inline constexpr const char* kRetryLog = "Повтор %1 (%2): %3";
+inline constexpr const char* kRecordRefusedMessage = "Запись о загрузке невозможна: ";
+inline constexpr const char* kRecordFailedMessage = "Запись о загрузке не сделана: ";
+inline constexpr const char* kRecordBusyQuestion = "Файл записей о загрузках занят: %1. Подождать ещё?";
+inline constexpr const char* kNoPermissionToolTip = "Нет прав на этот порт.";
+inline constexpr const char* kOpenDialogTitle = "Файл для загрузки";
+inline constexpr const char* kElapsedText = "Прошло ";
+inline constexpr const char* kRemainingText = "   Осталось ";
+
+}  // namespace kvr

@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
   bool done = false;
   form.Logic().OnLoadEnded = [&](kvr::LoadResult, const std::string&) { done = true; };
   t.restart();
-  ab::PressAndRelease(form.StartSwitch);
+  ab::qt::PressAndRelease(form.StartSwitch);
   while (!done && t.elapsed() < 300000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   const double s = t.nsecsElapsed() / 1e9;
   std::printf("whole load through the window: %llu commands in %.2f s = %.0f commands/s (%s)\n",

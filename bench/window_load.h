@@ -92,7 +92,7 @@ inline WindowLoad LoadByWindow(const std::string& image, kvr::sim::PtyDevice& de
   form.show();
   form.Logic().OpenFile(image);
   QCoreApplication::processEvents();
-  ab::PressAndRelease(form.StartSwitch);
+  ab::qt::PressAndRelease(form.StartSwitch);
   QElapsedTimer t;
   t.start();
   while (device.FramesReceived() == 0 && t.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -106,7 +106,7 @@ inline WindowLoad LoadByWindow(const std::string& image, kvr::sim::PtyDevice& de
   run.wall = t.nsecsElapsed() / 1e9;
   run.cpu = SelfCpuSeconds() - cpu0;
   run.commands = device.FramesReceived() - frames0;
-  ab::PressAndRelease(form.StartSwitch);
+  ab::qt::PressAndRelease(form.StartSwitch);
   return run;
 }
 

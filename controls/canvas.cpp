@@ -1,8 +1,5 @@
 #include "canvas.h"
 
-#include <QFontMetrics>
-#include <QPainter>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -11,30 +8,24 @@
 
 namespace ab {
 
-QImage NewBitmap(int width, int height) {
-  QImage image(std::max(width, 0), std::max(height, 0), QImage::Format_RGB32);
-  image.fill(Qt::black);
-  return image;
-}
-
-void TCanvas::HLine(int x0, int x1, int y, QRgb c) {
-  if (y < 0 || y >= image_.height()) return;
+void TCanvas::HLine(int x0, int x1, int y, uint32_t c) {
+  if (y < 0 || y >= bitmap_.Height()) return;
   x0 = std::max(x0, 0);
-  x1 = std::min(x1, image_.width());
+  x1 = std::min(x1, bitmap_.Width());
   if (x0 >= x1) return;
-  QRgb* row = reinterpret_cast<QRgb*>(image_.scanLine(y));
+  uint32_t* row = bitmap_.Row(y);
   std::fill(row + x0, row + x1, c);
 }
 
 void TCanvas::FillRect(const TRect& r) {
-  const QRgb c = ToQRgb(ColorToRGB(BrushColor));
-  for (int y = std::max(r.Top, 0); y < std::min(r.Bottom, image_.height()); ++y) HLine(r.Left, r.Right, y, c);
+  const uint32_t c = ToPixel(ColorToRGB(BrushColor));
+  for (int y = std::max(r.Top, 0); y < std::min(r.Bottom, bitmap_.Height()); ++y) HLine(r.Left, r.Right, y, c);
 }
 
 void TCanvas::Rectangle(int l, int t, int r, int b) {
   if (r <= l || b <= t) return;
   if (BrushStyle == TBrushStyle::bsSolid) FillRect({l + 1, t + 1, r - 1, b - 1});
-  const QRgb c = ToQRgb(ColorToRGB(PenColor));
+  const uint32_t c = ToPixel(ColorToRGB(PenColor));
   HLine(l, r, t, c);
   HLine(l, r, b - 1, c);
   for (int y = t; y < b; ++y) {
@@ -45,8 +36,8 @@ void TCanvas::Rectangle(int l, int t, int r, int b) {
 
 void TCanvas::LineTo(int x1, int y1) {
   // Bresenham from the current point, every pixel but the last.
-  const QRgb c = ToQRgb(ColorToRGB(PenColor));
-  int x = pen_pos_.x(), y = pen_pos_.y();
+  const uint32_t c = ToPixel(ColorToRGB(PenColor));
+  int x = pen_pos_.X, y = pen_pos_.Y;
   const int dx = std::abs(x1 - x), dy = -std::abs(y1 - y);
   const int sx = x < x1 ? 1 : -1, sy = y < y1 ? 1 : -1;
   int err = dx + dy;
@@ -65,17 +56,17 @@ void TCanvas::LineTo(int x1, int y1) {
   pen_pos_ = {x1, y1};
 }
 
-void TCanvas::Polyline(const std::vector<QPoint>& points) {
+void TCanvas::Polyline(const std::vector<TPoint>& points) {
   if (points.empty()) return;
-  MoveTo(points[0].x(), points[0].y());
-  for (size_t i = 1; i < points.size(); ++i) LineTo(points[i].x(), points[i].y());
+  MoveTo(points[0].X, points[0].Y);
+  for (size_t i = 1; i < points.size(); ++i) LineTo(points[i].X, points[i].Y);
 }
 
-void TCanvas::SetPixel(int x, int y, TColor color) { Plot(x, y, ToQRgb(ColorToRGB(color))); }
+void TCanvas::SetPixel(int x, int y, TColor color) { Plot(x, y, ToPixel(ColorToRGB(color))); }
 
 uint32_t TCanvas::Pixel(int x, int y) const {
-  if (x < 0 || y < 0 || x >= image_.width() || y >= image_.height()) return 0;
-  return FromQRgb(reinterpret_cast<const QRgb*>(image_.constScanLine(y))[x]);
+  if (x < 0 || y < 0 || x >= bitmap_.Width() || y >= bitmap_.Height()) return 0;
+  return FromPixel(bitmap_.At(x, y));
 }
 
 namespace {
@@ -101,9 +92,9 @@ std::vector<std::pair<int, int>> EllipseRows(int l, int w, int h) {
 }  // namespace
 
 void TCanvas::Ellipse(int l, int t, int r, int b) {
-  if (r - l < 1 || b - t < 1 || image_.isNull()) return;
+  if (r - l < 1 || b - t < 1 || bitmap_.Empty()) return;
   const std::vector<std::pair<int, int>> rows = EllipseRows(l, r - l, b - t);
-  const QRgb brush = ToQRgb(ColorToRGB(BrushColor)), pen = ToQRgb(ColorToRGB(PenColor));
+  const uint32_t brush = ToPixel(ColorToRGB(BrushColor)), pen = ToPixel(ColorToRGB(PenColor));
   const int h = b - t;
   for (int k = 0; k < h; ++k) {
     const auto [first, last] = rows[static_cast<size_t>(k)];
@@ -124,7 +115,7 @@ void TCanvas::Ellipse(int l, int t, int r, int b) {
 }
 
 void TCanvas::Pie(int l, int t, int r, int b, int x3, int y3, int x4, int y4) {
-  if (r - l < 1 || b - t < 1 || image_.isNull()) return;
+  if (r - l < 1 || b - t < 1 || bitmap_.Empty()) return;
   const int w = r - l, h = b - t;
   const std::vector<std::pair<int, int>> rows = EllipseRows(l, r - l, b - t);
   // Counter-clockwise on the screen from the radial through (x3, y3) to the
@@ -146,7 +137,7 @@ void TCanvas::Pie(int l, int t, int r, int b, int x3, int y3, int x4, int y4) {
     for (int x = rows[static_cast<size_t>(k)].first; x <= rows[static_cast<size_t>(k)].second; ++x)
       at(x, t + k) = in_sector(x, t + k) ? 1 : 0;
   auto filled = [&](int x, int y) { return x >= l && x < r && y >= t && y < b && at(x, y) != 0; };
-  const QRgb brush = ToQRgb(ColorToRGB(BrushColor)), pen = ToQRgb(ColorToRGB(PenColor));
+  const uint32_t brush = ToPixel(ColorToRGB(BrushColor)), pen = ToPixel(ColorToRGB(PenColor));
   for (int y = t; y < b; ++y)
     for (int x = l; x < r; ++x) {
       if (!filled(x, y)) continue;
@@ -159,56 +150,51 @@ void TCanvas::Pie(int l, int t, int r, int b, int x3, int y3, int x4, int y4) {
     }
 }
 
-int TCanvas::TextWidth(const std::string& text) const {
-  return QFontMetrics(Font).horizontalAdvance(QString::fromUtf8(text.c_str()));
-}
+int TCanvas::TextWidth(const std::string& text) const { return text_ ? text_->TextWidth(Font, text) : 0; }
 
-int TCanvas::TextHeight(const std::string&) const { return QFontMetrics(Font).height(); }
+int TCanvas::TextHeight(const std::string& text) const { return text_ ? text_->TextHeight(Font, text) : 0; }
 
 void TCanvas::DrawText(const TRect* clip, int x, int y, const std::string& text) {
-  if (image_.isNull() || text.empty()) return;
-  QPainter p(&image_);
-  QFont f = Font;
-  f.setStyleStrategy(QFont::NoAntialias);
-  p.setFont(f);
-  p.setPen(QColor(ToQRgb(ColorToRGB(FontColor))));
-  if (clip) p.setClipRect(QRect(clip->Left, clip->Top, clip->Width(), clip->Height()));
-  const QString s = QString::fromUtf8(text.c_str());
-  if (BrushStyle == TBrushStyle::bsSolid)
-    p.fillRect(QRect(x, y, TextWidth(text), TextHeight(text)), QColor(ToQRgb(ColorToRGB(BrushColor))));
-  p.drawText(x, y + QFontMetrics(f).ascent(), s);
+  if (bitmap_.Empty() || text.empty() || !text_) return;
+  if (BrushStyle == TBrushStyle::bsSolid) {
+    TRect box{x, y, x + TextWidth(text), y + TextHeight(text)};
+    if (clip)
+      box = {std::max(box.Left, clip->Left), std::max(box.Top, clip->Top), std::min(box.Right, clip->Right),
+             std::min(box.Bottom, clip->Bottom)};
+    FillRect(box);
+  }
+  text_->DrawText(bitmap_, clip, x, y, Font, ColorToRGB(FontColor), text);
 }
 
 void TCanvas::TextOut(int x, int y, const std::string& text) { DrawText(nullptr, x, y, text); }
 
 void TCanvas::TextRect(const TRect& clip, int x, int y, const std::string& text) { DrawText(&clip, x, y, text); }
 
-void TCanvas::CopyRect(const TRect& dest, const QImage& src, const TRect& src_rect) {
+void TCanvas::CopyRect(const TRect& dest, const TBitmap& src, const TRect& src_rect) {
   const int w = std::min(dest.Width(), src_rect.Width()), h = std::min(dest.Height(), src_rect.Height());
   for (int j = 0; j < h; ++j) {
     const int dy = dest.Top + j, sy = src_rect.Top + j;
-    if (dy < 0 || dy >= image_.height()) continue;
-    QRgb* drow = reinterpret_cast<QRgb*>(image_.scanLine(dy));
-    const QRgb* srow = sy >= 0 && sy < src.height() ? reinterpret_cast<const QRgb*>(src.constScanLine(sy)) : nullptr;
+    if (dy < 0 || dy >= bitmap_.Height()) continue;
+    uint32_t* drow = bitmap_.Row(dy);
+    const uint32_t* srow = sy >= 0 && sy < src.Height() ? src.Row(sy) : nullptr;
     for (int i = 0; i < w; ++i) {
       const int dx = dest.Left + i, sx = src_rect.Left + i;
-      if (dx < 0 || dx >= image_.width()) continue;
-      const QRgb s = srow && sx >= 0 && sx < src.width() ? srow[sx] : qRgb(0, 0, 0);
+      if (dx < 0 || dx >= bitmap_.Width()) continue;
+      const uint32_t s = srow && sx >= 0 && sx < src.Width() ? srow[sx] : kBlackPixel;
       switch (CopyMode) {
         case TCopyMode::cmSrcCopy: drow[dx] = s | 0xFF000000u; break;
-        case TCopyMode::cmBlackness: drow[dx] = qRgb(0, 0, 0); break;
+        case TCopyMode::cmBlackness: drow[dx] = kBlackPixel; break;
         case TCopyMode::cmSrcInvert: drow[dx] = ((drow[dx] ^ s) & 0x00FFFFFFu) | 0xFF000000u; break;
       }
     }
   }
 }
 
-void TCanvas::DrawTransparent(int x, int y, const QImage& bitmap, uint32_t transparent) {
-  const QRgb key = ToQRgb(transparent) & 0x00FFFFFFu;
-  const QImage src = bitmap.format() == QImage::Format_RGB32 ? bitmap : bitmap.convertToFormat(QImage::Format_RGB32);
-  for (int j = 0; j < src.height(); ++j) {
-    const QRgb* row = reinterpret_cast<const QRgb*>(src.constScanLine(j));
-    for (int i = 0; i < src.width(); ++i)
+void TCanvas::DrawTransparent(int x, int y, const TBitmap& bitmap, uint32_t transparent) {
+  const uint32_t key = ToPixel(transparent) & 0x00FFFFFFu;
+  for (int j = 0; j < bitmap.Height(); ++j) {
+    const uint32_t* row = bitmap.Row(j);
+    for (int i = 0; i < bitmap.Width(); ++i)
       if ((row[i] & 0x00FFFFFFu) != key) Plot(x + i, y + j, row[i] | 0xFF000000u);
   }
 }

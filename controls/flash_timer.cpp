@@ -1,9 +1,8 @@
 #include "flash_timer.h"
 
-#include <QTimer>
-
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "monotonic_clock.h"
 
@@ -15,7 +14,7 @@ namespace {
 
 std::vector<TFlashEntry*> g_entries;
 size_t g_capacity = 0;  // the growth rule works on this, not on the vector's own
-std::unique_ptr<QTimer> g_timer;
+std::unique_ptr<TFlashTickSource> g_source;
 
 }  // namespace
 
@@ -64,20 +63,20 @@ void FlashTick() {
   }
 }
 
-void StartFlashTimer() {
-  if (g_timer) return;
-  g_timer = std::make_unique<QTimer>();
-  g_timer->setTimerType(Qt::PreciseTimer);
-  g_timer->setInterval(50);
-  QObject::connect(g_timer.get(), &QTimer::timeout, [] { FlashTick(); });
-  g_timer->start();
+void StartFlashTimer(std::unique_ptr<TFlashTickSource> source) {
+  if (g_source || !source) return;
+  g_source = std::move(source);
+  g_source->Start(kFlashIntervalMs, [] { FlashTick(); });
 }
 
 void StopFlashTimer() {
-  g_timer.reset();
+  if (g_source) g_source->Stop();
+  g_source.reset();
   for (TFlashEntry* e : g_entries) delete e;
   g_entries.clear();
   g_capacity = 0;
 }
+
+TFlashTickSource* FlashTimerSource() { return g_source.get(); }
 
 }  // namespace ab

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <vector>
 
 namespace ab {
@@ -40,9 +42,24 @@ void FlashTick();
 const std::vector<TFlashEntry*>& FlashEntries();
 size_t FlashCapacity();
 
-// The 50 ms timer on the GUI thread: started at program start, stopped at
-// program end (which also frees the remaining entries).
-void StartFlashTimer();
+// The flash timer's period.
+inline constexpr int kFlashIntervalMs = 50;
+
+// A periodic tick on the thread of the controls, given by the toolkit.
+class TFlashTickSource {
+ public:
+  virtual ~TFlashTickSource() = default;
+  // Calls `tick` every `interval_ms` milliseconds until stopped or destroyed.
+  virtual void Start(int interval_ms, std::function<void()> tick) = 0;
+  virtual void Stop() = 0;
+};
+
+// Runs FlashTick every kFlashIntervalMs from `source`: started at program
+// start (a second start while one runs is ignored), stopped at program end,
+// which also frees the remaining entries.
+void StartFlashTimer(std::unique_ptr<TFlashTickSource> source);
 void StopFlashTimer();
+// The running timer's source; none before the start or after the stop.
+TFlashTickSource* FlashTimerSource();
 
 }  // namespace ab

@@ -1,7 +1,5 @@
 #include "gauge.h"
 
-#include <QPainter>
-
 #include <cmath>
 
 namespace ab {
@@ -12,34 +10,29 @@ int ScaleByPercent(int percent, int length) {
   return static_cast<int>(std::truncl(percent * 0.01L * length));
 }
 
-void TBltBitmap::MakeLike(const QImage& tmpl) {
-  Image = NewBitmap(tmpl.width(), tmpl.height());
-  Image.fill(ToQRgb(ColorToRGB(clWindowFrame)));
+void TBltBitmap::MakeLike(const TBitmap& tmpl) {
+  Image = NewBitmap(tmpl.Width(), tmpl.Height());
+  Image.Fill(ToPixel(ColorToRGB(clWindowFrame)));
 }
 
 namespace {
 
 // Every pixel black (a black-fill raster copy).
-void ClearImage(QImage& image) {
+void ClearImage(TBitmap& image) {
   TCanvas c(image);
   c.CopyMode = TCopyMode::cmBlackness;
-  c.CopyRect({0, 0, image.width(), image.height()}, image, {0, 0, image.width(), image.height()});
+  c.CopyRect({0, 0, image.Width(), image.Height()}, image, {0, 0, image.Width(), image.Height()});
 }
 
-void XorInto(QImage& image, const QImage& overlay) {
+void XorInto(TBitmap& image, const TBitmap& overlay) {
   TCanvas c(image);
   c.CopyMode = TCopyMode::cmSrcInvert;
-  c.CopyRect({0, 0, image.width(), image.height()}, overlay, {0, 0, overlay.width(), overlay.height()});
+  c.CopyRect({0, 0, image.Width(), image.Height()}, overlay, {0, 0, overlay.Width(), overlay.Height()});
 }
 
 int RoundEven(long double v) { return static_cast<int>(std::lrintl(v)); }
 
 }  // namespace
-
-TGauge::TGauge(QWidget* parent) : QWidget(parent) {
-  resize(100, 100);
-  setAttribute(Qt::WA_OpaquePaintEvent);
-}
 
 void TGauge::SetMinValue(int v) {
   if (v == min_) return;
@@ -73,16 +66,22 @@ void TGauge::SetProgress(int v) {
 
 void TGauge::Repaint() {
   ++repaints_;
-  repaint();
+  if (host_) host_->Repaint();
+}
+
+void TGauge::SetFont(const TFont& v) {
+  if (v == font_) return;
+  font_ = v;
+  if (host_) host_->Invalidate();
 }
 
 TRect TGauge::GaugeRect() const {
-  TRect r{0, 0, width(), height()};
+  TRect r{0, 0, Width(), Height()};
   return border_ == bsSingle ? r.Inflated(-1) : r;
 }
 
-void TGauge::Paint(QImage& image) const {
-  image = NewBitmap(width(), height());
+void TGauge::Paint(TBitmap& image) const {
+  image = NewBitmap(Width(), Height());
   ClearImage(image);
   const TRect r = GaugeRect();
   TBltBitmap overlay;
@@ -162,7 +161,7 @@ void TGauge::DrawNeedle(TCanvas& c, const TRect& r) const {
   c.MoveTo(X, r.Bottom);
   c.LineTo(X + W, r.Bottom);
   if (Percent() > 0) {
-    const int mx = width() / 2;
+    const int mx = Width() / 2;
     const double angle = static_cast<double>(3.14159265358979323846264338327950288L * Percent() / 100.0L);
     c.MoveTo(mx, r.Bottom - 1);
     c.LineTo(RoundEven(mx * (1 - std::cos(static_cast<long double>(angle)))),
@@ -170,26 +169,19 @@ void TGauge::DrawNeedle(TCanvas& c, const TRect& r) const {
   }
 }
 
-void TGauge::DrawPercentText(QImage& image, const TRect& r) const {
+void TGauge::DrawPercentText(TBitmap& image, const TRect& r) const {
   TBltBitmap overlay;
   overlay.MakeLike(image);
   ClearImage(overlay.Image);
   const std::string text = std::to_string(Percent()) + "%";
-  TCanvas c(overlay.Image);
+  TCanvas c(overlay.Image, host_ ? host_->TextPainter() : nullptr);
   c.BrushStyle = TBrushStyle::bsClear;
-  c.Font = font();
+  c.Font = font_;
   c.FontColor = clWhite;
   const int x = (r.Right - r.Left + 1 - c.TextWidth(text)) / 2;
   const int y = (r.Bottom - r.Top + 1 - c.TextHeight(text)) / 2;
   c.TextRect(r, x, y, text);
   XorInto(image, overlay.Image);
-}
-
-void TGauge::paintEvent(QPaintEvent*) {
-  QImage image;
-  Paint(image);
-  QPainter p(this);
-  p.drawImage(0, 0, image);
 }
 
 }  // namespace ab

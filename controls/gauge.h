@@ -1,16 +1,15 @@
 // TGauge: a windowless progress gauge (bar, pie, needle or text) with the
 // whole percentage drawn over the picture by exclusive-or. It repaints only
-// when the whole percentage changes.
+// when the whole percentage changes. Its size, repaints and text painter are
+// its host's.
 #pragma once
-
-#include <QImage>
-#include <QWidget>
 
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 
 #include "canvas.h"
+#include "control_host.h"
 #include "tcolor.h"
 
 namespace ab {
@@ -31,13 +30,20 @@ int ScaleByPercent(int percent, int length);
 // A bitmap that can take a template's size, filled with the window-frame colour.
 class TBltBitmap {
  public:
-  void MakeLike(const QImage& tmpl);
-  QImage Image;
+  void MakeLike(const TBitmap& tmpl);
+  TBitmap Image;
 };
 
-class TGauge : public QWidget {
+class TGauge {
  public:
-  explicit TGauge(QWidget* parent = nullptr);
+  // The size starts at 100 x 100 (the host's to keep). Without a host the
+  // gauge has no size and no text.
+  explicit TGauge(TControlHost* host = nullptr) : host_(host) {}
+  static constexpr TSize kDefaultSize{100, 100};
+
+  TControlHost* Host() const { return host_; }
+  int Width() const { return host_ ? host_->Size().Width : 0; }
+  int Height() const { return host_ ? host_->Size().Height : 0; }
 
   int MinValue() const { return min_; }
   int MaxValue() const { return max_; }
@@ -59,18 +65,23 @@ class TGauge : public QWidget {
   void SetForeColor(TColor v) { SetAndRepaint(fore_, v); }
   void SetBackColor(TColor v) { SetAndRepaint(back_, v); }
   void SetColor(TColor v) { SetAndRepaint(color_, v); }
+  // The percentage's font (the owner's); a change is painted at the host's next chance.
+  const TFont& Font() const { return font_; }
+  void SetFont(const TFont& v);
 
   // The stored layout is being read: the range checks are skipped.
   void BeginLoading() { loading_ = true; }
   void Loaded() { loading_ = false; }
 
-  // Draws the whole control into `image` (resized to the control).
-  void Paint(QImage& image) const;
+  // The paint entry point: draws the whole control into `image` (resized to the control).
+  void Paint(TBitmap& image) const;
+  TBitmap Paint() const {
+    TBitmap image;
+    Paint(image);
+    return image;
+  }
   // How many immediate repaints the setters asked for.
   int RepaintCount() const { return repaints_; }
-
- protected:
-  void paintEvent(QPaintEvent*) override;
 
  private:
   template <typename T>
@@ -87,15 +98,17 @@ class TGauge : public QWidget {
   void PrepareDial(TCanvas& c, const TRect& r, int& W, int& H) const;
   void DrawPie(TCanvas& c, const TRect& r) const;
   void DrawNeedle(TCanvas& c, const TRect& r) const;
-  void DrawPercentText(QImage& image, const TRect& r) const;
+  void DrawPercentText(TBitmap& image, const TRect& r) const;
 
   int min_ = 0, max_ = 100, progress_ = 0;
   TGaugeKind kind_ = gkHorizontalBar;
   bool show_text_ = true;
   TBorderStyle border_ = bsSingle;
   TColor fore_ = clBlack, back_ = clWhite, color_ = clBtnFace;
+  TFont font_;
   bool loading_ = false;
   int repaints_ = 0;
+  TControlHost* host_;
 };
 
 }  // namespace ab

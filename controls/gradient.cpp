@@ -213,7 +213,7 @@ bool GradientStyleFromName(const char* name, TGradientStyle& out) {
 void FillGradient(TCanvas& canvas, TRect rect, TColor color_from, TColor color_to, TGradientStyle style) {
   const int W = rect.Width(), H = rect.Height();
   if (W <= 0 || H <= 0) return;
-  QImage bitmap = NewBitmap(W, H);
+  TBitmap bitmap = NewBitmap(W, H);
   TCanvas c(bitmap);
   c.PenWidth = 1;
   c.BrushStyle = TBrushStyle::bsSolid;

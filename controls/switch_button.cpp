@@ -1,21 +1,16 @@
 #include "switch_button.h"
 
-#include <QPainter>
-
 #include <algorithm>
 #include <cmath>
 
 namespace ab {
 
-TAbColBitBtn::TAbColBitBtn(QWidget* owner) : TAbBinGControl(owner) {
-  resize(65, 33);
+TAbColBitBtn::TAbColBitBtn(TControlHost* host) : TAbBinGControl(host) {
   grad_.SetColorFrom(15790320);
   grad_.SetColorTo(6908265);
   grad_.SetVisible(true);
   bevel_.SetWidth(4);
-  QFont f = owner ? owner->font() : font();
-  f.setBold(true);
-  setFont(f);
+  font_.Bold = true;
   SetMode(mButton);
 }
 
@@ -24,12 +19,12 @@ void TAbColBitBtn::Loaded() {
   bevel_.OnChange = [this](TAbPersistent*) { InvalidateButton(); };
 }
 
-void TAbColBitBtn::SetGlyph(const QImage& glyph) {
-  glyph_ = glyph.isNull() ? QImage() : glyph.convertToFormat(QImage::Format_RGB32);
-  if (glyph_.height() <= 0)
+void TAbColBitBtn::SetGlyph(const TBitmap& glyph) {
+  glyph_ = glyph;
+  if (glyph_.Height() <= 0)
     num_glyph_ = 1;
   else
-    glyph_transparent_ = FromQRgb(glyph_.pixel(0, glyph_.height() - 1));
+    glyph_transparent_ = FromPixel(glyph_.At(0, glyph_.Height() - 1));
   RedrawState();
 }
 
@@ -41,7 +36,7 @@ void TAbColBitBtn::SetTransparent(bool v) {
 
 void TAbColBitBtn::InvalidateButton() {
   needs_capture_ = true;
-  update();
+  if (Host()) Host()->Invalidate();
 }
 
 void TAbColBitBtn::LookFlags(bool& glyph_on, bool& text_on, bool& btn_col_on, bool& text_col_on) const {
@@ -56,11 +51,11 @@ void TAbColBitBtn::LookFlags(bool& glyph_on, bool& text_on, bool& btn_col_on, bo
 }
 
 void TAbColBitBtn::RedrawState() {
-  if (!isVisible()) return;
+  if (!Host() || !Host()->Visible()) return;
   bool g, t, b, tc;
   LookFlags(g, t, b, tc);
   shown_ = ComposeButton(g, t, b, tc);
-  repaint();  // one copy of the finished picture
+  Host()->Repaint();  // one copy of the finished picture
 }
 
 void TAbColBitBtn::SetFlashPhase(bool phase) {
@@ -68,13 +63,13 @@ void TAbColBitBtn::SetFlashPhase(bool phase) {
   RedrawState();
 }
 
-QImage TAbColBitBtn::ComposeButton(bool glyph_on, bool text_on, bool btn_col_on, bool text_col_on) {
+TBitmap TAbColBitBtn::ComposeButton(bool glyph_on, bool text_on, bool btn_col_on, bool text_col_on) {
   ++compose_count_;
-  const int gw_total = glyph_.isNull() ? 0 : glyph_.width();
-  const int GW = gw_total / num_glyph_, GH = glyph_.isNull() ? 0 : glyph_.height();
-  QImage work = background_.copy();
-  TCanvas c(work);
-  TRect R{0, 0, width(), height()};
+  const int gw_total = glyph_.Empty() ? 0 : glyph_.Width();
+  const int GW = gw_total / num_glyph_, GH = glyph_.Empty() ? 0 : glyph_.Height();
+  TBitmap work = background_;
+  TCanvas c(work, Host() ? Host()->TextPainter() : nullptr);
+  TRect R{0, 0, Width(), Height()};
 
   int dx = offset_x_, dy = offset_y_;
   if (pressed_ || (checked_ && (checked_options_ >> coBevel & 1))) {
@@ -92,7 +87,7 @@ QImage TAbColBitBtn::ComposeButton(bool glyph_on, bool text_on, bool btn_col_on,
     c.FillRect(R);
   }
 
-  c.Font = font();
+  c.Font = font_;
   c.BrushStyle = TBrushStyle::bsClear;
   const int TW = std::max(c.TextWidth(text_on_), c.TextWidth(text_off_));
   const int TH = static_cast<int>(std::lrintl(c.TextHeight(text_on_) * 0.85L));
@@ -153,62 +148,44 @@ QImage TAbColBitBtn::ComposeButton(bool glyph_on, bool text_on, bool btn_col_on,
 
   if (GW > 0) {
     const int index = num_glyph_ <= 1 ? 0 : !enabled_ ? 1 : (glyph_on && num_glyph_ >= 3) ? 2 : 0;
-    const QImage cell = glyph_.copy(GW * index, 0, GW, GH);
+    const TBitmap cell = glyph_.Copy(GW * index, 0, GW, GH);
     c.DrawTransparent(GX, GY, cell, glyph_transparent_);
   }
   return work;
-}
-
-QImage TAbColBitBtn::CaptureUnder() {
-  // What the parent paints under the button: its background. (Rendering the
-  // parent from inside this paint would recurse into the window system's
-  // repaint; the window's controls do not overlap.)
-  QImage under = NewBitmap(width(), height());
-  if (under.isNull()) return under;
-  QWidget* parent = parentWidget();
-  QPainter p(&under);
-  const QBrush brush = parent ? parent->palette().brush(parent->backgroundRole()) : palette().brush(QPalette::Window);
-  p.setBrushOrigin(-pos());
-  p.fillRect(under.rect(), brush);
-  return under;
 }
 
 void TAbColBitBtn::FillFace() {
   if (transparent_ || !grad_.Visible()) return;
   TCanvas c(background_);
   const int n = bevel_.Width();
-  FillGradient(c, TRect{0, 0, width(), height()}.Inflated(-n), grad_.ColorFrom(), grad_.ColorTo(), grad_.Style());
+  FillGradient(c, TRect{0, 0, Width(), Height()}.Inflated(-n), grad_.ColorFrom(), grad_.ColorTo(), grad_.Style());
 }
 
-QImage TAbColBitBtn::PaintOver(const QImage& under) {
-  background_ = under.convertToFormat(QImage::Format_RGB32).copy(0, 0, width(), height());
+TBitmap TAbColBitBtn::PaintOver(const TBitmap& under) {
+  background_ = under.Copy(0, 0, Width(), Height());
   FillFace();
   bool g, t, b, tc;
   LookFlags(g, t, b, tc);
   return ComposeButton(g, t, b, tc);
 }
 
-void TAbColBitBtn::paintEvent(QPaintEvent*) {
-  if (needs_capture_ || shown_.size() != size()) {
+const TBitmap& TAbColBitBtn::Paint() {
+  const TSize size{Width(), Height()};
+  if (needs_capture_ || TSize{shown_.Width(), shown_.Height()} != size) {
     needs_capture_ = false;
-    shown_ = PaintOver(CaptureUnder());
+    shown_ = PaintOver(Host() ? Host()->Background() : NewBitmap(size.Width, size.Height));
   }
-  QPainter p(this);
-  p.drawImage(0, 0, shown_);
+  return shown_;
 }
 
-void TAbColBitBtn::showEvent(QShowEvent*) { InvalidateButton(); }
-
-void TAbColBitBtn::enterEvent(QEnterEvent* e) {
-  QWidget::enterEvent(e);
-  if (flat_ && !hot_ && enabled_ && !QWidget::mouseGrabber()) {
+void TAbColBitBtn::MouseEnter() {
+  if (flat_ && !hot_ && enabled_ && !(Host() && Host()->MouseCaptured())) {
     hot_ = true;
     RedrawState();
   }
 }
 
-void TAbColBitBtn::leaveEvent(QEvent* e) {
-  QWidget::leaveEvent(e);
+void TAbColBitBtn::MouseLeave() {
   if (flat_ && hot_ && enabled_) {
     hot_ = false;
     RedrawState();

@@ -1,11 +1,9 @@
 // TAbColBitBtn: the two-state button's appearance: a bevelled face (plain or
 // gradient), on and off captions in their colours (engraved), a glyph strip,
 // and flashing of these while checked. A full paint captures what lies under
-// the button once; every state change composes from that capture off screen
-// and shows the result with one copy.
+// the button once (from the host); every state change composes from that
+// capture off screen and has the host show the result with one copy.
 #pragma once
-
-#include <QImage>
 
 #include <memory>
 #include <string>
@@ -25,7 +23,9 @@ using TCheckedOptions = uint8_t;  // bit n for option n
 
 class TAbColBitBtn : public TAbBinGControl {
  public:
-  explicit TAbColBitBtn(QWidget* owner);
+  // The size starts at 65 x 33 (the host's to keep); the caption font is bold.
+  explicit TAbColBitBtn(TControlHost* host);
+  static constexpr TSize kDefaultSize{65, 33};
 
   TPosH PosHorizontal() const { return pos_h_; }
   void SetPosHorizontal(TPosH v) { SetRedraw(pos_h_, v); }
@@ -54,8 +54,8 @@ class TAbColBitBtn : public TAbBinGControl {
   void SetOffsetY(int v) { SetRedraw(offset_y_, v); }
   int OffsetDown() const { return offset_down_; }
   void SetOffsetDown(int v) { SetRedraw(offset_down_, v); }
-  const QImage& Glyph() const { return glyph_; }
-  void SetGlyph(const QImage& glyph);
+  const TBitmap& Glyph() const { return glyph_; }
+  void SetGlyph(const TBitmap& glyph);
   int NumGlyph() const { return num_glyph_; }
   void SetNumGlyph(int v) {
     if (v > 0) SetRedraw(num_glyph_, v);
@@ -80,17 +80,28 @@ class TAbColBitBtn : public TAbBinGControl {
   void SetTextColDisabled(TColor v) { SetRedraw(text_col_disabled_, v); }
   bool Text3D() const { return text_3d_; }
   void SetText3D(bool v) { SetRedraw(text_3d_, v); }
+  const TFont& Font() const { return font_; }
+  void SetFont(const TFont& v) { SetRedraw(font_, v); }
 
   // After the stored layout: face and bevel changes repaint the button.
   void Loaded();
 
+  // The paint entry point: the picture to show, made from a new capture of
+  // the host's background after an invalidation or a change of size.
+  const TBitmap& Paint();
+  // The host shows the button: the next paint captures the background again.
+  void BecameVisible() { InvalidateButton(); }
+  // The pointer comes over the button or leaves it: a flat button's hot look.
+  void MouseEnter() override;
+  void MouseLeave() override;
+
   // The captured background (empty until the first full paint).
-  const QImage& Background() const { return background_; }
-  // Paint's steps without the screen: capture `under` (the pixels beneath the
+  const TBitmap& Background() const { return background_; }
+  // Paint's steps from a given capture: take `under` (the pixels beneath the
   // button), fill the face, compose. Returns the finished picture.
-  QImage PaintOver(const QImage& under);
+  TBitmap PaintOver(const TBitmap& under);
   // Composes the button from the background with the given look flags.
-  QImage ComposeButton(bool glyph_on, bool text_on, bool btn_col_on, bool text_col_on);
+  TBitmap ComposeButton(bool glyph_on, bool text_on, bool btn_col_on, bool text_col_on);
   // The four look flags (glyph, text, button colour, text colour) for the current state.
   void LookFlags(bool& glyph_on, bool& text_on, bool& btn_col_on, bool& text_col_on) const;
   int ComposeCount() const { return compose_count_; }
@@ -100,11 +111,6 @@ class TAbColBitBtn : public TAbBinGControl {
   void RedrawState() override;
   void SetFlashPhase(bool phase) override;
 
-  void paintEvent(QPaintEvent*) override;
-  void showEvent(QShowEvent*) override;
-  void enterEvent(QEnterEvent*) override;
-  void leaveEvent(QEvent*) override;
-
  private:
   template <typename T>
   void SetRedraw(T& field, const T& v) {
@@ -112,7 +118,6 @@ class TAbColBitBtn : public TAbBinGControl {
     field = v;
     RedrawState();
   }
-  QImage CaptureUnder();
   void FillFace();
 
   TPosH pos_h_ = phCenter;
@@ -124,7 +129,7 @@ class TAbColBitBtn : public TAbBinGControl {
   TCheckedOptions checked_options_ = 0x1F;
   TColor color_off_ = clBtnFace, color_disabled_ = 10526880, color_on_ = clBtnFace;
   int offset_x_ = 0, offset_y_ = 0, offset_down_ = 1;
-  QImage glyph_;
+  TBitmap glyph_;
   uint32_t glyph_transparent_ = 0;
   int num_glyph_ = 1;
   bool beveled_ = true, transparent_ = false, flat_ = false;
@@ -132,9 +137,10 @@ class TAbColBitBtn : public TAbBinGControl {
   std::string text_off_, text_on_;
   TColor text_col_on_ = clLime, text_col_off_ = clBlack, text_col_disabled_ = clBtnShadow;
   bool text_3d_ = true;
+  TFont font_;
 
-  QImage background_;
-  QImage shown_;  // the last composition, shown by paintEvent
+  TBitmap background_;
+  TBitmap shown_;  // the last composition, what Paint gives
   bool needs_capture_ = true;
   int compose_count_ = 0;
 };

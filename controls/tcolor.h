@@ -19,10 +19,24 @@ inline constexpr TColor clBtnFace = SystemColor(15);
 inline constexpr TColor clBtnShadow = SystemColor(16);
 inline constexpr TColor clBtnHighlight = SystemColor(20);
 
-// The plain RGB value ($00BBGGRR) of a colour; a system colour takes its
-// current value from the application's palette (button face, shadow,
-// highlight, window frame ...), or the classic scheme without an application.
+inline constexpr int kSystemColorCount = 31;
+
+// The plain RGB value ($00BBGGRR) of a colour; a system colour (button face,
+// shadow, highlight, window frame ...) takes its current value from the
+// system colour source, or without one from the table of system colours,
+// which starts as the classic scheme.
 uint32_t ColorToRGB(TColor color);
+
+// The table: a toolkit can set colours (numbers outside 0..30 are ignored);
+// the reset goes back to the classic scheme.
+void SetSystemColor(int n, uint32_t rgb);
+void ResetSystemColors();
+uint32_t SystemColorFromTable(int n);  // 0 outside 0..30
+
+// The source: a toolkit's scheme, asked at each use (so that it is always
+// the current one) with a colour number 0..255; nullptr goes back to the table.
+using TSystemColorSource = uint32_t (*)(int n);
+void SetSystemColorSource(TSystemColorSource source);
 
 inline constexpr uint8_t RedOf(uint32_t rgb) { return rgb & 0xFF; }
 inline constexpr uint8_t GreenOf(uint32_t rgb) { return (rgb >> 8) & 0xFF; }

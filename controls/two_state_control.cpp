@@ -1,8 +1,5 @@
 #include "two_state_control.h"
 
-#include <QApplication>
-#include <QMouseEvent>
-
 namespace ab {
 
 namespace {
@@ -10,9 +7,19 @@ namespace {
 // One process-wide flag: a group propagation is running.
 bool g_propagating = false;
 
+// Sets the flag for a propagation and clears it however the propagation ends
+// (a handler that throws must not leave every group unpropagated).
+class Propagation {
+ public:
+  Propagation() { g_propagating = true; }
+  ~Propagation() { g_propagating = false; }
+  Propagation(const Propagation&) = delete;
+  Propagation& operator=(const Propagation&) = delete;
+};
+
 }  // namespace
 
-TAbBinGControl::TAbBinGControl(QWidget* owner) : QWidget(owner) {}
+TAbBinGControl::TAbBinGControl(TControlHost* host) : host_(host) {}
 
 TAbBinGControl::~TAbBinGControl() { UnregisterFlashControl(this); }
 
@@ -42,12 +49,10 @@ void TAbBinGControl::SetStatusInt(int32_t value) {
   SetChecked((static_cast<uint32_t>(status_int_) >> status_bit_) & 1u);
   StatusIntChanged();
   Raise(OnStatusIntChanged);
-  if (group_index_ != 0 && !g_propagating && parentWidget()) {
-    g_propagating = true;
-    for (QObject* o : parentWidget()->children())
-      if (auto* member = dynamic_cast<TAbBinGControl*>(o); member && member->group_index_ == group_index_)
-        member->SetStatusInt(status_int_);
-    g_propagating = false;
+  if (group_index_ != 0 && !g_propagating && host_) {
+    const Propagation running;
+    for (TAbBinGControl* member : host_->Siblings())
+      if (member && member->group_index_ == group_index_) member->SetStatusInt(status_int_);
   }
 }
 
@@ -65,9 +70,9 @@ void TAbBinGControl::SetGroupIndex(int32_t value) {
 }
 
 void TAbBinGControl::SyncFromGroup() {
-  if (group_index_ == 0 || !parentWidget()) return;
-  for (QObject* o : parentWidget()->children())
-    if (auto* member = dynamic_cast<TAbBinGControl*>(o); member && member->group_index_ == group_index_) {
+  if (group_index_ == 0 || !host_) return;
+  for (TAbBinGControl* member : host_->Siblings())
+    if (member && member->group_index_ == group_index_) {
       SetStatusInt(member->status_int_);
       return;
     }
@@ -95,7 +100,7 @@ void TAbBinGControl::SetFrequency(TFlashFreq value) {
 void TAbBinGControl::SetEnabled(bool value) {
   if (value == enabled_) return;
   enabled_ = value;
-  QWidget::setEnabled(value);  // no mouse input reaches a disabled control
+  if (host_) host_->EnabledChanged(value);
   if (!value) hot_ = false;
   RedrawState();
 }
@@ -121,25 +126,28 @@ void TAbBinGControl::Press() {
   }
 }
 
-void TAbBinGControl::mousePressEvent(QMouseEvent* e) {
+void TAbBinGControl::MouseDown(TMouseButton button, int, int) {
+  if (!enabled_) return;
   Raise(OnMouseDown);
-  if (e->button() != Qt::LeftButton) return;
+  if (button != TMouseButton::mbLeft) return;
   click_armed_ = true;
   if (mode_ != mIndicator) Press();
 }
 
-void TAbBinGControl::mouseDoubleClickEvent(QMouseEvent* e) {
+void TAbBinGControl::MouseDoubleClick(TMouseButton button, int, int) {
   // The second press of a double click: a press, but its release is no click.
+  if (!enabled_) return;
   Raise(OnDblClick);
   Raise(OnMouseDown);
-  if (e->button() != Qt::LeftButton) return;
+  if (button != TMouseButton::mbLeft) return;
   click_armed_ = false;
   if (mode_ != mIndicator) Press();
 }
 
-void TAbBinGControl::mouseReleaseEvent(QMouseEvent* e) {
-  const bool left = e->button() == Qt::LeftButton;
-  if (left && click_armed_ && rect().contains(e->position().toPoint())) Raise(OnClick);
+void TAbBinGControl::MouseUp(TMouseButton button, int, int, bool inside) {
+  if (!enabled_) return;
+  const bool left = button == TMouseButton::mbLeft;
+  if (left && click_armed_ && inside) Raise(OnClick);
   if (left) click_armed_ = false;
   Raise(OnMouseUp);
   if (!left || mode_ == mIndicator) return;
@@ -148,16 +156,8 @@ void TAbBinGControl::mouseReleaseEvent(QMouseEvent* e) {
   RedrawState();
 }
 
-void TAbBinGControl::mouseMoveEvent(QMouseEvent*) { Raise(OnMouseMove); }
-
-void PressAndRelease(QWidget* control) {
-  const QPointF at(5, 5);
-  QMouseEvent press(QEvent::MouseButtonPress, at, control->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
-                    Qt::NoModifier);
-  QApplication::sendEvent(control, &press);
-  QMouseEvent release(QEvent::MouseButtonRelease, at, control->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
-                      Qt::NoModifier);
-  QApplication::sendEvent(control, &release);
+void TAbBinGControl::MouseMove(int, int) {
+  if (enabled_) Raise(OnMouseMove);
 }
 
 }  // namespace ab

@@ -1,12 +1,13 @@
 // TAbBinGControl: the state of a two-state control: Checked, the shared
-// status bits of a group, the input modes and the flash registration.
+// status bits of a group, the input modes and the flash registration. The
+// toolkit passes the mouse in through the entry points below; the control
+// reaches its surroundings through its host.
 #pragma once
-
-#include <QWidget>
 
 #include <cstdint>
 #include <functional>
 
+#include "control_host.h"
 #include "flash_timer.h"
 
 namespace ab {
@@ -16,11 +17,18 @@ enum TMode : uint8_t { mButton, mSwitch, mIndicator, mRadioButton };
 class TAbBinGControl;
 using TControlEvent = std::function<void(TAbBinGControl* sender)>;
 
-class TAbBinGControl : public QWidget, public TFlashControl {
+class TAbBinGControl : public TFlashControl {
  public:
-  // The owner is the parent: a window-owning container.
-  explicit TAbBinGControl(QWidget* owner);
+  // The host stays for the control's lifetime; without one the control has no
+  // size, siblings or repaints.
+  explicit TAbBinGControl(TControlHost* host);
   ~TAbBinGControl() override;
+  TAbBinGControl(const TAbBinGControl&) = delete;
+  TAbBinGControl& operator=(const TAbBinGControl&) = delete;
+
+  TControlHost* Host() const { return host_; }
+  int Width() const { return host_ ? host_->Size().Width : 0; }
+  int Height() const { return host_ ? host_->Size().Height : 0; }
 
   bool Checked() const { return checked_; }
   void SetChecked(bool value);
@@ -47,6 +55,16 @@ class TAbBinGControl : public QWidget, public TFlashControl {
   // the owner's children (possibly itself).
   void SyncFromGroup();
 
+  // The mouse, at (x, y) in the control's pixels; a disabled control takes
+  // none of it. The second press of a double click comes as MouseDoubleClick;
+  // `inside` tells whether a release is over the control.
+  void MouseDown(TMouseButton button, int x, int y);
+  void MouseDoubleClick(TMouseButton button, int x, int y);
+  void MouseUp(TMouseButton button, int x, int y, bool inside);
+  void MouseMove(int x, int y);
+  virtual void MouseEnter() {}
+  virtual void MouseLeave() {}
+
   TControlEvent OnStatusChanged, OnStatusIntChanged, OnClick, OnDblClick, OnMouseDown, OnMouseUp, OnMouseMove;
 
   void FlashMessage(uint32_t msg, uint32_t wparam, int32_t lparam) override;
@@ -57,11 +75,6 @@ class TAbBinGControl : public QWidget, public TFlashControl {
   virtual void GroupIndexChanged() {}
   virtual void StatusIntChanged() {}
   virtual void SetFlashPhase(bool phase) { flash_phase_ = phase; }
-
-  void mousePressEvent(QMouseEvent* e) override;
-  void mouseDoubleClickEvent(QMouseEvent* e) override;
-  void mouseReleaseEvent(QMouseEvent* e) override;
-  void mouseMoveEvent(QMouseEvent* e) override;
 
   void Raise(const TControlEvent& event) {
     if (event) event(this);
@@ -81,9 +94,9 @@ class TAbBinGControl : public QWidget, public TFlashControl {
   bool flash_phase_ = false;
   bool hot_ = false;
   bool click_armed_ = false;  // a left press whose release over the control is a click
-};
 
-// A left press and release at (5, 5) of `control`, as the mouse would give them.
-void PressAndRelease(QWidget* control);
+ private:
+  TControlHost* host_;
+};
 
 }  // namespace ab

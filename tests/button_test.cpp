@@ -1,197 +1,55 @@
-// The flash timer, the switch button's behaviour and its painting.
-#include <QApplication>
-#include <QMouseEvent>
-#include <QWidget>
-
+// The switch button's behaviour (mouse, groups, flashing, repaints) and its
+// painting, over a fake host and the fake text painter.
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "button_drawing.h"
+#include "fake_control_host.h"
 #include "flash_timer.h"
 #include "switch_button.h"
 
 namespace ab {
 namespace {
 
-uint32_t At(const QImage& image, int x, int y) { return FromQRgb(image.pixel(x, y)); }
-
-struct Recorder : TFlashControl {
-  void FlashMessage(uint32_t msg, uint32_t, int32_t lparam) override {
-    EXPECT_EQ(msg, WM_FLASH);
-    if (fail) throw std::runtime_error("handler failed");
-    phases.push_back(lparam);
-  }
-  std::vector<int32_t> phases;
-  bool fail = false;
-};
-
-class FlashTimer : public ::testing::Test {
- protected:
-  void TearDown() override { StopFlashTimer(); }
-};
-
-TEST_F(FlashTimer, FastestRateAlternatesEveryTick) {
-  Recorder r;
-  RegisterFlashControl(&r, FlashRate(ff8Hz));
-  FlashEntries()[0]->Mark = FlashCounter;  // as after a first tick
-  for (int i = 0; i < 4; ++i) FlashTick();
-  ASSERT_EQ(r.phases.size(), 4u);
-  EXPECT_NE(r.phases[0], r.phases[1]);
-  EXPECT_EQ(r.phases[0], r.phases[2]);
-}
-
-TEST_F(FlashTimer, SlowerRatesChangeOnlyAtTheirBitAndInStep) {
-  Recorder a, b;
-  RegisterFlashControl(&a, FlashRate(ff2Hz));
-  RegisterFlashControl(&a, FlashRate(ff2Hz));  // no second entry
-  RegisterFlashControl(&b, FlashRate(ff2Hz));
-  EXPECT_EQ(FlashEntries().size(), 2u);
-  FlashCounter = 0xFFFFFFF0u;  // across the wrap to 0
-  for (TFlashEntry* e : FlashEntries()) e->Mark = FlashCounter;
-  for (int i = 0; i < 32; ++i) FlashTick();
-  EXPECT_EQ(a.phases.size(), 8u);  // a change every 4 ticks, none missed or doubled at the wrap
-  EXPECT_EQ(a.phases, b.phases);
-  EXPECT_EQ(FlashCounter, 0x10u);
-}
-
-TEST_F(FlashTimer, RegistrationRulesAndGrowth) {
-  Recorder a;
-  RegisterFlashControl(nullptr, 1);
-  EXPECT_TRUE(FlashEntries().empty());
-  RegisterFlashControl(&a, 8);
-  EXPECT_EQ(FlashEntries()[0]->Rate, 8u);
-  EXPECT_EQ(FlashCapacity(), 11u);  // fewer than two free slots: count + 10
-  RegisterFlashControl(&a, 2);
-  EXPECT_EQ(FlashEntries()[0]->Rate, 2u);
-  std::vector<Recorder> more(9);
-  for (Recorder& m : more) RegisterFlashControl(&m, 1);
-  EXPECT_EQ(FlashEntries().size(), 10u);
-  EXPECT_EQ(FlashCapacity(), 20u);
-  UnregisterFlashControl(&a);
-  UnregisterFlashControl(&a);  // no entry: nothing
-  EXPECT_EQ(FlashEntries().size(), 9u);
-  const uint32_t before = FlashCounter;
-  StopFlashTimer();
-  FlashTick();  // empty list: only the counter moves
-  EXPECT_EQ(FlashCounter, before + 1);
-}
-
-TEST_F(FlashTimer, FailingHandlerKeepsItsMarkAndOthersAreServed) {
-  Recorder bad, good;
-  bad.fail = true;
-  RegisterFlashControl(&bad, 1);
-  RegisterFlashControl(&good, 1);
-  for (TFlashEntry* e : FlashEntries()) e->Mark = FlashCounter;
-  const uint32_t old_mark = FlashEntries()[0]->Mark;
-  FlashTick();
-  EXPECT_EQ(good.phases.size(), 1u);
-  EXPECT_EQ(FlashEntries()[0]->Mark, old_mark);
-  UnregisterFlashControl(&good);  // between two ticks
-  FlashTick();
-  EXPECT_EQ(good.phases.size(), 1u);
-}
-
-TEST(ColorStep, WorkedValues) {
-  EXPECT_EQ(ColorStep(0, 0x808080, 4, 1), 0x202020);
-  EXPECT_EQ(ColorStep(0, 0x808080, 4, 4), 0x808080);
-  EXPECT_EQ(ColorStep(0, 0xFF, 2, 1), 0x80);                                                     // 127.5 -> 128
-  EXPECT_EQ(ColorStep(0, 0xFF, 0, 1), 0xFF);                                                     // n = 0 counts as 1
-  EXPECT_EQ(ColorStep(clBtnFace, static_cast<TColor>(ColorToRGB(clBtnFace)), 4, 2), clBtnFace);  // unresolved
-}
-
-TEST(AnchoredText, AnchorsPlaceTheTopLeftCorner) {
-  QImage probe = NewBitmap(1, 1);
-  TCanvas m(probe);
-  const std::string text = "Ag";
-  const int w = m.TextWidth(text), h = m.TextHeight(text);
-  auto draw = [&](int anchor, int x, int y, bool anchored) {
-    QImage img = NewBitmap(120, 60);
-    TCanvas c(img);
-    c.FontColor = clWhite;
-    c.BrushStyle = TBrushStyle::bsClear;
-    if (anchored)
-      AnchoredTextOut(c, x, y, anchor, text);
-    else
-      c.TextOut(x, y, text);
-    return img;
-  };
-  EXPECT_EQ(draw(0, 50, 30, true), draw(0, 50, 30, false));
-  EXPECT_EQ(draw(4, 50, 30, true), draw(0, 50 - w / 2, 30 - h / 2, false));
-  EXPECT_EQ(draw(5, 50, 30, true), draw(0, 50 - w, 30 - h / 2, false));
-  EXPECT_EQ(draw(7, 50, 30, true), draw(0, 50 - w / 2, 30 - h, false));
-  EXPECT_EQ(draw(8, 50, 30, true), draw(0, 50 - w, 30 - h, false));
-  EXPECT_EQ(draw(9, 50, 30, true), draw(0, 0, 0, false));  // any other anchor: at (0, 0)
-}
-
-TEST(ButtonSettings, AssignCopiesWithOneNotificationAndRefusesOtherKinds) {
-  TAbBtnBevel a, b;
-  a.SetWidth(7);
-  a.SetShadowColFrom(clRed);
-  int notes = 0;
-  b.OnChange = [&](TAbPersistent* sender) {
-    EXPECT_EQ(sender, &b);
-    ++notes;
-  };
-  a.AssignTo(b);
-  EXPECT_EQ(notes, 1);
-  EXPECT_EQ(b.Width(), 7);
-  EXPECT_EQ(b.ShadowColFrom(), clRed);
-  b.SetWidth(-1);  // negative widths are ignored
-  EXPECT_EQ(b.Width(), 7);
-  TAbGradSettings g;
-  try {
-    a.AssignTo(g);
-    FAIL();
-  } catch (const EConvertError& e) {
-    EXPECT_STREQ(e.what(), "Cannot assign a TAbBtnBevel to a TAbGradSettings");
-  }
-  TAbGradSettings h;
-  int gnotes = 0;
-  h.OnChange = [&](TAbPersistent*) { ++gnotes; };
-  g.SetStyle(gsDiamond2);
-  g.SetVisible(true);
-  g.AssignTo(h);
-  EXPECT_EQ(h.Style(), gsDiamond2);
-  EXPECT_EQ(gnotes, 3);  // two setters changed something, then one more
-}
+using test::At;
+using test::FakeHost;
+using test::FakeTextPainter;
+constexpr TMouseButton kLeft = TMouseButton::mbLeft, kRight = TMouseButton::mbRight;
 
 class Button : public ::testing::Test {
  protected:
   Button() {
-    form.resize(400, 100);
-    b = new TAbColBitBtn(&form);
-    b->setGeometry(0, 0, 345, 33);
+    host.visible = false;  // as before the window shows: setters compose nothing
+    host.text = &painter;
+    host.siblings = {b};
     b->OnClick = [this](TAbBinGControl* s) { log.push_back(std::string("click ") + (s->Checked() ? "on" : "off")); };
     b->OnStatusChanged = [this](TAbBinGControl*) { log.push_back("status"); };
   }
   ~Button() override { StopFlashTimer(); }
 
-  void Mouse(QEvent::Type type, Qt::MouseButton button = Qt::LeftButton, QPointF at = {10, 10}) {
-    QMouseEvent e(type, at, b->mapToGlobal(at), button, type == QEvent::MouseButtonRelease ? Qt::NoButton : button,
-                  Qt::NoModifier);
-    QApplication::sendEvent(b, &e);
-  }
   void Click() {
-    Mouse(QEvent::MouseButtonPress);
-    Mouse(QEvent::MouseButtonRelease);
+    b->MouseDown(kLeft, 10, 10);
+    b->MouseUp(kLeft, 10, 10, true);
   }
-  QImage Compose() {
+  TBitmap Compose() {
     bool g, t, c, tc;
     b->LookFlags(g, t, c, tc);
     return b->ComposeButton(g, t, c, tc);
   }
-  QImage PaintOn(uint32_t under_rgb) {
-    QImage under = NewBitmap(b->width(), b->height());
-    under.fill(ToQRgb(under_rgb));
+  TBitmap PaintOn(uint32_t under_rgb) {
+    TBitmap under = NewBitmap(b->Width(), b->Height());
+    under.Fill(ToPixel(under_rgb));
     return b->PaintOver(under);
   }
 
-  QWidget form;
-  TAbColBitBtn* b;
+  FakeHost host{{345, 33}};
+  FakeTextPainter painter;
+  TAbColBitBtn button{&host};
+  TAbColBitBtn* b = &button;
   std::vector<std::string> log;
 };
 
@@ -201,32 +59,35 @@ TEST_F(Button, SwitchTogglesOnPressAndClicksOnReleaseOver) {
   EXPECT_TRUE(b->Checked());
   EXPECT_EQ(log, (std::vector<std::string>{"status", "click on"}));
   log.clear();
-  Mouse(QEvent::MouseButtonPress);
-  Mouse(QEvent::MouseButtonRelease, Qt::LeftButton, {500, 10});  // released outside
+  b->MouseDown(kLeft, 10, 10);
+  b->MouseUp(kLeft, 500, 10, false);  // released outside
   EXPECT_FALSE(b->Checked());
   EXPECT_EQ(log, std::vector<std::string>{"status"});
   log.clear();
-  Mouse(QEvent::MouseButtonPress, Qt::RightButton);
-  Mouse(QEvent::MouseButtonRelease, Qt::RightButton);
+  b->MouseDown(kRight, 10, 10);
+  b->MouseUp(kRight, 10, 10, true);
   EXPECT_FALSE(b->Checked());
   EXPECT_TRUE(log.empty());
 }
 
 TEST_F(Button, DoubleClickTogglesTwiceAndClicksOnce) {
   b->SetMode(mSwitch);
+  int double_clicks = 0;
+  b->OnDblClick = [&](TAbBinGControl*) { ++double_clicks; };
   Click();
-  Mouse(QEvent::MouseButtonDblClick);
-  Mouse(QEvent::MouseButtonRelease);
+  b->MouseDoubleClick(kLeft, 10, 10);
+  b->MouseUp(kLeft, 10, 10, true);
   EXPECT_FALSE(b->Checked());
   EXPECT_EQ(log, (std::vector<std::string>{"status", "click on", "status"}));
+  EXPECT_EQ(double_clicks, 1);
 }
 
 TEST_F(Button, PushButtonIsCheckedWhileHeld) {
   b->SetMode(mButton);
-  Mouse(QEvent::MouseButtonPress);
+  b->MouseDown(kLeft, 10, 10);
   EXPECT_TRUE(b->Checked());
   EXPECT_TRUE(b->Pressed());
-  Mouse(QEvent::MouseButtonRelease);
+  b->MouseUp(kLeft, 10, 10, true);
   EXPECT_FALSE(b->Checked());
   EXPECT_FALSE(b->Pressed());
   EXPECT_EQ(log, (std::vector<std::string>{"status", "click on", "status"}));
@@ -248,27 +109,38 @@ TEST_F(Button, CheckedFromCodeRaisesStatusButNoClick) {
 TEST_F(Button, DisabledButtonIgnoresTheMouse) {
   b->SetMode(mSwitch);
   b->SetFlat(true);
+  int moves = 0, downs = 0;
+  b->OnMouseMove = [&](TAbBinGControl*) { ++moves; };
+  b->OnMouseDown = [&](TAbBinGControl*) { ++downs; };
+  b->SetEnabled(false);
   b->SetEnabled(false);
   EXPECT_FALSE(b->Enabled());
-  form.show();
+  EXPECT_EQ(host.enabled_changes, std::vector<bool>{false});  // the host stops the mouse too
+  host.visible = true;
   Click();
+  b->MouseDoubleClick(kLeft, 10, 10);
+  b->MouseMove(3, 3);
   EXPECT_FALSE(b->Checked());
-  QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
-  QApplication::sendEvent(b, &enter);
+  EXPECT_TRUE(log.empty());
+  EXPECT_EQ(moves + downs, 0);
+  b->MouseEnter();
   EXPECT_FALSE(b->Hot());
+  b->SetEnabled(true);
+  b->MouseMove(3, 3);
+  EXPECT_EQ(moves, 1);
 }
 
 TEST_F(Button, RadioAndSwitchGroupsShareStatusInt) {
-  auto* second = new TAbColBitBtn(&form);
-  second->setGeometry(0, 40, 100, 33);
+  FakeHost second_host({100, 33});
+  TAbColBitBtn other(&second_host);
+  TAbColBitBtn* second = &other;
+  host.siblings = second_host.siblings = {b, second};
   for (TAbColBitBtn* x : {b, second}) {
     x->SetMode(mRadioButton);
     x->SetGroupIndex(1);
   }
   second->SetStatusBit(1);
-  QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), second->mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
-                    Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(second, &press);
+  second->MouseDown(kLeft, 5, 5);
   EXPECT_EQ(b->StatusInt(), 2);
   EXPECT_EQ(second->StatusInt(), 2);
   EXPECT_FALSE(b->Checked());
@@ -286,6 +158,38 @@ TEST_F(Button, RadioAndSwitchGroupsShareStatusInt) {
   second->SetChecked(true);
   EXPECT_EQ(b->StatusInt(), 9);
   EXPECT_EQ(second->StatusInt(), 9);
+
+  // A control joining a group takes the group's StatusInt.
+  FakeHost third_host({10, 10});
+  TAbColBitBtn third(&third_host);
+  third_host.siblings = {b, second, &third};
+  third.SetMode(mSwitch);
+  third.SetStatusBit(3);
+  third.SetGroupIndex(2);
+  EXPECT_EQ(third.StatusInt(), 9);
+  EXPECT_TRUE(third.Checked());
+  third.SetGroupIndex(5);  // a group of its own: it keeps what it has
+  EXPECT_EQ(third.StatusInt(), 9);
+}
+
+// A handler that throws during a group's propagation leaves the later
+// propagations working.
+TEST_F(Button, AFailingHandlerDoesNotStopLaterGroupPropagation) {
+  FakeHost second_host({100, 33});
+  TAbColBitBtn second(&second_host);
+  host.siblings = second_host.siblings = {b, &second};
+  for (TAbColBitBtn* x : {b, &second}) {
+    x->SetMode(mSwitch);
+    x->SetGroupIndex(4);
+  }
+  bool fail = true;
+  second.OnStatusIntChanged = [&](TAbBinGControl*) {
+    if (fail) throw std::runtime_error("handler failed");
+  };
+  EXPECT_THROW(b->SetStatusInt(3), std::runtime_error);
+  fail = false;
+  b->SetStatusInt(5);
+  EXPECT_EQ(second.StatusInt(), 5);
 }
 
 TEST_F(Button, OutOfRangeSettersChangeNothing) {
@@ -334,7 +238,7 @@ TEST_F(Button, StartSwitchBevelRingsAndCaptionPlace) {
   b->SetTextOn("BootLoader запущен");
   b->SetText3D(false);
   const uint32_t under = RGB(1, 2, 3);
-  const QImage off = PaintOn(under);
+  const TBitmap off = PaintOn(under);
   TAbBtnBevel& bevel = b->ButtonBevel();
   auto rgb = [](TColor c) { return ColorToRGB(c); };
   // Raised: top/left from highlight, right/bottom from shadow; corners as the bottom colour.
@@ -348,7 +252,7 @@ TEST_F(Button, StartSwitchBevelRingsAndCaptionPlace) {
   }
   EXPECT_EQ(At(off, 4, 4), RGB(240, 240, 240));  // the face's first gradient row inside the bevel
   b->SetChecked(true);
-  const QImage on = Compose();
+  const TBitmap on = Compose();
   for (int i = 1; i <= 4; ++i) {
     const int k = i - 1;
     EXPECT_EQ(At(on, k + 5, k), rgb(ColorStep(bevel.ShadowColTo(), bevel.ShadowColFrom(), 4, i))) << i;
@@ -356,41 +260,41 @@ TEST_F(Button, StartSwitchBevelRingsAndCaptionPlace) {
   }
 
   // The caption: middle-left anchored at (172 - TW div 2, 16), one pixel lower and right when checked.
-  QImage probe = NewBitmap(1, 1);
-  TCanvas m(probe);
-  m.Font = b->font();
+  TBitmap probe = NewBitmap(1, 1);
+  TCanvas m(probe, &painter);
+  m.Font = b->Font();
   const int TW = std::max(m.TextWidth(b->TextOn()), m.TextWidth(b->TextOff()));
   const int h = m.TextHeight(b->TextOn());
   auto text_only = [&](const std::string& text, int x, int y) {
-    QImage img = NewBitmap(345, 33);
-    TCanvas c(img);
-    c.Font = b->font();
+    TBitmap img = NewBitmap(345, 33);
+    TCanvas c(img, &painter);
+    c.Font = b->Font();
     c.FontColor = clWhite;
     c.BrushStyle = TBrushStyle::bsClear;
     c.TextOut(x, y - h / 2, text);
     return img;
   };
-  auto caption_pixels = [&](const QImage& with_text, const QImage& without) {
-    QImage mask = NewBitmap(345, 33);
+  auto caption_pixels = [&](const TBitmap& with_text, const TBitmap& without) {
+    TBitmap mask = NewBitmap(345, 33);
     for (int y = 0; y < 33; ++y)
       for (int x = 0; x < 345; ++x)
-        if (with_text.pixel(x, y) != without.pixel(x, y)) mask.setPixel(x, y, qRgb(255, 255, 255));
+        if (with_text.At(x, y) != without.At(x, y)) mask.Set(x, y, ToPixel(clWhite));
     return mask;
   };
   b->SetChecked(false);
   const std::string off_text = b->TextOff(), on_text = b->TextOn();
-  const QImage with_off = Compose();
+  const TBitmap with_off = Compose();
   b->SetTextOff("");
   b->SetTextOn("");
-  const QImage bare_off = Compose();
+  const TBitmap bare_off = Compose();
   EXPECT_EQ(caption_pixels(with_off, bare_off), text_only(off_text, 172 - TW / 2, 16));
   b->SetTextOff(off_text);
   b->SetTextOn(on_text);
   b->SetChecked(true);
-  const QImage with_on = Compose();
+  const TBitmap with_on = Compose();
   b->SetTextOff("");
   b->SetTextOn("");
-  const QImage bare_on = Compose();
+  const TBitmap bare_on = Compose();
   EXPECT_EQ(caption_pixels(with_on, bare_on), text_only(on_text, 173 - TW / 2, 17));
 }
 
@@ -398,28 +302,28 @@ TEST_F(Button, FlatTransparentAndGlyphCells) {
   b->GradBtnFace().SetVisible(false);
   b->SetColorOff(RGB(10, 20, 30));
   b->SetFlat(true);
-  const QImage flat = PaintOn(RGB(1, 1, 1));
+  const TBitmap flat = PaintOn(RGB(1, 1, 1));
   EXPECT_EQ(At(flat, 0, 0), RGB(10, 20, 30));  // no bevel, the whole client rectangle is face
   EXPECT_EQ(At(flat, 344, 32), RGB(10, 20, 30));
 
   b->SetFlat(false);
   b->SetTransparent(true);
-  const QImage clear = PaintOn(RGB(7, 7, 7));
+  const TBitmap clear = PaintOn(RGB(7, 7, 7));
   EXPECT_EQ(At(clear, 100, 30 - 4 - 5), RGB(7, 7, 7));  // no fill: the background shows
   EXPECT_NE(At(clear, 0, 5), RGB(7, 7, 7));             // the rings are still drawn
   b->SetTransparent(false);
 
   // Two cells: red, then blue; the bottom-left pixel's colour (green) is transparent.
-  QImage glyph = NewBitmap(20, 10);
-  glyph.fill(qRgb(255, 0, 0));
+  TBitmap glyph = NewBitmap(20, 10);
+  glyph.Fill(ToPixel(RGB(255, 0, 0)));
   for (int y = 0; y < 10; ++y)
-    for (int x = 10; x < 20; ++x) glyph.setPixel(x, y, qRgb(0, 0, 255));
-  glyph.setPixel(0, 9, qRgb(0, 255, 0));
+    for (int x = 10; x < 20; ++x) glyph.Set(x, y, ToPixel(RGB(0, 0, 255)));
+  glyph.Set(0, 9, ToPixel(RGB(0, 255, 0)));
   b->SetGlyph(glyph);
   b->SetNumGlyph(2);
   b->SetTextOn("");
   b->SetTextOff("");
-  const QImage normal = PaintOn(0);
+  const TBitmap normal = PaintOn(0);
   // No text: the 10-pixel cell is centred in the inner rectangle (4, 4, 341, 29).
   const int gx = 172 - 10 / 2, gy = 16 - 10 / 2;
   EXPECT_EQ(At(normal, gx + 3, gy + 3), RGB(255, 0, 0));
@@ -441,17 +345,117 @@ TEST_F(Button, EmptyTextOffShowsTextOnInBothStates) {
   b->SetTextColOff(RGB(200, 0, 0));
   b->SetTextColOn(RGB(0, 200, 0));
   PaintOn(0);
-  auto count = [](const QImage& img, uint32_t c) {
+  auto count = [](const TBitmap& img, uint32_t c) {
     int n = 0;
-    for (int y = 0; y < img.height(); ++y)
-      for (int x = 0; x < img.width(); ++x) n += At(img, x, y) == c;
+    for (int y = 0; y < img.Height(); ++y)
+      for (int x = 0; x < img.Width(); ++x) n += At(img, x, y) == c;
     return n;
   };
-  const QImage off = Compose();
+  const TBitmap off = Compose();
   b->SetChecked(true);
-  const QImage on = Compose();
+  const TBitmap on = Compose();
   EXPECT_GT(count(off, RGB(200, 0, 0)), 0);
   EXPECT_EQ(count(off, RGB(200, 0, 0)), count(on, RGB(0, 200, 0)));
+}
+
+TEST_F(Button, PaintCapturesTheBackgroundOnceUntilInvalidated) {
+  host.visible = true;
+  host.background_rgb = RGB(5, 6, 7);
+  b->GradBtnFace().SetVisible(false);
+  b->SetTransparent(true);  // the background shows through the face
+  b->BecameVisible();
+  const int invalidations = host.invalidations;
+  const TBitmap first = b->Paint();
+  EXPECT_EQ(host.captures, 1);
+  EXPECT_EQ(At(first, 100, 16), RGB(5, 6, 7));
+  EXPECT_EQ(At(b->Background(), 100, 16), RGB(5, 6, 7));
+  host.background_rgb = RGB(8, 8, 8);
+  b->Paint();
+  EXPECT_EQ(host.captures, 1);  // still the first capture
+  b->SetChecked(true);          // a state change composes from it and repaints now
+  EXPECT_EQ(host.captures, 1);
+  EXPECT_GE(host.repaints, 1);
+  EXPECT_EQ(At(b->Paint(), 100, 16), RGB(5, 6, 7));
+  b->SetTransparent(false);  // a change of the face invalidates: the next paint captures again
+  b->SetTransparent(true);
+  EXPECT_EQ(host.invalidations, invalidations + 2);
+  EXPECT_EQ(At(b->Paint(), 100, 16), RGB(8, 8, 8));
+  EXPECT_EQ(host.captures, 2);
+  host.size = {200, 40};  // a new size: captured again, at that size
+  const TBitmap resized = b->Paint();
+  EXPECT_EQ(host.captures, 3);
+  EXPECT_EQ(resized.Width(), 200);
+  EXPECT_EQ(resized.Height(), 40);
+}
+
+TEST_F(Button, StateChangesComposeAndRepaintOnlyWhileVisible) {
+  b->SetMode(mSwitch);
+  const int composed = b->ComposeCount();
+  b->SetChecked(true);
+  b->SetTextOn("on");
+  EXPECT_EQ(b->ComposeCount(), composed);
+  EXPECT_EQ(host.repaints, 0);
+  host.visible = true;
+  b->SetTextOn("ON");
+  EXPECT_EQ(b->ComposeCount(), composed + 1);
+  EXPECT_EQ(host.repaints, 1);
+  b->SetTextOn("ON");  // unchanged: nothing
+  EXPECT_EQ(host.repaints, 1);
+  b->MouseDown(kLeft, 1, 1);  // the press composes the new look
+  EXPECT_GT(host.repaints, 1);
+}
+
+TEST_F(Button, FaceChangesRepaintTheButtonOnlyAfterLoaded) {
+  b->GradBtnFace().SetStyle(gsDiamond1);
+  b->ButtonBevel().SetWidth(2);
+  EXPECT_EQ(host.invalidations, 0);
+  b->Loaded();
+  b->GradBtnFace().SetStyle(gsDiamond2);
+  b->ButtonBevel().SetWidth(3);
+  EXPECT_EQ(host.invalidations, 2);
+}
+
+TEST_F(Button, FlatButtonIsHotUnderTheMouseUnlessItIsHeld) {
+  host.visible = true;
+  PaintOn(RGB(1, 1, 1));
+  b->MouseEnter();
+  EXPECT_FALSE(b->Hot());  // not flat
+  b->SetFlat(true);
+  host.captured = true;  // a button is down elsewhere
+  b->MouseEnter();
+  EXPECT_FALSE(b->Hot());
+  host.captured = false;
+  b->MouseEnter();
+  EXPECT_TRUE(b->Hot());
+  const TBitmap hot = Compose();
+  b->MouseLeave();
+  EXPECT_FALSE(b->Hot());
+  EXPECT_NE(hot, Compose());  // the bevel shows only while hot
+}
+
+TEST_F(Button, CaptionUsesTheButtonsFontBoldByDefault) {
+  host.visible = true;
+  PaintOn(RGB(1, 1, 1));
+  EXPECT_TRUE(b->Font().Bold);
+  b->SetTextOff("x");
+  EXPECT_EQ(painter.last_font, b->Font());
+  const TFont plain{"Serif", 9, 0, false};
+  b->SetFont(plain);
+  EXPECT_EQ(painter.last_font, plain);  // a new font is composed at once
+  host.text = nullptr;                  // no painter: the face without a caption
+  const TBitmap bare = Compose();
+  host.text = &painter;
+  EXPECT_NE(bare, Compose());
+}
+
+TEST(ButtonHost, WithoutAHostThereIsNoSizeAndNoRepaint) {
+  TAbColBitBtn b(nullptr);
+  b.SetMode(mSwitch);
+  b.MouseDown(TMouseButton::mbLeft, 1, 1);
+  EXPECT_TRUE(b.Checked());
+  EXPECT_TRUE(b.Paint().Empty());
+  b.SetGroupIndex(3);  // no siblings to follow
+  EXPECT_EQ(b.StatusInt(), 1);
 }
 
 }  // namespace

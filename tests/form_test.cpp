@@ -91,7 +91,7 @@ class Window : public ::testing::Test {
     chosen = path;
     form->OpenFileButton->click();
   }
-  void Press() { ab::PressAndRelease(form->StartSwitch); }
+  void Press() { ab::qt::PressAndRelease(form->StartSwitch); }
   bool Active() { return form->Logic().Port().Active(); }
   // A double click as the mouse gives it: press, release, second press, release.
   void DoubleClick() {
@@ -182,7 +182,7 @@ TEST_F(Window, TheSwitchTheGridAndTheInputsAreWired) {
   form->show();
   Open(WriteFile("image.KVR", sim::MakeUpdateFileText(29)));
   PressReleasedOutside();  // no click: nothing starts and the switch stays off
-  EXPECT_FALSE(form->StartSwitch->Checked());
+  EXPECT_FALSE(form->StartSwitch->Button().Checked());
   EXPECT_FALSE(Active());
 
   // A cell still being edited belongs to the image the load sends.
@@ -194,11 +194,11 @@ TEST_F(Window, TheSwitchTheGridAndTheInputsAreWired) {
   editor->setText("7F");
   DoubleClick();  // the second press is no click: the load started by the first goes on
   EXPECT_EQ(form->Logic().Table().Cell(1, 1), "7F");
-  EXPECT_TRUE(form->StartSwitch->Checked());
+  EXPECT_TRUE(form->StartSwitch->Button().Checked());
   EXPECT_TRUE(Active());
   ASSERT_TRUE(Pump([&] { return device->FramesReceived() > 20; }));
   PressReleasedOutside();
-  EXPECT_TRUE(form->StartSwitch->Checked());
+  EXPECT_TRUE(form->StartSwitch->Button().Checked());
 
   // While it runs, the file, the grid and the port choice are locked.
   for (QWidget* input : {static_cast<QWidget*>(form->OpenFileButton), static_cast<QWidget*>(form->FilePath),
@@ -209,7 +209,7 @@ TEST_F(Window, TheSwitchTheGridAndTheInputsAreWired) {
   ASSERT_TRUE(Pump([&] { return form->LoadTimes->text().contains(QString::fromUtf8("Осталось ")); }));
 
   Press();  // the first complete press stops it
-  EXPECT_FALSE(form->StartSwitch->Checked());
+  EXPECT_FALSE(form->StartSwitch->Button().Checked());
   EXPECT_FALSE(Active());
   EXPECT_TRUE(form->PortList->isEnabled() && form->FilePath->isEnabled() && form->OpenFileButton->isEnabled());
   EXPECT_TRUE(form->Model->setData(cell, "00", Qt::EditRole));
@@ -225,8 +225,8 @@ TEST_F(Window, AWholeLoadIsShown) {
   EXPECT_EQ(Status(), "Загрузка данных. Страниц для загрузки: 0900");
   Press();
   ASSERT_TRUE(Pump([&] { return Complete(); })) << Status();
-  EXPECT_EQ(form->ProgressGauge->Progress(), 100);
-  EXPECT_FALSE(form->StartSwitch->Checked());
+  EXPECT_EQ(form->ProgressGauge->Gauge().Progress(), 100);
+  EXPECT_FALSE(form->StartSwitch->Button().Checked());
   EXPECT_EQ(device->Image(), sim::ImageFromUpdateText(text));
   EXPECT_TRUE(form->DebugLog->toPlainText().startsWith(" - > PL0"));
   EXPECT_TRUE(reports.empty());
@@ -244,7 +244,7 @@ TEST_F(Window, ClosingDuringALoadAsksFirst) {
   answer_yes = true;
   EXPECT_TRUE(form->close());
   EXPECT_FALSE(Active());
-  EXPECT_FALSE(form->StartSwitch->Checked());
+  EXPECT_FALSE(form->StartSwitch->Button().Checked());
 }
 
 // The lost port reaches the window through the GUI thread's queue.
@@ -257,7 +257,7 @@ TEST_F(Window, LostPortStopsTheLoadWithAMessage) {
   ASSERT_TRUE(Pump([&] { return !messages.empty(); }, 10000));
   EXPECT_EQ(messages[0], std::string(kPortLostMessage) + form->PortList->currentText().toStdString());
   EXPECT_FALSE(Active());
-  EXPECT_FALSE(form->StartSwitch->Checked());
+  EXPECT_FALSE(form->StartSwitch->Button().Checked());
 }
 
 }  // namespace

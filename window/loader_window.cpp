@@ -95,16 +95,16 @@ void LoaderWindow::BuildLayout() {
   for (int n = 1; n <= 8; ++n) PortList->addItem(QString("COM%1").arg(n));
   PortList->AboutToShow = [this] { logic_->PortListOpening(); };
 
-  StartSwitch = new ab::TAbColBitBtn(this);
+  StartSwitch = new ab::qt::SwitchButtonWidget(this);
   StartSwitch->setGeometry(0, 72, 345, 33);
-  StartSwitch->SetMode(ab::mSwitch);
-  StartSwitch->SetTextOff("Старт BootLoader");
-  StartSwitch->SetTextOn("BootLoader запущен");
-  StartSwitch->SetTextColOn(ab::clLime);
-  StartSwitch->SetTextColOff(ab::clBlack);
-  StartSwitch->Loaded();
-  StartSwitch->OnClick = [this](ab::TAbBinGControl*) { logic_->StartSwitchClicked(); };
-  StartSwitch->OnMouseUp = [this](ab::TAbBinGControl*) { logic_->StartSwitchReleased(); };
+  StartSwitch->Button().SetMode(ab::mSwitch);
+  StartSwitch->Button().SetTextOff("Старт BootLoader");
+  StartSwitch->Button().SetTextOn("BootLoader запущен");
+  StartSwitch->Button().SetTextColOn(ab::clLime);
+  StartSwitch->Button().SetTextColOff(ab::clBlack);
+  StartSwitch->Button().Loaded();
+  StartSwitch->Button().OnClick = [this](ab::TAbBinGControl*) { logic_->StartSwitchClicked(); };
+  StartSwitch->Button().OnMouseUp = [this](ab::TAbBinGControl*) { logic_->StartSwitchReleased(); };
 
   StatusLine = new QLabel(this);
   StatusLine->setGeometry(360, 72, 433, 33);
@@ -154,7 +154,7 @@ void LoaderWindow::BuildLayout() {
                            16);
   Pages->setCornerWidget(LoadTimes, Qt::TopRightCorner);
 
-  ProgressGauge = new ab::TGauge(this);
+  ProgressGauge = new ab::qt::GaugeWidget(this);
   ProgressGauge->setGeometry(0, 634 - 25, 803, 25);
 
   start_delay_ = new QTimer(this);
@@ -180,9 +180,9 @@ int32_t LoaderWindow::StoredPortIndex() {
 
 void LoaderWindow::ShowStatus(const std::string& text) { StatusLine->setText(ToQString(text)); }
 
-void LoaderWindow::ShowProgress(int percent) { ProgressGauge->SetProgress(percent); }
+void LoaderWindow::ShowProgress(int percent) { ProgressGauge->Gauge().SetProgress(percent); }
 
-void LoaderWindow::ShowSwitch(bool on) { StartSwitch->SetChecked(on); }
+void LoaderWindow::ShowSwitch(bool on) { StartSwitch->Button().SetChecked(on); }
 
 void LoaderWindow::LockInputs(bool locked) {
   for (QWidget* input :

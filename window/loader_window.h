@@ -10,11 +10,11 @@
 #include <memory>
 #include <string>
 
-#include "gauge.h"
+#include "gauge_widget.h"
 #include "loader_screen.h"
 #include "loader_window_logic.h"
 #include "port_list.h"
-#include "switch_button.h"
+#include "switch_button_widget.h"
 #include "window_texts.h"
 
 class QLabel;
@@ -54,14 +54,14 @@ class LoaderWindow final : public QWidget, public LoaderScreen {
   QToolButton* OpenFileButton;
   QLabel* PortLabel;
   PortListBox* PortList;
-  ab::TAbColBitBtn* StartSwitch;
+  ab::qt::SwitchButtonWidget* StartSwitch;
   QLabel* StatusLine;
   QTabWidget* Pages;
   QWidget* DataPage;
   QWidget* DebugPage;
   QTableView* DataGrid;
   QPlainTextEdit* DebugLog;
-  ab::TGauge* ProgressGauge;
+  ab::qt::GaugeWidget* ProgressGauge;
   QLabel* LoadTimes;  // elapsed and remaining time, beside the tabs
   PageTableModel* Model;
 

@@ -28,9 +28,9 @@
 #include <utility>
 #include <vector>
 
-#include "flash_timer.h"
 #include "loader_window.h"
 #include "program_arguments.h"
+#include "qt_flash_timer.h"
 #include "qt_main_thread.h"
 #include "tool_options.h"
 #include "update_file_maker.h"
@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
   QGuiApplication::setDesktopFileName("kvr-loader");
   QApplication::setWindowIcon(QIcon::fromTheme("kvr-loader"));
 
-  ab::StartFlashTimer();
+  ab::qt::StartFlashTimer();
   kvr::WindowOptions options;
   kvr::QtWindowOptions qt_options;
   kvr::LoaderWindow* window_ptr = nullptr;
@@ -248,7 +248,7 @@ int main(int argc, char** argv) {
     if (exit_code == 0) exit_code = rc;
     window_ptr = nullptr;
   }
-  ab::StopFlashTimer();
+  ab::qt::StopFlashTimer();
   va::SetMainThread(nullptr);
   return exit_code;
 }

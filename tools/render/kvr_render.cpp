@@ -14,14 +14,11 @@
 #include <CLI/CLI.hpp>
 
 #include <QApplication>
-#include <QCursor>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QMouseEvent>
 #include <QSaveFile>
-#include <QWidget>
 
 #include <algorithm>
 #include <charconv>
@@ -32,11 +29,15 @@
 #include <iostream>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "canvas.h"
+#include "control_host.h"
 #include "gauge.h"
 #include "gradient.h"
+#include "qt_bitmap.h"
+#include "qt_text_painter.h"
 #include "switch_button.h"
 
 namespace {
@@ -232,6 +233,31 @@ std::string Unexpected(const std::vector<std::string>& left, const Picture* chos
   return "unexpected argument \"" + (left.empty() ? std::string() : left.front()) + "\"";
 }
 
+// The host of a control painted off screen: a fixed size, no pointer, the
+// button face under it, and Qt's fonts for its text. It is shown once the
+// control is set up, as a window would show it.
+class OffscreenHost : public TControlHost {
+ public:
+  OffscreenHost(int width, int height) : size_{width, height} {}
+  void Repaint() override {}
+  void Invalidate() override {}
+  TSize Size() const override { return size_; }
+  bool Visible() const override { return visible; }
+  bool MouseCaptured() const override { return false; }
+  TBitmap Background() override {
+    TBitmap under = NewBitmap(size_.Width, size_.Height);
+    under.Fill(ToPixel(ColorToRGB(clBtnFace)));
+    return under;
+  }
+  TTextPainter* TextPainter() override { return &qt::TextPainter(); }
+  std::vector<TAbBinGControl*> Siblings() override { return {}; }
+
+  bool visible = false;
+
+ private:
+  TSize size_;
+};
+
 // Writes `image` to `path` in the format its suffix names (PNG without one),
 // replacing the file only once all of it is written. Returns the reason when
 // it cannot.
@@ -361,31 +387,33 @@ int main(int argc, char** argv) {
   int qt_argc = 1;
   char* qt_argv[] = {argv[0], nullptr};
   QApplication app(qt_argc, qt_argv);
+  qt::UseApplicationPalette();
   const std::string what = a.Name();
   const std::string out = a.Text("o");
-  QImage image;
+  TBitmap picture;
 
   if (what == "gradient") {
     int w = 0, h = 0;
     a.Size(w, h);
-    image = NewBitmap(w, h);
-    TCanvas c(image);
+    picture = NewBitmap(w, h);
+    TCanvas c(picture);
     FillGradient(c, {0, 0, w, h}, a.Color("from"), a.Color("to"), a.Style("style"));
   } else if (what == "gradients") {
     int w = 0, h = 0;
     a.Size(w, h);
     const int gap = 4;
-    image = NewBitmap(kGradientStyleCount * (w + gap) - gap, h);
-    image.fill(Qt::white);
-    TCanvas c(image);
+    picture = NewBitmap(kGradientStyleCount * (w + gap) - gap, h);
+    picture.Fill(ToPixel(clWhite));
+    TCanvas c(picture);
     for (int s = 0; s < kGradientStyleCount; ++s)
       FillGradient(c, {s * (w + gap), 0, s * (w + gap) + w, h}, a.Color("from"), a.Color("to"),
                    static_cast<TGradientStyle>(s));
   } else if (what == "gauge") {
-    TGauge g;
     int w = 0, h = 0;
     a.Size(w, h);
-    g.resize(w, h);
+    OffscreenHost host(w, h);
+    TGauge g(&host);
+    g.SetFont(qt::FontFromQt(QApplication::font()));  // a gauge without an owner has the application's font
     g.SetKind(static_cast<TGaugeKind>(a.Choice("kind", kKindNames)));
     g.BeginLoading();
     g.SetMinValue(a.Int("min"));
@@ -397,18 +425,15 @@ int main(int argc, char** argv) {
     g.SetBackColor(a.Color("backcolor"));
     g.SetColor(a.Color("color"));
     g.SetShowText(a.Bool("showtext"));
-    g.Paint(image);
+    g.Paint(picture);
   } else if (what == "button") {
-    QWidget form;
     int w = 0, h = 0;
     a.Size(w, h);
-    form.resize(w + 16, h + 16);
-    QPalette pal = form.palette();
-    pal.setColor(QPalette::Window, QColor(ToQRgb(ColorToRGB(clBtnFace))));
-    form.setPalette(pal);
-    form.setAutoFillBackground(true);
-    TAbColBitBtn b(&form);
-    b.setGeometry(8, 8, w, h);
+    OffscreenHost host(w, h);
+    TAbColBitBtn b(&host);
+    TFont font = qt::FontFromQt(QApplication::font());  // the owner's font, in bold
+    font.Bold = true;
+    b.SetFont(font);
     b.SetMode(mSwitch);
     b.SetTextOff(a.Text("textoff"));
     b.SetTextOn(a.Text("texton"));
@@ -429,35 +454,27 @@ int main(int argc, char** argv) {
                   << Printable(reader.errorString().toStdString()) << "\n";
         return kUsage;
       }
-      b.SetGlyph(glyph);
+      b.SetGlyph(qt::BitmapFromImage(glyph));
       b.SetNumGlyph(a.Int("numglyph"));
     }
     b.SetFlashing(a.Bool("flashing"));
     b.SetChecked(a.Bool("checked"));
     b.SetEnabled(a.Bool("enabled"));
     b.Loaded();
-    // Away from the pointer: a button under it would take the hot look.
-    form.move(QCursor::pos() + QPoint(1, 1));
-    form.show();
-    QApplication::processEvents();
-    image = form.grab(b.geometry()).toImage();
+    host.visible = true;
+    b.BecameVisible();
+    picture = b.Paint();
     // Press, hot and flash phase are run-time states: compose them directly.
     if (a.Has("pressed") || a.Has("hot") || a.Has("phase")) {
-      if (a.Bool("pressed")) {
-        QMouseEvent press(QEvent::MouseButtonPress, QPointF(1, 1), QPointF(1, 1), Qt::LeftButton, Qt::LeftButton,
-                          Qt::NoModifier);
-        QApplication::sendEvent(&b, &press);
-      }
-      if (a.Bool("hot")) {
-        QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
-        QApplication::sendEvent(&b, &enter);
-      }
+      if (a.Bool("pressed")) b.MouseDown(TMouseButton::mbLeft, 1, 1);
+      if (a.Bool("hot")) b.MouseEnter();
       if (a.Has("phase")) b.FlashMessage(WM_FLASH, 0, a.Bool("phase") ? -1 : 0);
       bool g, t, bc, tc;
       b.LookFlags(g, t, bc, tc);
-      image = b.ComposeButton(g, t, bc, tc);
+      picture = b.ComposeButton(g, t, bc, tc);
     }
   }
+  const QImage image = qt::WrapBitmap(std::as_const(picture));
   if (const std::string why = Write(image, out); !why.empty()) {
     std::cerr << kTool << ": cannot write " << Printable(out) << ": " << Printable(why) << "\n";
     return kNotWritten;

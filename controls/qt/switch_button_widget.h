@@ -1,0 +1,63 @@
+// The switch button as a Qt widget: it owns a TAbColBitBtn, passes the mouse
+// and its showing to it, shows its bitmap and is its host (repaints, the
+// mouse grab, the parent's background, the sibling two-state controls).
+#pragma once
+
+#include <QWidget>
+
+#include <vector>
+
+#include "control_host.h"
+#include "switch_button.h"
+
+namespace ab::qt {
+
+// A widget whose control takes part in the two-state groups of its parent.
+class TwoStateWidget {
+ public:
+  virtual ~TwoStateWidget() = default;
+  virtual TAbBinGControl& TwoState() = 0;
+};
+
+class SwitchButtonWidget : public QWidget, public TwoStateWidget, private TControlHost {
+ public:
+  // The owner is the parent: the button takes its font, in bold.
+  explicit SwitchButtonWidget(QWidget* owner);
+
+  TAbColBitBtn& Button() { return button_; }
+  const TAbColBitBtn& Button() const { return button_; }
+  TAbBinGControl& TwoState() override { return button_; }
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+  void showEvent(QShowEvent*) override;
+  void enterEvent(QEnterEvent* e) override;
+  void leaveEvent(QEvent* e) override;
+  void mousePressEvent(QMouseEvent* e) override;
+  void mouseDoubleClickEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void changeEvent(QEvent* e) override;
+  bool event(QEvent* e) override;
+
+ private:
+  void Repaint() override { repaint(); }
+  void Invalidate() override { update(); }
+  TSize Size() const override { return {width(), height()}; }
+  bool Visible() const override { return isVisible(); }
+  bool MouseCaptured() const override { return QWidget::mouseGrabber() != nullptr; }
+  TBitmap Background() override;
+  TTextPainter* TextPainter() override;
+  std::vector<TAbBinGControl*> Siblings() override;
+  void EnabledChanged(bool enabled) override { setEnabled(enabled); }
+
+  TAbColBitBtn button_;
+};
+
+// The core's button of a mouse event.
+TMouseButton MouseButtonOf(Qt::MouseButton button);
+
+// A left press and release at (5, 5) of `control`, as the mouse would give them.
+void PressAndRelease(QWidget* control);
+
+}  // namespace ab::qt

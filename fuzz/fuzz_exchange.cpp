@@ -42,10 +42,12 @@ struct Channel : kvr::ByteChannel {
   uint64_t frames = 0;
 };
 
-struct View : kvr::LoaderView {
+struct View : kvr::LoadView {
   void SetProgress(int p) override { Check(p >= 0 && p <= 100, "gauge range"); }
   void SetStatus(const std::string&) override {}
-  void SetSwitchChecked(bool) override {}
+  void LoadFinished(kvr::LoadResult r, const std::string&) override {
+    Check(r == kvr::LoadResult::kComplete, "the exchange ends only a complete load");
+  }
 };
 
 }  // namespace

@@ -334,7 +334,9 @@ TEST_F(WindowLoad, APortWithoutPermissionNamesTheFix) {
     EXPECT_EQ(checked_device, "/dev/ttyUSB7");
     const std::string component = "Specified device not found (/dev/ttyUSB7).";
     EXPECT_EQ(screen.reports[0].substr(0, component.size()), component);
-    if (c.hint.empty()) EXPECT_EQ(screen.reports[0], component);
+    if (c.hint.empty()) {
+      EXPECT_EQ(screen.reports[0], component);
+    }
     for (const std::string& part : c.hint) EXPECT_NE(screen.reports[0].find(part), std::string::npos) << part;
     EXPECT_FALSE(screen.switch_on);
   }

@@ -176,7 +176,9 @@ TEST_F(WindowLogic, ALoadThatCannotStartIsRefused) {
     EXPECT_FALSE(Active());
     EXPECT_EQ(ended, std::vector<LoadResult>{LoadResult::kRefused});
     EXPECT_EQ(logic->LastResult(), LoadResult::kRefused);
-    if (!record_file.empty()) EXPECT_EQ(sim::ReadFile(record_file), "shopping list\n");
+    if (!record_file.empty()) {
+      EXPECT_EQ(sim::ReadFile(record_file), "shopping list\n");
+    }
   }
 }
 

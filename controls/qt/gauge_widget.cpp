@@ -4,11 +4,10 @@
 #include <QPainter>
 
 #include "qt_bitmap.h"
-#include "qt_text_painter.h"
 
 namespace ab::qt {
 
-GaugeWidget::GaugeWidget(QWidget* parent) : QWidget(parent), gauge_(this) {
+GaugeWidget::GaugeWidget(QWidget* parent) : QWidget(parent), WidgetHost(*static_cast<QWidget*>(this)), gauge_(this) {
   UseApplicationPalette();
   resize(TGauge::kDefaultSize.Width, TGauge::kDefaultSize.Height);
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -30,7 +29,5 @@ bool GaugeWidget::event(QEvent* e) {
   if (e->type() == QEvent::ApplicationPaletteChange) update();
   return QWidget::event(e);
 }
-
-TTextPainter* GaugeWidget::TextPainter() { return &qt::TextPainter(); }
 
 }  // namespace ab::qt

@@ -7,12 +7,12 @@
 
 #include <vector>
 
-#include "control_host.h"
 #include "gauge.h"
+#include "widget_host.h"
 
 namespace ab::qt {
 
-class GaugeWidget : public QWidget, private TControlHost {
+class GaugeWidget : public QWidget, private WidgetHost {
  public:
   explicit GaugeWidget(QWidget* parent = nullptr);
 
@@ -25,15 +25,6 @@ class GaugeWidget : public QWidget, private TControlHost {
   bool event(QEvent* e) override;
 
  private:
-  void Repaint() override { repaint(); }
-  void Invalidate() override { update(); }
-  TSize Size() const override { return {width(), height()}; }
-  bool Visible() const override { return isVisible(); }
-  bool MouseCaptured() const override { return QWidget::mouseGrabber() != nullptr; }
-  TBitmap Background() override { return NewBitmap(width(), height()); }
-  TTextPainter* TextPainter() override;
-  std::vector<TAbBinGControl*> Siblings() override { return {}; }
-
   TGauge gauge_;
 };
 

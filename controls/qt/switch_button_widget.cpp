@@ -5,7 +5,6 @@
 #include <QPainter>
 
 #include "qt_bitmap.h"
-#include "qt_text_painter.h"
 
 namespace ab::qt {
 
@@ -17,7 +16,8 @@ TMouseButton MouseButtonOf(Qt::MouseButton button) {
   }
 }
 
-SwitchButtonWidget::SwitchButtonWidget(QWidget* owner) : QWidget(owner), button_(this) {
+SwitchButtonWidget::SwitchButtonWidget(QWidget* owner)
+    : QWidget(owner), WidgetHost(*static_cast<QWidget*>(this)), button_(this) {
   UseApplicationPalette();
   resize(TAbColBitBtn::kDefaultSize.Width, TAbColBitBtn::kDefaultSize.Height);
   QFont f = owner ? owner->font() : font();
@@ -88,8 +88,6 @@ TBitmap SwitchButtonWidget::Background() {
   p.fillRect(image.rect(), brush);
   return under;
 }
-
-TTextPainter* SwitchButtonWidget::TextPainter() { return &qt::TextPainter(); }
 
 std::vector<TAbBinGControl*> SwitchButtonWidget::Siblings() {
   std::vector<TAbBinGControl*> members;

@@ -7,8 +7,8 @@
 
 #include <vector>
 
-#include "control_host.h"
 #include "switch_button.h"
+#include "widget_host.h"
 
 namespace ab::qt {
 
@@ -19,7 +19,7 @@ class TwoStateWidget {
   virtual TAbBinGControl& TwoState() = 0;
 };
 
-class SwitchButtonWidget : public QWidget, public TwoStateWidget, private TControlHost {
+class SwitchButtonWidget : public QWidget, public TwoStateWidget, private WidgetHost {
  public:
   // The owner is the parent: the button takes its font, in bold.
   explicit SwitchButtonWidget(QWidget* owner);
@@ -41,13 +41,8 @@ class SwitchButtonWidget : public QWidget, public TwoStateWidget, private TContr
   bool event(QEvent* e) override;
 
  private:
-  void Repaint() override { repaint(); }
-  void Invalidate() override { update(); }
-  TSize Size() const override { return {width(), height()}; }
-  bool Visible() const override { return isVisible(); }
-  bool MouseCaptured() const override { return QWidget::mouseGrabber() != nullptr; }
+  // What the parent paints under the button, and the parent's two-state controls.
   TBitmap Background() override;
-  TTextPainter* TextPainter() override;
   std::vector<TAbBinGControl*> Siblings() override;
   void EnabledChanged(bool enabled) override { setEnabled(enabled); }
 

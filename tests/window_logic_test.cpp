@@ -170,6 +170,8 @@ TEST_F(WindowLogic, ALoadThatCannotStartIsRefused) {
     EXPECT_EQ(screen.status, c.status);
     EXPECT_EQ(screen.messages, c.message.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.message});
     EXPECT_EQ(screen.reports.size(), c.reports);
+    // The switch is back off before a message box comes up, not after it is closed.
+    for (const bool on : screen.switch_when_told) EXPECT_FALSE(on);
     EXPECT_FALSE(screen.switch_on);
     EXPECT_FALSE(screen.inputs_locked);
     EXPECT_FALSE(screen.Running(WindowTimer::kStartDelay));

@@ -43,8 +43,14 @@ class FakeScreen final : public LoaderScreen {
     if (!stored_readable) throw std::runtime_error("Invalid data type for 'COM'");
     return stored_index;
   }
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
-  void ReportError(const std::string& text) override { reports.push_back(text); }
+  void ShowMessage(const std::string& text) override {
+    messages.push_back(text);
+    switch_when_told.push_back(switch_on);
+  }
+  void ReportError(const std::string& text) override {
+    reports.push_back(text);
+    switch_when_told.push_back(switch_on);
+  }
   bool Ask(const std::string& question) override {
     questions.push_back(question);
     return answer_yes;
@@ -70,6 +76,7 @@ class FakeScreen final : public LoaderScreen {
   int32_t stored_index = -1;
   bool stored_readable = true;
   std::vector<std::string> messages, reports, questions;
+  std::vector<bool> switch_when_told;  // what the switch showed as each message or report came up
   bool answer_yes = false;
   int grid_resets = 0;
   std::function<void()> on_commit;
@@ -125,19 +132,21 @@ class WindowRig : public ::testing::Test {
     screen.chosen_file = path;
     logic->OpenFileClicked();
   }
-  // A click on the switch: its press and its release over it.
+  // A click on the switch: its press (the control flips as it is pressed)
+  // and its release over it.
   void Press() {
+    screen.switch_on = !screen.switch_on;
     logic->StartSwitchClicked();
     logic->StartSwitchReleased();
   }
   // A double click: a click, then a second press whose release is no click.
   void DoubleClick() {
     Press();
-    logic->StartSwitchReleased();
+    PressReleasedOutside();
   }
-  // A press on the switch released outside it.
+  // A press on the switch released outside it (or no click for another reason).
   void PressReleasedOutside() {
-    screen.switch_on = !screen.switch_on;  // the control flips as it is pressed
+    screen.switch_on = !screen.switch_on;
     logic->StartSwitchReleased();
   }
   // Runs the main loop, the window's timers and its later steps until `done`.

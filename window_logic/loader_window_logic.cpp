@@ -152,6 +152,7 @@ bool LoaderWindowLogic::StartLoad() {
   // A record that could not be written is refused before anything is sent.
   if (const std::string wrong = record_.Check(file_path_); !wrong.empty()) {
     engine_->Refuse(kRecordRefusedMessage + wrong);
+    ShowSwitchTruth();  // off while the message is up
     screen_.ShowMessage(kRecordRefusedMessage + wrong);
     return false;
   }
@@ -175,7 +176,10 @@ bool LoaderWindowLogic::StartLoad() {
           throw std::runtime_error(refusal + "\n\n" + hint);
         }
       },
-      [&] { engine_->Refuse(refusal.empty() ? "the port could not be set up" : refusal); });
+      [&] {
+        engine_->Refuse(refusal.empty() ? "the port could not be set up" : refusal);
+        ShowSwitchTruth();  // off while the report is up
+      });
   if (!opened) return false;
   record_.Begin(file_path_, grid_.Edited(), load_port_);
   load_retries_ = 0;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -192,6 +193,29 @@ TEST_F(WindowLoad, SwitchingOffAtOnceSendsNothing) {
   EXPECT_EQ(device->FramesReceived(), 0u);
   EXPECT_TRUE(screen.reports.empty());
   EXPECT_EQ(ended, std::vector<LoadResult>{LoadResult::kStopped});
+}
+
+// A record that cannot be written is said once the load has stopped: the
+// message comes up with the port closed and nothing more sent, and the
+// record follows in the debug log.
+TEST_F(WindowLoad, ARecordThatFailsIsToldAfterTheLoadStopped) {
+  const std::filesystem::path folder = std::filesystem::path(Folder()) / "records";
+  std::filesystem::create_directories(folder);
+  record_file = (folder / "runs.jsonl").string();
+  MakeWithDevice();
+  Open(WriteFile("image.KVR", sim::MakeUpdateFileText(32)));
+  Press();
+  ASSERT_TRUE(Pump([&] { return device->FramesReceived() > 20; }));
+  std::filesystem::remove_all(folder);  // the folder is gone when the load ends
+  Press();
+  ASSERT_EQ(screen.messages.size(), 1u);
+  EXPECT_EQ(screen.messages[0].rfind(kRecordFailedMessage, 0), 0u) << screen.messages[0];
+  EXPECT_EQ(screen.runs_when_told, std::vector<bool>{false});
+  EXPECT_EQ(screen.switch_when_told, std::vector<bool>{false});
+  EXPECT_NE(screen.log.find("\"result\":\"interrupted\""), std::string::npos) << screen.log.substr(0, 200);
+  const uint64_t frames = device->FramesReceived();
+  PumpFor(300);
+  EXPECT_LE(device->FramesReceived(), frames + 1);
 }
 
 TEST_F(WindowLoad, LostPortStopsTheLoadWithAMessage) {

@@ -45,15 +45,19 @@ class FakeScreen final : public LoaderScreen {
   }
   void ShowMessage(const std::string& text) override {
     messages.push_back(text);
-    switch_when_told.push_back(switch_on);
+    Told();
   }
   void ReportError(const std::string& text) override {
     reports.push_back(text);
-    switch_when_told.push_back(switch_on);
+    Told();
   }
   bool Ask(const std::string& question) override {
     questions.push_back(question);
     return answer_yes;
+  }
+  void Told() {
+    switch_when_told.push_back(switch_on);
+    if (load_runs) runs_when_told.push_back(load_runs());
   }
   std::string ChooseFile() override { return chosen_file; }
   void BeginGridReset() override { ++grid_resets; }
@@ -77,6 +81,8 @@ class FakeScreen final : public LoaderScreen {
   bool stored_readable = true;
   std::vector<std::string> messages, reports, questions;
   std::vector<bool> switch_when_told;  // what the switch showed as each message or report came up
+  std::function<bool()> load_runs;     // whether a load runs (the rig's logic)
+  std::vector<bool> runs_when_told;
   bool answer_yes = false;
   int grid_resets = 0;
   std::function<void()> on_commit;
@@ -120,6 +126,7 @@ class WindowRig : public ::testing::Test {
       return permission;
     };
     logic = std::make_unique<LoaderWindowLogic>(screen, o);
+    screen.load_runs = [this] { return logic->LoadRuns(); };
     logic->SetUpAtStart();
   }
   std::string WriteFile(const std::string& name, const std::string& text) {

@@ -245,11 +245,11 @@ void LoaderWindowLogic::LoadFinished(LoadResult result, const std::string& messa
   if (result != LoadResult::kComplete && result != LoadResult::kNoAnswer) return;
   // Complete or given up: the port closes as switching off would close it,
   // while the gauge and the status line keep what they show.
+  CloseLoad();
   if (result == LoadResult::kComplete)
     EndRecord("complete", 0, "load complete: " + std::to_string(engine_->Link().FramesSent()) + " commands");
   else
     EndRecord("no answer", 3, message);
-  CloseLoad();
   if (result == LoadResult::kNoAnswer) {
     // Silence, or the reply the device kept giving instead of the one due.
     const std::string& reply = engine_->RefusedReply();
@@ -263,12 +263,14 @@ void LoaderWindowLogic::LoadFinished(LoadResult result, const std::string& messa
 
 void LoaderWindowLogic::EndLoad(LoadResult result, const std::string& record_result, int exit_code,
                                 const std::string& message) {
-  EndRecord(record_result, exit_code, message);
   if (result == LoadResult::kPortLost)
     engine_->PortLost(message);
   else
     engine_->Stop();
+  // Closed before the record is written: a question or a message about the
+  // record file comes up with nothing more going out.
   CloseLoad();
+  EndRecord(record_result, exit_code, message);
   Ended(result, message);
 }
 

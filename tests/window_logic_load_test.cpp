@@ -47,7 +47,11 @@ TEST_F(WindowLoad, WholeLoadThroughThePortIntoTheDeviceThenASecondOne) {
   record_file = WriteFile("runs.jsonl", "");
   MakeWithDevice();
   std::string text = sim::MakeUpdateFileText(21);
-  Open(WriteFile("image.KVR", text));
+  const std::string path = WriteFile("image.KVR", text);
+  Open(path);
+  // The record names the bytes that were read, not what the file holds later.
+  const std::string opened = sim::ReadFile(path);
+  WriteFile("image.KVR", sim::MakeUpdateFileText(22));
   // An edit before the load goes out as typed.
   ASSERT_TRUE(logic->Grid().Edit(0, 0, "7F"));
   text[0] = '7';
@@ -86,10 +90,10 @@ TEST_F(WindowLoad, WholeLoadThroughThePortIntoTheDeviceThenASecondOne) {
   EXPECT_EQ(done["device"], device->SlavePath());
   EXPECT_EQ(records[0]["tool"], "kvr-loader");
   EXPECT_TRUE(records[0]["image"]["edited"].get<bool>());  // the grid's edit: not the file's bytes
-  const std::string file = sim::ReadFile(logic->FilePath());
   Sha256 sha;
-  sha.Add(file.data(), file.size());
+  sha.Add(opened.data(), opened.size());
   EXPECT_EQ(records[0]["image"]["sha256"], sha.FinishHex());
+  EXPECT_EQ(records[0]["image"]["size"], opened.size());
   EXPECT_EQ(records[1]["loads"][0]["result"], "interrupted");
   EXPECT_EQ(records[1]["loads"][0]["exit_code"], 130);
 }

@@ -6,6 +6,7 @@
 #include "load_port.h"
 #include "port_setting_text.h"
 #include "port_texts.h"
+#include "sha256.h"
 #include "window_texts.h"
 
 namespace kvr {
@@ -14,7 +15,7 @@ namespace {
 
 // `text` with its placeholder %n replaced by `value`.
 std::string Arg(std::string text, int n, const std::string& value) {
-  const std::string key = "%" + std::to_string(n);
+  const std::string key = '%' + std::to_string(n);
   if (const size_t at = text.find(key); at != std::string::npos) text.replace(at, key.size(), value);
   return text;
 }
@@ -123,7 +124,14 @@ void LoaderWindowLogic::OpenFile(const std::string& path) {
   screen_.ShowFilePath(path);
   screen_.BeginGridReset();
   grid_.TableRead();
-  Guarded([&] { OpenUpdateFile(path, table_, file_, *this); });
+  // The bytes laid into the table are the ones the record names: the file
+  // may change on the disk before the load.
+  Sha256 digest;
+  opened_ = ImageRecord{};
+  opened_.file = path;
+  Guarded([&] { OpenUpdateFile(path, table_, file_, *this, &digest); });
+  opened_.size = static_cast<int64_t>(digest.Bytes());
+  opened_.sha256 = digest.FinishHex();
   screen_.EndGridReset();
 }
 
@@ -181,7 +189,9 @@ bool LoaderWindowLogic::StartLoad() {
         ShowSwitchTruth();  // off while the report is up
       });
   if (!opened) return false;
-  record_.Begin(file_path_, grid_.Edited(), load_port_);
+  ImageRecord image = opened_;
+  image.edited = grid_.Edited();
+  record_.Begin(image, load_port_);
   load_retries_ = 0;
   screen_.ClearLog();
   LockInputs(true);

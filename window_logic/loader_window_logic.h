@@ -127,6 +127,7 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   WindowRecord record_;
   std::vector<PortEntry> entries_;
   std::string file_path_;      // the file last opened
+  ImageRecord opened_;         // what was read of it: size and SHA-256, for the record
   std::string load_port_;      // the port name the load runs on
   int load_retries_ = 0;
   LoadResult last_result_ = LoadResult::kIdle;

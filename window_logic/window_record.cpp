@@ -1,10 +1,7 @@
 #include "window_record.h"
 
 #include <chrono>
-#include <fstream>
 
-#include "program_arguments.h"
-#include "sha256.h"
 #include "va_ports.h"
 
 namespace kvr {
@@ -13,22 +10,13 @@ std::string WindowRecord::Check(const std::string& image) const {
   return Enabled() ? CheckRecordFile(file_, image, "") : std::string();
 }
 
-void WindowRecord::Begin(const std::string& image, bool edited, const std::string& port) {
+void WindowRecord::Begin(const ImageRecord& image, const std::string& port) {
   open_ = Enabled();
   if (!open_) return;
   record_ = RunRecord{};
   record_.tool = tool_;
   record_.started = std::chrono::system_clock::now();
-  record_.image.file = image;
-  record_.image.edited = edited;
-  // The file's bytes as they are now; "edited" says when the grid changed them.
-  std::ifstream in(Utf8Path(image), std::ios::binary);
-  Sha256 digest;
-  std::string chunk(1 << 16, '\0');
-  while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0)
-    digest.Add(chunk.data(), static_cast<size_t>(in.gcount()));
-  record_.image.size = static_cast<int64_t>(digest.Bytes());
-  record_.image.sha256 = digest.FinishHex();
+  record_.image = image;
   LoadRecord load;
   load.port = port;
   load.device = va::DevicePathFor(port);

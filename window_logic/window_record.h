@@ -19,8 +19,9 @@ class WindowRecord {
   bool Enabled() const { return !file_.empty(); }
   // Why the record of a load of `image` could not be written ("" when it can).
   std::string Check(const std::string& image) const;
-  // A load of `image` (edited in the grid or not) began on `port`.
-  void Begin(const std::string& image, bool edited, const std::string& port);
+  // A load of `image` began on `port`: the file as it was read into the
+  // table (its size and SHA-256), and whether the grid changed it since.
+  void Begin(const ImageRecord& image, const std::string& port);
   // The load ended; `ask` is the question whether to wait on for a record
   // file another writer holds (true: wait). Returns "" when the record was
   // written (or none was begun), else why not and the record's line.

@@ -1094,7 +1094,10 @@ TEST(VaCallQueue, EachPortsEventsGoToTheThreadItWasGiven) {
 }
 
 TEST(VaCallQueue, SynchronizeRunsOnTheMainThreadAndRethrows) {
-  auto queue = std::make_shared<TVaCallQueue>();
+  // The main thread pumps only when woken, as a window's message loop does:
+  // a wake-up that came before its call was queued would leave it waiting.
+  std::atomic<int> wakes{0};
+  auto queue = std::make_shared<TVaCallQueue>([&] { wakes.fetch_add(1); });
   const auto main_id = std::this_thread::get_id();
   std::thread::id ran_on;
   std::string worker_saw;
@@ -1107,12 +1110,17 @@ TEST(VaCallQueue, SynchronizeRunsOnTheMainThreadAndRethrows) {
     }
     queue->Synchronize([] {});  // dropped once the queue is shut
   });
-  int ran = 0;
-  while (ran < 2) ran += queue->ProcessMessages(10);
+  int ran = 0, seen = 0;
+  while (ran < 2) {
+    while (wakes.load() == seen) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    seen = wakes.load();
+    ran += queue->ProcessMessages(0);
+  }
   queue->Shutdown();
   worker.join();
   EXPECT_EQ(ran_on, main_id);
   EXPECT_EQ(worker_saw, "from main");
+  EXPECT_EQ(wakes.load(), 2);  // one per queued call; none for the dropped one
 }
 
 }  // namespace

@@ -164,6 +164,9 @@ class TVaCustomComm : public TVaComponent {
   // The pause at the end of Close that lets the stopped threads end: a real
   // sleep unless replaced (tests and benchmarks replace it).
   std::function<void(uint32_t ms)> ClosePause;  // sleeps (the platform's Sleep) unless replaced
+  // Opens the device instead of the platform layer (an in-process device); a
+  // null result fails the open as a missing device would.
+  std::function<std::shared_ptr<platform::Device>(const std::string& path)> DeviceOpener;
 
   // Driver event bits computed by the last ApplyEventMask (at Open).
   uint32_t EventMask() const { return event_mask_; }
@@ -179,7 +182,8 @@ class TVaCustomComm : public TVaComponent {
   void Loaded();
 
  protected:
-  // Opens DevicePath() through the platform layer and keeps the device.
+  // Opens DevicePath() through DeviceOpener, or else the platform layer, and
+  // keeps the device.
   virtual void OpenDevice();
   virtual void StartThreads();
   virtual void DoRxChar();

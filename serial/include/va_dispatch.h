@@ -41,7 +41,10 @@ std::shared_ptr<TVaMainThread> GetMainThread();
 // A queue of calls that the main thread runs when it pumps it.
 class TVaCallQueue final : public TVaMainThread {
  public:
-  TVaCallQueue();  // the constructing thread is the main thread
+  // The constructing thread is the main thread. `wake`, when given, runs on
+  // the queuing thread after each call is queued: a window system's loop
+  // uses it to post itself a message and pump the queue then.
+  explicit TVaCallQueue(std::function<void()> wake = {});
   ~TVaCallQueue() override;
 
   void Synchronize(const std::function<void()>& call) override;
@@ -73,6 +76,7 @@ class TVaCallQueue final : public TVaMainThread {
   std::deque<std::shared_ptr<Pending>> queue_;
   bool shutdown_ = false;
   std::thread::id main_;
+  const std::function<void()> wake_;
 };
 
 // The message of an exception_ptr (for reporters).

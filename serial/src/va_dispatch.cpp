@@ -35,7 +35,7 @@ std::string ExceptionMessage(std::exception_ptr error) {
   return {};
 }
 
-TVaCallQueue::TVaCallQueue() : main_(std::this_thread::get_id()) {}
+TVaCallQueue::TVaCallQueue(std::function<void()> wake) : main_(std::this_thread::get_id()), wake_(std::move(wake)) {}
 
 TVaCallQueue::~TVaCallQueue() { Shutdown(); }
 
@@ -52,6 +52,7 @@ void TVaCallQueue::Synchronize(const std::function<void()>& call) {
     queue_.push_back(pending);
   }
   queued_.notify_one();
+  if (wake_) wake_();
   {
     // A mutex and condition rather than an atomic wait: the latter loses
     // wake-ups in some standard libraries (mingw-w64's libstdc++ 12).
@@ -71,6 +72,7 @@ void TVaCallQueue::Post(std::function<void()> call) {
     queue_.push_back(std::move(pending));
   }
   queued_.notify_one();
+  if (wake_) wake_();
 }
 
 void TVaCallQueue::HandleException(std::exception_ptr error) {

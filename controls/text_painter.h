@@ -8,6 +8,11 @@
 
 #include "bitmap.h"
 
+// <windows.h> names a function DrawText by a macro: the painter's method is not it.
+#ifdef DrawText
+#undef DrawText
+#endif
+
 namespace ab {
 
 // A font: the family, its size in points (when above 0) or else in pixels,

@@ -13,6 +13,7 @@ namespace kvr {
 inline constexpr char kSettingsKey[] = "SOFTWARE\\ZENOVA";
 inline constexpr char kSettingsSubkey[] = "KVR_LORVENT_LOADER";
 inline constexpr char kSettingsValue[] = "COM";
+inline constexpr char kRecordValue[] = "Record";
 
 class RegistrySettings {
  public:
@@ -25,6 +26,12 @@ class RegistrySettings {
   // is not a number; throws std::runtime_error "Invalid data type for 'COM'"
   // when the value is stored as something other than text.
   int32_t PortIndex() const;
+
+  // The window's record file of loads: value "Record" beside "COM", as text
+  // (UTF-8 here); "" when none is stored. SetRecordFile stores it, false when
+  // it could not be stored.
+  std::string RecordFile() const;
+  bool SetRecordFile(const std::string& path);
 
  private:
   void* key_ = nullptr;  // the open key, null when it could not be opened

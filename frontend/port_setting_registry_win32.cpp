@@ -2,7 +2,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <stdexcept>
+#include <string>
 
 #include "port_setting_registry.h"
 #include "port_setting_text.h"
@@ -41,6 +43,57 @@ int32_t RegistrySettings::PortIndex() const {
   const size_t end = text.find('\0');
   if (end != std::string::npos) text.resize(end);
   return SettingIndexOrMinusOne(text);
+}
+
+namespace {
+
+std::wstring WideOf(const std::string& text) {
+  if (text.empty()) return {};
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+  return wide;
+}
+
+std::string Utf8Of(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int n =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), n, nullptr, nullptr);
+  return utf8;
+}
+
+}  // namespace
+
+std::string RegistrySettings::RecordFile() const {
+  if (!key_) return "";
+  const std::wstring subkey = WideOf(subkey_), value = WideOf(kRecordValue);
+  DWORD type = 0, size = 0;
+  if (RegGetValueW(static_cast<HKEY>(key_), subkey.c_str(), value.c_str(), RRF_RT_REG_SZ, &type, nullptr, &size) !=
+          ERROR_SUCCESS ||
+      size == 0)
+    return "";
+  std::wstring text(size / sizeof(wchar_t), L'\0');
+  if (RegGetValueW(static_cast<HKEY>(key_), subkey.c_str(), value.c_str(), RRF_RT_REG_SZ, &type, text.data(),
+                   &size) != ERROR_SUCCESS)
+    return "";
+  text.resize(wcsnlen(text.c_str(), text.size()));
+  return Utf8Of(text);
+}
+
+bool RegistrySettings::SetRecordFile(const std::string& path) {
+  if (!key_) return false;
+  HKEY sub = nullptr;
+  if (RegCreateKeyExW(static_cast<HKEY>(key_), WideOf(subkey_).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_SET_VALUE, nullptr, &sub, nullptr) != ERROR_SUCCESS)
+    return false;
+  const std::wstring text = WideOf(path);
+  const LONG stored = RegSetValueExW(sub, WideOf(kRecordValue).c_str(), 0, REG_SZ,
+                                     reinterpret_cast<const BYTE*>(text.c_str()),
+                                     static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(sub);
+  return stored == ERROR_SUCCESS;
 }
 
 }  // namespace kvr

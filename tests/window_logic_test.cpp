@@ -80,6 +80,13 @@ TEST_F(WindowLogic, PortListIsMadeAgainWhenOpenedAndKeepsTheChosenPort) {
   // The port the user may not open says so, and what to do.
   EXPECT_NE(screen.ports[4].description.find("нет прав"), std::string::npos);
   EXPECT_NE(tip(4).find("sudo usermod -aG dialout anna"), std::string::npos) << tip(4);
+  // The same tooltip as plain text (the Win32 window's): a line each, the
+  // hint a paragraph of its own, the device's strings as they came.
+  const std::string plain = PlainToolTipText(tip(4));
+  EXPECT_EQ(plain.find('<' + std::string("p")), std::string::npos) << plain;
+  EXPECT_NE(plain.find("Изготовитель: <b>Maker</b>\r\n"), std::string::npos) << plain;
+  EXPECT_NE(plain.find("\r\n\r\n"), std::string::npos) << plain;
+  EXPECT_NE(plain.substr(plain.rfind("\r\n\r\n")).find("sudo usermod -aG dialout anna"), std::string::npos) << plain;
   // The chosen port unplugged: nothing is chosen rather than another device.
   found = {{"ttyS0"}};
   logic->PortListOpening();

@@ -40,6 +40,7 @@ LoaderWindowLogic::LoaderWindowLogic(LoaderScreen& screen, WindowOptions options
   port_.Buffers().SetWriteTimeout(0);
   port_.SetUserBaudrate(10400);
   port_.Loaded();
+  if (options_.open_device) port_.DeviceOpener = options_.open_device;
 }
 
 LoaderWindowLogic::~LoaderWindowLogic() {

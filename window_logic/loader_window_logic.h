@@ -36,6 +36,8 @@ struct WindowOptions {
   LoadSettings load;                                                   // reply time-out and retries
   std::string record_file;                                             // the record file of loads ("" for none)
   std::string tool = "kvr-loader";                                     // the program and version named in each record
+  // Opens a port's device instead of the system (an in-process simulated device).
+  std::function<std::shared_ptr<va::platform::Device>(const std::string& path)> open_device;
 };
 
 class LoaderWindowLogic final : public LoadView, public UpdateFileUi {

@@ -57,6 +57,40 @@ std::string PortToolTipText(const PortChoice& port) {
   return text;
 }
 
+std::string PlainToolTipText(const std::string& html) {
+  std::string out;
+  bool first_paragraph = true;
+  for (size_t i = 0; i < html.size();) {
+    if (html[i] == '<') {
+      const size_t end = html.find('>', i);
+      if (end == std::string::npos) break;
+      const std::string tag = html.substr(i + 1, end - i - 1);
+      if (tag == "br") out += "\r\n";
+      if (tag.rfind("p", 0) == 0 && (tag.size() == 1 || tag[1] == ' ')) {
+        if (!first_paragraph) out += "\r\n\r\n";
+        first_paragraph = false;
+      }
+      i = end + 1;
+      continue;
+    }
+    if (html[i] == '&') {
+      static const std::pair<const char*, char> kEntities[] = {
+          {"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&quot;", '"'}};
+      bool matched = false;
+      for (const auto& [entity, c] : kEntities)
+        if (html.compare(i, std::char_traits<char>::length(entity), entity) == 0) {
+          out += c;
+          i += std::char_traits<char>::length(entity);
+          matched = true;
+          break;
+        }
+      if (matched) continue;
+    }
+    out += html[i++];
+  }
+  return out;
+}
+
 PortEntry EntryFor(const PortChoice& port) { return {port.name, PortDescriptionText(port), PortToolTipText(port)}; }
 
 }  // namespace kvr

@@ -39,4 +39,9 @@ PortEntry EntryFor(const PortChoice& port);
 // Text with the characters rich text gives a meaning (< > & ") escaped.
 std::string EscapeHtml(const std::string& text);
 
+// A tooltip's rich text as plain text, for a toolkit without rich text:
+// paragraphs and line breaks become line ends, the other tags go, the
+// escaped characters come back.
+std::string PlainToolTipText(const std::string& html);
+
 }  // namespace kvr

@@ -1,0 +1,444 @@
+#include "loader_window_win32.h"
+
+#include <cstdio>
+
+#include "gdi_text_painter.h"
+#include "window_texts.h"
+
+// The system's headers last: their macros (RGB, DrawText) would rename ours.
+#include <windows.h>
+#include <commctrl.h>
+#include <commdlg.h>
+
+namespace kvr {
+
+using ab::win32::Utf8;
+using ab::win32::Wide;
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"KvrLoaderWindow";
+constexpr int kClientWidth = 803, kClientHeight = 634;
+constexpr UINT kRunLater = WM_APP + 2;
+
+enum ControlId : int {
+  kFilePathId = 101,
+  kOpenFileId,
+  kPortListId,
+  kStartSwitchId,
+  kStatusLineId,
+  kPagesId,
+  kDataGridId,
+  kDebugLogId,
+  kGaugeId,
+  kLoadTimesId,
+};
+
+UINT_PTR TimerId(WindowTimer timer) { return timer == WindowTimer::kStartDelay ? 1 : 2; }
+// The debug log's lines go into the edit control at most this often: an
+// append costs as much as the text already there, and a load logs a line per
+// reply.
+constexpr UINT_PTR kLogTimer = 3;
+constexpr UINT kLogIntervalMs = 100;
+
+LRESULT CALLBACK LoaderWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (msg == WM_NCCREATE)
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA,
+                      reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams));
+  auto* window = reinterpret_cast<LoaderWindowWin32*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (window && window->Handle() == hwnd) return static_cast<LRESULT>(window->WindowProc(msg, wparam, lparam));
+  return DefWindowProcW(hwnd, msg, wparam, lparam);
+}
+
+HWND Child(HWND parent, const wchar_t* cls, const std::string& text, DWORD style, int x, int y, int w, int h, int id,
+           void* font, DWORD ex_style = 0) {
+  HWND hwnd = CreateWindowExW(ex_style, cls, Wide(text).c_str(), WS_CHILD | WS_VISIBLE | style, x, y, w, h, parent,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+  SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  return hwnd;
+}
+
+SIZE TextSize(HWND hwnd, void* font, const std::string& text) {
+  HDC dc = GetDC(hwnd);
+  HGDIOBJ old = SelectObject(dc, static_cast<HFONT>(font));
+  const std::wstring wide = Wide(text);
+  SIZE size{};
+  GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
+  SelectObject(dc, old);
+  ReleaseDC(hwnd, dc);
+  return size;
+}
+
+// The question's buttons in the window's language, whatever the system's is.
+HHOOK question_hook = nullptr;
+LRESULT CALLBACK QuestionHook(int code, WPARAM wparam, LPARAM lparam) {
+  if (code == HCBT_ACTIVATE) {
+    HWND box = reinterpret_cast<HWND>(wparam);
+    SetDlgItemTextW(box, IDYES, L"Да");
+    SetDlgItemTextW(box, IDNO, L"Нет");
+    UnhookWindowsHookEx(question_hook);
+    question_hook = nullptr;
+    return 0;
+  }
+  return CallNextHookEx(question_hook, code, wparam, lparam);
+}
+
+}  // namespace
+
+std::string ChooseUpdateFile(HWND owner) {
+  std::wstring file(32768, L'\0');
+  const std::wstring title = Wide(kOpenDialogTitle);
+  // "Файлы обновления КВР|*.KVR" with the dialog's separators.
+  const std::wstring filter = Wide("Файлы обновления КВР") + std::wstring(1, L'\0') + L"*.KVR" + std::wstring(2, L'\0');
+  OPENFILENAMEW ofn{};
+  ofn.lStructSize = sizeof(ofn);
+  ofn.hwndOwner = owner;
+  ofn.lpstrFilter = filter.c_str();
+  ofn.lpstrFile = file.data();
+  ofn.nMaxFile = static_cast<DWORD>(file.size());
+  ofn.lpstrTitle = title.c_str();
+  ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+  if (!GetOpenFileNameW(&ofn)) return "";
+  return Utf8(file.c_str());
+}
+
+bool AskYesNo(HWND owner, const std::string& caption, const std::string& question) {
+  question_hook = SetWindowsHookExW(WH_CBT, QuestionHook, nullptr, GetCurrentThreadId());
+  const int answer = MessageBoxW(owner, Wide(question).c_str(), Wide(caption).c_str(),
+                                 MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+  if (question_hook) UnhookWindowsHookEx(question_hook);
+  question_hook = nullptr;
+  return answer == IDYES;
+}
+
+LoaderWindowWin32::LoaderWindowWin32(WindowOptions options, Win32WindowOptions win32) : win32_(std::move(win32)) {
+  if (!win32_.report)
+    win32_.report = [this](const std::string& text) {
+      MessageBoxW(window_, Wide(text).c_str(), Wide(kApplicationTitle).c_str(), MB_OK | MB_ICONERROR);
+    };
+  if (!win32_.message)
+    win32_.message = [this](const std::string& text) {
+      MessageBoxW(window_, Wide(text).c_str(), Wide(kWindowCaption).c_str(), MB_OK | MB_ICONWARNING);
+    };
+  if (!win32_.stored_port_index) win32_.stored_port_index = [] { return -1; };
+  logic_ = std::make_unique<LoaderWindowLogic>(*this, std::move(options));
+  grid_ = std::make_unique<DataGrid>(logic_->Grid());
+  BuildLayout();
+  logic_->SetUpAtStart();
+}
+
+LoaderWindowWin32::~LoaderWindowWin32() {
+  if (window_) {
+    KillTimer(window_, TimerId(WindowTimer::kStartDelay));
+    KillTimer(window_, TimerId(WindowTimer::kSupervisor));
+    SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    DestroyWindow(window_);
+  }
+  if (tips_) DestroyWindow(tips_);
+  for (void* object : {font_, status_font_, status_brush_})
+    if (object) DeleteObject(static_cast<HGDIOBJ>(object));
+}
+
+void LoaderWindowWin32::BuildLayout() {
+  static const bool registered = [] {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = LoaderWindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1));
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kClassName;
+    return RegisterClassW(&wc) != 0;
+  }();
+  (void)registered;
+  // A fixed single border: a caption with the system menu and minimizing, no sizing.
+  const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+  RECT frame{0, 0, kClientWidth, kClientHeight};
+  AdjustWindowRectEx(&frame, style, FALSE, 0);
+  const int w = frame.right - frame.left, h = frame.bottom - frame.top;
+  const int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2, y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
+  window_ = CreateWindowExW(0, kClassName, Wide(kWindowCaption).c_str(), style, x, y, w, h, nullptr, nullptr,
+                            GetModuleHandleW(nullptr), this);
+
+  font_ = CreateFontW(-MulDiv(8, 96, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"MS Sans Serif");
+  status_font_ = CreateFontW(-16, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"MS Sans Serif");
+  status_brush_ = CreateSolidBrush(RGB(255, 255, 0));
+
+  const std::string file_text = "Файл для загрузки:", port_text = "Выбор порта";
+  const SIZE file_size = TextSize(window_, font_, file_text), port_size = TextSize(window_, font_, port_text);
+  file_label_ = Child(window_, WC_STATICW, file_text, SS_LEFT | SS_NOPREFIX, 8, 8, file_size.cx, file_size.cy, 0,
+                      font_);
+  file_path_ = Child(window_, WC_EDITW, "", WS_TABSTOP | ES_AUTOHSCROLL, 8, 32, 305, 21, kFilePathId, font_,
+                     WS_EX_CLIENTEDGE);
+  open_file_ = Child(window_, WC_BUTTONW, "...", WS_TABSTOP | BS_PUSHBUTTON | BS_FLAT, 312, 32, 33, 25, kOpenFileId,
+                     font_);
+  port_label_ = Child(window_, WC_STATICW, port_text, SS_LEFT | SS_NOPREFIX, 400, 32, port_size.cx, port_size.cy, 0,
+                      font_);
+  ports_.Create(window_, 512, 32, 129, 200, kPortListId, font_);
+
+  start_switch_.Create(window_, 0, 72, 345, 33, kStartSwitchId);
+  ab::TAbColBitBtn& button = start_switch_.Button();
+  button.SetFont(ab::TFont{"MS Sans Serif", 8, 0, true});
+  button.SetMode(ab::mSwitch);
+  button.SetTextOff("Старт BootLoader");
+  button.SetTextOn("BootLoader запущен");
+  button.SetTextColOn(ab::clLime);
+  button.SetTextColOff(ab::clBlack);
+  button.Loaded();
+  button.OnClick = [this](ab::TAbBinGControl*) { logic_->StartSwitchClicked(); };
+  button.OnMouseUp = [this](ab::TAbBinGControl*) { logic_->StartSwitchReleased(); };
+
+  status_line_ = Child(window_, WC_STATICW, "", SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX, 360, 72, 433, 33,
+                       kStatusLineId, status_font_);
+
+  pages_ = Child(window_, WC_TABCONTROLW, "", WS_CLIPSIBLINGS | WS_TABSTOP, 8, 112, 793, 497, kPagesId, font_);
+  for (const char* tab : {"Данные для загрузки", "Окно отладки"}) {
+    const std::wstring text = Wide(tab);
+    TCITEMW item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = const_cast<wchar_t*>(text.c_str());
+    SendMessageW(pages_, TCM_INSERTITEMW, static_cast<WPARAM>(TabCtrl_GetItemCount(pages_)),
+                 reinterpret_cast<LPARAM>(&item));
+  }
+  // The pages' controls where the Linux window has them: inside the frame, below the tab row.
+  const int px = 10, py = 137, pw = 789, ph = 470;
+  grid_->Create(window_, px, py, pw, ph, kDataGridId, font_);
+  debug_log_ = Child(window_, WC_EDITW, "",
+                     WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_READONLY, px, py,
+                     pw, ph, kDebugLogId, font_, WS_EX_CLIENTEDGE);
+  SendMessageW(debug_log_, EM_SETLIMITTEXT, 0, 0);  // as much as the system gives
+  ShowWindow(debug_log_, SW_HIDE);
+  // Elapsed and remaining time at the tab row's free end, a fixed width (a
+  // changing text then repaints the label alone).
+  RECT tab{};
+  TabCtrl_GetItemRect(pages_, 0, &tab);
+  const SIZE times = TextSize(window_, font_, "Прошло 000:00   Осталось 000:00");
+  load_times_ = Child(window_, WC_STATICW, "", SS_RIGHT | SS_NOPREFIX, 8 + 793 - (times.cx + 16),
+                      112 + (tab.bottom - times.cy) / 2, times.cx + 8, times.cy, kLoadTimesId, font_);
+  SetWindowPos(load_times_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+
+  gauge_.Create(window_, 0, kClientHeight - 25, kClientWidth, 25, kGaugeId);
+  gauge_.Gauge().SetFont(ab::TFont{"MS Sans Serif", 8, 0, false});
+
+  // The "..." button's hint.
+  tips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                          CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr,
+                          GetModuleHandleW(nullptr), nullptr);
+  const std::wstring hint = Wide("Открыть файл");
+  TOOLINFOW ti{};
+  ti.cbSize = sizeof(ti);
+  ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  ti.hwnd = window_;
+  ti.uId = reinterpret_cast<UINT_PTR>(open_file_);
+  ti.lpszText = const_cast<wchar_t*>(hint.c_str());
+  SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+}
+
+void LoaderWindowWin32::Show() {
+  ShowWindow(window_, SW_SHOWNORMAL);
+  UpdateWindow(window_);
+  TraceLayout();
+}
+
+void LoaderWindowWin32::TraceLayout() {
+  if (!win32_.trace) return;
+  POINT origin{0, 0};
+  ClientToScreen(window_, &origin);
+  RECT client{};
+  GetClientRect(window_, &client);
+  char line[160];
+  std::snprintf(line, sizeof line, "layout client %ld %ld %ld %ld", origin.x, origin.y, client.right, client.bottom);
+  Trace(line);
+  const std::pair<const char*, HWND> controls[] = {
+      {"file-label", file_label_}, {"file-path", file_path_},         {"open-file", open_file_},
+      {"port-label", port_label_}, {"port-list", ports_.Handle()},    {"start-switch", start_switch_.Handle()},
+      {"status-line", status_line_}, {"pages", pages_},               {"data-grid", grid_->Handle()},
+      {"debug-log", debug_log_},   {"load-times", load_times_},       {"gauge", gauge_.Handle()},
+  };
+  for (const auto& [name, hwnd] : controls) {
+    RECT r{};
+    GetWindowRect(hwnd, &r);
+    MapWindowPoints(HWND_DESKTOP, window_, reinterpret_cast<POINT*>(&r), 2);
+    std::snprintf(line, sizeof line, "layout %s %ld %ld %ld %ld", name, r.left, r.top, r.right - r.left,
+                  r.bottom - r.top);
+    Trace(line);
+  }
+}
+
+void LoaderWindowWin32::After(uint32_t delay_ms, std::function<void()> step) {
+  const uintptr_t id = next_after_++;
+  after_.emplace_back(id, std::move(step));
+  SetTimer(window_, id, delay_ms, nullptr);
+}
+
+void LoaderWindowWin32::Command(int id, int code) {
+  switch (id) {
+    case kOpenFileId:
+      if (code == BN_CLICKED) logic_->OpenFileClicked();
+      break;
+    case kPortListId:
+      if (code == CBN_DROPDOWN) logic_->PortListOpening();
+      if (code == CBN_SELCHANGE) ports_.ChosenChanged();
+      break;
+    default: break;
+  }
+}
+
+long long LoaderWindowWin32::WindowProc(unsigned msg, unsigned long long wparam, long long lparam) {
+  const auto w = static_cast<WPARAM>(wparam);
+  const auto l = static_cast<LPARAM>(lparam);
+  HWND self = window_;
+  switch (msg) {
+    case WM_COMMAND: Command(LOWORD(w), HIWORD(w)); return 0;
+    case WM_NOTIFY: {
+      const auto& header = *reinterpret_cast<const NMHDR*>(l);
+      if (header.hwndFrom == pages_ && header.code == TCN_SELCHANGE) {
+        const bool data = TabCtrl_GetCurSel(pages_) == 0;
+        ShowWindow(grid_->Handle(), data ? SW_SHOW : SW_HIDE);
+        ShowWindow(debug_log_, data ? SW_HIDE : SW_SHOW);
+        return 0;
+      }
+      long long result = 0;
+      if (grid_->Notify(header, result)) return result;
+      break;
+    }
+    case WM_MEASUREITEM:
+      if (w == kPortListId) {
+        ports_.Measure(*reinterpret_cast<MEASUREITEMSTRUCT*>(l));
+        return TRUE;
+      }
+      break;
+    case WM_DRAWITEM:
+      if (w == kPortListId) {
+        ports_.Draw(*reinterpret_cast<const DRAWITEMSTRUCT*>(l));
+        return TRUE;
+      }
+      break;
+    case WM_CTLCOLORSTATIC:
+      if (reinterpret_cast<HWND>(l) == status_line_) {
+        HDC dc = reinterpret_cast<HDC>(w);
+        SetTextColor(dc, RGB(255, 0, 0));
+        SetBkColor(dc, RGB(255, 255, 0));
+        return reinterpret_cast<LRESULT>(status_brush_);
+      }
+      break;
+    case WM_TIMER:
+      if (w == TimerId(WindowTimer::kStartDelay)) {
+        logic_->StartDelayElapsed();
+      } else if (w == TimerId(WindowTimer::kSupervisor)) {
+        logic_->PollTick();
+      } else if (w == kLogTimer) {
+        FlushLog();
+      } else {
+        KillTimer(window_, w);
+        for (auto it = after_.begin(); it != after_.end(); ++it)
+          if (it->first == w) {
+            std::function<void()> step = std::move(it->second);
+            after_.erase(it);
+            step();
+            break;
+          }
+      }
+      return 0;
+    case kRunLater:
+      if (!later_.empty()) {
+        std::function<void()> step = std::move(later_.front());
+        later_.pop_front();
+        step();
+      }
+      return 0;
+    case WM_CLOSE:
+      if (logic_->CloseAsked()) DestroyWindow(window_);
+      return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    case WM_NCDESTROY: window_ = nullptr; break;
+    default: break;
+  }
+  return DefWindowProcW(self, msg, w, l);
+}
+
+void LoaderWindowWin32::ShowStatus(const std::string& text) {
+  SetWindowTextW(status_line_, Wide(text).c_str());
+  Trace("status " + text);
+}
+
+void LoaderWindowWin32::ShowProgress(int percent) {
+  if (percent != gauge_.Gauge().Progress()) Trace("progress " + std::to_string(percent));
+  gauge_.Gauge().SetProgress(percent);
+}
+
+void LoaderWindowWin32::ShowSwitch(bool on) {
+  start_switch_.Button().SetChecked(on);
+  Trace(on ? "switch on" : "switch off");
+}
+
+void LoaderWindowWin32::LockInputs(bool locked) {
+  for (HWND input : {open_file_, file_path_, ports_.Handle()}) EnableWindow(input, !locked);
+  Trace(locked ? "inputs locked" : "inputs unlocked");
+}
+
+void LoaderWindowWin32::AppendLog(const std::string& line) {
+  if (pending_log_.empty()) SetTimer(window_, kLogTimer, kLogIntervalMs, nullptr);
+  pending_log_ += Wide(line) + L"\r\n";
+}
+
+void LoaderWindowWin32::FlushLog() {
+  KillTimer(window_, kLogTimer);
+  if (pending_log_.empty()) return;
+  const int end = GetWindowTextLengthW(debug_log_);
+  SendMessageW(debug_log_, EM_SETSEL, static_cast<WPARAM>(end), static_cast<LPARAM>(end));
+  SendMessageW(debug_log_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(pending_log_.c_str()));
+  pending_log_.clear();
+}
+
+void LoaderWindowWin32::ClearLog() {
+  pending_log_.clear();
+  KillTimer(window_, kLogTimer);
+  SetWindowTextW(debug_log_, L"");
+}
+
+void LoaderWindowWin32::ShowTimes(const std::string& text) { SetWindowTextW(load_times_, Wide(text).c_str()); }
+
+void LoaderWindowWin32::ShowFilePath(const std::string& path) {
+  SetWindowTextW(file_path_, Wide(path).c_str());
+  Trace("file " + path);
+}
+
+void LoaderWindowWin32::ShowPorts(const std::vector<PortEntry>& ports, int chosen) {
+  ports_.SetPorts(ports, chosen);
+  std::string names;
+  for (const PortEntry& port : ports) names += " " + port.name;
+  Trace("ports" + names + " chosen " + std::to_string(chosen));
+}
+
+void LoaderWindowWin32::ShowMessage(const std::string& text) {
+  Trace("message " + text);
+  win32_.message(text);
+}
+
+void LoaderWindowWin32::ReportError(const std::string& text) {
+  Trace("error " + text);
+  win32_.report(text);
+}
+
+bool LoaderWindowWin32::Ask(const std::string& question) {
+  Trace("question " + question);
+  const bool yes = AskYesNo(window_, kWindowCaption, question);
+  Trace(yes ? "answer yes" : "answer no");
+  return yes;
+}
+
+void LoaderWindowWin32::StartTimer(WindowTimer timer, uint32_t interval_ms) {
+  SetTimer(window_, TimerId(timer), interval_ms, nullptr);
+}
+
+void LoaderWindowWin32::StopTimer(WindowTimer timer) { KillTimer(window_, TimerId(timer)); }
+
+void LoaderWindowWin32::Later(std::function<void()> step) {
+  later_.push_back(std::move(step));
+  PostMessageW(window_, kRunLater, 0, 0);
+}
+
+}  // namespace kvr

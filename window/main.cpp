@@ -1,6 +1,6 @@
 // kvr-loader: the DATAFLASH loader's window.
 //   kvr-loader [FILE.KVR] [--simulate] [--port PATH]... [--fast] [--autostart] [--exit-at-end]
-//              [--record FILE] [--screenshot FILE.png --screenshot-page N]
+//              [--record FILE] [--screenshot FILE.png --screenshot-page N] [--trace FILE]
 //   kvr-loader --set-record FILE | --help | --version
 // FILE is opened at start as if chosen in the dialog. --simulate runs the
 // simulated boot loader behind a pseudo-terminal, lists its port first and
@@ -9,10 +9,18 @@
 // (exit code 0 when the load completed and, with --simulate, the device's
 // image equals the file; 1 with the reason on standard error otherwise).
 // --record appends a record of each load to FILE; --set-record stores FILE
-// as the record file of every later start ("" stops recording).
+// as the record file of every later start ("" stops recording). --trace
+// writes the controls' places once the window is up to FILE, a line each
+// ("layout NAME X Y W H"), for tests that compare windows.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTableView>
+#include <QToolButton>
 #include <QMessageBox>
 #include <QSettings>
 #include <QTimer>
@@ -48,7 +56,7 @@ const char* kExitCodes =
 
 struct Options {
   bool simulate = false, fast = false, autostart = false, exit_at_end = false;
-  std::string file, screenshot;
+  std::string file, screenshot, trace;
   bool record_given = false;
   std::string record;
   int screenshot_page = 0;
@@ -82,8 +90,10 @@ int ParseOptions(const QStringList& args, Options& o) {
                                   "FILE");
   const QCommandLineOption set_record(
       "set-record", "Store FILE as the record file of every later start (\"\" stops recording) and exit.", "FILE");
-  parser.addOptions(
-      {help, version, simulate, port, fast, autostart, exit_at_end, record, set_record, screenshot, screenshot_page});
+  const QCommandLineOption trace("trace", "Write the controls' places to FILE once the window is up (for tests).",
+                                 "FILE");
+  parser.addOptions({help, version, simulate, port, fast, autostart, exit_at_end, record, set_record, screenshot,
+                     screenshot_page, trace});
   const auto fail = [](const QString& text) {
     kvr::ReportRefusal("kvr-loader", text.toStdString());
     return 2;
@@ -126,6 +136,7 @@ int ParseOptions(const QStringList& args, Options& o) {
   o.autostart = parser.isSet(autostart);
   o.exit_at_end = parser.isSet(exit_at_end);
   o.screenshot = parser.value(screenshot).toStdString();
+  o.trace = parser.value(trace).toStdString();
   const QString page = parser.value(screenshot_page);
   bool number = !page.isEmpty() && std::all_of(page.begin(), page.end(), [](QChar c) { return c.isDigit(); });
   if (number) o.screenshot_page = page.toInt(&number);
@@ -140,6 +151,28 @@ int ParseOptions(const QStringList& args, Options& o) {
   if (o.simulate) return fail("--simulate needs a POSIX system");
 #endif
   return -1;
+}
+
+// The client area's place on the screen and each control's within it.
+void WriteLayout(kvr::LoaderWindow& window, const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) {
+    std::cerr << "kvr-loader: --trace: " << path << " cannot be written\n";
+    return;
+  }
+  const QPoint origin = window.mapToGlobal(QPoint(0, 0));
+  std::fprintf(file, "layout client %d %d %d %d\n", origin.x(), origin.y(), window.width(), window.height());
+  const std::pair<const char*, QWidget*> controls[] = {
+      {"file-label", window.FileLabel},     {"file-path", window.FilePath},     {"open-file", window.OpenFileButton},
+      {"port-label", window.PortLabel},     {"port-list", window.PortList},     {"start-switch", window.StartSwitch},
+      {"status-line", window.StatusLine},   {"pages", window.Pages},            {"data-grid", window.DataGrid},
+      {"debug-log", window.DebugLog},       {"load-times", window.LoadTimes},   {"gauge", window.ProgressGauge},
+  };
+  for (const auto& [name, widget] : controls) {
+    const QPoint at = widget->mapTo(&window, QPoint(0, 0));
+    std::fprintf(file, "layout %s %d %d %d %d\n", name, at.x(), at.y(), widget->width(), widget->height());
+  }
+  std::fclose(file);
 }
 
 }  // namespace
@@ -234,6 +267,7 @@ int main(int argc, char** argv) {
       poll->start();
     }
     window.show();
+    if (!o.trace.empty()) QTimer::singleShot(0, &window, [&window, &o] { WriteLayout(window, o.trace); });
     if (o.autostart) QTimer::singleShot(200, &window, [&logic] { logic.StartSwitchClicked(); });
     if (o.exit_at_end && !o.autostart) {
       // Nothing starts a load by itself: the program ends once the window is up.

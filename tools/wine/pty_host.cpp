@@ -6,20 +6,27 @@
 //     sends back every byte; the text "~HANGUP~" closes the far end instead
 //     (the program sees the device vanish), and after 300 ms a fresh
 //     pseudo-terminal takes the link over.
-//   kvr-ptyhost device LINK FILE.KVR
-//     the simulated boot loader; when standard input closes it prints whether
-//     its image equals the file (exit 0 when equal).
+//   kvr-ptyhost device LINK FILE.KVR [--line-baud N]
+//     the simulated boot loader (with --line-baud at a real line's timing);
+//     when standard input closes it prints the frames it took, the time from
+//     the first to the last, and whether its image equals the file (exit 0
+//     when equal) or else the first line that differs. An "h" on standard
+//     input hangs the device up (the program sees the port vanish).
 //
 // "ready" on standard output means the link is in place.
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iomanip>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "pty_device.h"
 #include "update_file_maker.h"
@@ -84,19 +91,54 @@ int Echo(const std::string& link) {
   }
 }
 
-int Device(const std::string& link, const std::string& file) {
-  kvr::sim::PtyDevice device;
+// The first 16-byte line where `image` and the file's image differ, as
+// "line N: HEX"; "" when none does.
+std::string FirstDifference(const std::vector<uint8_t>& image, const std::string& file) {
+  const std::vector<uint8_t> wanted = kvr::sim::ImageFromUpdateText(kvr::sim::ReadFile(file));
+  for (size_t line = 0; line * 16 < std::min(image.size(), wanted.size()); ++line) {
+    if (std::equal(image.begin() + line * 16, image.begin() + line * 16 + 16, wanted.begin() + line * 16)) continue;
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string hex;
+    for (size_t i = line * 16; i < line * 16 + 16; ++i) hex += {kHex[image[i] >> 4], kHex[image[i] & 15]};
+    return "line " + std::to_string(line) + ": " + hex;
+  }
+  return "";
+}
+
+int Device(const std::string& link, const std::string& file, uint32_t line_baud) {
+  kvr::sim::DeviceOptions options;
+  options.line_baud = line_baud;
+  kvr::sim::PtyDevice device(options);
   if (!Link(device.SlavePath(), link)) {
     std::perror("kvr-ptyhost: link");
     return 1;
   }
-  std::cout << "ready" << std::endl;
-  char c;
-  while (read(0, &c, 1) > 0) {
+  std::cout << "ready " << device.SlavePath() << std::endl;
+  // The frames are watched every 2 ms for the time from the first to the last.
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point first{}, last{};
+  uint64_t frames = 0;
+  for (;;) {
+    pollfd p{0, POLLIN, 0};
+    const int ready = poll(&p, 1, 2);
+    const uint64_t now_frames = device.FramesReceived();
+    if (now_frames != frames) {
+      if (frames == 0) first = Clock::now();
+      last = Clock::now();
+      frames = now_frames;
+    }
+    if (ready <= 0) continue;
+    char c;
+    if (read(0, &c, 1) <= 0) break;
+    if (c == 'h') device.Hangup();
   }
-  const bool equal = kvr::sim::ImageEqualsFile(device.Image(), file);
-  std::cout << "device: " << device.FramesReceived() << " frames, image "
-            << (equal ? "equal to the file" : "NOT equal to the file") << std::endl;
+  const std::vector<uint8_t> image = device.Image();
+  const bool equal = kvr::sim::ImageEqualsFile(image, file);
+  const double span = std::chrono::duration<double>(last - first).count();
+  std::cout << "device: " << device.FramesReceived() << " frames, " << std::fixed << std::setprecision(3) << span
+            << " s from the first to the last, image " << (equal ? "equal to the file" : "NOT equal to the file")
+            << std::endl;
+  if (!equal) std::cout << "first difference: " << FirstDifference(image, file) << std::endl;
   return equal ? 0 : 1;
 }
 
@@ -106,7 +148,9 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "echo" && argc == 3) return Echo(argv[2]);
-  if (mode == "device" && argc == 4) return Device(argv[2], argv[3]);
-  std::cerr << "usage: kvr-ptyhost echo LINK | kvr-ptyhost device LINK FILE.KVR\n";
+  if (mode == "device" && argc == 4) return Device(argv[2], argv[3], 0);
+  if (mode == "device" && argc == 6 && std::string(argv[4]) == "--line-baud")
+    return Device(argv[2], argv[3], static_cast<uint32_t>(std::strtoul(argv[5], nullptr, 10)));
+  std::cerr << "usage: kvr-ptyhost echo LINK | kvr-ptyhost device LINK FILE.KVR [--line-baud N]\n";
   return 2;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows build, cross-compiled with mingw-w64 and tested under Wine:
 # installs what is missing (wine64, wine, the mingw compiler), builds the
-# Qt-free libraries, their Windows tests and kvr-loader-cli.exe into
+# Qt-free libraries, their Windows tests, kvr-loader.exe and kvr-loader-cli.exe into
 # build/win, makes a Wine prefix there, maps COM ports to pseudo-terminals
 # served by the native kvr-ptyhost, and runs ctest in build/win.
 #
@@ -12,7 +12,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-scripts/install-missing.sh wine64 wine g++-mingw-w64-x86-64-posix googletest libcli11-dev nlohmann-json3-dev
+scripts/install-missing.sh wine64 wine g++-mingw-w64-x86-64-posix googletest libcli11-dev nlohmann-json3-dev \
+  xvfb xdotool x11-xkb-utils imagemagick fonts-wine
 
 echo "== native helpers (build/release)"
 scripts/setup.sh release >/dev/null
@@ -33,6 +34,27 @@ if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
   wineserver -w >>"$log" 2>&1 </dev/null || true  # the registry files are written when it ends
   [[ -f "$WINEPREFIX/system.reg" ]] || { cat "$log" >&2; exit 1; }
 fi
+# An X server for the window: the first free display from :61, a Russian
+# layout beside the US one before Wine starts (xdotool then types Cyrillic
+# exactly), Wine drawing its own frames (without a window manager, managed
+# windows lose keys and each dialog's close waits 2 s), and the Linux
+# window's colour scheme (Qt's Fusion) as the system's, so that the painted
+# controls can be compared pixel for pixel.
+display=61
+while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp -noreset >>"$log" 2>&1 </dev/null &
+xvfb=$!
+export DISPLAY=":$display"
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; [[ -e /tmp/.X11-unix/X$display ]] && break; sleep 0.05; done
+setxkbmap -layout us,ru
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$log" 2>&1 </dev/null
+for colour in "ButtonFace:239 239 239" "ButtonShadow:159 159 159" "ButtonHilight:255 255 255" \
+  "WindowFrame:118 118 118"; do
+  wine reg add 'HKCU\Control Panel\Colors' /v "${colour%%:*}" /d "${colour#*:}" /f >>"$log" 2>&1 </dev/null
+done
+wineserver -k >>"$log" 2>&1 </dev/null || true  # the settings take effect with the next server
+export KVR_LINUX_WINDOW="$root/build/release/bin/kvr-loader" KVR_RENDER="$root/build/release/bin/kvr-render"
+
 # Wine's own modem-line queries on a pseudo-terminal must not fail.
 export LD_PRELOAD="$root/build/release/lib/libkvr-modem-lines.so"
 
@@ -42,6 +64,7 @@ cleanup() {
   for fd in "${fifos[@]}"; do eval "exec ${fd}>&-" 2>/dev/null || true; done
   for pid in "${hosts[@]}"; do kill "$pid" 2>/dev/null || true; done
   wineserver -k >>"$log" 2>&1 </dev/null || true
+  kill "$xvfb" 2>/dev/null || true
   rm -rf "$root/build/win/hosts"
 }
 trap cleanup EXIT

@@ -616,6 +616,7 @@ const struct {
     {"^cmake .*\\^$|^cmake --build build$|^C:\\\\", "the Windows build, from a Visual Studio developer prompt"},
     {"^sudo usermod ", "changes the system's groups"},
     {"\\bCOM[0-9]+\\b", "names a Windows port"},
+    {"^kvr-loader\\.exe ", "the Windows window: run under Wine by the Wine stage (tests/win32/window_wine_*.sh)"},
 };
 
 // Documented commands whose exit code is not 0, by a pattern of the command.

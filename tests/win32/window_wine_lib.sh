@@ -1,0 +1,106 @@
+# What the window tests under Wine share (sourced): the simulated device on a
+# pseudo-terminal mapped to a COM port, the window started with a trace, and
+# the mouse and keys through xdotool at the places the trace names. Run from
+# scripts/wine-tests.sh, which sets up the prefix, the X server (DISPLAY) and
+# KVR_PTYHOST, KVR_MAKEFILE.
+set -euo pipefail
+window_exe=$1
+work=$(mktemp -d)
+devices=()
+cleanup() {
+  for fd in 7 8 9; do eval "exec ${fd}>&-" 2>/dev/null || true; done
+  pkill -f 'kvr-loader.exe' 2>/dev/null || true
+  for pid in "${devices[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAILED: $*"
+  for t in "$work"/*.trace; do [[ -f $t ]] && { echo "--- $t"; tail -n 15 "$t"; }; done
+  for o in "$work"/*.device.out; do [[ -f $o ]] && { echo "--- $o"; cat "$o"; }; done
+  exit 1
+}
+
+# start_device NAME COMn FD [--line-baud N]: the simulated boot loader on COMn,
+# its standard input the FIFO kept open on FD ("h" hangs it up, closing ends it).
+start_device() {
+  local name=$1 com=$2 fd=$3
+  shift 3
+  mkfifo "$work/$name.in"
+  # (no process but this shell may hold a device's FIFO open: its end is the shell's to give)
+  "$KVR_PTYHOST" device "$WINEPREFIX/dosdevices/${com,,}" "$image" "$@" <"$work/$name.in" >"$work/$name.device.out" \
+    2>&1 7>&- 8>&- 9>&- &
+  devices+=($!)
+  eval "exec ${fd}>\"$work/$name.in\""
+  for _ in $(seq 100); do grep -q ready "$work/$name.device.out" && return 0; sleep 0.05; done
+  fail "the device $name did not start"
+}
+
+# stop_device NAME FD: ends it and waits for its report.
+stop_device() {
+  eval "exec ${2}>&-"
+  for _ in $(seq 100); do grep -q '^device:' "$work/$1.device.out" && return 0; sleep 0.05; done
+  fail "the device $1 did not report"
+}
+
+
+# start_window NAME ARGS...: kvr-loader.exe with its trace in $work/NAME.trace;
+# waits until it is up (its layout traced). Sets window_pid.
+start_window() {
+  local name=$1
+  shift
+  : >"$work/$name.trace"
+  wine "$window_exe" --trace "$(winepath -w "$work/$name.trace")" "$@" </dev/null >"$work/$name.out" 2>&1 7>&- 8>&- 9>&- &
+  window_pid=$!
+  trace=$work/$name.trace
+  wait_trace '^layout gauge ' 30 || fail "the window $name did not come up"
+}
+
+# wait_trace PATTERN SECONDS: until the trace has a line matching PATTERN.
+wait_trace() {
+  local deadline=$((SECONDS + $2))
+  while ((SECONDS < deadline)); do
+    grep -qE "$1" "$trace" 2>/dev/null && return 0
+    sleep 0.05
+  done
+  return 1
+}
+
+count_trace() { grep -cE "$1" "$trace" || true; }
+
+# at NAME DX DY: the screen point DX, DY into control NAME (from the trace).
+at() {
+  local cx cy x y
+  read -r cx cy < <(awk '$2 == "client" { print $3, $4 }' "$trace")
+  read -r x y < <(awk -v n="$1" '$2 == n { print $3, $4 }' "$trace")
+  echo $((cx + x + $2)) $((cy + y + $3))
+}
+
+click() {
+  read -r x y < <(at "$@")
+  xdotool mousemove "$x" "$y" click 1
+}
+
+# The window's own X window, for keys.
+focus_window() {
+  local id
+  id=$(xdotool search --sync --name 'Загрузчик DATAFLASH' | head -n 1)
+  xdotool windowactivate --sync "$id" 2>/dev/null || xdotool windowfocus --sync "$id"
+}
+
+# wait_exit SECONDS: the window's exit code (fails after SECONDS).
+wait_exit() {
+  local deadline=$((SECONDS + $1))
+  while kill -0 "$window_pid" 2>/dev/null; do
+    ((SECONDS < deadline)) || fail "the window did not end within $1 s"
+    sleep 0.1
+  done
+  wait "$window_pid"
+}
+
+image="$work/Обновление/IMAGE.KVR"
+mkdir -p "$(dirname "$image")"
+"$KVR_MAKEFILE" "$image" >/dev/null
+winimage=$(winepath -w "$image")

@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# kvr-loader.exe under Wine used as an operator would, with the mouse and the
+# keyboard through xdotool, each step checked in the window's trace and in
+# what the simulated device took:
+#  - the registry's stored index preselects its port;
+#  - the file opened through the "..." dialog from a folder named in Cyrillic;
+#  - a cell edited with the keyboard, and that line going out to the device;
+#  - a press dragged off the switch starts nothing;
+#  - a double click on the switch is one press (one load, still running);
+#  - closing mid-load asks, and "Нет" keeps the load going;
+#  - one click stops the running load;
+#  - a port that vanishes mid-load gives "Потеряна связь с портом COM8".
+source "$(dirname "$0")/window_wine_lib.sh"
+key='HKCU\SOFTWARE\ZENOVA\KVR_LORVENT_LOADER'
+start_device main COM7 7 --line-baud 38400
+start_device spare COM8 8 --line-baud 38400
+
+# The stored index 1 preselects the second port of the list.
+wine reg add "$key" /v COM /d 1 /f >/dev/null 2>&1
+start_window main
+wine reg delete "$key" /v COM /f >/dev/null 2>&1 || true
+ports=$(grep '^ports ' "$trace" | tail -n 1)
+read -r -a listed <<<"${ports#ports }"
+[[ ${listed[-1]} == 1 && ${#listed[@]} -ge 4 ]] || fail "the stored index 1 is not the chosen port: $ports"
+chosen=${listed[1]}
+echo "registry: COM=1 preselects $chosen ($ports)"
+
+# The "..." dialog: the name typed into its name box, from a Cyrillic folder.
+click open-file 16 12
+xdotool search --sync --name 'Файл для загрузки' >/dev/null
+sleep 0.3
+xdotool type --delay 20 "$winimage"
+xdotool key Return
+wait_trace "^file .*Обновление.IMAGE.KVR$" 10 || fail "the file chosen in the dialog was not opened"
+wait_trace '^status Загрузка данных' 10 || fail "the opened file did not give its page count"
+echo "dialog: $(grep '^file ' "$trace" | tail -n 1)"
+
+# The current cell moved with the keyboard to the first line's third byte
+# and typed over.
+click data-grid 80 30
+xdotool key Right Right
+xdotool type AB
+xdotool key Return
+sleep 0.3
+
+# A press on the switch released outside it: no load.
+read -r x y < <(at start-switch 100 16)
+xdotool mousemove "$x" "$y" mousedown 1 mousemove $((x + 450)) $((y + 200)) mouseup 1
+sleep 0.5
+[[ $(count_trace '^inputs locked') -eq 0 ]] || fail "a press dragged off the switch started a load"
+echo "drag off the switch: nothing started"
+
+# The port chosen on COM7: the list opened, the first COM7 entry taken.
+# (The registry chose the second entry; the load must go to COM7's device.)
+index=-1
+for i in "${!listed[@]}"; do [[ ${listed[$i]} == COM7 ]] && { index=$((i - 0)); break; }; done
+[[ $index -ge 0 ]] || fail "COM7 is not listed: $ports"
+focus_window
+click port-list 60 10
+sleep 0.5
+xdotool key Home
+for ((i = 0; i < index; i++)); do xdotool key Down; done
+xdotool key Return
+sleep 0.3
+
+# A double click: one press, one load that goes on.
+read -r x y < <(at start-switch 100 16)
+xdotool mousemove "$x" "$y" click --repeat 2 --delay 120 1
+wait_trace '^inputs locked' 5 || fail "a double click on the switch started no load"
+sleep 2
+[[ $(count_trace '^inputs locked') -eq 1 && $(count_trace '^inputs unlocked') -eq 0 ]] ||
+  fail "a double click was not one press"
+echo "double click: one load, still running"
+
+# Closing mid-load asks; the default answer, "Нет", keeps the load.
+focus_window
+xdotool key alt+F4
+wait_trace '^question Загрузка не завершена' 5 || fail "closing mid-load did not ask"
+sleep 0.5
+xdotool key Return
+wait_trace '^answer no' 5 || fail "the question was not answered no"
+before=$(count_trace '^status Загрузка страницы')
+sleep 3
+[[ $(count_trace '^status Загрузка страницы') -gt $before && $(count_trace '^inputs unlocked') -eq 0 ]] ||
+  fail "the load did not go on after \"Нет\""
+echo "close mid-load: asked, \"Нет\" kept the load"
+
+# One click stops it.
+click start-switch 100 16
+wait_trace '^inputs unlocked' 5 || fail "one click did not stop the load"
+wait_trace '^switch off' 5 || fail "the switch was not shown off"
+kill -0 "$window_pid" || fail "the window ended"
+echo "one click: the load stopped"
+
+# The edited line went out: the device's first line that differs from the file.
+stop_device main 7
+grep -qE '^first difference: line 0: [0-9A-F]{4}AB' "$work/main.device.out" ||
+  fail "the edited cell did not go out to the device"
+echo "cell edit: $(grep '^first difference' "$work/main.device.out")"
+
+# A port that vanishes mid-load (COM8's device hangs up).
+index8=-1
+for i in "${!listed[@]}"; do [[ ${listed[$i]} == COM8 ]] && index8=$i; done
+focus_window
+click port-list 60 10
+sleep 0.5
+xdotool key Home
+for ((i = 0; i < index8; i++)); do xdotool key Down; done
+xdotool key Return
+sleep 0.3
+pages=$(count_trace '^status Загрузка страницы')
+click start-switch 100 16
+deadline=$((SECONDS + 30))
+until (($(count_trace '^status Загрузка страницы') > pages + 1)); do
+  ((SECONDS < deadline)) || fail "no load on COM8"
+  sleep 0.1
+done
+echo h >&8
+wait_trace '^message Потеряна связь с портом COM8' 10 || fail "the lost port was not told"
+sleep 0.5
+xdotool key Return
+wait_trace '^inputs unlocked' 5 || fail "the window did not end the lost load"
+echo "vanishing port: $(grep '^message Потеряна' "$trace")"
+
+focus_window
+xdotool key alt+F4
+wait_exit 10 || true
+echo "operator checks: all passed"

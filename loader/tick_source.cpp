@@ -14,6 +14,15 @@ using Clock = std::chrono::steady_clock;
 // A stop raised by a signal handler cannot wake a sleeper: sleeps are cut
 // into slices no longer than this.
 constexpr auto kSignalSlice = std::chrono::milliseconds(10);
+#ifdef _WIN32
+// A timed wait on a condition ends up to 2 ms late on Windows (its time-out
+// is whole milliseconds, rounded up, on the system's timer): the last 2 ms of
+// a pause are slept instead, or every pause of a load would be that much
+// longer.
+constexpr auto kWaitSlack = std::chrono::milliseconds(2);
+#else
+constexpr auto kWaitSlack = std::chrono::milliseconds(0);
+#endif
 
 int64_t NowMs() { return base::MonotonicMs(); }
 
@@ -32,7 +41,14 @@ bool StopSignal::WaitUntil(Clock::time_point deadline) {
   while (!requested_.load()) {
     const auto now = Clock::now();
     if (now >= deadline) return false;
-    wake_.wait_until(lock, std::min(deadline, now + kSignalSlice));
+    if (deadline - now <= kWaitSlack) {
+      // The end of the pause is slept: a stop raised meanwhile is seen at once after it.
+      lock.unlock();
+      std::this_thread::sleep_until(deadline);
+      lock.lock();
+      continue;
+    }
+    wake_.wait_until(lock, std::min(deadline - kWaitSlack, now + kSignalSlice));
   }
   return true;
 }

@@ -1120,7 +1120,10 @@ TEST(VaCallQueue, SynchronizeRunsOnTheMainThreadAndRethrows) {
   worker.join();
   EXPECT_EQ(ran_on, main_id);
   EXPECT_EQ(worker_saw, "from main");
-  EXPECT_EQ(wakes.load(), 2);  // one per queued call; none for the dropped one
+  // One per queued call: the last call may be queued (and dropped) before the
+  // shutdown or refused after it.
+  EXPECT_GE(wakes.load(), 2);
+  EXPECT_LE(wakes.load(), 3);
 }
 
 }  // namespace

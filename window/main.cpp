@@ -30,12 +30,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "load_end_verdict.h"
 #include "loader_window.h"
 #include "program_arguments.h"
 #include "qt_flash_timer.h"
@@ -235,24 +237,11 @@ int main(int argc, char** argv) {
     // The file given on the command line, as if chosen in the dialog.
     if (!o.file.empty()) logic.OpenFile(o.file);
     logic.OnLoadEnded = [&](kvr::LoadResult result, const std::string& message) {
-      if (result == kvr::LoadResult::kComplete) {
+      std::function<bool()> device_image_equal;
 #ifndef _WIN32
-        if (device) {
-          const bool equal = kvr::sim::ImageEqualsFile(device->Image(), logic.FilePath());
-          const std::string verdict =
-              std::string("Simulated device: image ") + (equal ? "equal to the file" : "NOT equal to the file");
-          logic.Log(verdict);
-          std::cout << verdict << std::endl;
-          if (!equal) {
-            exit_code = 1;
-            std::cerr << "kvr-loader: the simulated device's image differs from the file\n";
-          }
-        }
+      if (device) device_image_equal = [&] { return kvr::sim::ImageEqualsFile(device->Image(), logic.FilePath()); };
 #endif
-      } else if (o.exit_at_end) {
-        exit_code = 1;
-        std::cerr << "kvr-loader: the load did not complete: " << message << "\n";
-      }
+      if (kvr::LoadEndVerdict(logic, result, message, o.exit_at_end, device_image_equal) != 0) exit_code = 1;
       if (o.exit_at_end) QTimer::singleShot(0, &app, [&app] { app.quit(); });
     };
     if (!o.screenshot.empty()) {

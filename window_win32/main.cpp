@@ -8,6 +8,7 @@
 // and questions) and the controls' places to FILE, a line each, for tests.
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -15,6 +16,7 @@
 
 #include "gdi_text_painter.h"
 #include "line_device.h"
+#include "load_end_verdict.h"
 #include "loader_window_win32.h"
 #include "port_setting_registry.h"
 #include "tool_options.h"
@@ -26,6 +28,7 @@
 // The system's headers last: their macros (RGB, DrawText) would rename ours.
 #include <windows.h>
 #include <commctrl.h>
+#include <timeapi.h>
 
 namespace {
 
@@ -139,6 +142,9 @@ int main(int argc, char** argv) {
     return kOptionsMistake;
   }
 
+  // The protocol's pauses and time-outs sleep: at the system's default
+  // timer step (15.6 ms) each would last up to a step longer.
+  timeBeginPeriod(1);
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES |
                                                       ICC_BAR_CLASSES};
   InitCommonControlsEx(&controls);
@@ -181,22 +187,9 @@ int main(int argc, char** argv) {
     kvr::LoaderWindowLogic& logic = window.Logic();
     if (!o.file.empty()) logic.OpenFile(o.file);
     logic.OnLoadEnded = [&](kvr::LoadResult result, const std::string& message) {
-      if (result == kvr::LoadResult::kComplete) {
-        if (device) {
-          const bool equal = kvr::sim::ImageEqualsFile(device->Image(), logic.FilePath());
-          const std::string verdict =
-              std::string("Simulated device: image ") + (equal ? "equal to the file" : "NOT equal to the file");
-          logic.Log(verdict);
-          std::cout << verdict << std::endl;
-          if (!equal) {
-            exit_code = 1;
-            std::cerr << "kvr-loader: the simulated device's image differs from the file" << std::endl;
-          }
-        }
-      } else if (o.exit_at_end) {
-        exit_code = 1;
-        std::cerr << "kvr-loader: the load did not complete: " << message << std::endl;
-      }
+      std::function<bool()> device_image_equal;
+      if (device) device_image_equal = [&] { return kvr::sim::ImageEqualsFile(device->Image(), logic.FilePath()); };
+      if (kvr::LoadEndVerdict(logic, result, message, o.exit_at_end, device_image_equal) != 0) exit_code = 1;
       if (o.exit_at_end) window.After(0, [&window] { DestroyWindow(window.Handle()); });
     };
     window.Show();
@@ -221,5 +214,6 @@ int main(int argc, char** argv) {
   }
   ab::win32::StopFlashTimer();
   va::SetMainThread(nullptr);
+  timeEndPeriod(1);
   return exit_code;
 }

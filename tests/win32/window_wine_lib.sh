@@ -7,10 +7,10 @@ set -euo pipefail
 window_exe=$1
 work=$(mktemp -d)
 devices=()
+windows=()
 cleanup() {
   for fd in 7 8 9; do eval "exec ${fd}>&-" 2>/dev/null || true; done
-  pkill -f 'kvr-loader.exe' 2>/dev/null || true
-  for pid in "${devices[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${windows[@]}" "${devices[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$work"
 }
@@ -54,6 +54,7 @@ start_window() {
   : >"$work/$name.trace"
   wine "$window_exe" --trace "$(winepath -w "$work/$name.trace")" "$@" </dev/null >"$work/$name.out" 2>&1 7>&- 8>&- 9>&- &
   window_pid=$!
+  windows+=("$window_pid")
   trace=$work/$name.trace
   wait_trace '^layout gauge ' 30 || fail "the window $name did not come up"
 }

@@ -3,9 +3,10 @@
 # build, once under AddressSanitizer + UndefinedBehaviorSanitizer, and the
 # threaded code's tests (serial component, window) and a gang load under
 # ThreadSanitizer; the Debian package is built, installed with dpkg -i, used
-# and removed; each fuzz target runs for a minute. Then the Windows build
+# and removed; each fuzz target runs for half a minute. Then the Windows build
 # (mingw-w64) and its tests under Wine: the serial component on COM ports
-# mapped to pseudo-terminals, the registry setting, and a full load by kvr-loader-cli.exe.
+# mapped to pseudo-terminals, the registry setting, a full load by
+# kvr-loader-cli.exe, and the window kvr-loader.exe in an X server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh release asan tsan
@@ -32,8 +33,8 @@ rm -rf "$gang"
 echo "== the Debian package: built, installed, used, validated, removed"
 scripts/package-check.sh || status=1
 
-echo "== fuzzing: each target 60 s"
-scripts/fuzz.sh 60 || status=1
+echo "== fuzzing: each target 30 s"
+scripts/fuzz.sh 30 || status=1
 
 echo "== the documented commands: README.md and the manual pages, as written (release build)"
 build/release/bin/doc_commands_tests || status=1

@@ -186,6 +186,13 @@ long long PaintedControlWindow::WindowProc(unsigned msg, unsigned long long wpar
       tracking_ = false;
       MouseLeft();
       return 0;
+    case WM_NCDESTROY: {
+      // Gone with its parent: the object no longer names the handle.
+      HWND gone = hwnd_;
+      hwnd_ = nullptr;
+      SetWindowLongPtrW(gone, GWLP_USERDATA, 0);
+      return DefWindowProcW(gone, msg, static_cast<WPARAM>(wparam), static_cast<LPARAM>(lparam));
+    }
     default: break;
   }
   return DefWindowProcW(hwnd_, msg, static_cast<WPARAM>(wparam), static_cast<LPARAM>(lparam));

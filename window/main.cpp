@@ -239,7 +239,8 @@ int main(int argc, char** argv) {
     logic.OnLoadEnded = [&](kvr::LoadResult result, const std::string& message) {
       std::function<bool()> device_image_equal;
 #ifndef _WIN32
-      if (device) device_image_equal = [&] { return kvr::sim::ImageEqualsFile(device->Image(), logic.FilePath()); };
+      if (device && logic.LoadPort() == kvr::PortName(device->SlavePath()))
+        device_image_equal = [&] { return kvr::sim::ImageEqualsFile(device->Image(), logic.FilePath()); };
 #endif
       if (kvr::LoadEndVerdict(logic, result, message, o.exit_at_end, device_image_equal) != 0) exit_code = 1;
       if (o.exit_at_end) QTimer::singleShot(0, &app, [&app] { app.quit(); });

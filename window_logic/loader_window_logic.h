@@ -81,6 +81,8 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   // A line for the debug log.
   void Log(const std::string& line) { screen_.AppendLog(line); }
   const std::string& FilePath() const { return file_path_; }
+  // The port the last load ran on ("" before the first).
+  const std::string& LoadPort() const { return load_port_; }
   ImageGrid& Grid() { return grid_; }
   const PageTable& Table() const { return table_; }
   const UpdateFileState& File() const { return file_; }

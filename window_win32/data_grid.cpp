@@ -145,9 +145,12 @@ bool DataGrid::Notify(const NMHDR& header, long long& result) {
     }
     case NM_CLICK:
     case NM_DBLCLK: {
-      const auto& activate = reinterpret_cast<const NMITEMACTIVATE&>(header);
-      if (activate.iItem >= 0 && activate.iSubItem >= 1) {
-        SetCurrent(activate.iItem, activate.iSubItem - 1);
+      // The notice names the cell only for a click on the first column: the
+      // cell under the mouse is looked up.
+      LVHITTESTINFO hit{};
+      hit.pt = reinterpret_cast<const NMITEMACTIVATE&>(header).ptAction;
+      if (ListView_SubItemHitTest(list_, &hit) >= 0 && hit.iItem >= 0 && hit.iSubItem >= 1) {
+        SetCurrent(hit.iItem, hit.iSubItem - 1);
         if (header.code == NM_DBLCLK) OpenEditor(L"", false);
       }
       result = 0;

@@ -134,7 +134,6 @@ LoaderWindowWin32::~LoaderWindowWin32() {
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
     DestroyWindow(window_);
   }
-  if (tips_) DestroyWindow(tips_);
   for (void* object : {font_, status_font_, status_brush_})
     if (object) DeleteObject(static_cast<HGDIOBJ>(object));
 }
@@ -268,6 +267,7 @@ void LoaderWindowWin32::TraceLayout() {
 }
 
 void LoaderWindowWin32::After(uint32_t delay_ms, std::function<void()> step) {
+  if (!window_) return;
   const uintptr_t id = next_after_++;
   after_.emplace_back(id, std::move(step));
   SetTimer(window_, id, delay_ms, nullptr);
@@ -380,6 +380,7 @@ void LoaderWindowWin32::LockInputs(bool locked) {
 }
 
 void LoaderWindowWin32::AppendLog(const std::string& line) {
+  if (!window_) return;  // gone: a call still queued for it
   if (pending_log_.empty()) SetTimer(window_, kLogTimer, kLogIntervalMs, nullptr);
   pending_log_ += Wide(line) + L"\r\n";
 }
@@ -431,12 +432,13 @@ bool LoaderWindowWin32::Ask(const std::string& question) {
 }
 
 void LoaderWindowWin32::StartTimer(WindowTimer timer, uint32_t interval_ms) {
-  SetTimer(window_, TimerId(timer), interval_ms, nullptr);
+  if (window_) SetTimer(window_, TimerId(timer), interval_ms, nullptr);
 }
 
 void LoaderWindowWin32::StopTimer(WindowTimer timer) { KillTimer(window_, TimerId(timer)); }
 
 void LoaderWindowWin32::Later(std::function<void()> step) {
+  if (!window_) return;
   later_.push_back(std::move(step));
   PostMessageW(window_, kRunLater, 0, 0);
 }

@@ -188,7 +188,8 @@ int main(int argc, char** argv) {
     if (!o.file.empty()) logic.OpenFile(o.file);
     logic.OnLoadEnded = [&](kvr::LoadResult result, const std::string& message) {
       std::function<bool()> device_image_equal;
-      if (device) device_image_equal = [&] { return kvr::sim::ImageEqualsFile(device->Image(), logic.FilePath()); };
+      if (device && logic.LoadPort() == kvr::sim::kSimulatedPortName)
+        device_image_equal = [&] { return kvr::sim::ImageEqualsFile(device->Image(), logic.FilePath()); };
       if (kvr::LoadEndVerdict(logic, result, message, o.exit_at_end, device_image_equal) != 0) exit_code = 1;
       if (o.exit_at_end) window.After(0, [&window] { DestroyWindow(window.Handle()); });
     };

@@ -161,6 +161,7 @@ long long PaintedControlWindow::WindowProc(unsigned msg, unsigned long long wpar
     case WM_RBUTTONDBLCLK:
     case WM_MBUTTONDBLCLK:
       SetCapture(hwnd_);  // the release comes here wherever it happens
+      pressing_ = true;
       Mouse(msg, x, y, true);
       return 0;
     case WM_LBUTTONUP:
@@ -170,10 +171,21 @@ long long PaintedControlWindow::WindowProc(unsigned msg, unsigned long long wpar
       GetClientRect(hwnd_, &r);
       const POINT at{x, y};
       const bool inside = PtInRect(&r, at) != 0;
-      if (!(wparam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON))) ReleaseCapture();
+      if (!(wparam & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON))) {
+        pressing_ = false;
+        ReleaseCapture();
+      }
       Mouse(msg, x, y, inside);
       return 0;
     }
+    case WM_CAPTURECHANGED:
+      // Another window took the mouse mid-press (a message box, a switch of
+      // programs): the press ends as if released outside.
+      if (pressing_ && reinterpret_cast<HWND>(lparam) != hwnd_) {
+        pressing_ = false;
+        Mouse(WM_LBUTTONUP, -1, -1, false);
+      }
+      return 0;
     case WM_MOUSEMOVE:
       if (!tracking_) {
         TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, hwnd_, 0};

@@ -58,6 +58,7 @@ class PaintedControlWindow : public TControlHost {
   void* bits_ = nullptr;
   int dib_width_ = 0, dib_height_ = 0;
   bool tracking_ = false;  // a leave notice is asked for
+  bool pressing_ = false;  // a press holds the mouse
 };
 
 class SwitchButtonWindow final : public PaintedControlWindow {

@@ -165,7 +165,8 @@ class TVaCustomComm : public TVaComponent {
   // sleep unless replaced (tests and benchmarks replace it).
   std::function<void(uint32_t ms)> ClosePause;  // sleeps (the platform's Sleep) unless replaced
   // Opens the device instead of the platform layer (an in-process device); a
-  // null result fails the open as a missing device would.
+  // null result leaves the open to the platform layer (a port that is not the
+  // opener's own).
   std::function<std::shared_ptr<platform::Device>(const std::string& path)> DeviceOpener;
 
   // Driver event bits computed by the last ApplyEventMask (at Open).

@@ -231,10 +231,10 @@ std::string TVaCustomComm::DevicePath() const { return FormatWithInt(device_name
 void TVaCustomComm::OpenDevice() {
   const std::string path = DevicePath();
   if (DeviceOpener) {
-    std::shared_ptr<platform::Device> opened = DeviceOpener(path);
-    if (!opened) RaiseCommError("Specified device not found (" + EscapePercent(path) + ").");
-    SetDevice(std::move(opened));
-    return;
+    if (std::shared_ptr<platform::Device> opened = DeviceOpener(path)) {
+      SetDevice(std::move(opened));
+      return;
+    }
   }
   std::unique_ptr<platform::Device> device = platform::OpenDevice(path);
   if (!device) {

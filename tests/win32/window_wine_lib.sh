@@ -8,6 +8,7 @@ window_exe=$1
 work=$(mktemp -d)
 devices=()
 windows=()
+mark=0
 cleanup() {
   for fd in 7 8 9; do eval "exec ${fd}>&-" 2>/dev/null || true; done
   for pid in "${windows[@]}" "${devices[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -56,14 +57,18 @@ start_window() {
   window_pid=$!
   windows+=("$window_pid")
   trace=$work/$name.trace
+  mark=0
   wait_trace '^layout gauge ' 30 || fail "the window $name did not come up"
 }
 
-# wait_trace PATTERN SECONDS: until the trace has a line matching PATTERN.
+# mark_trace: what the trace holds now is old; wait_trace looks only after it.
+mark_trace() { mark=$(wc -l <"$trace"); }
+
+# wait_trace PATTERN SECONDS: until the trace has, after the mark, a line matching PATTERN.
 wait_trace() {
   local deadline=$((SECONDS + $2))
   while ((SECONDS < deadline)); do
-    grep -qE "$1" "$trace" 2>/dev/null && return 0
+    tail -n +$((mark + 1)) "$trace" 2>/dev/null | grep -qE "$1" && return 0
     sleep 0.05
   done
   return 1
@@ -87,7 +92,8 @@ click() {
 # The window's own X window, for keys.
 focus_window() {
   local id
-  id=$(xdotool search --sync --name 'Загрузчик DATAFLASH' | head -n 1)
+  id=$(timeout 10 xdotool search --sync --name 'Загрузчик DATAFLASH' | head -n 1)
+  [[ -n $id ]] || fail "the window is not on the screen"
   xdotool windowactivate --sync "$id" 2>/dev/null || xdotool windowfocus --sync "$id"
 }
 

@@ -26,28 +26,34 @@ chosen=${listed[1]}
 echo "registry: COM=1 preselects $chosen ($ports)"
 
 # The "..." dialog: the name typed into its name box, from a Cyrillic folder.
+mark_trace
 click open-file 16 12
-xdotool search --sync --name 'Файл для загрузки' >/dev/null
-sleep 0.3
+dialog=$(timeout 10 xdotool search --sync --name 'Файл для загрузки' | head -n 1)
+[[ -n $dialog ]] || fail "the open dialog did not come up"
+xdotool windowactivate --sync "$dialog" 2>/dev/null || true
+sleep 0.5  # its name box takes the focus once it is up
 xdotool type --delay 20 "$winimage"
 xdotool key Return
 wait_trace "^file .*Обновление.IMAGE.KVR$" 10 || fail "the file chosen in the dialog was not opened"
 wait_trace '^status Загрузка данных' 10 || fail "the opened file did not give its page count"
 echo "dialog: $(grep '^file ' "$trace" | tail -n 1)"
 
-# The current cell moved with the keyboard to the first line's third byte
-# and typed over.
-click data-grid 80 30
+# A cell clicked (the second line's fifth byte: 64 pixels of headings, 44 a
+# cell, 24 a row below the headings), the current cell moved with the
+# keyboard to its seventh and typed over.
+click data-grid $((64 + 4 * 44 + 20)) $((24 + 24 + 12))
 xdotool key Right Right
 xdotool type AB
 xdotool key Return
 sleep 0.3
 
 # A press on the switch released outside it: no load.
+mark_trace
 read -r x y < <(at start-switch 100 16)
 xdotool mousemove "$x" "$y" mousedown 1 mousemove $((x + 450)) $((y + 200)) mouseup 1
 sleep 0.5
 [[ $(count_trace '^inputs locked') -eq 0 ]] || fail "a press dragged off the switch started a load"
+wait_trace '^switch off' 1 || fail "the switch was not shown off again after the press"
 echo "drag off the switch: nothing started"
 
 # The port chosen on COM7: the list opened, the first COM7 entry taken.
@@ -64,6 +70,7 @@ xdotool key Return
 sleep 0.3
 
 # A double click: one press, one load that goes on.
+mark_trace
 read -r x y < <(at start-switch 100 16)
 xdotool mousemove "$x" "$y" click --repeat 2 --delay 120 1
 wait_trace '^inputs locked' 5 || fail "a double click on the switch started no load"
@@ -74,6 +81,7 @@ echo "double click: one load, still running"
 
 # Closing mid-load asks; the default answer, "Нет", keeps the load.
 focus_window
+mark_trace
 xdotool key alt+F4
 wait_trace '^question Загрузка не завершена' 5 || fail "closing mid-load did not ask"
 sleep 0.5
@@ -86,6 +94,7 @@ sleep 3
 echo "close mid-load: asked, \"Нет\" kept the load"
 
 # One click stops it.
+mark_trace
 click start-switch 100 16
 wait_trace '^inputs unlocked' 5 || fail "one click did not stop the load"
 wait_trace '^switch off' 5 || fail "the switch was not shown off"
@@ -94,7 +103,7 @@ echo "one click: the load stopped"
 
 # The edited line went out: the device's first line that differs from the file.
 stop_device main 7
-grep -qE '^first difference: line 0: [0-9A-F]{4}AB' "$work/main.device.out" ||
+grep -qE '^first difference: line 1: [0-9A-F]{12}AB' "$work/main.device.out" ||
   fail "the edited cell did not go out to the device"
 echo "cell edit: $(grep '^first difference' "$work/main.device.out")"
 
@@ -109,6 +118,7 @@ for ((i = 0; i < index8; i++)); do xdotool key Down; done
 xdotool key Return
 sleep 0.3
 pages=$(count_trace '^status Загрузка страницы')
+mark_trace
 click start-switch 100 16
 deadline=$((SECONDS + 30))
 until (($(count_trace '^status Загрузка страницы') > pages + 1)); do
@@ -124,5 +134,7 @@ echo "vanishing port: $(grep '^message Потеряна' "$trace")"
 
 focus_window
 xdotool key alt+F4
-wait_exit 10 || true
+code=0
+wait_exit 10 || code=$?
+[[ $code -eq 0 ]] || fail "closing the idle window exited with $code"
 echo "operator checks: all passed"

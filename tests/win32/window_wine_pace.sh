@@ -20,6 +20,7 @@ pty=$(awk '/^ready/ { print $2 }' "$work/linux.device.out")
 QT_QPA_PLATFORM=xcb "$linux_window" "$image" --port "$pty" --autostart --trace "$work/linux.trace" \
   >"$work/linux.out" 2>&1 7>&- 8>&- 9>&- &
 linux_pid=$!
+windows+=("$linux_pid")
 sleep "$seconds"
 kill "$linux_pid"
 wait "$linux_pid" 2>/dev/null || true

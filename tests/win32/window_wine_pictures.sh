@@ -24,6 +24,7 @@ shot() {
 : >"$work/linux.trace"
 QT_QPA_PLATFORM=xcb "$linux_window" "$image" --port /dev/null --trace "$work/linux.trace" >"$work/linux.out" 2>&1 7>&- 8>&- 9>&- &
 linux_pid=$!
+windows+=("$linux_pid")
 trace=$work/linux.trace
 wait_trace '^layout gauge ' 30 || fail "the Linux window did not come up"
 shot linux "$work/linux.trace"

@@ -69,15 +69,8 @@ int GdiTextPainter::TextHeight(const TFont& font, const std::string&) {
 void GdiTextPainter::DrawText(TBitmap& bitmap, const TRect* clip, int x, int y, const TFont& font, uint32_t rgb,
                               const std::string& text) {
   if (bitmap.Empty() || text.empty()) return;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = bitmap.Width();
-  info.bmiHeader.biHeight = -bitmap.Height();  // top-down, as the bitmap's rows
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  HBITMAP dib = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HBITMAP dib = static_cast<HBITMAP>(CreatePictureSection(bitmap.Width(), bitmap.Height(), &bits));
   if (!dib) return;
   const size_t bytes = static_cast<size_t>(bitmap.BytesPerLine()) * static_cast<size_t>(bitmap.Height());
   std::memcpy(bits, bitmap.Data(), bytes);
@@ -98,6 +91,17 @@ void GdiTextPainter::DrawText(TBitmap& bitmap, const TRect* clip, int x, int y, 
   SelectObject(dc, old_bitmap);
   DeleteDC(dc);
   DeleteObject(dib);
+}
+
+void* CreatePictureSection(int width, int height, void** bits) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down, as the bitmap's rows
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, bits, nullptr, 0);
 }
 
 GdiTextPainter& TextPainter() {

@@ -44,4 +44,8 @@ std::string Utf8(const std::wstring& text);
 // The core's system colours from the system's scheme (GetSysColor).
 void UseSystemColors();
 
+// A 32-bit top-down DIB section of width x height, the layout of a TBitmap:
+// the HBITMAP, with its pixels in `bits`; null when the system gives none.
+void* CreatePictureSection(int width, int height, void** bits);
+
 }  // namespace ab::win32

@@ -122,14 +122,7 @@ void PaintedControlWindow::Paint() {
   if (!picture.Empty()) {
     if (!dib_ || dib_width_ != picture.Width() || dib_height_ != picture.Height()) {
       if (dib_) DeleteObject(static_cast<HBITMAP>(dib_));
-      BITMAPINFO info{};
-      info.bmiHeader.biSize = sizeof(info.bmiHeader);
-      info.bmiHeader.biWidth = picture.Width();
-      info.bmiHeader.biHeight = -picture.Height();  // top-down, as the bitmap's rows
-      info.bmiHeader.biPlanes = 1;
-      info.bmiHeader.biBitCount = 32;
-      info.bmiHeader.biCompression = BI_RGB;
-      dib_ = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
+      dib_ = CreatePictureSection(picture.Width(), picture.Height(), &bits_);
       dib_width_ = dib_ ? picture.Width() : 0;
       dib_height_ = dib_ ? picture.Height() : 0;
     }

@@ -7,46 +7,65 @@
 # (mingw-w64) and its tests under Wine: the serial component on COM ports
 # mapped to pseudo-terminals, the registry setting, a full load by
 # kvr-loader-cli.exe, and the window kvr-loader.exe in an X server.
+# Every step runs whatever an earlier one gave; the last lines name each
+# step with its time and result, so that the end of a long log says what
+# failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh release asan tsan
+
+steps=()
+failed=0
+# step NAME COMMAND...: runs one step and notes its time and result.
+step() {
+  local name=$1 start=$SECONDS code=0
+  shift
+  echo "== $name"
+  "$@" || code=$?
+  if [ "$code" = 0 ]; then
+    steps+=("passed  $((SECONDS - start)) s  $name")
+  else
+    steps+=("FAILED  $((SECONDS - start)) s  $name (exit $code)")
+    failed=$((failed + 1))
+  fi
+}
+
+step "set-up and builds: release, asan, tsan" scripts/setup.sh release asan tsan
+if [ "$failed" != 0 ]; then
+  printf '%s\n' "${steps[@]}"
+  exit 1
+fi
 
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan-qt.supp"
 
-status=0
-echo "== main job under the sanitizers: a simulated load, replies in two pieces"
-build/asan/bin/kvr-simload --pieces 2 | tail -n 3 || status=1
+simload() { build/asan/bin/kvr-simload --pieces 2 | tail -n 3; }
+step "main job under the sanitizers: a simulated load, replies in two pieces" simload
 
-echo "== a gang load under ThreadSanitizer: four simulated devices, one losing its port, one silent (exit 4)"
-gang=$(mktemp -d)
-setarch "$(uname -m)" -R build/tsan/bin/kvr-loader-cli make-image "$gang/GANG.KVR"
-code=0
-setarch "$(uname -m)" -R build/tsan/bin/kvr-loader-cli load --simulate --simulate-devices 4 \
-  --simulate-faults 3:hangup=3000 --simulate-faults 4:drop=1 --pause-ms 0 --reply-timeout 0.05 --retries 5 \
-  --quiet --report "$gang/runs.json" "$gang/GANG.KVR" || code=$?
-[ "$code" = 4 ] || { echo "the gang load ended with $code, not 4"; status=1; }
-rm -rf "$gang"
+gang_load() {
+  local gang code=0
+  gang=$(mktemp -d)
+  setarch "$(uname -m)" -R build/tsan/bin/kvr-loader-cli make-image "$gang/GANG.KVR"
+  setarch "$(uname -m)" -R build/tsan/bin/kvr-loader-cli load --simulate --simulate-devices 4 \
+    --simulate-faults 3:hangup=3000 --simulate-faults 4:drop=1 --pause-ms 0 --reply-timeout 0.05 --retries 5 \
+    --quiet --report "$gang/runs.json" "$gang/GANG.KVR" || code=$?
+  rm -rf "$gang"
+  [ "$code" = 4 ] || { echo "the gang load ended with $code, not 4"; return 1; }
+}
+step "a gang load under ThreadSanitizer: four simulated devices, one losing its port, one silent (exit 4)" gang_load
 
-echo "== the Debian package: built, installed, used, validated, removed"
-scripts/package-check.sh || status=1
-
-echo "== fuzzing: each target 30 s"
-scripts/fuzz.sh 30 || status=1
-
-echo "== the documented commands: README.md and the manual pages, as written (release build)"
-build/release/bin/doc_commands_tests || status=1
-
-echo "== tests: tsan (serial component and window)"
-ctest --test-dir build/tsan --output-on-failure -L 'serial|window' || status=1
-
+step "the Debian package: built, installed, used, validated, removed" scripts/package-check.sh
+step "fuzzing: each target 30 s" scripts/fuzz.sh 30
+step "the documented commands: README.md and the manual pages, as written (release build)" \
+  build/release/bin/doc_commands_tests
+step "tests: tsan (serial component and window)" ctest --test-dir build/tsan --output-on-failure -L 'serial|window'
 for c in release asan; do
-  echo "== tests: $c"
-  ctest --test-dir "build/$c" --output-on-failure -j2 || status=1
+  step "tests: $c" ctest --test-dir "build/$c" --output-on-failure -j2
 done
+step "Windows build, tests under Wine" scripts/wine-tests.sh
 
-echo "== Windows build, tests under Wine"
-scripts/wine-tests.sh || status=1
-exit $status
+echo "== the steps"
+printf '%s\n' "${steps[@]}"
+echo "steps: $((${#steps[@]} - failed)) passed, $failed failed"
+[ "$failed" = 0 ]

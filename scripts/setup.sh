@@ -13,11 +13,16 @@ scripts/install-missing.sh cmake ninja-build g++ pkg-config qt6-base-dev libgtes
 
 configs=("$@")
 [ ${#configs[@]} -gt 0 ] || configs=(release)
+# The sanitizer builds at -O1 with line tables only: their reports still
+# name file and line, and they compile in half the time of -O2 -g. (g++ 12
+# warns falsely of uninitialized values inside std::regex and std::function
+# at -O1 with the sanitizers; the release build keeps that warning.)
+sanitized=(-DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG -Wno-maybe-uninitialized")
 for c in "${configs[@]}"; do
   case "$c" in
     release) args=(-DCMAKE_BUILD_TYPE=Release) ;;
-    asan) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVR_SANITIZE=address) ;;
-    tsan) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVR_SANITIZE=thread -DKVR_BUILD_BENCH=OFF) ;;
+    asan) args=("${sanitized[@]}" -DKVR_SANITIZE=address) ;;
+    tsan) args=("${sanitized[@]}" -DKVR_SANITIZE=thread -DKVR_BUILD_BENCH=OFF) ;;
     *) echo "unknown configuration: $c" >&2; exit 2 ;;
   esac
   cmake -S . -B "build/$c" -G Ninja "${args[@]}" >/dev/null

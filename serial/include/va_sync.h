@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <mutex>
+#include <vector>
 
 namespace va {
 
@@ -53,7 +54,10 @@ class TVaWaitEvent : public TVaEvent {
 
 // Waits until one of `events` is signalled; returns the index of the first
 // signalled one in the given order, -1 on time-out, -2 on failure.
-int WaitForAny(std::initializer_list<TVaEvent*> events, uint32_t ms = INFINITE_WAIT);
+int WaitForAny(const std::vector<TVaEvent*>& events, uint32_t ms = INFINITE_WAIT);
+inline int WaitForAny(std::initializer_list<TVaEvent*> events, uint32_t ms = INFINITE_WAIT) {
+  return WaitForAny(std::vector<TVaEvent*>(events), ms);
+}
 
 // Recursive lock: the system's critical section on Windows.
 #ifdef _WIN32

@@ -103,6 +103,8 @@ inline constexpr int kErrorNoComPortAnswer = 0x20000001, kErrorComPortRefused = 
 // refused setting, a host not found): ErrorText gives them for those codes.
 void SetNetworkDetail(const std::string& text);
 const std::string& NetworkDetail();
+// The words for the network errors above; false for any other code.
+bool NetworkErrorText(int code, std::string& text);
 std::unique_ptr<Device> OpenNetworkDevice(const NetworkAddress& address);
 
 int LastError();

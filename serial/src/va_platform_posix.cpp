@@ -611,19 +611,8 @@ int LastError() { return t_last_error; }
 void SetLastError(int code) { t_last_error = code; }
 
 std::string ErrorText(int code) {
-  switch (code) {
-    case kErrorNoComPortAnswer:
-      return "the server does not answer the RFC 2217 com-port option (a raw TCP port is socket://)";
-    case kErrorComPortRefused:
-      return "the server refuses the RFC 2217 com-port option (a raw TCP port is socket://)";
-    case kErrorBadNetworkName:
-      return "a network port is rfc2217://HOST:PORT or socket://HOST:PORT, with a port from 1 to 65535";
-    case kErrorBrokenStream:
-      return "the server's telnet stream is broken (a command without end)";
-    case kErrorSettingRefused:
-    case kErrorHostNotFound:
-      return NetworkDetail();
-  }
+  std::string text;
+  if (NetworkErrorText(code, text)) return text;
   char buf[256];
   // The GNU strerror_r returns the text, which need not be in buf.
   return strerror_r(code, buf, sizeof buf);

@@ -300,8 +300,14 @@ class Win32Device final : public Device {
 }  // namespace
 
 std::unique_ptr<Device> OpenDevice(const std::string& path) {
-  if (IsNetworkPortName(path)) {  // network ports are opened by the POSIX build only, so far
-    Fail(50);                     // ERROR_NOT_SUPPORTED
+  if (IsNetworkPortName(path)) {
+#ifdef _WIN32
+    NetworkAddress address;
+    if (ParseNetworkPort(path, address)) return OpenNetworkDevice(address);
+    Fail(static_cast<Dword>(kErrorBadNetworkName));
+#else
+    Fail(50);  // ERROR_NOT_SUPPORTED: the fake system table has no sockets
+#endif
     return nullptr;
   }
   const Handle h = Calls().CreateFileA(path.c_str(), GENERIC_READ_ACCESS | GENERIC_WRITE_ACCESS, 0,
@@ -316,7 +322,11 @@ std::unique_ptr<Device> OpenDevice(const std::string& path) {
 int LastError() { return t_last_error; }
 void SetLastError(int code) { t_last_error = code; }
 
-std::string ErrorText(int code) { return Calls().MessageText(static_cast<Dword>(code)); }
+std::string ErrorText(int code) {
+  std::string text;
+  if (NetworkErrorText(code, text)) return text;
+  return Calls().MessageText(static_cast<Dword>(code));
+}
 
 bool IsNotFoundError(int code) { return code == static_cast<int>(ERR_FILE_NOT_FOUND); }
 

@@ -109,6 +109,29 @@ thread_local std::string t_network_detail;
 void SetNetworkDetail(const std::string& text) { t_network_detail = text; }
 const std::string& NetworkDetail() { return t_network_detail; }
 
+bool NetworkErrorText(int code, std::string& text) {
+  switch (code) {
+    case kErrorNoComPortAnswer:
+      text = "the server does not answer the RFC 2217 com-port option (a raw TCP port is socket://)";
+      return true;
+    case kErrorComPortRefused:
+      text = "the server refuses the RFC 2217 com-port option (a raw TCP port is socket://)";
+      return true;
+    case kErrorBadNetworkName:
+      text = "a network port is rfc2217://HOST:PORT or socket://HOST:PORT, with a port from 1 to 65535";
+      return true;
+    case kErrorBrokenStream:
+      text = "the server's telnet stream is broken (a command without end)";
+      return true;
+    case kErrorSettingRefused:
+    case kErrorHostNotFound:
+      text = NetworkDetail();
+      return true;
+    default:
+      return false;
+  }
+}
+
 namespace {
 
 // The scheme in any case: RFC2217:// is rfc2217://.

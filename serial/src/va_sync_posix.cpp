@@ -57,7 +57,7 @@ bool TVaEvent::IsSignaled() const {
   return poll(&p, 1, 0) > 0;
 }
 
-int WaitForAny(std::initializer_list<TVaEvent*> events, uint32_t ms) {
+int WaitForAny(const std::vector<TVaEvent*>& events, uint32_t ms) {
   std::vector<pollfd> fds;
   fds.reserve(events.size());
   for (TVaEvent* e : events) fds.push_back({e->Handle(), POLLIN, 0});

@@ -44,7 +44,7 @@ void TVaEvent::Reset() { Calls().ResetEvent(handle_); }
 
 bool TVaEvent::IsSignaled() const { return Calls().WaitForSingleObject(handle_, 0) == win32::WAIT_OBJECT_0_RESULT; }
 
-int WaitForAny(std::initializer_list<TVaEvent*> events, uint32_t ms) {
+int WaitForAny(const std::vector<TVaEvent*>& events, uint32_t ms) {
   std::vector<win32::Handle> handles;
   handles.reserve(events.size());
   for (TVaEvent* e : events) handles.push_back(e->Handle());

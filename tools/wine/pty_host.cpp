@@ -6,14 +6,20 @@
 //     sends back every byte; the text "~HANGUP~" closes the far end instead
 //     (the program sees the device vanish), and after 300 ms a fresh
 //     pseudo-terminal takes the link over.
-//   kvr-ptyhost device LINK FILE.KVR [--line-baud N]
+//   kvr-ptyhost device LINK FILE.KVR [--line-baud N] [--serial-server]
 //     the simulated boot loader (with --line-baud at a real line's timing);
 //     when standard input closes it prints the frames it took, the time from
 //     the first to the last, and whether its image equals the file (exit 0
 //     when equal) or else the first line that differs. An "h" on standard
-//     input hangs the device up (the program sees the port vanish).
+//     input hangs the device up (the program sees the port vanish). With
+//     --serial-server a network serial server (ser2net on the loopback
+//     address) stands in front of the device: "server RAW-URL RFC2217-URL"
+//     names its ports, and an "s" on standard input stops it.
+//   kvr-ptyhost silent
+//     listens on a free loopback port, "ready PORT", and never says a word
+//     to whoever connects, until standard input closes.
 //
-// "ready" on standard output means the link is in place.
+// "ready" on standard output means the link (or the server) is in place.
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
@@ -28,7 +34,10 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "pty_device.h"
+#include "serial_server.h"
 #include "update_file_maker.h"
 
 namespace {
@@ -105,13 +114,22 @@ std::string FirstDifference(const std::vector<uint8_t>& image, const std::string
   return "";
 }
 
-int Device(const std::string& link, const std::string& file, uint32_t line_baud) {
+int Device(const std::string& link, const std::string& file, uint32_t line_baud, bool serial_server) {
   kvr::sim::DeviceOptions options;
   options.line_baud = line_baud;
   kvr::sim::PtyDevice device(options);
   if (!Link(device.SlavePath(), link)) {
     std::perror("kvr-ptyhost: link");
     return 1;
+  }
+  std::unique_ptr<kvr::sim::SerialServer> server;
+  if (serial_server) {
+    server = std::make_unique<kvr::sim::SerialServer>(device.SlavePath());
+    if (!server->Running()) {
+      std::cerr << "kvr-ptyhost: no serial server: " << server->Why() << "\n";
+      return 1;
+    }
+    std::cout << "server " << server->RawUrl() << " " << server->Rfc2217Url() << std::endl;
   }
   std::cout << "ready " << device.SlavePath() << std::endl;
   // The frames are watched every 2 ms for the time from the first to the last.
@@ -131,6 +149,7 @@ int Device(const std::string& link, const std::string& file, uint32_t line_baud)
     char c;
     if (read(0, &c, 1) <= 0) break;
     if (c == 'h') device.Hangup();
+    if (c == 's' && server) server->Stop();
   }
   const std::vector<uint8_t> image = device.Image();
   const bool equal = kvr::sim::ImageEqualsFile(image, file);
@@ -142,15 +161,42 @@ int Device(const std::string& link, const std::string& file, uint32_t line_baud)
   return equal ? 0 : 1;
 }
 
+// A loopback listener that takes connections (the system completes them)
+// and never answers.
+int Silent() {
+  int port = 0;
+  const int listener = kvr::sim::ListenOnLoopback(port);
+  if (listener < 0) {
+    std::perror("kvr-ptyhost: listen");
+    return 1;
+  }
+  std::cout << "ready " << port << std::endl;
+  char c;
+  while (read(0, &c, 1) > 0) {
+  }
+  close(listener);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
-  const std::string mode = argc > 1 ? argv[1] : "";
-  if (mode == "echo" && argc == 3) return Echo(argv[2]);
-  if (mode == "device" && argc == 4) return Device(argv[2], argv[3], 0);
-  if (mode == "device" && argc == 6 && std::string(argv[4]) == "--line-baud")
-    return Device(argv[2], argv[3], static_cast<uint32_t>(std::strtoul(argv[5], nullptr, 10)));
-  std::cerr << "usage: kvr-ptyhost echo LINK | kvr-ptyhost device LINK FILE.KVR [--line-baud N]\n";
-  return 2;
+  CLI::App app("the native far end of a Windows program's COM port under Wine", "kvr-ptyhost");
+  app.require_subcommand(1);
+  std::string link, file;
+  uint32_t line_baud = 0;
+  bool serial_server = false;
+  CLI::App* echo = app.add_subcommand("echo", "send back every byte");
+  echo->add_option("LINK", link, "the COM port's link in dosdevices")->required();
+  CLI::App* device = app.add_subcommand("device", "the simulated boot loader");
+  device->add_option("LINK", link, "the COM port's link in dosdevices")->required();
+  device->add_option("FILE", file, "the update file the image is checked against")->required();
+  device->add_option("--line-baud", line_baud, "a real line's timing at this rate");
+  device->add_flag("--serial-server", serial_server, "a network serial server in front of the device");
+  CLI::App* silent = app.add_subcommand("silent", "a loopback listener that never answers");
+  CLI11_PARSE(app, argc, argv);
+  if (echo->parsed()) return Echo(link);
+  if (silent->parsed()) return Silent();
+  return Device(link, file, line_baud, serial_server);
 }

@@ -21,6 +21,7 @@
 #include "port_info.h"
 #include "port_texts.h"
 #include "update_file_maker.h"
+#include "utf8_files.h"
 #include "va_dispatch.h"
 #ifndef _WIN32
 #include "pty_device.h"
@@ -137,8 +138,9 @@ std::string PortLoad::OpenLog() {
   const std::string log = "the log " + o_.log;
 #ifdef _WIN32
   std::error_code ec;
-  if (std::filesystem::equivalent(o_.log, image_path_, ec)) return log + " is the image file itself";
-  log_ = std::fopen(o_.log.c_str(), "a");
+  if (std::filesystem::equivalent(base::Utf8Path(o_.log), base::Utf8Path(image_path_), ec))
+    return log + " is the image file itself";
+  log_ = base::OpenFile(o_.log, "a");
 #else
   const int fd = open(o_.log.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
   if (fd < 0)
@@ -160,7 +162,7 @@ std::string PortLoad::OpenLog() {
 bool PortLoad::StartLog() {
 #ifdef _WIN32
   std::fclose(log_);
-  log_ = std::fopen(o_.log.c_str(), "w");
+  log_ = base::OpenFile(o_.log, "w");
   return log_ != nullptr;
 #else
   struct stat st {};

@@ -302,9 +302,7 @@ std::string WindowsText(DWORD error) {
                  error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string out;
   if (text) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    out.resize(n > 0 ? static_cast<size_t>(n - 1) : 0);
-    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
+    out = base::Utf8(text);
     LocalFree(text);
   }
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.')) out.pop_back();

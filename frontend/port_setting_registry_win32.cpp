@@ -8,6 +8,7 @@
 
 #include "port_setting_registry.h"
 #include "port_setting_text.h"
+#include "utf8_files.h"
 
 namespace kvr {
 
@@ -45,30 +46,9 @@ int32_t RegistrySettings::PortIndex() const {
   return SettingIndexOrMinusOne(text);
 }
 
-namespace {
-
-std::wstring WideOf(const std::string& text) {
-  if (text.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
-
-std::string Utf8Of(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), n, nullptr, nullptr);
-  return utf8;
-}
-
-}  // namespace
-
 std::string RegistrySettings::RecordFile() const {
   if (!key_) return "";
-  const std::wstring subkey = WideOf(subkey_), value = WideOf(kRecordValue);
+  const std::wstring subkey = base::Wide(subkey_), value = base::Wide(kRecordValue);
   DWORD type = 0, size = 0;
   if (RegGetValueW(static_cast<HKEY>(key_), subkey.c_str(), value.c_str(), RRF_RT_REG_SZ, &type, nullptr, &size) !=
           ERROR_SUCCESS ||
@@ -79,17 +59,17 @@ std::string RegistrySettings::RecordFile() const {
                    &size) != ERROR_SUCCESS)
     return "";
   text.resize(wcsnlen(text.c_str(), text.size()));
-  return Utf8Of(text);
+  return base::Utf8(text);
 }
 
 bool RegistrySettings::SetRecordFile(const std::string& path) {
   if (!key_) return false;
   HKEY sub = nullptr;
-  if (RegCreateKeyExW(static_cast<HKEY>(key_), WideOf(subkey_).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+  if (RegCreateKeyExW(static_cast<HKEY>(key_), base::Wide(subkey_).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                       KEY_SET_VALUE, nullptr, &sub, nullptr) != ERROR_SUCCESS)
     return false;
-  const std::wstring text = WideOf(path);
-  const LONG stored = RegSetValueExW(sub, WideOf(kRecordValue).c_str(), 0, REG_SZ,
+  const std::wstring text = base::Wide(path);
+  const LONG stored = RegSetValueExW(sub, base::Wide(kRecordValue).c_str(), 0, REG_SZ,
                                      reinterpret_cast<const BYTE*>(text.c_str()),
                                      static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
   RegCloseKey(sub);

@@ -15,13 +15,7 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
   std::vector<std::string> args;
   int n = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &n);
-  for (int i = 1; wide && i < n; ++i) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-    std::string arg(static_cast<size_t>(size > 0 ? size : 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), size, nullptr, nullptr);
-    arg.resize(arg.size() - 1);  // the terminating zero
-    args.push_back(std::move(arg));
-  }
+  for (int i = 1; wide && i < n; ++i) args.push_back(base::Utf8(wide[i]));
   LocalFree(wide);
   return args;
 #else

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "utf8_files.h"
+
 namespace kvr {
 
 // argv[1..] as UTF-8. On Windows they are taken from the wide command line
@@ -12,10 +14,7 @@ namespace kvr {
 // spell every path.
 std::vector<std::string> Utf8Arguments(int argc, char** argv);
 
-// A path given in UTF-8 (an argument), for the standard library's files.
-inline std::filesystem::path Utf8Path(const std::string& text) {
-  return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
-}
+using base::Utf8Path;
 
 // The file a name given in UTF-8 leads to (links and ".." resolved as far as
 // it exists); the name itself where the system cannot say.

@@ -20,6 +20,7 @@
 #include "hex_text.h"
 #include "image_geometry.h"
 #include "sha256.h"
+#include "utf8_files.h"
 
 namespace kvr {
 
@@ -64,15 +65,7 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // user name would not be found.
 std::FILE* OpenUtf8(const std::string& path) {
 #ifdef _WIN32
-  const int n =
-      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()), nullptr, 0);
-  if (n <= 0 && !path.empty()) {
-    errno = ENOENT;
-    return nullptr;
-  }
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()), wide.data(), n);
-  return _wfopen(wide.c_str(), L"rb");
+  return base::OpenFile(path, "rb");
 #else
   // Without waiting (a pipe would block the open); the caller checks what it
   // got before reading, and reads then wait as usual.

@@ -15,6 +15,7 @@
 #include <stdexcept>
 
 #include "image_geometry.h"
+#include "utf8_files.h"
 
 namespace kvr::sim {
 
@@ -70,7 +71,7 @@ void WriteFile(const std::string& path, std::string_view text) {
     return std::runtime_error(std::string("cannot ") + what + " " + path + ": " + std::strerror(errno));
   };
 #ifdef _WIN32
-  std::FILE* f = std::fopen(path.c_str(), "wb");
+  std::FILE* f = base::OpenFile(path, "wb");
 #else
   // O_NOFOLLOW: a link planted at the path is refused (ELOOP), not followed;
   // O_NONBLOCK: a pipe there cannot block the open. Only a regular file with
@@ -96,7 +97,7 @@ void WriteFile(const std::string& path, std::string_view text) {
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(base::Utf8Path(path), std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();

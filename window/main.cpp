@@ -44,6 +44,7 @@
 #include "qt_main_thread.h"
 #include "tool_options.h"
 #include "update_file_maker.h"
+#include "utf8_files.h"
 #include "window_texts.h"
 #ifndef _WIN32
 #include "pty_device.h"
@@ -157,7 +158,7 @@ int ParseOptions(const QStringList& args, Options& o) {
 
 // The client area's place on the screen and each control's within it.
 void WriteLayout(kvr::LoaderWindow& window, const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
+  std::FILE* file = base::OpenFile(path, "wb");
   if (!file) {
     std::cerr << "kvr-loader: --trace: " << path << " cannot be written\n";
     return;

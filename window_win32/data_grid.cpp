@@ -1,6 +1,7 @@
 #include "data_grid.h"
 
 #include "gdi_text_painter.h"
+#include "utf8_files.h"
 
 // The system's headers last: their macros (RGB, DrawText) would rename ours.
 #include <windows.h>
@@ -8,8 +9,8 @@
 
 namespace kvr {
 
-using ab::win32::Utf8;
-using ab::win32::Wide;
+using base::Utf8;
+using base::Wide;
 
 namespace {
 

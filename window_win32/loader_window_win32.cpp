@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "gdi_text_painter.h"
+#include "utf8_files.h"
 #include "window_texts.h"
 
 // The system's headers last: their macros (RGB, DrawText) would rename ours.
@@ -12,8 +13,8 @@
 
 namespace kvr {
 
-using ab::win32::Utf8;
-using ab::win32::Wide;
+using base::Utf8;
+using base::Wide;
 
 namespace {
 

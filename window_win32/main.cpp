@@ -21,6 +21,7 @@
 #include "port_setting_registry.h"
 #include "tool_options.h"
 #include "update_file_maker.h"
+#include "utf8_files.h"
 #include "win32_flash_timer.h"
 #include "win32_main_thread.h"
 #include "window_texts.h"
@@ -114,7 +115,7 @@ int ParseOptions(int argc, char** argv, Options& o) {
 class TraceFile {
  public:
   explicit TraceFile(const std::string& path) {
-    if (!path.empty()) file_ = _wfopen(ab::win32::Wide(path).c_str(), L"wb");
+    if (!path.empty()) file_ = base::OpenFile(path, "wb");
   }
   ~TraceFile() {
     if (file_) std::fclose(file_);
@@ -155,7 +156,7 @@ int main(int argc, char** argv) {
   auto report = [&](const std::string& text) {
     std::cerr << text << std::endl;
     if (!o.exit_at_end)
-      MessageBoxW(owner, ab::win32::Wide(text).c_str(), ab::win32::Wide(kvr::kApplicationTitle).c_str(),
+      MessageBoxW(owner, base::Wide(text).c_str(), base::Wide(kvr::kApplicationTitle).c_str(),
                   MB_OK | MB_ICONERROR);
   };
   auto main_thread = std::make_shared<kvr::Win32MainThread>(report);

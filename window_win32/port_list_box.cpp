@@ -2,8 +2,9 @@
 
 #include <algorithm>
 
-#include "port_choices.h"
 #include "gdi_text_painter.h"
+#include "port_choices.h"
+#include "utf8_files.h"
 
 // The system's headers last: their macros (RGB, DrawText) would rename ours.
 #include <windows.h>
@@ -11,7 +12,7 @@
 
 namespace kvr {
 
-using ab::win32::Wide;
+using base::Wide;
 
 bool PortListBox::Create(HWND parent, int x, int y, int w, int h, int id, void* font) {
   box_ = CreateWindowExW(0, WC_COMBOBOXW, L"",

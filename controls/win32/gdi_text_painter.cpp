@@ -2,28 +2,15 @@
 
 #include <cstring>
 
+#include "utf8_files.h"
+
 // The system's headers last: their macros (RGB, DrawText) would rename ours.
 #include <windows.h>
 #undef DrawText  // the painter's own method below, not the system's macro
 
 namespace ab::win32 {
 
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), n, nullptr, nullptr);
-  return utf8;
-}
+using base::Wide;
 
 GdiTextPainter::GdiTextPainter() : dc_(CreateCompatibleDC(nullptr)) {}
 

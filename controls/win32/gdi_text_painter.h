@@ -37,10 +37,6 @@ class GdiTextPainter : public TTextPainter {
 // The one painter the control windows share.
 GdiTextPainter& TextPainter();
 
-// UTF-8 to UTF-16 and back, for the wide API.
-std::wstring Wide(const std::string& text);
-std::string Utf8(const std::wstring& text);
-
 // The core's system colours from the system's scheme (GetSysColor).
 void UseSystemColors();
 

@@ -2,9 +2,10 @@
 # A full load by kvr-loader-cli.exe under Wine into the simulated boot loader,
 # which runs natively behind a pseudo-terminal mapped to COM6; the device's
 # image must equal the file. The file lies in a Cyrillic-named folder, which
-# the ANSI code page cannot spell. A short run first starts the record file
-# there; the full load's run must be appended to it, and `records` must read
-# both back. Run by ctest from scripts/wine-tests.sh (which sets up the
+# the ANSI code page cannot spell. A short run, its port read from a list in
+# that folder (--ports-from), first starts the record file there; the full
+# load's run must be appended to it, its log written there too, and
+# `records` must read both runs back. Run by ctest from scripts/wine-tests.sh (which sets up the
 # prefix, the wine server and KVR_PTYHOST / KVR_MAKEFILE).
 set -euo pipefail
 cli=$1
@@ -20,12 +21,16 @@ host=$!
 exec 9>"$work/device.in"
 for _ in $(seq 100); do grep -q ready "$work/device.out" && break; sleep 0.05; done
 
-record="$(winepath -w "$(dirname "$image")")\\runs.jsonl"
-wine "$cli" load --port COM6 --pause-ms 0 --stop-after 5 --quiet --record "$record" "$(winepath -w "$image")" \
+folder="$(winepath -w "$(dirname "$image")")"
+record="$folder\\runs.jsonl"
+printf "COM6  # the bench's only port\n" >"$(dirname "$image")/порты.txt"
+wine "$cli" load --ports-from "$folder\\порты.txt" --pause-ms 0 --stop-after 5 --quiet --record "$record" \
+  "$(winepath -w "$image")" \
   </dev/null >/dev/null 2>"$work/first.err" || { cat "$work/first.err"; exit 1; }
 start=$(date +%s.%N)
 status=0
-wine "$cli" load --port COM6 --pause-ms 0 --reply-timeout 5 --record "$record" "$(winepath -w "$image")" \
+wine "$cli" load --port COM6 --pause-ms 0 --reply-timeout 5 --record "$record" --log "$folder\\журнал.log" \
+  "$(winepath -w "$image")" \
   </dev/null >"$work/cli.out" 2>"$work/cli.err" || status=$?
 end=$(date +%s.%N)
 cat "$work/cli.out"
@@ -36,6 +41,9 @@ cat "$work/device.out"
 awk -v s="$start" -v e="$end" 'BEGIN { printf "load under Wine took %.1f s\n", e - s }'
 [[ $status -eq 0 ]] || { echo "kvr-loader-cli.exe exited with $status"; exit 1; }
 grep -q "load complete" "$work/cli.out"
+log="$(dirname "$image")/журнал.log"
+[[ -s "$log" ]] || { echo "no log written to $log"; exit 1; }
+echo "log: $(wc -l <"$log") lines in the Cyrillic folder"
 grep -q "image equal to the file" "$work/device.out"
 # The record: two lines, the first run stopped, the second complete, each
 # with the image's size and SHA-256; `records` reads them back.

@@ -10,6 +10,7 @@
 
 #include "page_table.h"
 #include "update_file.h"
+#include "utf8_files.h"
 
 namespace kvr {
 namespace {
@@ -21,14 +22,6 @@ class QuietUi final : public UpdateFileUi {
   void SetStatus(const std::string&) override {}
   int warnings = 0;
 };
-
-std::string Utf8(const std::wstring& wide) {
-  const int n =
-      WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
 
 TEST(UpdateFilePath, FileInACyrillicFolderIsOpened) {
   wchar_t temp[MAX_PATH];
@@ -49,7 +42,7 @@ TEST(UpdateFilePath, FileInACyrillicFolderIsOpened) {
   PageTable table;
   UpdateFileState state;
   QuietUi ui;
-  EXPECT_TRUE(OpenUpdateFile(Utf8(file), table, state, ui));
+  EXPECT_TRUE(OpenUpdateFile(base::Utf8(file), table, state, ui));
   EXPECT_TRUE(state.Opened);
   EXPECT_EQ(state.PageTotal, 2304);
   EXPECT_EQ(ui.warnings, 0);
@@ -57,6 +50,40 @@ TEST(UpdateFilePath, FileInACyrillicFolderIsOpened) {
   EXPECT_EQ(table.Cell(3, 36864), "8F");
   DeleteFileW(file.c_str());
   RemoveDirectoryW(folder.c_str());
+}
+
+// The program's one conversion between UTF-8 and the wide API, and files
+// opened by UTF-8 names through it.
+TEST(Utf8Files, ConvertsBothWaysAndOpensByCyrillicNames) {
+  const struct {
+    std::string utf8;
+    std::wstring wide;
+  } cases[] = {{"", L""},
+               {"COM3", L"COM3"},
+               {"Обновления", L"Обновления"},  // narrow literals are UTF-8, as the source
+               {"\xF0\x9F\x99\x82", L"\xD83D\xDE42"}};  // outside the basic plane: a surrogate pair
+  for (const auto& c : cases) {
+    EXPECT_EQ(base::Wide(c.utf8), c.wide) << c.utf8;
+    EXPECT_EQ(base::Utf8(c.wide), c.utf8) << c.utf8;
+  }
+  EXPECT_EQ(base::Wide("a\xFF" "b"), L"a\xFFFD" L"b");  // no UTF-8: replaced, not cut short
+  EXPECT_EQ(base::Utf8(std::wstring(1, L'\xD800')), "\xEF\xBF\xBD");
+
+  wchar_t temp[MAX_PATH];
+  ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+  const std::string name = base::Utf8(temp) + "Журнал.txt";
+  std::FILE* f = base::OpenFile(name, "wb");
+  ASSERT_NE(f, nullptr);
+  std::fputs("line\n", f);
+  std::fclose(f);
+  EXPECT_NE(GetFileAttributesW(base::Wide(name).c_str()), INVALID_FILE_ATTRIBUTES);
+  f = base::OpenFile(name, "rb");
+  ASSERT_NE(f, nullptr);
+  char back[8] = {};
+  EXPECT_EQ(std::fread(back, 1, sizeof back, f), 5u);  // "b": no CR added
+  std::fclose(f);
+  EXPECT_TRUE(std::filesystem::exists(base::Utf8Path(name)));
+  DeleteFileW(base::Wide(name).c_str());
 }
 
 }  // namespace

@@ -47,16 +47,17 @@ stop_device() {
 }
 
 
-# start_window NAME ARGS...: kvr-loader.exe with its trace in $work/NAME.trace;
-# waits until it is up (its layout traced). Sets window_pid.
+# start_window NAME ARGS...: kvr-loader.exe with its trace in the Cyrillic
+# folder of the image, NAME.trace; waits until it is up (its layout traced).
+# Sets window_pid.
 start_window() {
   local name=$1
   shift
-  : >"$work/$name.trace"
-  wine "$window_exe" --trace "$(winepath -w "$work/$name.trace")" "$@" </dev/null >"$work/$name.out" 2>&1 7>&- 8>&- 9>&- &
+  trace=$work/Обновление/$name.trace
+  : >"$trace"
+  wine "$window_exe" --trace "$(winepath -w "$trace")" "$@" </dev/null >"$work/$name.out" 2>&1 7>&- 8>&- 9>&- &
   window_pid=$!
   windows+=("$window_pid")
-  trace=$work/$name.trace
   mark=0
   wait_trace '^layout gauge ' 30 || fail "the window $name did not come up"
 }

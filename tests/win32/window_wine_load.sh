@@ -7,7 +7,8 @@
 source "$(dirname "$0")/window_wine_lib.sh"
 start_device load COM7 7
 start=$(date +%s.%N)
-start_window load "$winimage" --port COM7 --fast --autostart --exit-at-end
+record="$work/Обновление/загрузки.jsonl"  # the record beside the image, in the Cyrillic folder
+start_window load "$winimage" --port COM7 --fast --autostart --exit-at-end --record "$(winepath -w "$record")"
 up=$(date +%s.%N)
 cpu=0  # `wine` becomes the program's process: its user and system time, read until it ends
 deadline=$((SECONDS + 400))
@@ -27,7 +28,8 @@ awk -v s="$start" -v u="$up" -v e="$end" -v c="$cpu" -v hz="$(getconf CLK_TCK)" 
 [[ $status -eq 0 ]] || fail "kvr-loader.exe exited with $status"
 grep -q 'image equal to the file' "$work/load.device.out" || fail "the device's image differs"
 grep -q '^switch on' "$trace" && grep -q '^switch off' "$trace" || fail "the switch was not shown on and off"
-echo "window load: complete, image equal"
+grep -q '"result":"complete"' "$record" || fail "no complete load in the record $record"
+echo "window load: complete, image equal, recorded in a Cyrillic folder"
 
 # The command line's other documented uses: the version on the console, and
 # --simulate with the simulated boot loader inside the program (port SIM,

@@ -21,6 +21,8 @@ namespace kvr {
 PortKind KindOf(const va::TVaPortIdentity& identity) {
   const auto starts = [&](const char* prefix) { return identity.Name.rfind(prefix, 0) == 0; };
   if (identity.IsUsb()) return PortKind::kUsb;
+  if (identity.Kind == va::pkBuiltIn) return PortKind::kBuiltIn;  // told by Windows' device records
+  if (identity.Kind == va::pkBluetooth) return PortKind::kBluetooth;
   if (starts("pts/")) return PortKind::kPseudoTerminal;
   if (starts("ttyS") || starts("ttyAMA")) return PortKind::kBuiltIn;
   if (starts("rfcomm")) return PortKind::kBluetooth;

@@ -14,7 +14,8 @@ enum class PortKind { kUsb, kBuiltIn, kPseudoTerminal, kBluetooth, kNetwork, kOt
 PortKind KindOf(const va::TVaPortIdentity& identity);
 
 // A USB adapter in its own words, "FT232R USB UART (FTDI)"; its ids
-// ("USB 0403:6001") when it gives none.
+// ("USB 0403:6001") when it gives none. (Also another port's product and
+// maker from Windows' records, "PCI Serial Port (Moxa)".)
 std::string UsbDescription(const va::TVaPortIdentity& identity);
 
 // A device's own text (USB strings: up to 126 characters, chosen by whoever

@@ -67,7 +67,8 @@ std::string PortKindText(const va::TVaPortIdentity& identity, const PortWords& w
     case PortKind::kPseudoTerminal: return words.pseudo_terminal;
     case PortKind::kBluetooth: return words.bluetooth;
     case PortKind::kNetwork: return words.network;
-    default: return words.other;
+    default:  // in the words of the system's records where it has them (Windows: a card's or a driver's name)
+      return identity.Product.empty() && identity.Manufacturer.empty() ? words.other : UsbDescription(identity);
   }
 }
 

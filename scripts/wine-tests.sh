@@ -13,7 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 scripts/install-missing.sh wine64 wine g++-mingw-w64-x86-64-posix googletest libcli11-dev nlohmann-json3-dev ser2net \
-  xvfb xdotool x11-xkb-utils imagemagick fonts-wine
+  xvfb xdotool x11-xkb-utils imagemagick fonts-wine jq
 
 echo "== native helpers (build/release)"
 scripts/setup.sh release >/dev/null

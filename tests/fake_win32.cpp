@@ -112,6 +112,8 @@ void World::Reset(const std::vector<std::string>& names) {
     create_flags.clear();
     multi_waits.clear();
     priorities.clear();
+    port_devices.clear();
+    port_device_calls = 0;
   }
   Api api{};
   api.CreateFileA = [](const char* name, Dword access, Dword share, Dword disposition, Dword flags) {
@@ -285,6 +287,11 @@ void World::Reset(const std::vector<std::string>& names) {
     std::lock_guard<std::mutex> lock(W().mutex_);
     W().priorities.emplace_back(id, priority);
     return 1;
+  };
+  api.PortDevices = [] {
+    std::lock_guard<std::mutex> lock(W().mutex_);
+    ++W().port_device_calls;
+    return W().port_devices;
   };
   SetApi(api);
 }

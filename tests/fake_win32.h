@@ -88,6 +88,8 @@ class World {
   std::vector<WaitCall> multi_waits;
   std::vector<std::pair<Dword, int>> priorities;
   int open_events = 0;
+  std::vector<win32::PortDevice> port_devices;  // the setup API's records of the Ports class
+  int port_device_calls = 0;
 
   // The fake table's implementation (lock taken inside).
   struct Object;

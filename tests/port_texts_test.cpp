@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "port_json.h"
 #include "port_texts.h"
 
 namespace kvr {
@@ -84,6 +85,54 @@ TEST(PortPermission, EachFixHasItsHintInEveryLanguage) {
       EXPECT_EQ(hint.find('\x1b'), std::string::npos) << hint;
     }
   }
+}
+
+// A port is described the same whether Linux's names or Windows' device
+// records tell what it is: a USB adapter in its own words, else its kind,
+// else (Windows' records of a card or a driver) the records' words.
+TEST(PortDescription, LinuxAndWindowsPortsAlikeAreDescribedAlike) {
+  const va::TVaPortIdentity linux_ftdi{"ttyUSB0",  "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A5012345-if00-port0",
+                                       "0403",     "6001",
+                                       "FTDI",     "FT232R USB UART",
+                                       "A5012345", va::pkUnknown};
+  va::TVaPortIdentity windows_ftdi = linux_ftdi;
+  windows_ftdi.Name = "COM3";
+  windows_ftdi.ById = "";
+  va::TVaPortIdentity built_in, bluetooth, card, silent_usb, linux_built_in, linux_bluetooth, no_record;
+  built_in.Name = "COM1", bluetooth.Name = "COM8", card.Name = "COM12", silent_usb.Name = "COM5";
+  linux_built_in.Name = "ttyS0", linux_bluetooth.Name = "rfcomm0", no_record.Name = "COM2";
+  built_in.Product = "Communications Port";
+  built_in.Kind = va::pkBuiltIn;
+  bluetooth.Product = "Standard Serial over Bluetooth link";
+  bluetooth.Kind = va::pkBluetooth;
+  card.Product = "PCI Serial Port";
+  card.Manufacturer = "Moxa\x1b Inc.";
+  silent_usb.VendorId = "1a86", silent_usb.ProductId = "7523";
+  struct Case {
+    va::TVaPortIdentity identity;
+    std::string english, russian;
+    bool usb;
+  } cases[] = {
+      {linux_ftdi, "FT232R USB UART (FTDI)", "FT232R USB UART (FTDI)", true},
+      {windows_ftdi, "FT232R USB UART (FTDI)", "FT232R USB UART (FTDI)", true},
+      {linux_built_in, "built-in serial port", "встроенный порт", false},
+      {built_in, "built-in serial port", "встроенный порт", false},
+      {linux_bluetooth, "Bluetooth serial port", "порт Bluetooth", false},
+      {bluetooth, "Bluetooth serial port", "порт Bluetooth", false},
+      {no_record, "serial port", "последовательный порт", false},  // no record (Wine)
+      {card, "PCI Serial Port (Moxa\\x1B Inc.)", "PCI Serial Port (Moxa\\x1B Inc.)", false},
+      {silent_usb, "USB 1a86:7523", "USB 1a86:7523", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PortKindText(c.identity, kEnglishPortWords), c.english) << c.identity.Name;
+    EXPECT_EQ(PortKindText(c.identity, kRussianPortWords), c.russian) << c.identity.Name;
+    // The port list's and the load record's "usb": only for a USB adapter.
+    EXPECT_EQ(UsbJson(c.identity).is_null(), !c.usb) << c.identity.Name;
+  }
+  EXPECT_EQ(UsbJson(windows_ftdi), UsbJson(linux_ftdi));
+  EXPECT_EQ(UsbJson(windows_ftdi).dump(),
+            R"({"vendor_id":"0403","product_id":"6001","manufacturer":"FTDI","product":"FT232R USB UART",)"
+            R"("serial_number":"A5012345"})");
 }
 
 }  // namespace

@@ -300,4 +300,171 @@ TEST_F(Win32Port, ProbeListsThePortsThatOpenAndClosesThem) {
   EXPECT_EQ(va::platform::DevicePathFor("\\\\.\\COM3"), "\\\\.\\COM3");
 }
 
+// The setup API's records of the Ports class as Windows keeps them for
+// common adapters (the ids and strings made up in each one's format).
+va::win32::PortDevice Ftdi() {
+  return {"COM3",
+          "USB Serial Port (COM3)",
+          "FTDI",
+          {"FTDIBUS\\COMPORT&VID_0403&PID_6001"},
+          "FTDIBUS\\VID_0403+PID_6001+A5012345A\\0000",
+          "",
+          "USB\\VID_0403&PID_6001\\A5012345",
+          "FT232R USB UART"};
+}
+va::win32::PortDevice Cp210x() {
+  return {"COM4",
+          "Silicon Labs CP210x USB to UART Bridge (COM4)",
+          "Silicon Labs",
+          {"USB\\VID_10C4&PID_EA60&REV_0100", "USB\\VID_10C4&PID_EA60"},
+          "USB\\VID_10C4&PID_EA60\\0001",
+          "CP2102 USB to UART Bridge Controller",
+          "USB\\ROOT_HUB30\\4&1A2B3C4D&0&0",
+          ""};
+}
+va::win32::PortDevice Ch340WithoutSerial() {
+  return {"COM5",
+          "USB-SERIAL CH340 (COM5)",
+          "wch.cn",
+          {"USB\\VID_1A86&PID_7523&REV_0264", "USB\\VID_1A86&PID_7523"},
+          "USB\\VID_1A86&PID_7523\\6&2A3B4C5D&0&1",
+          "USB Serial",
+          "USB\\ROOT_HUB30\\4&1A2B3C4D&0&0",
+          ""};
+}
+// A CDC device with Windows' own driver: the port is an interface of a
+// composite device, and the INF's manufacturer is Microsoft.
+va::win32::PortDevice CdcInterface() {
+  return {"COM6",
+          "USB Serial Device (COM6)",
+          "Microsoft",
+          {"USB\\VID_2341&PID_0043&REV_0001&MI_00", "USB\\Class_02&SubClass_02"},
+          "USB\\VID_2341&PID_0043&MI_00\\7&1F2E3D4C&0&0000",
+          "Arduino Uno",
+          "USB\\VID_2341&PID_0043\\85734323430351F0B1C1",
+          "Arduino Uno"};
+}
+va::win32::PortDevice BuiltIn() {
+  return {"COM1",
+          "Communications Port (COM1)",
+          "(Standard port types)",
+          {"ACPI\\PNP0501", "*PNP0501"},
+          "ACPI\\PNP0501\\0",
+          "",
+          "ACPI\\PNP0A08\\0",
+          ""};
+}
+va::win32::PortDevice Bluetooth() {
+  return {"COM8",
+          "Standard Serial over Bluetooth link (COM8)",
+          "Microsoft",
+          {"BTHENUM\\{00001101-0000-1000-8000-00805f9b34fb}_LOCALMFG&0002"},
+          "BTHENUM\\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0002\\7&2B3C4D5E&0&000000000000_00000000",
+          "",
+          "BTH\\MS_BTHBRB\\6&1A2B3C4D&0&1",
+          ""};
+}
+va::win32::PortDevice PrinterPort() {
+  return {"LPT1",
+          "ECP Printer Port (LPT1)",
+          "(Standard port types)",
+          {"ACPI\\PNP0401", "*PNP0401"},
+          "ACPI\\PNP0401\\0",
+          "",
+          "ACPI\\PNP0A08\\0",
+          ""};
+}
+
+// Each adapter comes out with what Linux's sysfs gives of it (its ids in
+// lower case, the USB device's product string and serial number), asked by
+// name or by the path a load opens; a port the records do not know has its
+// name only.
+TEST_F(Win32Port, IdentityComesFromTheDeviceRecords) {
+  va::win32::PortDevice ftdi_alone = Ftdi();  // no USB parent to be found: the bus driver's own id
+  ftdi_alone.PortName = "COM9";
+  ftdi_alone.FriendlyName = "USB Serial Port (COM9)";
+  ftdi_alone.ParentInstanceId = ftdi_alone.ParentBusDescription = "";
+  va::win32::PortDevice renamed = Ftdi();  // a friendly name without the port, a port name in lower case
+  renamed.PortName = "com11";
+  renamed.FriendlyName = "Bench adapter 2";
+  renamed.ParentBusDescription = "";
+  World::Get().Inspect([&](World& w) {
+    w.port_devices = {PrinterPort(), Ftdi(),     Cp210x(), Ch340WithoutSerial(), CdcInterface(), BuiltIn(),
+                      Bluetooth(),   ftdi_alone, renamed};
+    return 0;
+  });
+  struct Case {
+    std::string name, vendor_id, product_id, manufacturer, product, serial_number;
+    va::TVaPortKind kind = va::pkUnknown;
+  } cases[] = {
+      {"COM3", "0403", "6001", "FTDI", "FT232R USB UART", "A5012345"},
+      {"COM4", "10c4", "ea60", "Silicon Labs", "CP2102 USB to UART Bridge Controller", "0001"},
+      {"COM5", "1a86", "7523", "wch.cn", "USB Serial", ""},  // the instance id is made up by Windows
+      {"COM6", "2341", "0043", "", "Arduino Uno", "85734323430351F0B1C1"},
+      {"COM1", "", "", "", "Communications Port", "", va::pkBuiltIn},
+      {"COM8", "", "", "", "Standard Serial over Bluetooth link", "", va::pkBluetooth},
+      {"COM9", "0403", "6001", "FTDI", "USB Serial Port", "A5012345"},
+      {"COM11", "0403", "6001", "FTDI", "Bench adapter 2", "A5012345"},
+      {"COM2", "", "", "", "", ""},  // opens, but has no record (Wine's dosdevices)
+      {"LPT1", "", "", "", "", ""},  // not a COM port: not looked up
+  };
+  for (const Case& c : cases) {
+    for (const std::string& asked : {c.name, "\\\\.\\" + c.name}) {
+      const va::TVaPortIdentity got = va::IdentifyPort(asked);
+      EXPECT_EQ(got.Name, c.name) << asked;
+      EXPECT_EQ(got.ById, "") << asked;
+      EXPECT_EQ(got.VendorId, c.vendor_id) << asked;
+      EXPECT_EQ(got.ProductId, c.product_id) << asked;
+      EXPECT_EQ(got.Manufacturer, c.manufacturer) << asked;
+      EXPECT_EQ(got.Product, c.product) << asked;
+      EXPECT_EQ(got.SerialNumber, c.serial_number) << asked;
+      EXPECT_EQ(got.Kind, c.kind) << asked;
+    }
+  }
+  // A network port is never looked up.
+  const int calls = World::Get().Inspect([](World& w) { return w.port_device_calls; });
+  EXPECT_EQ(va::IdentifyPort("rfc2217://bench:4001").Name, "rfc2217://bench:4001");
+  EXPECT_EQ(World::Get().Inspect([](World& w) { return w.port_device_calls; }), calls);
+}
+
+// The list is still the ports that open, in natural order: a recorded port
+// that does not open is left out, one that opens without a record (Wine's
+// dosdevices) is kept, and a recorded one above COM256 is tried as well.
+TEST_F(Win32Port, ProbeTriesTheRecordedPortsBeyondCom256AndKeepsThoseWithout) {
+  World::Get().Reset({"\\\\.\\COM1", "\\\\.\\COM2", "\\\\.\\COM3", "\\\\.\\COM10", "\\\\.\\COM300"});
+  va::win32::PortDevice high = Cp210x();
+  high.PortName = "COM300";
+  va::win32::PortDevice gone = Ftdi();  // recorded, but it does not open (unplugged a moment ago)
+  gone.PortName = "COM12";
+  World::Get().Inspect([&](World& w) {
+    w.port_devices = {PrinterPort(), BuiltIn(), Ftdi(), gone, high, Cp210x()};
+    return 0;
+  });
+  std::vector<std::string> found, described;
+  for (const va::TVaPortFound& port : va::FindPorts()) {
+    EXPECT_EQ(port.Access, va::paReady);
+    found.push_back(port.Path);
+    const va::TVaPortIdentity id = va::IdentifyPort(port.Path);
+    described.push_back(id.Name + "=" + id.Product);
+  }
+  EXPECT_EQ(found, (std::vector<std::string>{"COM1", "COM2", "COM3", "COM10", "COM300"}));
+  EXPECT_EQ(described, (std::vector<std::string>{"COM1=Communications Port", "COM2=", "COM3=FT232R USB UART",
+                                                 "COM10=", "COM300=CP2102 USB to UART Bridge Controller"}));
+  World::Get().Inspect([](World& w) {
+    EXPECT_EQ(w.create_calls.size(), 256u + 1u);
+    EXPECT_EQ(w.create_calls.back(), "\\\\.\\COM300");
+    for (const auto& [name, port] : w.ports) EXPECT_FALSE(port.open) << name;
+    return 0;
+  });
+  // No records at all (the enumeration failed, or Wine): the ports that open, as before.
+  World::Get().Inspect([](World& w) {
+    w.port_devices.clear();
+    return 0;
+  });
+  found.clear();
+  for (const va::TVaPortFound& port : va::FindPorts()) found.push_back(port.Path);
+  EXPECT_EQ(found, (std::vector<std::string>{"COM1", "COM2", "COM3", "COM10"}));
+  EXPECT_EQ(va::IdentifyPort("COM3").Product, "");
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 // Linux and, in the Windows build, under Wine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -92,6 +93,49 @@ TEST_F(WindowLogic, PortListIsMadeAgainWhenOpenedAndKeepsTheChosenPort) {
   logic->PortListOpening();
   EXPECT_EQ(screen.ports.size(), 2u);
   EXPECT_EQ(screen.chosen, -1);
+}
+
+// Windows' ports carry what its device records say: an adapter is described
+// as Linux describes it, a built-in or Bluetooth port by its kind, a card's
+// port in the records' words, a port without a record (Wine) as a serial
+// port; the tooltip's lines after the device path say the rest once.
+TEST_F(WindowLogic, WindowsPortsAreDescribedFromTheirDeviceRecords) {
+  Make({"COM1"});
+  const va::TVaPortIdentity ftdi{"COM3", "", "0403", "6001", "FTDI", "FT232R USB UART", "A5012345", va::pkUnknown};
+  const va::TVaPortIdentity built_in{"COM1", "", "", "", "", "Communications Port", "", va::pkBuiltIn};
+  const va::TVaPortIdentity bluetooth{"COM8", "", "", "", "", "Standard Serial over Bluetooth link", "",
+                                      va::pkBluetooth};
+  const va::TVaPortIdentity card{"COM12", "", "", "", "Moxa Inc.", "PCI Serial Port", "", va::pkUnknown};
+  found = {{"COM1", built_in}, {"COM2"}, {"COM3", ftdi}, {"COM8", bluetooth}, {"COM12", card}};
+  logic->PortListOpening();
+  struct Case {
+    const char* name;
+    const char* description;
+    std::vector<std::string> lines;  // the tooltip's, after the device path
+  } cases[] = {
+      {"COM1", "встроенный порт", {"Изделие: Communications Port", "встроенный порт"}},
+      {"COM2", "последовательный порт", {"последовательный порт"}},
+      {"COM3",
+       "FT232R USB UART (FTDI)",
+       {"USB 0403:6001", "Изготовитель: FTDI", "Изделие: FT232R USB UART", "Серийный номер: A5012345"}},
+      {"COM8", "порт Bluetooth", {"Изделие: Standard Serial over Bluetooth link", "порт Bluetooth"}},
+      {"COM12", "PCI Serial Port (Moxa Inc.)", {"Изготовитель: Moxa Inc.", "Изделие: PCI Serial Port"}},
+  };
+  ASSERT_EQ(screen.ports.size(), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const PortEntry& entry = screen.ports[i];
+    EXPECT_EQ(entry.name, cases[i].name);
+    EXPECT_EQ(entry.description, cases[i].description) << entry.name;
+    std::vector<std::string> lines;
+    const std::string plain = PlainToolTipText(entry.tooltip);
+    for (size_t at = 0, end = 0; at <= plain.size(); at = end + 2) {
+      end = std::min(plain.find("\r\n", at), plain.size());
+      lines.push_back(plain.substr(at, end - at));
+    }
+    EXPECT_EQ(lines.front(), va::DevicePathFor(entry.name));
+    lines.erase(lines.begin());
+    EXPECT_EQ(lines, cases[i].lines) << entry.name;
+  }
 }
 
 TEST_F(WindowLogic, OpeningFilesAndEditingTheGrid) {

@@ -50,7 +50,10 @@ std::string PortToolTipText(const PortChoice& port) {
   line("Изготовитель: ", id.Manufacturer);
   line("Изделие: ", id.Product);
   line("Серийный номер: ", id.SerialNumber);
-  if (!id.IsUsb()) line("", PortDescriptionText(port));
+  // A port not on USB: its kind, unless it is no known kind and the lines
+  // above hold its description already (Windows' records of a card's port).
+  if (!id.IsUsb() && (KindOf(id) != PortKind::kOther || (id.Product.empty() && id.Manufacturer.empty())))
+    line("", PortDescriptionText(port));
   std::string text = "<p style='white-space:pre'>" + lines + "</p>";
   if (port.access == va::paDenied)  // a paragraph that wraps
     text += "<p>" + EscapeHtml(port.hint.empty() ? kNoPermissionToolTip : port.hint) + "</p>";

@@ -6,8 +6,15 @@
 
 namespace va {
 
+// What a port is where its name does not say (Windows' COMn): the system's
+// device records tell there. Linux leaves it unknown (ttyS0, rfcomm0 say it);
+// a USB adapter is told by its VendorId everywhere.
+enum TVaPortKind { pkUnknown, pkBuiltIn, pkBluetooth };
+
 // What the system knows of a port's adapter; empty fields where it knows
 // nothing (a built-in UART, a pseudo-terminal, a system without records).
+// Windows also gives a port that is not on USB its Product and Manufacturer
+// from the device's records ("Communications Port").
 struct TVaPortIdentity {
   std::string Name;      // the kernel's name: ttyUSB0, ttyACM1, COM7
   std::string ById;      // the stable /dev/serial/by-id/... name
@@ -16,14 +23,17 @@ struct TVaPortIdentity {
   std::string Manufacturer;
   std::string Product;
   std::string SerialNumber;
+  TVaPortKind Kind = pkUnknown;
   bool IsUsb() const { return !VendorId.empty(); }
 };
 
 // The identity of the port at `device_path` (a symbolic link is followed); its
 // Name is the path below `dev_root` ("ttyUSB0", "pts/3") where it lies there.
 // Linux finds the kernel's record of the device's number under `sys_root` and
-// the by-id links under `dev_root`; other systems, and a path that is no
-// character device, give the name only.
+// the by-id links under `dev_root`; a path that is no character device gives
+// the name only. Windows takes `\\.\COM3` or `COM3` and looks the port up in
+// the setup API's records of the Ports class (no by-id name there); a port
+// without a record (Wine's dosdevices mappings) gives the name only.
 TVaPortIdentity IdentifyPort(const std::string& device_path, const std::string& sys_root = "/sys",
                              const std::string& dev_root = "/dev");
 
@@ -37,7 +47,8 @@ struct TVaPortFound {
 
 // The machine's serial ports in natural order: those that can be opened now,
 // and on Linux also those the user may not open (paDenied) or another program
-// holds (paBusy). Linux looks for the nodes under `dev_root` and for a UART's
+// holds (paBusy). Windows tries COM1 to COM256 and any higher COM port the
+// device records name. Linux looks for the nodes under `dev_root` and for a UART's
 // record under `sys_root`; a port is only opened and closed again, nothing
 // is sent, flushed or locked.
 std::vector<TVaPortFound> FindPorts(const std::string& dev_root = "/dev", const std::string& sys_root = "/sys");

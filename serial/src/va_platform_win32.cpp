@@ -13,6 +13,7 @@
 
 #include "va_platform.h"
 #include "va_win32.h"
+#include "va_win32_port_identity.h"
 
 namespace va::win32 {
 
@@ -330,11 +331,26 @@ std::string ErrorText(int code) {
 
 bool IsNotFoundError(int code) { return code == static_cast<int>(ERR_FILE_NOT_FOUND); }
 
+namespace {
+
+// The setup API's records of the Ports class; none where the table has no
+// such entry.
+std::vector<PortDevice> RecordedPortDevices() {
+  return Calls().PortDevices ? Calls().PortDevices() : std::vector<PortDevice>{};
+}
+
+}  // namespace
+
 // A port another program holds refuses access like one the user may not open:
-// only the ports that open are listed.
+// only the ports that open are listed. COM1 to COM256 are tried whatever the
+// records say (Wine maps ports without any), and higher ones the records name.
 std::vector<TVaPortFound> ProbePorts(const std::string&, const std::string&) {
+  std::vector<int> numbers;
+  for (int n = 1; n <= 256; ++n) numbers.push_back(n);
+  for (const int n : RecordedComPorts(RecordedPortDevices()))
+    if (n > 256) numbers.push_back(n);
   std::vector<TVaPortFound> ports;
-  for (int n = 1; n <= 256; ++n) {
+  for (const int n : numbers) {
     const std::string name = "COM" + std::to_string(n);
     const Handle h = Calls().CreateFileA(("\\\\.\\" + name).c_str(), GENERIC_READ_ACCESS | GENERIC_WRITE_ACCESS, 0,
                                          OPEN_EXISTING_DISPOSITION, FLAG_OVERLAPPED);
@@ -357,8 +373,12 @@ TVaPortIdentity IdentifyPort(const std::string& device_path, const std::string&,
     return identity;
   }
   const size_t slash = device_path.find_last_of('\\');
-  identity.Name = slash == std::string::npos ? device_path : device_path.substr(slash + 1);
-  return identity;
+  const std::string name = slash == std::string::npos ? device_path : device_path.substr(slash + 1);
+  if (ComPortNumber(name) == 0) {
+    identity.Name = name;
+    return identity;
+  }
+  return PortIdentityFromRecords(name, RecordedPortDevices());
 }
 
 int64_t CurrentThreadId() { return Calls().GetCurrentThreadId(); }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace va::win32 {
 
@@ -86,6 +87,20 @@ struct ComStat {
   Dword cbOutQue = 0;
 };
 
+// A device of the Ports class (COM and LPT ports) as the setup API records it,
+// with its parent in the device tree; texts in UTF-8, "" where the system has
+// none. A port that Wine maps through dosdevices has no such record.
+struct PortDevice {
+  std::string PortName;                  // its hardware key's PortName: "COM3", "LPT1"
+  std::string FriendlyName;              // "USB Serial Port (COM3)"
+  std::string Manufacturer;              // from the driver's INF: "FTDI", "(Standard port types)"
+  std::vector<std::string> HardwareIds;  // "FTDIBUS\COMPORT&VID_0403&PID_6001", ...
+  std::string InstanceId;                // "FTDIBUS\VID_0403+PID_6001+A5012345A\0000"
+  std::string BusDescription;            // what its bus driver reports (a USB device: its product string)
+  std::string ParentInstanceId;          // "USB\VID_0403&PID_6001\A5012345"
+  std::string ParentBusDescription;      // "FT232R USB UART"
+};
+
 struct Api {
   Handle (*CreateFileA)(const char* name, Dword access, Dword share, Dword disposition, Dword flags);
   Bool (*CloseHandle)(Handle h);
@@ -111,6 +126,10 @@ struct Api {
   void (*Sleep)(Dword ms);
   Dword (*GetCurrentThreadId)();
   Bool (*SetThreadPriority)(Dword thread_id, int priority);  // the thread known by its id
+  // The present devices of the Ports class (SetupDiGetClassDevsW and the
+  // device's properties, CM_Get_Parent for its parent); none when the system
+  // has no records or the enumeration fails.
+  std::vector<PortDevice> (*PortDevices)();
 };
 
 // The table in use: the system's functions on Windows; elsewhere empty until

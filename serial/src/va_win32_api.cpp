@@ -4,8 +4,13 @@
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
+// (after windows.h)
+#include <cfgmgr32.h>
+#include <setupapi.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <vector>
 
 #include "va_sync.h"
 #include "va_win32.h"
@@ -71,6 +76,115 @@ std::string SystemMessage(Dword code) {
   return message;
 }
 
+// The Ports class (COM and LPT ports), as devguid.h names it GUID_DEVCLASS_PORTS.
+constexpr GUID kPortsClass = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+// What the bus driver reports of a device (a USB device's product string), as
+// devpkey.h names it DEVPKEY_Device_BusReportedDeviceDesc.
+constexpr DEVPROPKEY kBusReportedDescription = {
+    {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
+
+std::string Utf8(const wchar_t* text, size_t length) {
+  if (length == 0) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return {};
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+// The strings of a REG_SZ or REG_MULTI_SZ value in `buffer` (`bytes` long,
+// its ends not necessarily there).
+std::vector<std::string> Strings(const std::vector<wchar_t>& buffer, size_t bytes) {
+  std::vector<std::string> strings;
+  const size_t chars = std::min(bytes / sizeof(wchar_t), buffer.size());
+  for (size_t i = 0; i < chars;) {
+    size_t end = i;
+    while (end < chars && buffer[end] != L'\0') ++end;
+    if (end == i) break;  // the list's end
+    strings.push_back(Utf8(buffer.data() + i, end - i));
+    i = end + 1;
+  }
+  return strings;
+}
+
+// A device registry property's strings; none where the device has none.
+std::vector<std::string> RegistryStrings(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property) {
+  std::vector<wchar_t> buffer(256);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    DWORD type = 0, needed = 0;
+    if (SetupDiGetDeviceRegistryPropertyW(set, device, property, &type, reinterpret_cast<BYTE*>(buffer.data()),
+                                          static_cast<DWORD>(buffer.size() * sizeof(wchar_t)), &needed)) {
+      if (type != REG_SZ && type != REG_MULTI_SZ) return {};
+      return Strings(buffer, needed);
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0) return {};
+    buffer.assign(needed / sizeof(wchar_t) + 1, L'\0');
+  }
+  return {};
+}
+
+std::string RegistryString(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property) {
+  const std::vector<std::string> strings = RegistryStrings(set, device, property);
+  return strings.empty() ? std::string() : strings[0];
+}
+
+// The PortName value of the device's hardware key ("COM3").
+std::string PortNameOf(HDEVINFO set, SP_DEVINFO_DATA* device) {
+  const HKEY key = SetupDiOpenDevRegKey(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
+  if (key == INVALID_HANDLE_VALUE || key == nullptr) return {};
+  std::vector<wchar_t> buffer(64, L'\0');
+  DWORD type = 0, bytes = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
+  const LONG result =
+      RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &bytes);
+  RegCloseKey(key);
+  if (result != ERROR_SUCCESS || type != REG_SZ) return {};
+  const std::vector<std::string> strings = Strings(buffer, bytes);
+  return strings.empty() ? std::string() : strings[0];
+}
+
+std::string DeviceId(DEVINST node) {
+  wchar_t id[MAX_DEVICE_ID_LEN + 1] = {};
+  if (CM_Get_Device_IDW(node, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) return {};
+  return Utf8(id, wcsnlen(id, MAX_DEVICE_ID_LEN));
+}
+
+std::string BusDescription(DEVINST node) {
+  std::vector<wchar_t> buffer(256, L'\0');
+  DEVPROPTYPE type = 0;
+  ULONG bytes = static_cast<ULONG>(buffer.size() * sizeof(wchar_t));
+  if (CM_Get_DevNode_PropertyW(node, &kBusReportedDescription, &type, reinterpret_cast<BYTE*>(buffer.data()), &bytes,
+                               0) != CR_SUCCESS ||
+      type != DEVPROP_TYPE_STRING)
+    return {};
+  const std::vector<std::string> strings = Strings(buffer, bytes);
+  return strings.empty() ? std::string() : strings[0];
+}
+
+std::vector<PortDevice> SystemPortDevices() {
+  std::vector<PortDevice> devices;
+  const HDEVINFO set = SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
+  if (set == INVALID_HANDLE_VALUE) return devices;
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
+    PortDevice d;
+    d.PortName = PortNameOf(set, &device);
+    d.FriendlyName = RegistryString(set, &device, SPDRP_FRIENDLYNAME);
+    d.Manufacturer = RegistryString(set, &device, SPDRP_MFG);
+    d.HardwareIds = RegistryStrings(set, &device, SPDRP_HARDWAREID);
+    d.InstanceId = DeviceId(device.DevInst);
+    d.BusDescription = BusDescription(device.DevInst);
+    DEVINST parent = 0;
+    if (CM_Get_Parent(&parent, device.DevInst, 0) == CR_SUCCESS) {
+      d.ParentInstanceId = DeviceId(parent);
+      d.ParentBusDescription = BusDescription(parent);
+    }
+    devices.push_back(std::move(d));
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return devices;
+}
+
 }  // namespace
 
 const Api& SystemApi() {
@@ -126,6 +240,7 @@ const Api& SystemApi() {
         ::CloseHandle(t);
         return ok;
       },
+      SystemPortDevices,
   };
   return api;
 }

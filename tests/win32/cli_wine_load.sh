@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # A full load by kvr-loader-cli.exe under Wine into the simulated boot loader,
 # which runs natively behind a pseudo-terminal mapped to COM6; the device's
-# image must equal the file. The file lies in a Cyrillic-named folder, which
-# the ANSI code page cannot spell. A short run, its port read from a list in
-# that folder (--ports-from), first starts the record file there; the full
-# load's run must be appended to it, its log written there too, and
-# `records` must read both runs back. Run by ctest from scripts/wine-tests.sh (which sets up the
+# image must equal the file; before it, `ports` and `ports --json` must list
+# COM6. The file lies in a Cyrillic-named folder, which the ANSI code page
+# cannot spell. A short run, its port read from a list in that folder
+# (--ports-from), first starts the record file there; the full load's run
+# must be appended to it, its log written there too, and `records` must read
+# both runs back. Run by ctest from scripts/wine-tests.sh (which sets up the
 # prefix, the wine server and KVR_PTYHOST / KVR_MAKEFILE).
 set -euo pipefail
 cli=$1
@@ -20,6 +21,23 @@ mkfifo "$work/device.in"
 host=$!
 exec 9>"$work/device.in"
 for _ in $(seq 100); do grep -q ready "$work/device.out" && break; sleep 0.05; done
+
+# The port list as the Linux build gives it: Wine keeps no device records of
+# the ports it maps, so COM6 is listed by its name, as a serial port without
+# USB ids; the table and the JSON come promptly, the JSON with every field.
+ports_start=$(date +%s.%N)
+wine "$cli" ports </dev/null >"$work/ports.txt" 2>"$work/ports.err" || { cat "$work/ports.err"; exit 1; }
+ports_end=$(date +%s.%N)
+tr -d '\r' <"$work/ports.txt" | grep -Eq '^COM6 +ready +serial port +- +- +-$' ||
+  { echo "ports:"; cat "$work/ports.txt" "$work/ports.err"; exit 1; }
+wine "$cli" ports --json </dev/null >"$work/ports.json" 2>"$work/ports.err" || { cat "$work/ports.err"; exit 1; }
+jq -e --arg port COM6 'type == "array" and
+    all(.[]; keys_unsorted == ["port", "device", "access", "description", "by_id", "usb"]) and
+    ([.[] | select(.port == $port)] == [{port: $port, device: $port, access: "ready", description: "serial port",
+                                          by_id: null, usb: null}])' "$work/ports.json" >/dev/null ||
+  { echo "ports --json:"; cat "$work/ports.json"; exit 1; }
+awk -v s="$ports_start" -v e="$ports_end" 'BEGIN { printf "ports under Wine took %.1f s\n", e - s }'
+tr -d '\r' <"$work/ports.txt"
 
 folder="$(winepath -w "$(dirname "$image")")"
 record="$folder\\runs.jsonl"
@@ -56,4 +74,7 @@ results=$(grep -o '"result":"[a-z ]*"' "$runs" | tr '\n' ' ')
 wine "$cli" records "$record" --csv </dev/null >"$work/records.csv" 2>"$work/records.err" ||
   { cat "$work/records.err"; exit 1; }
 [[ $(grep -c ',COM6,' "$work/records.csv") -eq 2 ]] || { echo "records --csv:"; cat "$work/records.csv"; exit 1; }
+# The record's port identity: the name Windows opens, no USB adapter behind it.
+jq -e -s 'length == 2 and all(.[]; .loads[0] | .port == "COM6" and .device == "\\\\.\\COM6" and .by_id == null and
+    .usb == null)' "$runs" >/dev/null || { echo "record port fields wrong:"; cat "$runs"; exit 1; }
 echo "record: two runs, the second complete, read back by records"

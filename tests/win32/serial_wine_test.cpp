@@ -1,17 +1,21 @@
 // The serial component's Windows layer on a real (emulated) COM port: Wine
 // maps the port named by KVR_ECHO_PORT to a pseudo-terminal whose far end,
 // kvr-ptyhost echo, sends every byte back and closes the line when it reads
-// "~HANGUP~".
+// "~HANGUP~". Also the port list there, as Wine's setup API makes it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "main_loop.h"
 #include "va_comm.h"
+#include "va_ports.h"
+#include "va_win32.h"
 #include "wine_support.h"
 
 namespace {
@@ -132,6 +136,37 @@ TEST_F(EchoPort, MissingPortIsNotFound) {
     EXPECT_STREQ(e.what(), "Specified device not found (\\\\.\\COM231).");
   }
   EXPECT_FALSE(comm_->Active());
+}
+
+// What Wine's setup API gives the port list: Wine 8 keeps no device records
+// of the Ports class for the COM ports it maps through dosdevices, so the
+// mapped port is listed as it opens, by its name alone, and asking the
+// records neither fails nor waits.
+TEST_F(EchoPort, MappedPortIsListedByItsNameAloneWithoutDeviceRecords) {
+  const std::string port = path_.substr(4);
+  const auto start = steady_clock::now();
+  const std::vector<va::win32::PortDevice> records = va::win32::Calls().PortDevices();
+  const double records_ms = duration_cast<microseconds>(steady_clock::now() - start).count() / 1000.0;
+  for (const va::win32::PortDevice& r : records)
+    std::cout << "record: " << r.PortName << " | " << r.FriendlyName << " | " << r.InstanceId << " | "
+              << r.ParentInstanceId << "\n";
+  EXPECT_TRUE(
+      std::none_of(records.begin(), records.end(), [&](const va::win32::PortDevice& r) { return r.PortName == port; }));
+
+  const auto list_start = steady_clock::now();
+  const std::vector<va::TVaPortFound> found = va::FindPorts();
+  const double list_ms = duration_cast<microseconds>(steady_clock::now() - list_start).count() / 1000.0;
+  std::cout << records.size() << " records in " << records_ms << " ms; " << found.size() << " ports listed in "
+            << list_ms << " ms\n";
+  EXPECT_TRUE(std::any_of(found.begin(), found.end(),
+                          [&](const va::TVaPortFound& f) { return f.Path == port && f.Access == va::paReady; }));
+  for (const std::string& asked : {port, path_}) {
+    const va::TVaPortIdentity identity = va::IdentifyPort(asked);
+    EXPECT_EQ(identity.Name, port);
+    EXPECT_FALSE(identity.IsUsb());
+    EXPECT_EQ(identity.Kind, va::pkUnknown);
+    EXPECT_EQ(identity.ById + identity.Manufacturer + identity.Product + identity.SerialNumber, "");
+  }
 }
 
 TEST_F(EchoPort, ClosingWithOperationsOutstanding) {

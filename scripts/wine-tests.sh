@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Windows build, cross-compiled with mingw-w64 and tested under Wine:
-# installs what is missing (wine64, wine, the mingw compiler), builds the
-# Qt-free libraries, their Windows tests, kvr-loader.exe and kvr-loader-cli.exe into
-# build/win, makes a Wine prefix there, maps COM ports to pseudo-terminals
-# served by the native kvr-ptyhost, and runs ctest in build/win.
+# installs what is missing (wine64, wine, the mingw compiler, NSIS), builds the
+# Qt-free libraries, their Windows tests, kvr-loader.exe, kvr-loader-cli.exe and
+# the installer (kvr-loader-VERSION-setup.exe) into build/win, makes a Wine
+# prefix there, maps COM ports to pseudo-terminals served by the native
+# kvr-ptyhost, and runs ctest in build/win.
 #
 #   scripts/wine-tests.sh          build and test
 #   scripts/wine-tests.sh build    build only
@@ -12,8 +13,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-scripts/install-missing.sh wine64 wine g++-mingw-w64-x86-64-posix googletest libcli11-dev nlohmann-json3-dev ser2net \
-  xvfb xdotool x11-xkb-utils imagemagick fonts-wine jq
+scripts/install-missing.sh wine64 wine g++-mingw-w64-x86-64-posix nsis googletest libcli11-dev nlohmann-json3-dev \
+  ser2net xvfb xdotool x11-xkb-utils imagemagick fonts-wine jq
 
 echo "== native helpers (build/release)"
 scripts/setup.sh release >/dev/null

@@ -380,9 +380,6 @@ int main(int argc, char** argv) {
     return Usage("--log is for one port; a load into several records each in --record");
   if (load->count("--record") && record_file.empty()) return Usage("--record needs a file name, not an empty text");
   o.load.reply_timeout_ms = static_cast<uint32_t>(std::lround(DecimalValue(reply_timeout) * 1000));
-#ifdef _WIN32
-  if (simulate) return Usage("--simulate needs a system with pseudo-terminals; give --port COMn");
-#endif
   CatchInterrupts();
 
   PageTable table;

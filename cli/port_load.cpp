@@ -23,7 +23,9 @@
 #include "update_file_maker.h"
 #include "utf8_files.h"
 #include "va_dispatch.h"
-#ifndef _WIN32
+#ifdef _WIN32
+#include "line_device.h"
+#else
 #include "pty_device.h"
 #endif
 
@@ -249,7 +251,16 @@ PortOutcome PortLoad::Run() {
     if (job_.port.empty()) job_.port = outcome_.port = path;
   }
 #else
-  const std::string path = va::DevicePathFor(job_.port);
+  // Without pseudo-terminals the simulated device runs inside the program, on
+  // a line without wire time, as fast as the device behind a terminal.
+  std::unique_ptr<sim::InProcessDevice> device;
+  std::string path = va::DevicePathFor(job_.port);
+  if (job_.simulate) {
+    device = std::make_unique<sim::InProcessDevice>(sim::LineDeviceOptions{job_.faults, false});
+    comm_.DeviceOpener = device->Opener();
+    path = sim::kSimulatedPortName;
+    if (job_.port.empty()) job_.port = outcome_.port = path;
+  }
 #endif
   outcome_.device = path;
   outcome_.identity = va::IdentifyPort(path);
@@ -307,7 +318,6 @@ PortOutcome PortLoad::Run() {
   outcome_.result = complete ? "complete" : "stopped";
   outcome_.message = summary.str();
   if (!Gang()) std::cout << summary.str() << "\n";
-#ifndef _WIN32
   if (device && complete) {
     const bool equal = sim::ImageEqualsFile(device->Image(), image_path_);
     const std::string verdict =
@@ -320,7 +330,6 @@ PortOutcome PortLoad::Run() {
       return Finish();
     }
   }
-#endif
   if (log_) {
     const int closed = std::fclose(log_);
     const int error = errno;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows installer under Wine, silently, per user and for all users.
 # After `setup.exe /S [/AllUsers]`: the programs built are in the mode's
-# default folder, kvr-loader-cli.exe there tells the project's version, the
+# default folder, kvr-loader-cli.exe there tells the project's version and
+# loads a whole image into its simulated device, the
 # .KVR type's open command runs the installed window, which opens the file
 # and loads pages from it into the simulated device inside it, the
 # Start-menu entry leads to the window, and the Add/Remove Programs entry
@@ -151,6 +152,15 @@ check_installed() {
   [[ -n $(reg_value "$key" Publisher) ]] || fail "no Publisher"
 }
 
+# simulated_load FOLDER: a whole load by the installed command line into the
+# simulated device inside it; the device's image must equal the file.
+simulated_load() {
+  wine "$(winepath -u "$1")/kvr-loader-cli.exe" load --simulate --pause-ms 0 --quiet "$winimage" </dev/null \
+    >"$work/simulated.out" 2>&1 || { cat "$work/simulated.out"; fail "the installed kvr-loader-cli.exe did not load"; }
+  grep -q "simulated device: image equal to the file" "$work/simulated.out" ||
+    { cat "$work/simulated.out"; fail "the simulated device's image differs"; }
+}
+
 # open_file_by_type: the open command of the .KVR type as the shell
 # runs it (%1 the file), with the simulated boot loader inside the window and
 # its start switch pressed: the window must open the file (its path and page
@@ -189,6 +199,7 @@ check_mode() {
   run_line setup "\"$(winepath -w "$installer")\" /S$switches"
   check_installed "$default_folder"
   ! reg_key_exists "$other\\$uninstall_key" || fail "an Add/Remove Programs entry under $other too"
+  simulated_load "$default_folder"
   open_file_by_type
 
   local folder=$default_folder

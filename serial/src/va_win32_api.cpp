@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "utf8_files.h"
 #include "va_sync.h"
 #include "va_win32.h"
 
@@ -83,15 +84,6 @@ constexpr GUID kPortsClass = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x0
 constexpr DEVPROPKEY kBusReportedDescription = {
     {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
 
-std::string Utf8(const wchar_t* text, size_t length) {
-  if (length == 0) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return {};
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), n, nullptr, nullptr);
-  return out;
-}
-
 // The strings of a REG_SZ or REG_MULTI_SZ value in `buffer` (`bytes` long,
 // its ends not necessarily there).
 std::vector<std::string> Strings(const std::vector<wchar_t>& buffer, size_t bytes) {
@@ -101,7 +93,7 @@ std::vector<std::string> Strings(const std::vector<wchar_t>& buffer, size_t byte
     size_t end = i;
     while (end < chars && buffer[end] != L'\0') ++end;
     if (end == i) break;  // the list's end
-    strings.push_back(Utf8(buffer.data() + i, end - i));
+    strings.push_back(base::Utf8(std::wstring_view(buffer.data() + i, end - i)));
     i = end + 1;
   }
   return strings;
@@ -145,7 +137,7 @@ std::string PortNameOf(HDEVINFO set, SP_DEVINFO_DATA* device) {
 std::string DeviceId(DEVINST node) {
   wchar_t id[MAX_DEVICE_ID_LEN + 1] = {};
   if (CM_Get_Device_IDW(node, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) return {};
-  return Utf8(id, wcsnlen(id, MAX_DEVICE_ID_LEN));
+  return base::Utf8(std::wstring_view(id, wcsnlen(id, MAX_DEVICE_ID_LEN)));
 }
 
 std::string BusDescription(DEVINST node) {

@@ -19,7 +19,7 @@ trap cleanup EXIT
 
 fail() {
   echo "FAILED: $*"
-  for t in "$work"/*.trace; do [[ -f $t ]] && { echo "--- $t"; tail -n 15 "$t"; }; done
+  for t in "$work"/*.trace "$work"/Обновление/*.trace; do [[ -f $t ]] && { echo "--- $t"; tail -n 15 "$t"; }; done
   for o in "$work"/*.device.out; do [[ -f $o ]] && { echo "--- $o"; cat "$o"; }; done
   exit 1
 }

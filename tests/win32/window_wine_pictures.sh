@@ -32,6 +32,7 @@ kill "$linux_pid"
 wait "$linux_pid" 2>/dev/null || true
 
 start_window windows "$winimage"
+windows_trace=$trace
 shot windows "$trace"
 focus_window
 xdotool key alt+F4
@@ -40,7 +41,7 @@ wait_exit 10 || fail "the window did not close"
 # Rectangles: as placed (the labels' sizes and the times' width follow their text and font).
 status=0
 while read -r _ name x y w h; do
-  read -r wx wy ww wh < <(awk -v n="$name" '$2 == n { print $3, $4, $5, $6 }' "$work/windows.trace")
+  read -r wx wy ww wh < <(awk -v n="$name" '$2 == n { print $3, $4, $5, $6 }' "$windows_trace")
   case $name in
     client) [[ "$w $h" == "$ww $wh" ]] ;;
     file-label | port-label) [[ "$x $y" == "$wx $wy" ]] ;;
@@ -81,8 +82,8 @@ compare_control() {
     [[ $differ == 0 ]] || status=1
   done
 }
-read -r _ _ sx sy sw sh < <(grep '^layout start-switch ' "$work/windows.trace")
-read -r _ _ gx gy gw gh < <(grep '^layout gauge ' "$work/windows.trace")
+read -r _ _ sx sy sw sh < <(grep '^layout start-switch ' "$windows_trace")
+read -r _ _ gx gy gw gh < <(grep '^layout gauge ' "$windows_trace")
 compare_control switch "$sx" "$sy" "$sw" "$sh" button --size "${sw}x${sh}" -- button --size "${sw}x${sh}" --textoff ""
 compare_control gauge "$gx" "$gy" "$gw" "$gh" gauge --size "${gw}x${gh}" -- gauge --size "${gw}x${gh}" --showtext 0
 [[ $status -eq 0 ]] || fail "the painted controls differ from kvr-render's pictures"

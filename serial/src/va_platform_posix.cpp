@@ -1,19 +1,16 @@
-// The platform layer on Linux: termios2 for any rate, an exclusive open
-// (TIOCEXCL plus flock, which holds for root too), non-blocking I/O with poll,
-// and line events from an edge-triggered epoll on the descriptor, so that
-// received characters are reported once per arrival.
+// The platform layer on Linux, its device: an exclusive open (TIOCEXCL plus
+// flock, which holds for root too), non-blocking I/O with poll, and line
+// events from an edge-triggered epoll on the descriptor, so that received
+// characters are reported once per arrival; the error codes' texts. The line
+// settings (termios2 for any rate) are va_posix_termios.cpp, the machine's
+// ports and their identity va_posix_ports.cpp, threads va_posix_threads.cpp.
 #include <asm/termbits.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,13 +18,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <mutex>
-#include <optional>
 #include <shared_mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "va_posix.h"
@@ -58,16 +51,6 @@ uint32_t Remaining(uint32_t timeout_ms, uint32_t start) {
   const uint32_t spent = GetTickCount() - start;
   return spent >= timeout_ms ? 0 : timeout_ms - spent;
 }
-
-struct RateCode {
-  uint32_t rate;
-  unsigned code;
-};
-constexpr RateCode kRates[] = {{50, B50},         {75, B75},         {110, B110},       {134, B134},
-                               {150, B150},       {200, B200},       {300, B300},       {600, B600},
-                               {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-                               {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-                               {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600}};
 
 // Sets or clears the driver's low-latency flag; true when the driver took a
 // change (false when it refuses, or the flag was so already).
@@ -466,110 +449,6 @@ std::atomic<void (*)()> AfterQueueCount{nullptr};
 std::atomic<bool (*)(int, ModemCounts&)> ReadModemCounts{nullptr};
 std::atomic<int (*)(int, unsigned long, struct serial_struct*)> SerialRequest{nullptr};
 
-int BuildTermios(const LineSettings& s, const struct termios2& current, struct termios2& t) {
-  t = current;
-  const uint32_t f = s.Flags;
-  if (s.BaudRate == 0) return EINVAL;
-  if ((f & 0x8) || (f & 0x30) >= 0x20 || (f & 0x40) || (f & 0x3000) == 0x3000 || (f & 0x400) || (f & 0x800))
-    return EINVAL;  // DSR flow, DTR handshake, DSR sensitivity, RTS toggle, error char, null strip
-
-  t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CBAUD | (CBAUD << IBSHIFT));
-  static constexpr unsigned kSize[] = {CS5, CS6, CS7, CS8};
-  if (s.ByteSize < 5 || s.ByteSize > 8) return EINVAL;
-  t.c_cflag |= kSize[s.ByteSize - 5];
-  switch (s.Parity) {
-    case 0:
-      break;
-    case 1:
-      t.c_cflag |= PARENB | PARODD;
-      break;
-    case 2:
-      t.c_cflag |= PARENB;
-      break;
-    case 3:
-      t.c_cflag |= PARENB | CMSPAR | PARODD;
-      break;
-    case 4:
-      t.c_cflag |= PARENB | CMSPAR;
-      break;
-    default:
-      return EINVAL;
-  }
-  switch (s.StopBits) {
-    case 0:
-      break;
-    case 1:  // a UART sends 1.5 stop bits for "two" with 5-bit characters only
-      if (s.ByteSize != 5) return EINVAL;
-      t.c_cflag |= CSTOPB;
-      break;
-    case 2:
-      t.c_cflag |= CSTOPB;
-      break;
-    default:
-      return EINVAL;
-  }
-  if ((f & 0x4) || (f & 0x3000) == 0x2000) t.c_cflag |= CRTSCTS;
-  t.c_cflag |= CREAD | CLOCAL;
-
-  t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK | IUCLC |
-                 IMAXBEL | IGNPAR);
-  if (f & 0x100) t.c_iflag |= IXON;
-  if (f & 0x200) t.c_iflag |= IXOFF;
-  if (f & 0x2) t.c_iflag |= INPCK;
-  t.c_oflag &= ~OPOST;
-  t.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
-  t.c_cc[VMIN] = 1;  // with O_NONBLOCK: EAGAIN when nothing waits, 0 only at a hang-up
-  t.c_cc[VTIME] = 0;
-  t.c_cc[VSTART] = static_cast<cc_t>(s.XonChar);
-  t.c_cc[VSTOP] = static_cast<cc_t>(s.XoffChar);
-
-  const auto* std_rate =
-      std::find_if(std::begin(kRates), std::end(kRates), [&](const RateCode& r) { return r.rate == s.BaudRate; });
-  if (std_rate != std::end(kRates)) {
-    t.c_cflag |= std_rate->code;
-  } else {
-    t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
-  }
-  t.c_ispeed = t.c_ospeed = s.BaudRate;
-  return 0;
-}
-
-bool NaturalLess(const std::string& a, const std::string& b) {
-  size_t i = 0, j = 0;
-  while (i < a.size() && j < b.size()) {
-    const bool da = a[i] >= '0' && a[i] <= '9', db = b[j] >= '0' && b[j] <= '9';
-    if (da && db) {
-      size_t ei = i, ej = j;
-      while (ei < a.size() && a[ei] >= '0' && a[ei] <= '9') ++ei;
-      while (ej < b.size() && b[ej] >= '0' && b[ej] <= '9') ++ej;
-      // Compare the numbers by value: strip leading zeros, then length, then digits.
-      size_t si = i, sj = j;
-      while (si + 1 < ei && a[si] == '0') ++si;
-      while (sj + 1 < ej && b[sj] == '0') ++sj;
-      if (ei - si != ej - sj) return ei - si < ej - sj;
-      const int c = a.compare(si, ei - si, b, sj, ej - sj);
-      if (c != 0) return c < 0;
-      i = ei;
-      j = ej;
-    } else {
-      if (a[i] != b[j]) return a[i] < b[j];
-      ++i;
-      ++j;
-    }
-  }
-  return a.size() - i < b.size() - j;
-}
-
-bool IsSerialNodeName(const std::string& name) {
-  for (const char* prefix : {"ttyUSB", "ttyACM", "ttyAMA", "ttyS", "rfcomm"}) {
-    const size_t n = std::strlen(prefix);
-    if (name.size() > n && name.compare(0, n, prefix) == 0 &&
-        std::all_of(name.begin() + n, name.end(), [](char c) { return c >= '0' && c <= '9'; }))
-      return true;
-  }
-  return false;
-}
-
 }  // namespace posix
 
 std::unique_ptr<Device> OpenDevice(const std::string& path) {
@@ -619,132 +498,5 @@ std::string ErrorText(int code) {
 }
 
 bool IsNotFoundError(int code) { return code == ENOENT; }
-
-namespace {
-
-// The first line of a sysfs attribute, "" when there is none.
-std::string ReadAttribute(const std::filesystem::path& file) {
-  std::ifstream in(file);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
-
-// Whether the port could be opened now; nothing when there is no port. Found
-// with one open and close, without disturbing a program that holds it:
-// nothing is flushed, no exclusive mode set or cleared (root passes another's
-// TIOCEXCL, so it is asked for). `uart_record` is given for a legacy ttyS node
-// (one exists for every possible 8250 port): only one with a UART counts, as
-// the driver says to whoever may open the node and the kernel's record says
-// to everyone else (and while another program holds the port).
-std::optional<TVaPortAccess> ProbeAccess(const std::string& path, const std::string& uart_record) {
-  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    const int error = errno;
-    if (!uart_record.empty()) {
-      const std::string type = ReadAttribute(uart_record);
-      if (type.empty() || type == "0") return std::nullopt;
-    }
-    if (error == EACCES || error == EPERM) return paDenied;
-    if (error == EBUSY) return paBusy;
-    return std::nullopt;
-  }
-  std::optional<TVaPortAccess> access = paReady;
-  int exclusive = 0;
-  serial_struct info{};
-  if (!isatty(fd) || (!uart_record.empty() && (ioctl(fd, TIOCGSERIAL, &info) != 0 || info.type == PORT_UNKNOWN))) {
-    access = std::nullopt;
-  } else if (flock(fd, LOCK_EX | LOCK_NB) != 0 || (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0)) {
-    access = paBusy;
-  }
-  close(fd);  // and with it the lock
-  return access;
-}
-
-}  // namespace
-
-std::vector<TVaPortFound> ProbePorts(const std::string& dev_root, const std::string& sys_root) {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(dev_root.c_str())) {
-    while (const dirent* e = readdir(dir))
-      if (posix::IsSerialNodeName(e->d_name)) names.emplace_back(e->d_name);
-    closedir(dir);
-  }
-  std::sort(names.begin(), names.end(), posix::NaturalLess);
-  std::vector<TVaPortFound> ports;
-  for (const std::string& name : names) {
-    const std::string path = dev_root + "/" + name;
-    const bool legacy = name.compare(0, 4, "ttyS") == 0;
-    if (const std::optional<TVaPortAccess> access =
-            ProbeAccess(path, legacy ? sys_root + "/class/tty/" + name + "/type" : std::string()))
-      ports.push_back({path, *access});
-  }
-  return ports;
-}
-
-std::string DevicePathFor(const std::string& port_name) {
-  // Names are relative to /dev ("ttyUSB0", "pts/3"); paths start with / or .
-  if (port_name.empty() || port_name[0] == '/' || port_name[0] == '.' || IsNetworkPortName(port_name)) return port_name;
-  return "/dev/" + port_name;
-}
-
-TVaPortIdentity IdentifyPort(const std::string& device_path, const std::string& sys_root, const std::string& dev_root) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  TVaPortIdentity identity;
-  if (IsNetworkPortName(device_path)) {  // a port on a serial server: its name is all there is
-    identity.Name = device_path;
-    return identity;
-  }
-  const fs::path device = fs::canonical(device_path, ec);
-  identity.Name = (ec ? fs::path(device_path) : device).filename().string();
-  struct stat st {};
-  if (ec || stat(device.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return identity;  // no device there
-  std::error_code dec;
-  const std::string under = fs::canonical(dev_root, dec).string() + "/";
-  if (!dec && device.string().compare(0, under.size(), under) == 0)
-    identity.Name = device.string().substr(under.size());
-  // The stable name: the by-id link that leads to this device.
-  for (const fs::directory_entry& link : fs::directory_iterator(fs::path(dev_root) / "serial/by-id", ec)) {
-    std::error_code lec;
-    if (fs::canonical(link.path(), lec) == device && !lec) {
-      identity.ById = link.path().string();
-      break;
-    }
-  }
-  // The kernel's record of the device number, not of the name: a container
-  // may give a device another one's name.
-  const std::string number = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
-  const fs::path record = fs::canonical(fs::path(sys_root) / "dev/char" / number, ec);
-  if (ec) return identity;
-  identity.Name = record.filename().string();
-  // The tty's device, then up the tree to the USB device that holds the ids.
-  const fs::path root = fs::canonical(sys_root, ec);
-  if (ec) return identity;
-  for (fs::path dir = fs::canonical(record / "device", ec); !ec && dir != root && dir != dir.parent_path();
-       dir = dir.parent_path()) {
-    if (fs::exists(dir / "idVendor", ec)) {
-      identity.VendorId = ReadAttribute(dir / "idVendor");
-      identity.ProductId = ReadAttribute(dir / "idProduct");
-      identity.Manufacturer = ReadAttribute(dir / "manufacturer");
-      identity.Product = ReadAttribute(dir / "product");
-      identity.SerialNumber = ReadAttribute(dir / "serial");
-      break;
-    }
-  }
-  return identity;
-}
-
-int64_t CurrentThreadId() { return static_cast<int64_t>(syscall(SYS_gettid)); }
-
-void SetThreadPriority(int64_t thread_id, TThreadPriority priority) {
-  static constexpr int kNice[] = {19, 10, 5, 0, -5, -10, -20};
-  // Raising a priority needs privileges; without them the thread keeps its own.
-  setpriority(PRIO_PROCESS, static_cast<id_t>(thread_id), kNice[priority <= tpTimeCritical ? priority : tpNormal]);
-}
-
-void SetCurrentThreadPriority(TThreadPriority priority) { SetThreadPriority(CurrentThreadId(), priority); }
-
-void SleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 }  // namespace va::platform

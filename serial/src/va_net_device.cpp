@@ -54,16 +54,6 @@ std::string Describe(uint8_t command, const std::string& value) {
   }
 }
 
-bool Fail(int code) {
-  SetLastError(code);
-  return false;
-}
-
-IoResult FailIo(int code, IoResult result = IoResult::kFailed) {
-  SetLastError(code);
-  return result;
-}
-
 class NetworkDevice final : public Device {
  public:
   NetworkDevice(std::unique_ptr<net::Socket> socket, bool telnet, std::string name)

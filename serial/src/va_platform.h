@@ -109,6 +109,17 @@ std::unique_ptr<Device> OpenNetworkDevice(const NetworkAddress& address);
 
 int LastError();
 void SetLastError(int code);
+// A failed call: LastError() becomes `code`, and the call returns false, or
+// its I/O result (kFailed unless another is given).
+inline bool Fail(int code) {
+  SetLastError(code);
+  return false;
+}
+inline IoResult FailIo(int code, IoResult result = IoResult::kFailed) {
+  SetLastError(code);
+  return result;
+}
+inline IoResult FailLost(int code) { return FailIo(code, IoResult::kLost); }
 // The system's text for an error code.
 std::string ErrorText(int code);
 // The code the platform's open reports for a missing device.

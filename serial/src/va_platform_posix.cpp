@@ -31,16 +31,6 @@ namespace {
 
 thread_local int t_last_error = 0;
 
-bool Fail(int code) {
-  t_last_error = code;
-  return false;
-}
-
-IoResult FailIo(int code) {
-  t_last_error = code;
-  return IoResult::kFailed;
-}
-
 // Errors that mean the device itself is gone.
 bool IsLostError(int code) { return code == EIO || code == ENXIO || code == ENODEV; }
 
@@ -322,11 +312,6 @@ class PosixDevice final : public Device {
   }
 
  private:
-  IoResult FailLost(int code) {
-    t_last_error = code;
-    return IoResult::kLost;
-  }
-
   // Reads what has arrived into `taken_` (known_mutex_ held); EV_RXFLAG when
   // the event character is among it.
   uint32_t TakeArrivals() {

@@ -48,21 +48,6 @@ namespace {
 
 thread_local int t_last_error = 0;
 
-bool Fail(Dword code) {
-  t_last_error = static_cast<int>(code);
-  return false;
-}
-
-IoResult FailIo(Dword code) {
-  t_last_error = static_cast<int>(code);
-  return IoResult::kFailed;
-}
-
-IoResult FailLost(Dword code) {
-  t_last_error = static_cast<int>(code);
-  return IoResult::kLost;
-}
-
 // Codes with which an open port's operations fail once the device has gone
 // (adapter unplugged; under Wine a pseudo-terminal whose far end closed).
 bool IsLostError(Dword code) {

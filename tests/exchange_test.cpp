@@ -31,26 +31,6 @@ TEST(ExchangeFigures, GaugeRoundsHalfToEvenAndStopsAt100) {
   EXPECT_EQ(ProgressPercent(int64_t{1} << 62), 100);
 }
 
-// Messages may hold paths and strings a device chose (USB descriptors): what
-// acts on a terminal or reorders the text is escaped, other UTF-8 stays.
-TEST(HexText, WithoutControlsEscapesWhatActsOnATerminal) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"Порт ttyUSB0 😀", "Порт ttyUSB0 😀"},
-      {"a\x1B[2Jb\x7F", "a\\x1B[2Jb\\x7F"},
-      {"\xC2\x9B"
-       "2J",
-       "\\xC2\\x9B2J"},  // C1 CSI
-      {"FT232\xE2\x80\xAE"
-       "evil",
-       "FT232\\xE2\\x80\\xAEevil"},         // right-to-left override
-      {"\xFF\xFEx", "\\xFF\\xFEx"},         // no UTF-8 at all
-      {"\xC0\xAF", "\\xC0\\xAF"},           // overlong "/"
-      {"\xED\xA0\x80", "\\xED\\xA0\\x80"},  // a surrogate
-      {"end \xD0", "end \\xD0"},            // a cut Cyrillic letter
-  };
-  for (const auto& [text, shown] : cases) EXPECT_EQ(WithoutControls(text), shown) << shown;
-}
-
 TEST(ExchangeFigures, PageAddresses) {
   EXPECT_EQ(PageAddressCommand(0), "DL:1:000000");
   EXPECT_EQ(PageAddressCommand(16), "DL:1:000100");

@@ -9,6 +9,7 @@
 #include "serial_test_support.h"
 #include "va_comm.h"
 #include "va_format.h"
+#include "va_line_flags.h"
 #include "va_posix.h"
 #include "va_settings.h"
 
@@ -19,6 +20,7 @@ using test::ErrorMessage;
 using test::FakeComm;
 using test::MainLoop;
 using test::TestComm;
+using namespace platform::line_flags;
 
 TEST(VaPersistent, BatchesNotifyOnceAtTheOutermostEndUpdate) {
   TVaBuffers b;
@@ -62,7 +64,7 @@ TEST(VaPersistent, DefaultsOfTheSettingsObjects) {
   f.SetControlRts(rtsToggle);
   f.SetOutCtsFlow(true);
   f.SetTxContinueOnXoff(true);
-  EXPECT_EQ(f.FlagBits(), 0x20u | 0x3000u | 0x4u | 0x80u);
+  EXPECT_EQ(f.FlagBits(), kDtrHandshake | kRtsToggle | kOutxCtsFlow | kTxContinueOnXoff);
 }
 
 TEST(VaPersistent, EventCharsNotifyOnEveryWriteEvenOutOfRange) {
@@ -232,7 +234,7 @@ TEST_F(OpenFakePort, SettingsReachAnOpenPortAtOnce) {
   const int after_open = comm.device->line_settings_calls.load();
   EXPECT_EQ(after_open, 1);
   EXPECT_EQ(comm.device->last_settings.BaudRate, 1200u);
-  EXPECT_EQ(comm.device->last_settings.Flags, 0x1u);
+  EXPECT_EQ(comm.device->last_settings.Flags, kBinary);
 
   comm.SetBaudrate(br38400);
   comm.SetBaudrate(br38400);  // unchanged: no write
@@ -253,10 +255,11 @@ TEST_F(OpenFakePort, SettingsReachAnOpenPortAtOnce) {
   f.SetTxContinueOnXoff(true);
   comm.SetFlowControl(f);  // eight changes, one write
   EXPECT_EQ(comm.device->line_settings_calls.load(), after_open + 3);
-  EXPECT_EQ(comm.device->last_settings.Flags, 0x1u | 0x4 | 0x8 | 0x10 | 0x1000 | 0x100 | 0x200 | 0x40 | 0x80);
+  EXPECT_EQ(comm.device->last_settings.Flags, kBinary | kOutxCtsFlow | kOutxDsrFlow | kDtrEnable | kRtsEnable | kOutX |
+                                                 kInX | kDsrSensitivity | kTxContinueOnXoff);
 
   comm.SetOptions({coParityCheck, coNullStrip});
-  EXPECT_EQ(comm.device->last_settings.Flags & 0xC02u, 0x802u);
+  EXPECT_EQ(comm.device->last_settings.Flags & (kErrorChar | kNull | kParityCheck), kNull | kParityCheck);
   comm.SetUserBaudrate(10400);
   EXPECT_EQ(comm.device->last_settings.BaudRate, 10400u);
   comm.SetParity(paMark);
@@ -317,6 +320,8 @@ TEST_F(OpenFakePort, RefusedSettersKeepTheirValue) {
 namespace platform::posix {
 namespace {
 
+using namespace line_flags;
+
 struct termios2 Build(const LineSettings& s, int* err = nullptr) {
   struct termios2 current {
   }, out{};
@@ -341,7 +346,7 @@ TEST(PosixLineSettings, BuildsRawTermiosForTheLine) {
   s.ByteSize = 7;
   s.Parity = 1;
   s.StopBits = 2;
-  s.Flags = 0x1 | 0x4 | 0x100 | 0x200 | 0x2;
+  s.Flags = kBinary | kOutxCtsFlow | kOutX | kInX | kParityCheck;
   s.XonChar = 'a';
   const struct termios2 u = Build(s);
   EXPECT_EQ(u.c_cflag & CBAUD, static_cast<unsigned>(BOTHER));
@@ -372,13 +377,13 @@ TEST(PosixLineSettings, RefusesWhatTheLineCannotDo) {
   EXPECT_TRUE(refused([](LineSettings& s) { s.ByteSize = 4; }));
   EXPECT_TRUE(refused([](LineSettings& s) { s.StopBits = 1; }));  // 1.5 with 8 data bits
   EXPECT_TRUE(refused([](LineSettings& s) { s.BaudRate = 0; }));
-  EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= 0x8; }));     // DSR output flow
-  EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= 0x20; }));    // DTR handshake
-  EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= 0x40; }));    // DSR sensitivity
-  EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= 0x3000; }));  // RTS toggle
-  EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= 0x400; }));   // error character
-  EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= 0x800; }));   // null stripping
-  EXPECT_FALSE(refused([](LineSettings& s) { s.Flags |= 0x10 | 0x1000 | 0x80; }));
+  EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= kOutxDsrFlow; }));
+  EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= kDtrHandshake; }));
+  EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= kDsrSensitivity; }));
+  EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= kRtsToggle; }));
+  EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= kErrorChar; }));
+  EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= kNull; }));
+  EXPECT_FALSE(refused([](LineSettings& s) { s.Flags |= kDtrEnable | kRtsEnable | kTxContinueOnXoff; }));
 }
 
 TEST(PosixPorts, NamesAndNaturalOrder) {

@@ -80,9 +80,6 @@ using TVaCommEvents = TVaSet<TVaCommEvent, uint16_t>;
 // Driver values.
 uint32_t BaudrateValue(TVaBaudrate b);  // 0 for brUser (the rate is UserBaudrate then)
 inline constexpr uint8_t kDatabitsValue[] = {4, 5, 6, 7, 8};
-inline constexpr uint32_t kCommEventBits[] = {0x40, 0x8, 0x10,  0x80,  0x100, 0x20,  0x1,
-                                              0x4,  0x2, 0x200, 0x400, 0x800, 0x1000};
-inline constexpr uint32_t kCommOptionFlags[] = {0x400, 0x800, 0x2};
 
 // Driver event bits.
 inline constexpr uint32_t EV_RXCHAR = 0x1, EV_RXFLAG = 0x2, EV_TXEMPTY = 0x4, EV_CTS = 0x8, EV_DSR = 0x10,

@@ -5,6 +5,7 @@
 
 #include "va_comm_threads.h"
 #include "va_format.h"
+#include "va_line_flags.h"
 
 namespace va {
 
@@ -39,6 +40,41 @@ TVaCustomComm::~TVaCustomComm() {
 
 // --- apply steps -----------------------------------------------------------
 
+namespace {
+
+// The driver's event bit of a monitored event.
+uint32_t EventBit(TVaCommEvent e) {
+  switch (e) {
+    case ceBreak: return EV_BREAK;
+    case ceCts: return EV_CTS;
+    case ceDsr: return EV_DSR;
+    case ceError: return EV_ERR;
+    case ceRing: return EV_RING;
+    case ceRlsd: return EV_RLSD;
+    case ceRxChar: return EV_RXCHAR;
+    case ceTxEmpty: return EV_TXEMPTY;
+    case ceRxFlag: return EV_RXFLAG;
+    case cePErr: return EV_PERR;
+    case ceRx80Full: return EV_RX80FULL;
+    case ceEvent1: return EV_EVENT1;
+    case ceEvent2: return EV_EVENT2;
+  }
+  return 0;
+}
+
+// The line configuration's flag of an option.
+uint32_t OptionFlag(TVaCommOption o) {
+  using namespace platform::line_flags;
+  switch (o) {
+    case coErrorChar: return kErrorChar;
+    case coNullStrip: return kNull;
+    case coParityCheck: return kParityCheck;
+  }
+  return 0;
+}
+
+}  // namespace
+
 void TVaCustomComm::ApplyLineSettings() {
   if (!Active() || !update_dcb_) return;
   platform::LineSettings s;
@@ -53,9 +89,9 @@ void TVaCustomComm::ApplyLineSettings() {
   s.EvtChar = event_chars_.EventChar();
   s.XonLim = static_cast<uint16_t>(buffers_.XonLimit() & 0xFFFF);
   s.XoffLim = static_cast<uint16_t>(buffers_.XoffLimit() & 0xFFFF);
-  uint32_t flags = 0x1 | flow_control_.FlagBits();
+  uint32_t flags = platform::line_flags::kBinary | flow_control_.FlagBits();
   for (int o = coErrorChar; o <= coParityCheck; ++o)
-    if (options_.Contains(static_cast<TVaCommOption>(o))) flags |= kCommOptionFlags[o];
+    if (options_.Contains(static_cast<TVaCommOption>(o))) flags |= OptionFlag(static_cast<TVaCommOption>(o));
   s.Flags = flags;
   CheckCommResult(session_->device->SetLineSettings(s), "Error writing dcb (%d), %s");
 }
@@ -75,7 +111,7 @@ void TVaCustomComm::ApplyTimeouts() {
 void TVaCustomComm::ApplyEventMask() {
   uint32_t mask = 0;
   for (int e = ceBreak; e <= ceEvent2; ++e)
-    if (monitor_events_.Contains(static_cast<TVaCommEvent>(e))) mask |= kCommEventBits[e];
+    if (monitor_events_.Contains(static_cast<TVaCommEvent>(e))) mask |= EventBit(static_cast<TVaCommEvent>(e));
   // With the write thread, the transmit-empty event comes from that thread.
   if (!direct_write_) mask &= ~EV_TXEMPTY;
   event_mask_ = mask;

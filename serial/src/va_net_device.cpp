@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "va_line_flags.h"
 #include "va_net_socket.h"
 #include "va_platform.h"
 #include "va_rfc2217.h"
@@ -77,8 +78,8 @@ class NetworkDevice final : public Device {
     if (com_port_ < 0) return Fail(kErrorComPortRefused);
     lock.unlock();
     // Every line-state and modem-line change is to be told.
-    Send(tn::ComPortCommand(tn::SET_LINESTATE_MASK, std::string(1, '\x1E')) +
-         tn::ComPortCommand(tn::SET_MODEMSTATE_MASK, std::string(1, '\xFF')));
+    Send(tn::ComPortCommand(tn::SET_LINESTATE_MASK, std::string(1, static_cast<char>(tn::kLineErrors))) +
+         tn::ComPortCommand(tn::SET_MODEMSTATE_MASK, std::string(1, static_cast<char>(tn::kAllModemBits))));
     return true;
   }
 
@@ -90,11 +91,12 @@ class NetworkDevice final : public Device {
     static constexpr uint8_t kParity[] = {1, 2, 3, 4, 5};
     static constexpr uint8_t kStop[] = {1, 3, 2};
     if (s.Parity > 4 || s.StopBits > 2) return Fail(net::InvalidCode());
-    const uint32_t dtr = s.Flags & 0x30, rts = s.Flags & 0x3000;
-    const uint8_t outbound = (s.Flags & 0x4) ? tn::kHardware : (s.Flags & 0x100) ? tn::kXonXoff : tn::kNoFlow;
-    const uint8_t inbound = rts == 0x2000       ? tn::kInboundHardware
-                            : (s.Flags & 0x200) ? tn::kInboundXonXoff
-                                                : tn::kInboundNone;
+    using namespace line_flags;
+    const uint32_t dtr = s.Flags & kDtrControl, rts = s.Flags & kRtsControl;
+    const uint8_t outbound = (s.Flags & kOutxCtsFlow) ? tn::kHardware : (s.Flags & kOutX) ? tn::kXonXoff : tn::kNoFlow;
+    const uint8_t inbound = rts == kRtsHandshake   ? tn::kInboundHardware
+                            : (s.Flags & kInX) ? tn::kInboundXonXoff
+                                               : tn::kInboundNone;
     // What the server must answer with the value asked; the flow-control
     // answers are kept under their own keys.
     const std::map<uint8_t, std::string> wanted = {
@@ -109,8 +111,9 @@ class NetworkDevice final : public Device {
       commands += tn::ComPortCommand(command < kOutboundKey ? command : static_cast<uint8_t>(tn::SET_CONTROL), value);
     // DTR and RTS (left as they are for a handshake): a server in front of a
     // line without them may leave these unanswered, which is no error.
-    if (dtr != 0x20) commands += tn::ComPortCommand(tn::SET_CONTROL, std::string(1, dtr ? tn::kDtrOn : tn::kDtrOff));
-    if (rts != 0x2000 && !(s.Flags & 0x4))
+    if (dtr != kDtrHandshake)
+      commands += tn::ComPortCommand(tn::SET_CONTROL, std::string(1, dtr ? tn::kDtrOn : tn::kDtrOff));
+    if (rts != kRtsHandshake && !(s.Flags & kOutxCtsFlow))
       commands += tn::ComPortCommand(tn::SET_CONTROL, std::string(1, rts ? tn::kRtsOn : tn::kRtsOff));
     {
       std::lock_guard<std::mutex> lock(m_);
@@ -376,18 +379,18 @@ class NetworkDevice final : public Device {
     const uint8_t bits = value.empty() ? 0 : static_cast<uint8_t>(value[0]);
     if (request == tn::NOTIFY_LINESTATE) {
       uint32_t errors = 0;
-      if (bits & 0x02) errors |= CE_OVERRUN;
-      if (bits & 0x04) errors |= CE_RXPARITY;
-      if (bits & 0x08) errors |= CE_FRAME;
-      if (bits & 0x10) errors |= CE_BREAK;
+      if (bits & tn::kLineOverrun) errors |= CE_OVERRUN;
+      if (bits & tn::kLineParity) errors |= CE_RXPARITY;
+      if (bits & tn::kLineFraming) errors |= CE_FRAME;
+      if (bits & tn::kLineBreak) errors |= CE_BREAK;
       line_errors_ |= errors;
       if (errors) events_ |= EV_ERR;
       if (errors & CE_BREAK) events_ |= EV_BREAK;
     } else if (request == tn::NOTIFY_MODEMSTATE) {
-      if (bits & 0x01) events_ |= EV_CTS;
-      if (bits & 0x02) events_ |= EV_DSR;
-      if (bits & 0x04) events_ |= EV_RING;
-      if (bits & 0x08) events_ |= EV_RLSD;
+      if (bits & tn::kDeltaCts) events_ |= EV_CTS;
+      if (bits & tn::kDeltaDsr) events_ |= EV_DSR;
+      if (bits & tn::kRingEnded) events_ |= EV_RING;
+      if (bits & tn::kDeltaDcd) events_ |= EV_RLSD;
     } else if (request == tn::SET_CONTROL) {
       if (bits >= tn::kNoFlow && bits <= tn::kHardware) answers_[kOutboundKey] = value;
       if (bits >= tn::kInboundNone && bits <= tn::kInboundHardware) answers_[kInboundKey] = value;

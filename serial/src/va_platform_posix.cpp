@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "va_line_flags.h"
 #include "va_posix.h"
 
 namespace va::platform {
@@ -100,12 +101,13 @@ class PosixDevice final : public Device {
     if (ioctl(fd_, TCSETS2, &wanted) != 0) return Fail(errno);
     event_char_.store(settings.EvtChar);
     // DTR and RTS follow their control fields; a line a device lacks is no error.
-    const uint32_t dtr = settings.Flags & 0x30, rts = settings.Flags & 0x3000;
+    using namespace line_flags;
+    const uint32_t dtr = settings.Flags & kDtrControl, rts = settings.Flags & kRtsControl;
     int line = TIOCM_DTR;
-    if (dtr == 0x10) ioctl(fd_, TIOCMBIS, &line);
+    if (dtr == kDtrEnable) ioctl(fd_, TIOCMBIS, &line);
     if (dtr == 0) ioctl(fd_, TIOCMBIC, &line);
     line = TIOCM_RTS;
-    if (rts == 0x1000) ioctl(fd_, TIOCMBIS, &line);
+    if (rts == kRtsEnable) ioctl(fd_, TIOCMBIS, &line);
     if (rts == 0) ioctl(fd_, TIOCMBIC, &line);
     return true;
   }

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <iterator>
 
+#include "va_line_flags.h"
 #include "va_posix.h"
 
 namespace va::platform::posix {
@@ -26,10 +27,12 @@ constexpr RateCode kRates[] = {{50, B50},         {75, B75},         {110, B110}
 
 int BuildTermios(const LineSettings& s, const struct termios2& current, struct termios2& t) {
   t = current;
+  using namespace line_flags;
   const uint32_t f = s.Flags;
   if (s.BaudRate == 0) return EINVAL;
-  if ((f & 0x8) || (f & 0x30) >= 0x20 || (f & 0x40) || (f & 0x3000) == 0x3000 || (f & 0x400) || (f & 0x800))
-    return EINVAL;  // DSR flow, DTR handshake, DSR sensitivity, RTS toggle, error char, null strip
+  if ((f & kOutxDsrFlow) || (f & kDtrControl) == kDtrHandshake || (f & kDsrSensitivity) ||
+      (f & kRtsControl) == kRtsToggle || (f & kErrorChar) || (f & kNull))
+    return EINVAL;
 
   t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CBAUD | (CBAUD << IBSHIFT));
   static constexpr unsigned kSize[] = {CS5, CS6, CS7, CS8};
@@ -66,14 +69,14 @@ int BuildTermios(const LineSettings& s, const struct termios2& current, struct t
     default:
       return EINVAL;
   }
-  if ((f & 0x4) || (f & 0x3000) == 0x2000) t.c_cflag |= CRTSCTS;
+  if ((f & kOutxCtsFlow) || (f & kRtsControl) == kRtsHandshake) t.c_cflag |= CRTSCTS;
   t.c_cflag |= CREAD | CLOCAL;
 
   t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK | IUCLC |
                  IMAXBEL | IGNPAR);
-  if (f & 0x100) t.c_iflag |= IXON;
-  if (f & 0x200) t.c_iflag |= IXOFF;
-  if (f & 0x2) t.c_iflag |= INPCK;
+  if (f & kOutX) t.c_iflag |= IXON;
+  if (f & kInX) t.c_iflag |= IXOFF;
+  if (f & kParityCheck) t.c_iflag |= INPCK;
   t.c_oflag &= ~OPOST;
   t.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
   t.c_cc[VMIN] = 1;  // with O_NONBLOCK: EAGAIN when nothing waits, 0 only at a hang-up

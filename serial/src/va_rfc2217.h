@@ -29,6 +29,12 @@ enum Command : uint8_t {
   PURGE_DATA = 12,
 };
 constexpr uint8_t kServer = 100;
+// NOTIFY-LINESTATE's bits (the errors among them) and NOTIFY-MODEMSTATE's
+// change bits (delta CTS, DSR, trailing edge of RI, delta DCD).
+constexpr uint8_t kLineOverrun = 0x02, kLineParity = 0x04, kLineFraming = 0x08, kLineBreak = 0x10;
+constexpr uint8_t kLineErrors = kLineOverrun | kLineParity | kLineFraming | kLineBreak;
+constexpr uint8_t kDeltaCts = 0x01, kDeltaDsr = 0x02, kRingEnded = 0x04, kDeltaDcd = 0x08;
+constexpr uint8_t kAllModemBits = 0xFF;
 
 // SET-CONTROL values.
 constexpr uint8_t kNoFlow = 1, kXonXoff = 2, kHardware = 3, kDtrOn = 8, kDtrOff = 9, kRtsOn = 11, kRtsOff = 12,

@@ -1,5 +1,7 @@
 #include "va_settings.h"
 
+#include "va_line_flags.h"
+
 namespace va {
 
 namespace {
@@ -35,17 +37,18 @@ void TVaFlowControl::Assign(const TVaPersistent& source) {
 }
 
 uint32_t TVaFlowControl::FlagBits() const {
-  static constexpr uint32_t kDtr[] = {0, 0x10, 0x20};
-  static constexpr uint32_t kRts[] = {0, 0x1000, 0x2000, 0x3000};
+  using namespace platform::line_flags;
+  static constexpr uint32_t kDtr[] = {0, kDtrEnable, kDtrHandshake};                // by TVaControlDtr
+  static constexpr uint32_t kRts[] = {0, kRtsEnable, kRtsHandshake, kRtsToggle};    // by TVaControlRts
   uint32_t flags = 0;
-  if (out_cts_flow_) flags |= 0x4;
-  if (out_dsr_flow_) flags |= 0x8;
+  if (out_cts_flow_) flags |= kOutxCtsFlow;
+  if (out_dsr_flow_) flags |= kOutxDsrFlow;
   flags |= kDtr[control_dtr_ <= dtrHandshake ? control_dtr_ : 0];
   flags |= kRts[control_rts_ <= rtsToggle ? control_rts_ : 0];
-  if (xon_xoff_out_) flags |= 0x100;
-  if (xon_xoff_in_) flags |= 0x200;
-  if (dsr_sensitivity_) flags |= 0x40;
-  if (tx_continue_on_xoff_) flags |= 0x80;
+  if (xon_xoff_out_) flags |= kOutX;
+  if (xon_xoff_in_) flags |= kInX;
+  if (dsr_sensitivity_) flags |= kDsrSensitivity;
+  if (tx_continue_on_xoff_) flags |= kTxContinueOnXoff;
   return flags;
 }
 

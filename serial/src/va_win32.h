@@ -49,11 +49,8 @@ struct Overlapped {
 inline constexpr uintptr_t STATUS_PENDING_VALUE = 0x103;
 inline bool IsOutstanding(const Overlapped& ov) { return ov.Internal == STATUS_PENDING_VALUE; }
 
-// The device control block. `Flags` holds the bit fields in their order:
-// fBinary 0x1, fParity 0x2, fOutxCtsFlow 0x4, fOutxDsrFlow 0x8,
-// fDtrControl 0x30, fDsrSensitivity 0x40, fTXContinueOnXoff 0x80, fOutX 0x100,
-// fInX 0x200, fErrorChar 0x400, fNull 0x800, fRtsControl 0x3000,
-// fAbortOnError 0x4000.
+// The device control block. `Flags` holds the bit fields in their order, as
+// va_line_flags.h names them (fBinary is line_flags::kBinary, ...).
 struct Dcb {
   Dword DCBlength = 0;
   Dword BaudRate = 0;

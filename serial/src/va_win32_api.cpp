@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "utf8_files.h"
+#include "va_line_flags.h"
 #include "va_sync.h"
 #include "va_win32.h"
 
@@ -37,20 +38,22 @@ DCB SystemDcb(const Dcb& d) {
   DCB s{};
   s.DCBlength = sizeof(DCB);
   s.BaudRate = d.BaudRate;
+  using namespace platform::line_flags;
   const Dword f = d.Flags;
-  s.fBinary = f & 0x1;
-  s.fParity = (f >> 1) & 0x1;
-  s.fOutxCtsFlow = (f >> 2) & 0x1;
-  s.fOutxDsrFlow = (f >> 3) & 0x1;
-  s.fDtrControl = (f >> 4) & 0x3;
-  s.fDsrSensitivity = (f >> 6) & 0x1;
-  s.fTXContinueOnXoff = (f >> 7) & 0x1;
-  s.fOutX = (f >> 8) & 0x1;
-  s.fInX = (f >> 9) & 0x1;
-  s.fErrorChar = (f >> 10) & 0x1;
-  s.fNull = (f >> 11) & 0x1;
-  s.fRtsControl = (f >> 12) & 0x3;
-  s.fAbortOnError = (f >> 14) & 0x1;
+  const auto set = [f](uint32_t bit) { return (f & bit) != 0; };
+  s.fBinary = set(kBinary);
+  s.fParity = set(kParityCheck);
+  s.fOutxCtsFlow = set(kOutxCtsFlow);
+  s.fOutxDsrFlow = set(kOutxDsrFlow);
+  s.fDtrControl = (f & kDtrControl) / kDtrEnable;  // the field's value
+  s.fDsrSensitivity = set(kDsrSensitivity);
+  s.fTXContinueOnXoff = set(kTxContinueOnXoff);
+  s.fOutX = set(kOutX);
+  s.fInX = set(kInX);
+  s.fErrorChar = set(kErrorChar);
+  s.fNull = set(kNull);
+  s.fRtsControl = (f & kRtsControl) / kRtsEnable;
+  s.fAbortOnError = set(kAbortOnError);
   s.fDummy2 = 0;
   s.wReserved = 0;
   s.XonLim = d.XonLim;

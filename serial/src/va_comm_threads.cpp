@@ -53,12 +53,8 @@ void TVaCommEventThread::Execute() {
 void TVaCommWriteThread::Execute() {
   bool terminated = false;
   while (!terminated) {
-    const int which = WaitForAny({&CloseSignal, &FlushSignal, &WriteSignal});
-    if (which == 1) {
-      AnswerFlush();
-      continue;
-    }
-    if (which != 2) break;  // close (or a wait that failed: nothing sensible is left to do)
+    // Close, or a wait that failed: nothing sensible is left to do.
+    if (WaitForAny({&CloseSignal, &WriteSignal}) != 1) break;
     if (session_->lost.load()) {
       CloseSignal.WaitFor();  // leave the device alone until Close
       continue;
@@ -76,19 +72,12 @@ void TVaCommWriteThread::Execute() {
     }
     uint32_t written = 0;
     int woken = -1;
-    switch (session_->device->Write(memory, static_cast<uint32_t>(size), INFINITE_WAIT, {&CloseSignal, &FlushSignal},
-                                    written, woken)) {
+    switch (session_->device->Write(memory, static_cast<uint32_t>(size), INFINITE_WAIT, {&CloseSignal}, written, woken)) {
       case platform::IoResult::kDone:
         WriteDone(static_cast<int32_t>(written));
         break;
-      case platform::IoResult::kWoken:
-        if (woken == 0) {
-          terminated = true;
-        } else {
-          // The write was ended to answer; what it had sent leaves the queue.
-          if (written > 0) WriteDone(static_cast<int32_t>(written));
-          AnswerFlush();
-        }
+      case platform::IoResult::kWoken:  // Close
+        terminated = true;
         break;
       case platform::IoResult::kLost:
         session_->DeviceLost();

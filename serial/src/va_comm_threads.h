@@ -171,18 +171,11 @@ class TVaCommWriteThread : public TVaThread {
   TVaCommBuffer Buffer;
   TVaWaitEvent WriteSignal;
   TVaWaitEvent CloseSignal;
-  TVaWaitEvent FlushSignal;
-  TVaWaitEvent FlushDoneSignal;
   TVaWaitEvent IoSignal;
   TVaWaitEvent RoomSignal;  // bytes have left the queue
 
  private:
   void Execute() override;
-
-  void AnswerFlush() {
-    FlushSignal.Reset();
-    FlushDoneSignal.Signal();
-  }
 
   void WriteDone(int32_t written) {
     bool empty;

@@ -185,7 +185,7 @@ IoResult LineDevice::WriteNow(const void* buf, uint32_t count, uint32_t& written
   return Write(buf, count, 0, {}, written, woken);
 }
 
-bool LineDevice::ClearErrors(va::platform::CommStatus& status) {
+bool LineDevice::ClearErrors(va::TVaCommStatus& status) {
   std::shared_lock<std::shared_mutex> use(gate_);
   std::lock_guard<std::mutex> lock(mutex_);
   status = {};

@@ -64,7 +64,7 @@ class LineDevice final : public va::platform::Device {
   va::platform::IoResult Write(const void* buf, uint32_t count, uint32_t timeout_ms,
                                std::initializer_list<va::TVaEvent*> wake, uint32_t& written, int& woken) override;
   va::platform::IoResult WriteNow(const void* buf, uint32_t count, uint32_t& written) override;
-  bool ClearErrors(va::platform::CommStatus& status) override;
+  bool ClearErrors(va::TVaCommStatus& status) override;
   void Shutdown() override;
 
   // The device vanishes (unplugged): blocked and later calls report kLost.

@@ -59,7 +59,7 @@ TEST(LineDevice, AReplyArrivesByteByByteOnlyOnATimedLine) {
     ASSERT_TRUE(line.SetEventMask(va::EV_RXCHAR | va::EV_ERR));
     ASSERT_EQ(Send(line, Frame("DL:0")), IoResult::kDone);
     va::TVaWaitEvent wake;
-    va::platform::CommStatus status;
+    va::TVaCommStatus status;
     int events = 0;
     do {
       uint32_t got = 0;
@@ -135,7 +135,7 @@ TEST(LineDevice, BlockedCallsEndAtAWakeUpAHangupOrAShutdown) {
       EXPECT_EQ(events, va::EV_RXCHAR);
       EXPECT_EQ(std::string(buf, n), "PL0\r");
     }
-    va::platform::CommStatus status;
+    va::TVaCommStatus status;
     EXPECT_EQ(line.ClearErrors(status), c.later != IoResult::kFailed);
   }
 }

@@ -108,7 +108,7 @@ platform::IoResult FakeDevice::Write(const void* buf, uint32_t count, uint32_t, 
   return platform::IoResult::kDone;
 }
 
-bool FakeDevice::ClearErrors(platform::CommStatus& status) {
+bool FakeDevice::ClearErrors(TVaCommStatus& status) {
   std::lock_guard<std::mutex> lock(mutex);
   status = {};
   status.Errors = line_errors;

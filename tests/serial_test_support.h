@@ -61,7 +61,7 @@ class FakeDevice final : public platform::Device {
   platform::IoResult Read(void* buf, uint32_t count, uint32_t timeout_ms, uint32_t& read) override;
   platform::IoResult Write(const void* buf, uint32_t count, uint32_t timeout_ms,
                            std::initializer_list<TVaEvent*> wake, uint32_t& written, int& woken) override;
-  bool ClearErrors(platform::CommStatus& status) override;
+  bool ClearErrors(TVaCommStatus& status) override;
   void Shutdown() override { shut = true; }
 
   // Queues a driver event batch (or a lost device) for WaitEvents.

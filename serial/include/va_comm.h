@@ -21,14 +21,6 @@ namespace va {
 
 class TVaCustomComm;
 
-// Read and clear of the driver's error bits, with its queue counts.
-struct TVaCommStatus {
-  uint32_t Errors = 0;
-  uint32_t Flags = 0;
-  uint32_t InQueue = 0;
-  uint32_t OutQueue = 0;
-};
-
 using TVaCommRxCharEvent = std::function<void(TVaObject* Sender, int Count)>;
 using TVaCommRxBufEvent = std::function<void(TVaObject* Sender, const void* Data, int Count)>;
 using TVaCommErrorEvent = std::function<void(TVaObject* Sender, int Errors)>;

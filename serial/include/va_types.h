@@ -77,6 +77,14 @@ class TVaSet {
 using TVaCommOptions = TVaSet<TVaCommOption, uint8_t>;
 using TVaCommEvents = TVaSet<TVaCommEvent, uint16_t>;
 
+// A read and clear of the driver's error bits, with its status and queue counts.
+struct TVaCommStatus {
+  uint32_t Errors = 0;
+  uint32_t Flags = 0;
+  uint32_t InQueue = 0;
+  uint32_t OutQueue = 0;
+};
+
 // Driver values.
 uint32_t BaudrateValue(TVaBaudrate b);  // 0 for brUser (the rate is UserBaudrate then)
 inline constexpr uint8_t kDatabitsValue[] = {4, 5, 6, 7, 8};

@@ -311,11 +311,8 @@ TVaCommStatus TVaCustomComm::GetStatus() {
   TVaLock lock(read_lock_);
   TVaCommStatus status;
   if (!Active()) return status;
-  if (!session_->lost.load()) {
-    platform::CommStatus s;
-    CheckCommResult(session_->device->ClearErrors(s), "Error retrieving statistics (%d), %s");
-    status = {s.Errors, s.Flags, s.InQueue, s.OutQueue};
-  }
+  if (!session_->lost.load())
+    CheckCommResult(session_->device->ClearErrors(status), "Error retrieving statistics (%d), %s");
   status.Errors |= session_->pending_errors.exchange(0);
   return status;
 }

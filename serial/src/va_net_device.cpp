@@ -247,7 +247,7 @@ class NetworkDevice final : public Device {
     }
   }
 
-  bool ClearErrors(CommStatus& status) override {
+  bool ClearErrors(TVaCommStatus& status) override {
     std::shared_lock<std::shared_mutex> use(gate_);
     std::lock_guard<std::mutex> lock(m_);
     status = {};

@@ -26,14 +26,6 @@ struct LineSettings {
   uint16_t XonLim = 0, XoffLim = 0;
 };
 
-// Read-and-clear of the driver's error bits with its queue counts.
-struct CommStatus {
-  uint32_t Errors = 0;
-  uint32_t Flags = 0;
-  uint32_t InQueue = 0;
-  uint32_t OutQueue = 0;
-};
-
 enum class IoResult {
   kDone,     // completed
   kTimeout,  // the bounded wait ended first
@@ -72,7 +64,7 @@ class Device {
     written = 0;
     return IoResult::kTimeout;
   }
-  virtual bool ClearErrors(CommStatus& status) = 0;
+  virtual bool ClearErrors(TVaCommStatus& status) = 0;
 
   // Wakes every blocked call, waits until they have left the device, and
   // closes it. Later calls fail.

@@ -282,7 +282,7 @@ class PosixDevice final : public Device {
     }
   }
 
-  bool ClearErrors(CommStatus& status) override {
+  bool ClearErrors(TVaCommStatus& status) override {
     std::shared_lock<std::shared_mutex> use(gate_);
     status = {};
     if (shut_) return Fail(EBADF);

@@ -223,7 +223,7 @@ class Win32Device final : public Device {
     return FailIo(Calls().GetLastError());
   }
 
-  bool ClearErrors(CommStatus& status) override {
+  bool ClearErrors(TVaCommStatus& status) override {
     std::shared_lock<std::shared_mutex> use(gate_);
     status = {};
     if (shut_) return Fail(ERR_INVALID_HANDLE);

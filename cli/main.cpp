@@ -340,7 +340,7 @@ int main(int argc, char** argv) {
     std::cout << PortTable(found);
     // One hint is enough: the ports the user may not open are refused for one reason as a rule.
     for (const ListedPort& p : found) {
-      const std::string hint = p.found.Access == va::paDenied ? PermissionHint(p.found.Path) : "";
+      const std::string hint = p.found.Access == va::acDenied ? PermissionHint(p.found.Path) : "";
       if (hint.empty()) continue;
       std::cerr << "hint: " << hint << "\n";
       break;

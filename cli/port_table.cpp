@@ -19,8 +19,8 @@ struct AccessName {
 };
 
 AccessName NameOf(va::TVaPortAccess access) {
-  if (access == va::paDenied) return {"denied", "no permission"};
-  if (access == va::paBusy) return {"busy", "in use"};
+  if (access == va::acDenied) return {"denied", "no permission"};
+  if (access == va::acBusy) return {"busy", "in use"};
   return {"ready", "ready"};
 }
 

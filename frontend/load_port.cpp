@@ -17,7 +17,7 @@ void SetUpLoadPort(va::TVaComm& port, const std::string& device_path, uint32_t b
     port.SetUserBaudrate(static_cast<int32_t>(baud));
   port.OnRxChar = [on_bytes = std::move(on_bytes)](va::TVaObject*, int count) { on_bytes(count); };
   port.OnError = [on_lost = std::move(on_lost)](va::TVaObject*, int errors) {
-    if (errors & static_cast<int>(va::CE_DEVICE_LOST)) on_lost();
+    if (errors & static_cast<int>(va::kCeDeviceLost)) on_lost();
   };
 }
 

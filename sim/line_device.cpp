@@ -95,9 +95,9 @@ bool LineDevice::SetEventMask(uint32_t mask) {
 uint32_t LineDevice::TakeEvents() {
   uint32_t got = 0;
   // Only a queue that grew beyond what was announced means that bytes arrived.
-  if (received_.size() > known_in_) got |= va::EV_RXCHAR;
+  if (received_.size() > known_in_) got |= va::kEvRxChar;
   known_in_ = received_.size();
-  if (tx_empty_) got |= va::EV_TXEMPTY;
+  if (tx_empty_) got |= va::kEvTxEmpty;
   tx_empty_ = false;
   return got & event_mask_;
 }
@@ -280,7 +280,7 @@ void LineDevice::Advance(Clock::time_point now) {
       device_->device.Receive(&in.byte, 1);
       last_in_ = in.at;
       burst_ = true;
-      if (to_device_.empty() && (event_mask_ & va::EV_TXEMPTY)) tx_empty_ = changed = true;
+      if (to_device_.empty() && (event_mask_ & va::kEvTxEmpty)) tx_empty_ = changed = true;
       TakeReplies(in.at);
     }
   }

@@ -357,7 +357,7 @@ void World::Feed(const std::string& port, const std::string& bytes) {
   std::lock_guard<std::mutex> lock(mutex_);
   Port& p = ports.at(port);
   p.input += bytes;
-  p.pending_events |= 0x1;  // EV_RXCHAR
+  p.pending_events |= 0x1;  // kEvRxChar
   SettleLocked(p);
 }
 

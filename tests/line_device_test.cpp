@@ -56,7 +56,7 @@ TEST(LineDevice, AReplyArrivesByteByByteOnlyOnATimedLine) {
     options.line_timing = timed;
     options.device.faults.push_back({sim::DeviceFault::Kind::kNoise, 0, noise});
     sim::LineDevice line(options);
-    ASSERT_TRUE(line.SetEventMask(va::EV_RXCHAR | va::EV_ERR));
+    ASSERT_TRUE(line.SetEventMask(va::kEvRxChar | va::kEvErr));
     ASSERT_EQ(Send(line, Frame("DL:0")), IoResult::kDone);
     va::TVaWaitEvent wake;
     va::TVaCommStatus status;
@@ -64,7 +64,7 @@ TEST(LineDevice, AReplyArrivesByteByByteOnlyOnATimedLine) {
     do {
       uint32_t got = 0;
       ASSERT_EQ(line.WaitEvents(got, wake), IoResult::kDone);
-      EXPECT_EQ(got, va::EV_RXCHAR);
+      EXPECT_EQ(got, va::kEvRxChar);
       ++events;
       ASSERT_TRUE(line.ClearErrors(status));
     } while (status.InQueue < reply.size());
@@ -103,7 +103,7 @@ TEST(LineDevice, BlockedCallsEndAtAWakeUpAHangupOrAShutdown) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     sim::LineDevice line(Untimed());
-    ASSERT_TRUE(line.SetEventMask(va::EV_RXCHAR));
+    ASSERT_TRUE(line.SetEventMask(va::kEvRxChar));
     va::TVaWaitEvent wake;
     IoResult waited = IoResult::kDone, read = IoResult::kDone;
     // A wake-up does not end a read: that one waits a bounded time.
@@ -132,7 +132,7 @@ TEST(LineDevice, BlockedCallsEndAtAWakeUpAHangupOrAShutdown) {
     uint32_t n = 0;
     EXPECT_EQ(line.Read(buf, 4, 1000, n), c.later);
     if (c.later == IoResult::kDone) {
-      EXPECT_EQ(events, va::EV_RXCHAR);
+      EXPECT_EQ(events, va::kEvRxChar);
       EXPECT_EQ(std::string(buf, n), "PL0\r");
     }
     va::TVaCommStatus status;
@@ -213,7 +213,7 @@ TEST(InProcessDevice, StoppingAfterItsLastFrameIsALostDevice) {
   ASSERT_TRUE(loop.PumpUntil([&] { return got.size() >= 4; }));
   comm.WriteBuf(frame.data(), static_cast<int>(frame.size()));  // the last frame: never answered
   ASSERT_TRUE(loop.PumpUntil([&] { return !errors.empty(); }));
-  EXPECT_EQ(errors, std::vector<int>{static_cast<int>(va::CE_DEVICE_LOST)});
+  EXPECT_EQ(errors, std::vector<int>{static_cast<int>(va::kCeDeviceLost)});
   EXPECT_EQ(got, "PL0\r");
   EXPECT_EQ(device.FramesReceived(), 2u);
   comm.Close();

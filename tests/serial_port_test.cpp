@@ -171,7 +171,7 @@ TEST_F(PtyPort, QueuedWriteReturnsAtOnceAndTxEmptyFollowsTheDrain) {
   EXPECT_EQ(pty.Read(6), frame);
   EXPECT_TRUE(loop.PumpUntil([&] { return tx_empty == 1; }));
   // ceTxEmpty is not needed in MonitorEvents: the write thread reports it.
-  EXPECT_EQ(comm.EventMask() & EV_TXEMPTY, 0u);
+  EXPECT_EQ(comm.EventMask() & kEvTxEmpty, 0u);
 }
 
 TEST_F(PtyPort, WritesFromTxEmptyStreamWithoutARefusal) {
@@ -449,7 +449,7 @@ TEST_F(PtyPort, VanishedDeviceIsReportedOnceAndNothingSpins) {
   comm.WriteBuf("DL:6\0\r", 6);
   pty.CloseMaster();  // the far end goes away mid-traffic
   ASSERT_TRUE(loop.PumpUntil([&] { return !errors.empty(); }));
-  EXPECT_EQ(errors[0] & static_cast<int>(CE_DEVICE_LOST), static_cast<int>(CE_DEVICE_LOST));
+  EXPECT_EQ(errors[0] & static_cast<int>(kCeDeviceLost), static_cast<int>(kCeDeviceLost));
   comm.WriteBuf("DL:7\1\r", 6);  // queued; the write thread leaves the device alone
   const double cpu = CpuSeconds();
   loop.PumpFor(300);
@@ -533,8 +533,8 @@ TEST_F(FakePort, ReceivedCharactersComeBeforeLineErrors) {
   comm.OnBreak = [&](TVaObject*) { calls.push_back("break"); };
   comm.Open();
   comm.device->Receive("PL0\r");
-  comm.device->line_errors = CE_FRAME;
-  comm.device->PushEvents(EV_RXCHAR | EV_ERR | EV_BREAK);
+  comm.device->line_errors = kCeFrame;
+  comm.device->PushEvents(kEvRxChar | kEvErr | kEvBreak);
   ASSERT_TRUE(loop.PumpUntil([&] { return calls.size() == 3; }));
   EXPECT_EQ(calls, (std::vector<std::string>{"rxchar 4", "error 8", "break"}));
 }
@@ -554,7 +554,7 @@ TEST_F(FakePort, DispatchOrderOfLineEvents) {
   comm.OnEvent2 = note("event2");
   comm.OnError = [&](TVaObject*, int) { calls.push_back("error"); };
   comm.Open();
-  comm.device->line_errors = CE_OVERRUN;
+  comm.device->line_errors = kCeOverrun;
   comm.DoEvents(0x1FFE);
   EXPECT_EQ(calls, (std::vector<std::string>{"error", "rxflag", "cts", "dsr", "ring", "rlsd", "txempty", "break",
                                              "perr", "rx80full", "event1", "event2"}));
@@ -568,8 +568,8 @@ TEST_F(FakePort, HandlerExceptionIsReportedAndLaterBatchesArrive) {
   comm.OnCts = [&](TVaObject*) { calls.push_back("cts"); };
   comm.Open();
   comm.device->Receive("x");
-  comm.device->PushEvents(EV_RXCHAR | EV_CTS);  // the CTS of this batch is skipped
-  comm.device->PushEvents(EV_RXCHAR);
+  comm.device->PushEvents(kEvRxChar | kEvCts);  // the CTS of this batch is skipped
+  comm.device->PushEvents(kEvRxChar);
   ASSERT_TRUE(loop.PumpUntil([&] { return batches == 2; }));
   EXPECT_EQ(loop.reported, std::vector<std::string>{"handler failed"});
   EXPECT_TRUE(calls.empty());
@@ -601,25 +601,25 @@ TEST_F(FakePort, HandlersMayDestroyTheComponent) {
     std::function<void(FakeComm&, const std::function<void()>&, Killer&, std::unique_ptr<TVaCommListener>&)> arm;
   };
   const std::vector<Case> cases = {
-      {"OnCts, DSR still in the batch", EV_CTS | EV_DSR,
+      {"OnCts, DSR still in the batch", kEvCts | kEvDsr,
        [](FakeComm& c, const std::function<void()>& kill, Killer&, auto&) {
          c.OnCts = [&kill](TVaObject*) { kill(); };
        }},
-      {"OnRxChar, CTS still in the batch", EV_RXCHAR | EV_CTS,
+      {"OnRxChar, CTS still in the batch", kEvRxChar | kEvCts,
        [](FakeComm& c, const std::function<void()>& kill, Killer&, auto&) {
          c.OnRxChar = [&kill](TVaObject*, int) { kill(); };
        }},
-      {"OnError, CTS still in the batch", EV_ERR | EV_CTS,
+      {"OnError, CTS still in the batch", kEvErr | kEvCts,
        [](FakeComm& c, const std::function<void()>& kill, Killer&, auto&) {
-         c.device->line_errors = CE_FRAME;
+         c.device->line_errors = kCeFrame;
          c.OnError = [&kill](TVaObject*, int) { kill(); };
        }},
-      {"a listener's events", EV_CTS | EV_DSR,
+      {"a listener's events", kEvCts | kEvDsr,
        [](FakeComm& c, const std::function<void()>&, Killer& k, std::unique_ptr<TVaCommListener>& l) {
          l = std::make_unique<TVaCommListener>(&k);
          c.AttachListener(l.get());
        }},
-      {"a listener's data, OnRxBuf set", EV_RXCHAR | EV_CTS,
+      {"a listener's data, OnRxBuf set", kEvRxChar | kEvCts,
        [](FakeComm& c, const std::function<void()>&, Killer& k, std::unique_ptr<TVaCommListener>& l) {
          l = std::make_unique<TVaCommListener>(&k);
          c.AttachListener(l.get());
@@ -678,7 +678,7 @@ TEST_F(FakePort, ReopenInsideOnRxCharDropsTheRestOfTheOldBatch) {
   };
   comm.Open();
   comm.device->Receive("x");
-  comm.device->PushEvents(EV_RXCHAR | EV_CTS);
+  comm.device->PushEvents(kEvRxChar | kEvCts);
   ASSERT_TRUE(loop.PumpUntil([&] { return opens == 2; }));
   loop.PumpFor(20);
   EXPECT_EQ(cts, 0);
@@ -696,7 +696,7 @@ TEST_F(FakePort, LostDeviceIsReportedToAReaderWithoutAnEventThread) {
   EXPECT_EQ(comm.ReadBuf(buf, 8), 0);
   ASSERT_TRUE(loop.PumpUntil([&] { return !errors.empty(); }));
   loop.PumpFor(20);
-  EXPECT_EQ(errors, std::vector<int>{static_cast<int>(CE_DEVICE_LOST)});
+  EXPECT_EQ(errors, std::vector<int>{static_cast<int>(kCeDeviceLost)});
 }
 
 TEST_F(FakePort, DestroyingAnOpenPortDoesNotFireOnClose) {
@@ -717,7 +717,7 @@ TEST_F(FakePort, NoEventThreadWithoutMonitoredEvents) {
   comm.OnTxEmpty = [&](TVaObject*) { ++tx; };
   comm.Open();
   comm.device->Receive("x");
-  comm.device->PushEvents(EV_RXCHAR);
+  comm.device->PushEvents(kEvRxChar);
   comm.WriteBuf("abc", 3);
   ASSERT_TRUE(loop.PumpUntil([&] { return tx == 1; }));
   loop.PumpFor(30);
@@ -739,7 +739,7 @@ TEST_F(FakePort, FailedWriteIsReportedAndRetriedAfterAPause) {
   EXPECT_EQ(comm.device->write_calls.load(), 3);
   EXPECT_EQ(comm.device->output, "DL:7\1\r");
   ASSERT_EQ(errors.size(), 2u);
-  EXPECT_EQ(errors[0], static_cast<int>(CE_IOE));
+  EXPECT_EQ(errors[0], static_cast<int>(kCeIoe));
 }
 
 TEST_F(FakePort, LostDeviceStopsBothThreads) {
@@ -752,7 +752,7 @@ TEST_F(FakePort, LostDeviceStopsBothThreads) {
   comm.device->PushLost();  // and so does the event thread's wait
   comm.WriteBuf("b", 1);
   loop.PumpFor(100);
-  EXPECT_EQ(errors, std::vector<int>{static_cast<int>(CE_DEVICE_LOST)});
+  EXPECT_EQ(errors, std::vector<int>{static_cast<int>(kCeDeviceLost)});
   EXPECT_EQ(comm.device->write_calls.load(), 1);
   EXPECT_EQ(comm.device->wait_calls.load(), 1);
 }
@@ -778,12 +778,12 @@ TEST_F(FakePort, DisplayIsToldBeforeEachBatchAndForgottenWhenGone) {
   comm.SetDisplay(display.get());
   comm.OnCts = [&](TVaObject*) { calls.push_back("cts"); };
   comm.Open();
-  comm.device->PushEvents(EV_CTS);
+  comm.device->PushEvents(kEvCts);
   ASSERT_TRUE(loop.PumpUntil([&] { return calls.size() == 2; }));
   EXPECT_EQ(calls, (std::vector<std::string>{"display", "cts"}));
   display.reset();
   EXPECT_EQ(comm.Display(), nullptr);
-  comm.device->PushEvents(EV_CTS);
+  comm.device->PushEvents(kEvCts);
   ASSERT_TRUE(loop.PumpUntil([&] { return calls.size() == 3; }));
 }
 
@@ -894,8 +894,8 @@ TEST(PortProbe, TellsReadyFromHeldWithoutDisturbingTheHolder) {
 
   std::vector<std::string> found;
   for (const TVaPortFound& port : FindPorts(dev.string(), (fs::path(dir.Path()) / "sys").string()))
-    found.push_back(fs::path(port.Path).filename().string() + (port.Access == paReady  ? " ready"
-                                                               : port.Access == paBusy ? " busy"
+    found.push_back(fs::path(port.Path).filename().string() + (port.Access == acReady  ? " ready"
+                                                               : port.Access == acBusy ? " busy"
                                                                                        : " denied"));
   EXPECT_EQ(found, (std::vector<std::string>{"ttyACM0 busy", "ttyUSB0 ready", "ttyUSB1 busy", "ttyUSB2 ready"}));
   int still = 0;

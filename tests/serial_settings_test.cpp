@@ -407,7 +407,7 @@ TEST(PosixPorts, NamesAndNaturalOrder) {
   EXPECT_TRUE(std::is_sorted(ports.begin(), ports.end(),
                              [](const TVaPortFound& a, const TVaPortFound& b) { return NaturalLess(a.Path, b.Path); }));
   for (const TVaPortFound& p : ports) {
-    if (p.Access == paReady) {
+    if (p.Access == acReady) {
       EXPECT_NE(OpenDevice(p.Path), nullptr) << p.Path;
     }
   }

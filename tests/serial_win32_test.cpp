@@ -264,7 +264,7 @@ TEST_F(Win32Port, HangUpIsReportedOnceAndTheThreadsLeaveTheDeviceAlone) {
   int lost = 0, errors = 0;
   comm_->OnError = [&](va::TVaObject*, int bits) {
     ++errors;
-    if (bits & static_cast<int>(va::CE_DEVICE_LOST)) ++lost;
+    if (bits & static_cast<int>(va::kCeDeviceLost)) ++lost;
   };
   comm_->Open();
   ASSERT_TRUE(World::Get().WaitUntil([](World& w) { return !w.ports.at(kCom3).ops.empty(); }));
@@ -461,7 +461,7 @@ TEST_F(Win32Port, ProbeTriesTheRecordedPortsBeyondCom256AndKeepsThoseWithout) {
   });
   std::vector<std::string> found, described;
   for (const va::TVaPortFound& port : va::FindPorts()) {
-    EXPECT_EQ(port.Access, va::paReady);
+    EXPECT_EQ(port.Access, va::acReady);
     found.push_back(port.Path);
     const va::TVaPortIdentity id = va::IdentifyPort(port.Path);
     described.push_back(id.Name + "=" + id.Product);

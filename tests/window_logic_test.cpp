@@ -63,7 +63,7 @@ TEST_F(WindowLogic, PortListIsMadeAgainWhenOpenedAndKeepsTheChosenPort) {
                            "FTDI",    "FT232R USB UART",
                            "A10K5XYZ"};
   va::TVaPortIdentity odd{"ttyUSB1", "", "1234", "5678", "<b>Maker</b>", "Ad\x1b[2Japter", ""};
-  found = {{"ttyACM0"}, {"ttyS0"}, {"ttyUSB0", ftdi}, {"ttyUSB1", odd, va::paDenied}};
+  found = {{"ttyACM0"}, {"ttyS0"}, {"ttyUSB0", ftdi}, {"ttyUSB1", odd, va::acDenied}};
   permission = {true, "anna", "root", "dialout", "dialout", false};
   logic->PortListOpening();
   std::vector<std::string> names;

@@ -68,7 +68,7 @@ std::vector<PortChoice> LoaderWindowLogic::PortChoicesNow() const {
     ports.push_back({name, va::IdentifyPort(va::DevicePathFor(name))});
   for (PortChoice& port : options_.probe_ports()) ports.push_back(std::move(port));
   for (PortChoice& port : ports)
-    if (port.access == va::paDenied && port.hint.empty())
+    if (port.access == va::acDenied && port.hint.empty())
       port.hint =
           PermissionHintText(port.name, options_.check_permission(va::DevicePathFor(port.name)), kRussianPortWords);
   return ports;

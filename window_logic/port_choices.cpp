@@ -10,7 +10,7 @@ namespace kvr {
 std::vector<PortChoice> FoundPortChoices() {
   std::vector<PortChoice> ports;
   const std::vector<va::TVaPortFound> found = va::FindPorts();
-  for (va::TVaPortAccess access : {va::paReady, va::paDenied})
+  for (va::TVaPortAccess access : {va::acReady, va::acDenied})
     for (const va::TVaPortFound& port : found)
       if (port.Access == access) ports.push_back({PortName(port.Path), va::IdentifyPort(port.Path), port.Access});
   return ports;  // a port another program holds is not for this one
@@ -18,7 +18,7 @@ std::vector<PortChoice> FoundPortChoices() {
 
 std::string PortDescriptionText(const PortChoice& port) {
   std::string text = PortKindText(port.identity, kRussianPortWords);
-  if (port.access == va::paDenied) text += " — нет прав";
+  if (port.access == va::acDenied) text += " — нет прав";
   return text;
 }
 
@@ -55,7 +55,7 @@ std::string PortToolTipText(const PortChoice& port) {
   if (!id.IsUsb() && (KindOf(id) != PortKind::kOther || (id.Product.empty() && id.Manufacturer.empty())))
     line("", PortDescriptionText(port));
   std::string text = "<p style='white-space:pre'>" + lines + "</p>";
-  if (port.access == va::paDenied)  // a paragraph that wraps
+  if (port.access == va::acDenied)  // a paragraph that wraps
     text += "<p>" + EscapeHtml(port.hint.empty() ? kNoPermissionToolTip : port.hint) + "</p>";
   return text;
 }

@@ -13,11 +13,11 @@ namespace kvr {
 
 // A port the operator may choose.
 struct PortChoice {
-  PortChoice(std::string port_name, va::TVaPortIdentity port_identity = {}, va::TVaPortAccess port_access = va::paReady)
+  PortChoice(std::string port_name, va::TVaPortIdentity port_identity = {}, va::TVaPortAccess port_access = va::acReady)
       : name(std::move(port_name)), identity(std::move(port_identity)), access(port_access) {}
   std::string name;  // what the list shows and the load opens: ttyUSB0, pts/3, COM7
   va::TVaPortIdentity identity;
-  va::TVaPortAccess access = va::paReady;
+  va::TVaPortAccess access = va::acReady;
   std::string hint;  // for a port the user may not open: what to do
 };
 

@@ -38,16 +38,16 @@ TVaPortIdentity IdentifyPort(const std::string& device_path, const std::string& 
                              const std::string& dev_root = "/dev");
 
 // Whether a port found can be opened now.
-enum TVaPortAccess { paReady, paDenied, paBusy };
+enum TVaPortAccess { acReady, acDenied, acBusy };
 
 struct TVaPortFound {
   std::string Path;  // the device path: /dev/ttyUSB0, COM3
-  TVaPortAccess Access = paReady;
+  TVaPortAccess Access = acReady;
 };
 
 // The machine's serial ports in natural order: those that can be opened now,
-// and on Linux also those the user may not open (paDenied) or another program
-// holds (paBusy). Windows tries COM1 to COM256 and any higher COM port the
+// and on Linux also those the user may not open (acDenied) or another program
+// holds (acBusy). Windows tries COM1 to COM256 and any higher COM port the
 // device records name. Linux looks for the nodes under `dev_root` and for a UART's
 // record under `sys_root`; a port is only opened and closed again, nothing
 // is sent, flushed or locked.

@@ -10,13 +10,10 @@
 
 namespace va {
 
-#if defined(_WIN32) || defined(VA_WIN32_API)
-using TVaPlatformHandle = void*;  // an event object's handle
-inline TVaPlatformHandle const kInvalidPlatformHandle = reinterpret_cast<void*>(static_cast<intptr_t>(-1));
-#else
-using TVaPlatformHandle = int;  // a descriptor
+// An event's handle: a descriptor (POSIX) or an event object's handle
+// (Windows), in an integer wide enough for either.
+using TVaPlatformHandle = std::intptr_t;
 inline constexpr TVaPlatformHandle kInvalidPlatformHandle = -1;
-#endif
 
 inline constexpr uint32_t INFINITE_WAIT = 0xFFFFFFFFu;
 

@@ -89,16 +89,18 @@ struct TVaCommStatus {
 uint32_t BaudrateValue(TVaBaudrate b);  // 0 for brUser (the rate is UserBaudrate then)
 inline constexpr uint8_t kDatabitsValue[] = {4, 5, 6, 7, 8};
 
-// Driver event bits.
-inline constexpr uint32_t EV_RXCHAR = 0x1, EV_RXFLAG = 0x2, EV_TXEMPTY = 0x4, EV_CTS = 0x8, EV_DSR = 0x10,
-                          EV_RLSD = 0x20, EV_BREAK = 0x40, EV_ERR = 0x80, EV_RING = 0x100, EV_PERR = 0x200,
-                          EV_RX80FULL = 0x400, EV_EVENT1 = 0x800, EV_EVENT2 = 0x1000;
+// Driver event bits: the values of Windows' EV_ bits, under names its macros
+// leave alone, so that <windows.h> may come before or after this header.
+inline constexpr uint32_t kEvRxChar = 0x1, kEvRxFlag = 0x2, kEvTxEmpty = 0x4, kEvCts = 0x8, kEvDsr = 0x10,
+                          kEvRlsd = 0x20, kEvBreak = 0x40, kEvErr = 0x80, kEvRing = 0x100, kEvPErr = 0x200,
+                          kEvRx80Full = 0x400, kEvEvent1 = 0x800, kEvEvent2 = 0x1000;
 
-// Line-error bits reported in TVaCommStatus::Errors and OnError.
-inline constexpr uint32_t CE_RXOVER = 0x1, CE_OVERRUN = 0x2, CE_RXPARITY = 0x4, CE_FRAME = 0x8, CE_BREAK = 0x10,
-                          CE_TXFULL = 0x100, CE_IOE = 0x400;
+// Line-error bits reported in TVaCommStatus::Errors and OnError (Windows' CE_
+// values).
+inline constexpr uint32_t kCeRxOver = 0x1, kCeOverrun = 0x2, kCeRxParity = 0x4, kCeFrame = 0x8, kCeBreak = 0x10,
+                          kCeTxFull = 0x100, kCeIoe = 0x400;
 // The device is gone (adapter unplugged, far end closed): reported once through
 // OnError; the component's threads stop using the device until Close.
-inline constexpr uint32_t CE_DEVICE_LOST = 0x10000;
+inline constexpr uint32_t kCeDeviceLost = 0x10000;
 
 }  // namespace va

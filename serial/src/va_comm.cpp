@@ -45,19 +45,19 @@ namespace {
 // The driver's event bit of a monitored event.
 uint32_t EventBit(TVaCommEvent e) {
   switch (e) {
-    case ceBreak: return EV_BREAK;
-    case ceCts: return EV_CTS;
-    case ceDsr: return EV_DSR;
-    case ceError: return EV_ERR;
-    case ceRing: return EV_RING;
-    case ceRlsd: return EV_RLSD;
-    case ceRxChar: return EV_RXCHAR;
-    case ceTxEmpty: return EV_TXEMPTY;
-    case ceRxFlag: return EV_RXFLAG;
-    case cePErr: return EV_PERR;
-    case ceRx80Full: return EV_RX80FULL;
-    case ceEvent1: return EV_EVENT1;
-    case ceEvent2: return EV_EVENT2;
+    case ceBreak: return kEvBreak;
+    case ceCts: return kEvCts;
+    case ceDsr: return kEvDsr;
+    case ceError: return kEvErr;
+    case ceRing: return kEvRing;
+    case ceRlsd: return kEvRlsd;
+    case ceRxChar: return kEvRxChar;
+    case ceTxEmpty: return kEvTxEmpty;
+    case ceRxFlag: return kEvRxFlag;
+    case cePErr: return kEvPErr;
+    case ceRx80Full: return kEvRx80Full;
+    case ceEvent1: return kEvEvent1;
+    case ceEvent2: return kEvEvent2;
   }
   return 0;
 }
@@ -113,7 +113,7 @@ void TVaCustomComm::ApplyEventMask() {
   for (int e = ceBreak; e <= ceEvent2; ++e)
     if (monitor_events_.Contains(static_cast<TVaCommEvent>(e))) mask |= EventBit(static_cast<TVaCommEvent>(e));
   // With the write thread, the transmit-empty event comes from that thread.
-  if (!direct_write_) mask &= ~EV_TXEMPTY;
+  if (!direct_write_) mask &= ~kEvTxEmpty;
   event_mask_ = mask;
   if (Active()) CheckCommResult(session_->device->SetEventMask(mask), " Error setting EventMask (%d), %s");
 }
@@ -346,9 +346,9 @@ void TVaCustomComm::DeliverEvents(uint32_t mask) {
   const std::shared_ptr<bool> alive = alive_;
   try {
     if (display_) display_->UpdateDisplay(this);
-    if (mask & EV_RXCHAR) {
+    if (mask & kEvRxChar) {
       DoRxChar();
-      mask &= ~EV_RXCHAR;
+      mask &= ~kEvRxChar;
     }
     // A handler may have destroyed the component, or closed the port (and
     // opened it again): the rest of the batch belongs to the old session.
@@ -377,17 +377,17 @@ void TVaCustomComm::DoEvents(uint32_t mask) {
   const std::shared_ptr<bool> alive = alive_;
   const PortSession* const session = session_.get();
   auto go_on = [&] { return *alive && session_.get() == session; };
-  if (set(EV_ERR)) CheckLineErrors();
+  if (set(kEvErr)) CheckLineErrors();
   if (!go_on()) return;
   if (!listeners_.empty()) DoListenerEvents(mask);
   if (!go_on()) return;
   const std::pair<uint32_t, TNotifyEvent TVaCustomComm::*> order[] = {
-      {EV_RXFLAG, &TVaCustomComm::OnRxFlag},     {EV_CTS, &TVaCustomComm::OnCts},
-      {EV_DSR, &TVaCustomComm::OnDsr},           {EV_RING, &TVaCustomComm::OnRing},
-      {EV_RLSD, &TVaCustomComm::OnRlsd},         {EV_TXEMPTY, &TVaCustomComm::OnTxEmpty},
-      {EV_BREAK, &TVaCustomComm::OnBreak},       {EV_PERR, &TVaCustomComm::OnPErr},
-      {EV_RX80FULL, &TVaCustomComm::OnRx80Full}, {EV_EVENT1, &TVaCustomComm::OnEvent1},
-      {EV_EVENT2, &TVaCustomComm::OnEvent2}};
+      {kEvRxFlag, &TVaCustomComm::OnRxFlag},     {kEvCts, &TVaCustomComm::OnCts},
+      {kEvDsr, &TVaCustomComm::OnDsr},           {kEvRing, &TVaCustomComm::OnRing},
+      {kEvRlsd, &TVaCustomComm::OnRlsd},         {kEvTxEmpty, &TVaCustomComm::OnTxEmpty},
+      {kEvBreak, &TVaCustomComm::OnBreak},       {kEvPErr, &TVaCustomComm::OnPErr},
+      {kEvRx80Full, &TVaCustomComm::OnRx80Full}, {kEvEvent1, &TVaCustomComm::OnEvent1},
+      {kEvEvent2, &TVaCustomComm::OnEvent2}};
   for (const auto& [bit, handler] : order) {
     if (!set(bit)) continue;
     Notify(this->*handler);

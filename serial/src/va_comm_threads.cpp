@@ -84,8 +84,8 @@ void TVaCommWriteThread::Execute() {
         break;
       default:
         // Reported as a line error; the same bytes go again after a pause.
-        session_->pending_errors.fetch_or(CE_IOE);
-        session_->Report(EV_ERR);
+        session_->pending_errors.fetch_or(kCeIoe);
+        session_->Report(kEvErr);
         if (CloseSignal.WaitFor(kRetryPauseMs) == TWaitResult::wrSignaled) terminated = true;
         break;
     }

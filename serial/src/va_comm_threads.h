@@ -43,11 +43,11 @@ struct PortSession : std::enable_shared_from_this<PortSession> {
   }
 
   // The device has gone: every thread leaves it alone from now on, and the
-  // loss is reported once, as a line error with CE_DEVICE_LOST.
+  // loss is reported once, as a line error with kCeDeviceLost.
   void DeviceLost() {
     lost.store(true);
-    pending_errors.fetch_or(CE_DEVICE_LOST);
-    if (!lost_reported.exchange(true)) Report(EV_ERR);
+    pending_errors.fetch_or(kCeDeviceLost);
+    if (!lost_reported.exchange(true)) Report(kEvErr);
   }
 
   const std::shared_ptr<platform::Device> device;
@@ -140,7 +140,7 @@ class TVaCommWriteThread : public TVaThread {
         if (session_->device->WriteNow(data, static_cast<uint32_t>(n), written) == platform::IoResult::kDone &&
             written > 0) {
           if (written == static_cast<uint32_t>(n)) {
-            session_->Report(EV_TXEMPTY);
+            session_->Report(kEvTxEmpty);
           } else {  // the rest fits the empty queue
             Buffer.Append(static_cast<const uint8_t*>(data) + written, n - static_cast<int32_t>(written));
             WriteSignal.Signal();
@@ -189,7 +189,7 @@ class TVaCommWriteThread : public TVaThread {
       else
         WriteSignal.Signal();
     }
-    if (empty) session_->Report(EV_TXEMPTY);
+    if (empty) session_->Report(kEvTxEmpty);
   }
 
   std::shared_ptr<PortSession> session_;

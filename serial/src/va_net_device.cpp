@@ -327,7 +327,7 @@ class NetworkDevice final : public Device {
         if (n > 0) {
           pending_.erase(0, static_cast<size_t>(n));
           room_.Signal();
-          if (pending_.empty()) events_ |= EV_TXEMPTY, Notify();
+          if (pending_.empty()) events_ |= kEvTxEmpty, Notify();
         }
       }
     }
@@ -350,8 +350,8 @@ class NetworkDevice final : public Device {
   void Arrived(const char* data, size_t n) {
     std::lock_guard<std::mutex> lock(m_);
     rx_.append(data, n);
-    events_ |= EV_RXCHAR;
-    if (std::memchr(data, evt_char_.load(), n)) events_ |= EV_RXFLAG;
+    events_ |= kEvRxChar;
+    if (std::memchr(data, evt_char_.load(), n)) events_ |= kEvRxFlag;
     Notify();
   }
 
@@ -379,18 +379,18 @@ class NetworkDevice final : public Device {
     const uint8_t bits = value.empty() ? 0 : static_cast<uint8_t>(value[0]);
     if (request == tn::NOTIFY_LINESTATE) {
       uint32_t errors = 0;
-      if (bits & tn::kLineOverrun) errors |= CE_OVERRUN;
-      if (bits & tn::kLineParity) errors |= CE_RXPARITY;
-      if (bits & tn::kLineFraming) errors |= CE_FRAME;
-      if (bits & tn::kLineBreak) errors |= CE_BREAK;
+      if (bits & tn::kLineOverrun) errors |= kCeOverrun;
+      if (bits & tn::kLineParity) errors |= kCeRxParity;
+      if (bits & tn::kLineFraming) errors |= kCeFrame;
+      if (bits & tn::kLineBreak) errors |= kCeBreak;
       line_errors_ |= errors;
-      if (errors) events_ |= EV_ERR;
-      if (errors & CE_BREAK) events_ |= EV_BREAK;
+      if (errors) events_ |= kEvErr;
+      if (errors & kCeBreak) events_ |= kEvBreak;
     } else if (request == tn::NOTIFY_MODEMSTATE) {
-      if (bits & tn::kDeltaCts) events_ |= EV_CTS;
-      if (bits & tn::kDeltaDsr) events_ |= EV_DSR;
-      if (bits & tn::kRingEnded) events_ |= EV_RING;
-      if (bits & tn::kDeltaDcd) events_ |= EV_RLSD;
+      if (bits & tn::kDeltaCts) events_ |= kEvCts;
+      if (bits & tn::kDeltaDsr) events_ |= kEvDsr;
+      if (bits & tn::kRingEnded) events_ |= kEvRing;
+      if (bits & tn::kDeltaDcd) events_ |= kEvRlsd;
     } else if (request == tn::SET_CONTROL) {
       if (bits >= tn::kNoFlow && bits <= tn::kHardware) answers_[kOutboundKey] = value;
       if (bits >= tn::kInboundNone && bits <= tn::kInboundHardware) answers_[kInboundKey] = value;

@@ -29,7 +29,7 @@ class PosixSocket final : public Socket {
 
   Readiness Wait(bool reading, bool writing, TVaEvent& kick) override {
     pollfd fds[2] = {{fd_, static_cast<short>((reading ? POLLIN : 0) | (writing ? POLLOUT : 0) | POLLRDHUP), 0},
-                     {kick.Handle(), POLLIN, 0}};
+                     {static_cast<int>(kick.Handle()), POLLIN, 0}};
     if (poll(fds, 2, -1) < 0) return {.failed = errno != EINTR};
     const short r = fds[0].revents;
     return {.readable = (r & (POLLIN | POLLHUP | POLLERR)) != 0,

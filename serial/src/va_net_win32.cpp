@@ -44,7 +44,7 @@ class WinsockSocket final : public Socket {
     for (;;) {
       const bool can_read = (reading && readable_) || closed_, can_write = writing && writable_;
       if (can_read || can_write) return {.readable = can_read, .writable = can_write, .closing = closed_};
-      HANDLE handles[2] = {event_, kick.Handle()};
+      HANDLE handles[2] = {event_, reinterpret_cast<HANDLE>(kick.Handle())};
       const DWORD r = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
       if (r == WAIT_OBJECT_0 + 1) return {};
       if (r != WAIT_OBJECT_0) return {.failed = true};

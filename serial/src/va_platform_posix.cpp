@@ -30,6 +30,8 @@ namespace va::platform {
 
 namespace {
 
+using posix::Fd;
+
 thread_local int t_last_error = 0;
 
 // Errors that mean the device itself is gone.
@@ -69,7 +71,7 @@ class PosixDevice final : public Device {
     ev.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
     ev.data.fd = fd_;
     if (epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd_, &ev) != 0) return Fail(errno);
-    for (const int fd : {tx_done_.Handle(), shutdown_.Handle()}) {
+    for (const int fd : {Fd(tx_done_), Fd(shutdown_)}) {
       ev.events = EPOLLIN;
       ev.data.fd = fd;
       if (epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev) != 0) return Fail(errno);
@@ -80,13 +82,13 @@ class PosixDevice final : public Device {
   // Puts the caller's wake-up event into the watched set (once per event).
   bool Watch(TVaEvent& wake) {
     std::lock_guard<std::mutex> lock(wake_mutex_);
-    if (wake.Handle() == watched_wake_) return true;
+    if (Fd(wake) == watched_wake_) return true;
     if (watched_wake_ >= 0) epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, watched_wake_, nullptr);
     epoll_event ev{};
     ev.events = EPOLLIN;
-    ev.data.fd = wake.Handle();
-    if (epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, wake.Handle(), &ev) != 0) return Fail(errno);
-    watched_wake_ = wake.Handle();
+    ev.data.fd = Fd(wake);
+    if (epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, Fd(wake), &ev) != 0) return Fail(errno);
+    watched_wake_ = Fd(wake);
     return true;
   }
 
@@ -157,22 +159,22 @@ class PosixDevice final : public Device {
               // The kernel cannot say which bytes arrived: while the event
               // character is watched, arrivals are taken into our own buffer
               // (Read serves it first) and looked at.
-              if (event_mask_.load() & EV_RXFLAG) got |= TakeArrivals();
+              if (event_mask_.load() & kEvRxFlag) got |= TakeArrivals();
               int waiting = 0;
               ioctl(fd_, FIONREAD, &waiting);
               waiting += static_cast<int>(taken_.size());
               if (auto hook = posix::AfterQueueCount.load()) hook();
-              if (waiting > known_in_) got |= EV_RXCHAR;
+              if (waiting > known_in_) got |= kEvRxChar;
               known_in_ = waiting;
             }
             const uint32_t errors = TakeNewLineErrors();
-            if (errors) got |= EV_ERR;
-            if (errors & CE_BREAK) got |= EV_BREAK;
+            if (errors) got |= kEvErr;
+            if (errors & kCeBreak) got |= kEvBreak;
           }
-        } else if (fd == tx_done_.Handle()) {
+        } else if (fd == Fd(tx_done_)) {
           tx_done_.Reset();
-          got |= EV_TXEMPTY;
-        } else if (fd == shutdown_.Handle()) {
+          got |= kEvTxEmpty;
+        } else if (fd == Fd(shutdown_)) {
           return FailIo(EBADF);
         } else {
           woken = true;
@@ -204,7 +206,7 @@ class PosixDevice final : public Device {
       if (errno == EINTR) continue;
       if (errno != EAGAIN) return IsLostError(errno) ? FailLost(errno) : FailIo(errno);
       // Also woken when the event thread has taken the bytes into its buffer.
-      pollfd fds[3] = {{fd_, POLLIN, 0}, {shutdown_.Handle(), POLLIN, 0}, {taken_signal_.Handle(), POLLIN, 0}};
+      pollfd fds[3] = {{fd_, POLLIN, 0}, {Fd(shutdown_), POLLIN, 0}, {Fd(taken_signal_), POLLIN, 0}};
       const int r = poll(fds, 3, PollMs(Remaining(timeout_ms, start)));
       if (r == 0) return IoResult::kTimeout;
       if (r < 0 && errno != EINTR) return FailIo(errno);
@@ -212,7 +214,7 @@ class PosixDevice final : public Device {
     }
     // Then more until the count is reached or the line pauses for the interval.
     while (read_count < count) {
-      pollfd p[2] = {{fd_, POLLIN, 0}, {taken_signal_.Handle(), POLLIN, 0}};
+      pollfd p[2] = {{fd_, POLLIN, 0}, {Fd(taken_signal_), POLLIN, 0}};
       if (poll(p, 2, static_cast<int>(read_interval_.load())) <= 0) break;
       const ssize_t n = ReadCounted(out + read_count, count - read_count);
       if (n <= 0) break;
@@ -258,14 +260,14 @@ class PosixDevice final : public Device {
       const ssize_t n = ::write(fd_, buf, count);
       if (n > 0) {
         written = static_cast<uint32_t>(n);
-        if (event_mask_.load() & EV_TXEMPTY) tx_done_.Signal();  // handed to the driver
+        if (event_mask_.load() & kEvTxEmpty) tx_done_.Signal();  // handed to the driver
         return IoResult::kDone;
       }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno != EAGAIN) return IsLostError(errno) ? FailLost(errno) : FailIo(errno);
       // No room: wait for it, a wake-up, or the end of the bounded wait.
-      fds.assign({{fd_, POLLOUT, 0}, {shutdown_.Handle(), POLLIN, 0}});
-      for (TVaEvent* e : wake) fds.push_back({e->Handle(), POLLIN, 0});
+      fds.assign({{fd_, POLLOUT, 0}, {Fd(shutdown_), POLLIN, 0}});
+      for (TVaEvent* e : wake) fds.push_back({Fd(*e), POLLIN, 0});
       const int r = poll(fds.data(), fds.size(), PollMs(Remaining(timeout_ms, start)));
       if (r == 0) return IoResult::kTimeout;
       if (r < 0) {
@@ -314,7 +316,7 @@ class PosixDevice final : public Device {
   }
 
  private:
-  // Reads what has arrived into `taken_` (known_mutex_ held); EV_RXFLAG when
+  // Reads what has arrived into `taken_` (known_mutex_ held); kEvRxFlag when
   // the event character is among it.
   uint32_t TakeArrivals() {
     uint32_t bits = 0;
@@ -323,7 +325,7 @@ class PosixDevice final : public Device {
     for (;;) {
       const ssize_t n = ::read(fd_, chunk, sizeof chunk);
       if (n <= 0) break;  // nothing more now, or the end (the next read reports it)
-      if (std::memchr(chunk, event_char, static_cast<size_t>(n))) bits |= EV_RXFLAG;
+      if (std::memchr(chunk, event_char, static_cast<size_t>(n))) bits |= kEvRxFlag;
       taken_.append(reinterpret_cast<const char*>(chunk), static_cast<size_t>(n));
       taken_signal_.Signal();
       if (static_cast<size_t>(n) < sizeof chunk) break;
@@ -340,10 +342,10 @@ class PosixDevice final : public Device {
     }
     uint32_t bits = 0;
     if (have_modem_) {
-      if (now.cts != modem_.cts) bits |= EV_CTS;
-      if (now.dsr != modem_.dsr) bits |= EV_DSR;
-      if (now.dcd != modem_.dcd) bits |= EV_RLSD;
-      if (now.rng != modem_.rng) bits |= EV_RING;
+      if (now.cts != modem_.cts) bits |= kEvCts;
+      if (now.dsr != modem_.dsr) bits |= kEvDsr;
+      if (now.dcd != modem_.dcd) bits |= kEvRlsd;
+      if (now.rng != modem_.rng) bits |= kEvRing;
     }
     modem_ = now;
     have_modem_ = true;
@@ -385,11 +387,11 @@ class PosixDevice final : public Device {
     }
     uint32_t bits = 0;
     if (have_counters_) {
-      if (now.frame != counters_.frame) bits |= CE_FRAME;
-      if (now.overrun != counters_.overrun) bits |= CE_OVERRUN;
-      if (now.parity != counters_.parity) bits |= CE_RXPARITY;
-      if (now.brk != counters_.brk) bits |= CE_BREAK;
-      if (now.buf_overrun != counters_.buf_overrun) bits |= CE_RXOVER;
+      if (now.frame != counters_.frame) bits |= kCeFrame;
+      if (now.overrun != counters_.overrun) bits |= kCeOverrun;
+      if (now.parity != counters_.parity) bits |= kCeRxParity;
+      if (now.brk != counters_.brk) bits |= kCeBreak;
+      if (now.buf_overrun != counters_.buf_overrun) bits |= kCeRxOver;
     }
     counters_ = now;
     have_counters_ = true;
@@ -407,7 +409,7 @@ class PosixDevice final : public Device {
   std::atomic<uint32_t> event_mask_{0};
   std::atomic<uint32_t> read_interval_{5};
   // Modem lines (event thread only).
-  static constexpr uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
+  static constexpr uint32_t kModemEvents = kEvCts | kEvDsr | kEvRlsd | kEvRing;
   static constexpr int kModemPollMs = 10;
   bool modem_supported_ = true;
   bool have_modem_ = false;

@@ -76,8 +76,8 @@ struct Operation {
 
   Overlapped* Begin() {
     ov = Overlapped{};
-    ov.hEvent = done.Handle();
-    Calls().ResetEvent(done.Handle());
+    ov.hEvent = HandleOf(done);
+    Calls().ResetEvent(HandleOf(done));
     return &ov;
   }
 };
@@ -145,7 +145,7 @@ class Win32Device final : public Device {
       if (err != ERR_IO_PENDING) {
         return FailFrom(err);
       }
-      const Handle set[] = {wait_.done.Handle(), wake.Handle(), shutdown_.Handle()};
+      const Handle set[] = {HandleOf(wait_.done), HandleOf(wake), HandleOf(shutdown_)};
       const Dword r = Calls().WaitForMultipleObjects(3, set, 0, INFINITE_MS);
       if (r != WAIT_OBJECT_0_RESULT) {
         End(wait_, true);
@@ -174,7 +174,7 @@ class Win32Device final : public Device {
     if (err != ERR_IO_PENDING) {
       return FailFrom(err);
     }
-    const Handle set[] = {read_.done.Handle(), shutdown_.Handle()};
+    const Handle set[] = {HandleOf(read_.done), HandleOf(shutdown_)};
     const Dword r = Calls().WaitForMultipleObjects(2, set, 0, timeout_ms);
     if (r == WAIT_OBJECT_0_RESULT) return Complete(read_, read);
     // No completion in time: the read is ended before the buffer goes back to
@@ -206,10 +206,10 @@ class Win32Device final : public Device {
     // The caller's wake-up events first, in their order, then the write's
     // completion: the write thread's close and flush signals win over it.
     std::vector<Handle> set;
-    for (TVaEvent* e : wake) set.push_back(e->Handle());
+    for (TVaEvent* e : wake) set.push_back(HandleOf(*e));
     const Dword io_index = static_cast<Dword>(set.size());
-    set.push_back(write_.done.Handle());
-    set.push_back(shutdown_.Handle());
+    set.push_back(HandleOf(write_.done));
+    set.push_back(HandleOf(shutdown_));
     const Dword r = Calls().WaitForMultipleObjects(static_cast<Dword>(set.size()), set.data(), 0, timeout_ms);
     if (r == io_index) return Complete(write_, written);
     written = End(write_, false);
@@ -245,7 +245,7 @@ class Win32Device final : public Device {
     // Closing the handle ends whatever could not be ended before; it
     // completes into records that live as long as this object.
     for (Operation* op : {&wait_, &read_, &write_})
-      if (IsOutstanding(op->ov)) Calls().WaitForSingleObject(op->done.Handle(), 1000);
+      if (IsOutstanding(op->ov)) Calls().WaitForSingleObject(HandleOf(op->done), 1000);
   }
 
  private:
@@ -263,13 +263,13 @@ class Win32Device final : public Device {
   uint32_t End(Operation& op, bool event_wait) {
     const Dword saved = Calls().GetLastError();
     Calls().CancelIoEx(h_, &op.ov);
-    if (Calls().WaitForSingleObject(op.done.Handle(), 200) != WAIT_OBJECT_0_RESULT && event_wait) {
+    if (Calls().WaitForSingleObject(HandleOf(op.done), 200) != WAIT_OBJECT_0_RESULT && event_wait) {
       Calls().SetCommMask(h_, 0);
       Calls().SetCommMask(h_, mask_.load());
     }
     Dword n = 0;
     bool ok = false;
-    if (Calls().WaitForSingleObject(op.done.Handle(), 1000) == WAIT_OBJECT_0_RESULT)
+    if (Calls().WaitForSingleObject(HandleOf(op.done), 1000) == WAIT_OBJECT_0_RESULT)
       ok = Calls().GetOverlappedResult(h_, &op.ov, &n, 0) != 0;
     Calls().SetLastError(saved);
     return ok ? n : 0;
@@ -340,7 +340,7 @@ std::vector<TVaPortFound> ProbePorts(const std::string&, const std::string&) {
     const Handle h = Calls().CreateFileA(("\\\\.\\" + name).c_str(), GENERIC_READ_ACCESS | GENERIC_WRITE_ACCESS, 0,
                                          OPEN_EXISTING_DISPOSITION, FLAG_OVERLAPPED);
     if (h == kInvalidHandle || h == nullptr) continue;
-    ports.push_back({name, paReady});
+    ports.push_back({name, acReady});
     Calls().CloseHandle(h);
   }
   return ports;

@@ -11,7 +11,7 @@ std::vector<TVaPortFound> FindPorts(const std::string& dev_root, const std::stri
 std::vector<std::string> ListPorts() {
   std::vector<std::string> ready;
   for (const TVaPortFound& port : platform::ProbePorts())
-    if (port.Access == paReady) ready.push_back(port.Path);
+    if (port.Access == acReady) ready.push_back(port.Path);
   return ready;
 }
 

@@ -88,17 +88,17 @@ std::optional<TVaPortAccess> ProbeAccess(const std::string& path, const std::str
       const std::string type = ReadAttribute(uart_record);
       if (type.empty() || type == "0") return std::nullopt;
     }
-    if (error == EACCES || error == EPERM) return paDenied;
-    if (error == EBUSY) return paBusy;
+    if (error == EACCES || error == EPERM) return acDenied;
+    if (error == EBUSY) return acBusy;
     return std::nullopt;
   }
-  std::optional<TVaPortAccess> access = paReady;
+  std::optional<TVaPortAccess> access = acReady;
   int exclusive = 0;
   serial_struct info{};
   if (!isatty(fd) || (!uart_record.empty() && (ioctl(fd, TIOCGSERIAL, &info) != 0 || info.type == PORT_UNKNOWN))) {
     access = std::nullopt;
   } else if (flock(fd, LOCK_EX | LOCK_NB) != 0 || (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0)) {
-    access = paBusy;
+    access = acBusy;
   }
   close(fd);  // and with it the lock
   return access;

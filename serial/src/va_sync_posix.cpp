@@ -16,16 +16,18 @@ namespace va {
 
 namespace {
 
+int Fd(TVaPlatformHandle h) { return static_cast<int>(h); }
+
 int PollTimeout(uint32_t ms) { return ms == INFINITE_WAIT ? -1 : static_cast<int>(std::min<uint32_t>(ms, INT32_MAX)); }
 
 }  // namespace
 
 TVaHandleObject::~TVaHandleObject() {
-  if (handle_ >= 0) close(handle_);
+  if (handle_ >= 0) close(Fd(handle_));
 }
 
 TWaitResult TVaHandleObject::WaitFor(uint32_t ms) {
-  pollfd p{handle_, POLLIN, 0};
+  pollfd p{Fd(handle_), POLLIN, 0};
   for (;;) {
     const int r = poll(&p, 1, PollTimeout(ms));
     if (r > 0) return TWaitResult::wrSignaled;
@@ -44,23 +46,23 @@ TVaWaitEvent::TVaWaitEvent() {
 void TVaEvent::Signal() {
   const uint64_t one = 1;
   // A full counter (never in practice) is still signalled.
-  [[maybe_unused]] ssize_t r = write(handle_, &one, sizeof one);
+  [[maybe_unused]] ssize_t r = write(Fd(handle_), &one, sizeof one);
 }
 
 void TVaEvent::Reset() {
   uint64_t value;
-  [[maybe_unused]] ssize_t r = read(handle_, &value, sizeof value);
+  [[maybe_unused]] ssize_t r = read(Fd(handle_), &value, sizeof value);
 }
 
 bool TVaEvent::IsSignaled() const {
-  pollfd p{handle_, POLLIN, 0};
+  pollfd p{Fd(handle_), POLLIN, 0};
   return poll(&p, 1, 0) > 0;
 }
 
 int WaitForAny(const std::vector<TVaEvent*>& events, uint32_t ms) {
   std::vector<pollfd> fds;
   fds.reserve(events.size());
-  for (TVaEvent* e : events) fds.push_back({e->Handle(), POLLIN, 0});
+  for (TVaEvent* e : events) fds.push_back({Fd(e->Handle()), POLLIN, 0});
   for (;;) {
     const int r = poll(fds.data(), fds.size(), PollTimeout(ms));
     if (r > 0) {

@@ -11,16 +11,16 @@ using win32::Calls;
 
 namespace {
 
-bool IsValid(TVaPlatformHandle h) { return h != nullptr && h != kInvalidPlatformHandle; }
+bool IsValid(TVaPlatformHandle h) { return h != 0 && h != kInvalidPlatformHandle; }
 
 }  // namespace
 
 TVaHandleObject::~TVaHandleObject() {
-  if (IsValid(handle_)) Calls().CloseHandle(handle_);
+  if (IsValid(handle_)) Calls().CloseHandle(win32::ToHandle(handle_));
 }
 
 TWaitResult TVaHandleObject::WaitFor(uint32_t ms) {
-  switch (Calls().WaitForSingleObject(handle_, ms)) {
+  switch (Calls().WaitForSingleObject(win32::ToHandle(handle_), ms)) {
     case win32::WAIT_OBJECT_0_RESULT:
       return TWaitResult::wrSignaled;
     case win32::WAIT_TIMEOUT_RESULT:
@@ -34,20 +34,22 @@ TWaitResult TVaHandleObject::WaitFor(uint32_t ms) {
 }
 
 TVaWaitEvent::TVaWaitEvent() {
-  handle_ = Calls().CreateEventA(1, 0);
+  handle_ = win32::FromHandle(Calls().CreateEventA(1, 0));
   if (!IsValid(handle_)) last_error_ = static_cast<int>(Calls().GetLastError());
 }
 
-void TVaEvent::Signal() { Calls().SetEvent(handle_); }
+void TVaEvent::Signal() { Calls().SetEvent(win32::ToHandle(handle_)); }
 
-void TVaEvent::Reset() { Calls().ResetEvent(handle_); }
+void TVaEvent::Reset() { Calls().ResetEvent(win32::ToHandle(handle_)); }
 
-bool TVaEvent::IsSignaled() const { return Calls().WaitForSingleObject(handle_, 0) == win32::WAIT_OBJECT_0_RESULT; }
+bool TVaEvent::IsSignaled() const {
+  return Calls().WaitForSingleObject(win32::ToHandle(handle_), 0) == win32::WAIT_OBJECT_0_RESULT;
+}
 
 int WaitForAny(const std::vector<TVaEvent*>& events, uint32_t ms) {
   std::vector<win32::Handle> handles;
   handles.reserve(events.size());
-  for (TVaEvent* e : events) handles.push_back(e->Handle());
+  for (TVaEvent* e : events) handles.push_back(win32::ToHandle(e->Handle()));
   // The system reports the lowest index of the signalled objects: the order of
   // `events` is the order of preference.
   const win32::Dword r =

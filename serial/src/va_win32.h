@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "va_sync.h"
+
 namespace va::win32 {
 
 using Handle = void*;
@@ -17,6 +19,11 @@ using Word = uint16_t;
 using Bool = int;
 
 inline Handle const kInvalidHandle = reinterpret_cast<Handle>(static_cast<intptr_t>(-1));
+
+// An event's handle as the component keeps it, and back.
+inline Handle ToHandle(TVaPlatformHandle h) { return reinterpret_cast<Handle>(h); }
+inline TVaPlatformHandle FromHandle(Handle h) { return reinterpret_cast<TVaPlatformHandle>(h); }
+inline Handle HandleOf(const TVaHandleObject& event) { return ToHandle(event.Handle()); }
 
 // Error codes.
 inline constexpr Dword ERR_FILE_NOT_FOUND = 2, ERR_ACCESS_DENIED = 5, ERR_INVALID_HANDLE = 6, ERR_NOT_READY = 21,

@@ -1,6 +1,6 @@
 // The Win32 table with the system's own functions, and the critical section.
-// The only file of the component that includes <windows.h>: its macros
-// (EV_RXCHAR, CE_BREAK, ...) would clash with the component's constants.
+// The only file of the component that includes <windows.h>: the rest calls
+// the system through the table, which the tests replace with a fake.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>

@@ -159,7 +159,7 @@ TEST_F(EchoPort, MappedPortIsListedByItsNameAloneWithoutDeviceRecords) {
   std::cout << records.size() << " records in " << records_ms << " ms; " << found.size() << " ports listed in "
             << list_ms << " ms\n";
   EXPECT_TRUE(std::any_of(found.begin(), found.end(),
-                          [&](const va::TVaPortFound& f) { return f.Path == port && f.Access == va::paReady; }));
+                          [&](const va::TVaPortFound& f) { return f.Path == port && f.Access == va::acReady; }));
   for (const std::string& asked : {port, path_}) {
     const va::TVaPortIdentity identity = va::IdentifyPort(asked);
     EXPECT_EQ(identity.Name, port);
@@ -192,7 +192,7 @@ TEST_F(EchoPort, TheFarEndHangingUpIsReportedOnceAndNothingSpins) {
   int lost = 0, errors = 0;
   comm_->OnError = [&](va::TVaObject*, int bits) {
     ++errors;
-    if (bits & static_cast<int>(va::CE_DEVICE_LOST)) ++lost;
+    if (bits & static_cast<int>(va::kCeDeviceLost)) ++lost;
   };
   comm_->Open();
   const std::string hangup = "~HANGUP~";

@@ -1,6 +1,15 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+// The serial component's public headers after <windows.h>: the build fails
+// here if one of its names is taken by the system's macros again.
+#include "va_classes.h"
+#include "va_comm.h"
+#include "va_dispatch.h"
+#include "va_ports.h"
+#include "va_settings.h"
+#include "va_sync.h"
+#include "va_types.h"
 #include "wine_support.h"
 
 namespace kvr::wintest {

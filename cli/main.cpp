@@ -229,182 +229,227 @@ LoadRecord ToRecord(const PortOutcome& o) {
   return r;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// What the command line gave, by command.
+struct LoadCommand {
   LoadOptions o;
   std::string file, ports_from, record_file;
   std::vector<std::string> ports, faults;
   bool simulate = false;
   int devices = 1;
   std::string reply_timeout = "10";
-  uint32_t seed = 2026;
+};
+struct RecordsCommand {
+  std::string file;
+  RecordsFilter filter;
+  bool json = false, csv = false, lines = false;
+};
+struct MakeImageCommand {
   std::string image;
-  CLI::App app("Loads a DATAFLASH image into a KVR device through its serial boot loader.", "kvr-loader-cli");
-  app.set_help_flag("-h,--help", "Show this help (or a command's) and exit.");
-  app.set_version_flag("-v,--version", "kvr-loader-cli " KVR_VERSION, "Show the version and exit.");
-  app.require_subcommand(1);
+  uint32_t seed = 2026;
+};
+
+CLI::App* AddLoadCommand(CLI::App& app, LoadCommand& c) {
   CLI::App* load = app.add_subcommand(
       "load", "Send FILE.KVR to the device's boot loader (to several at once); options may come before and after it.");
-  load->add_option("FILE.KVR", file,
+  load->add_option("FILE.KVR", c.file,
                    "The update file: its name ends in .KVR (any case); -- before a name that starts "
                    "with a dash.")
       ->required();
   CLI::Option* port = load->add_option(
-      "--port", ports, "The serial port: COM7, ttyUSB0 or a device path; give it again for each further port.");
+      "--port", c.ports, "The serial port: COM7, ttyUSB0 or a device path; give it again for each further port.");
   port->allow_extra_args(false);  // one port per --port: the image may follow
   CLI::Option* port_list = load->add_option(
-      "--ports-from", ports_from,
+      "--ports-from", c.ports_from,
       "A file naming one port per line; # starts a comment that runs to the end of the line; blank lines are skipped.");
   CLI::Option* simulated =
-      load->add_flag("--simulate", simulate, "Load into the built-in simulated device and print its verdict.");
+      load->add_flag("--simulate", c.simulate, "Load into the built-in simulated device and print its verdict.");
   port->excludes(simulated);
   port_list->excludes(simulated);
-  load->add_option("--simulate-devices", devices, "That many simulated devices at once (default 1).")
+  load->add_option("--simulate-devices", c.devices, "That many simulated devices at once (default 1).")
       ->check(WholeNumber(1, kMaxPorts))
       ->needs(simulated);
-  load->add_option("--simulate-faults", faults,
+  load->add_option("--simulate-faults", c.faults,
                    "Faults of the simulated devices: [D:]split=N,noise=RATE,drop=RATE,repeat=RATE,hangup=FRAMES,"
                    "seed=N,noiseat=REPLY:BYTES,line=BAUD (a real line's timing: frames take their wire time, "
                    "replies come a byte at a time); with D: only device D. Give it again for other devices.")
       ->allow_extra_args(false)
       ->needs(simulated);
-  load->add_option("--baud", o.baud, "Line rate (default 38400).")->check(WholeNumber(50, 4000000));
-  load->add_option("--pause-ms", o.load.pause_ms, "The pause before each command is longer than this (default 50).")
+  load->add_option("--baud", c.o.baud, "Line rate (default 38400).")->check(WholeNumber(50, 4000000));
+  load->add_option("--pause-ms", c.o.load.pause_ms, "The pause before each command is longer than this (default 50).")
       ->check(WholeNumber(0, 60000));
-  load->add_option("--reply-timeout", reply_timeout, "Seconds a reply may take, from its command (default 10).")
+  load->add_option("--reply-timeout", c.reply_timeout, "Seconds a reply may take, from its command (default 10).")
       ->check(DecimalNumber(0.01, 3600));
-  load->add_option("--retries", o.load.retries, "Page restarts per page (default 3).")->check(WholeNumber(0, 100));
-  load->add_option("--log", o.log, "Write every reply to this file, as the window's debug log (one port only).");
-  load->add_option("--record,--report", record_file,
+  load->add_option("--retries", c.o.load.retries, "Page restarts per page (default 3).")->check(WholeNumber(0, 100));
+  load->add_option("--log", c.o.log, "Write every reply to this file, as the window's debug log (one port only).");
+  load->add_option("--record,--report", c.record_file,
                    "Append a record of this run (ports, devices, image, times, results) to this file, one JSON "
                    "line per run (--report is its older name).");
-  load->add_flag("--quiet", o.quiet, "No progress line.");
-  load->add_option("--stop-after", o.stop_after, "Stop after this many commands (benchmarks).")
+  load->add_flag("--quiet", c.o.quiet, "No progress line.");
+  load->add_option("--stop-after", c.o.stop_after, "Stop after this many commands (benchmarks).")
       ->check(WholeNumber(0, 1000000000))
       ->group("");
-  bool ports_json = false;
-  CLI::App* ports_command = app.add_subcommand(
+  load->footer(kExitCodes);
+  return load;
+}
+
+void AddPortsCommand(CLI::App& app, bool& json) {
+  CLI::App* ports = app.add_subcommand(
       "ports", "List the serial ports: name, whether it can be opened, adapter, USB ids, serial number, by-id name.");
-  ports_command->add_flag("--json", ports_json, "As a JSON array, one object per port.");
+  ports->add_flag("--json", json, "As a JSON array, one object per port.");
+  ports->footer("Exit codes: 0 listed (also when no port is found); 1 usage error.");
+}
+
+void AddMakeImageCommand(CLI::App& app, MakeImageCommand& c) {
   CLI::App* make = app.add_subcommand("make-image", "Write a standard-size test image to FILE.");
-  make->add_option("FILE", image, "The file to write: its name ends in .KVR (a symbolic link there is refused).")
+  make->add_option("FILE", c.image, "The file to write: its name ends in .KVR (a symbolic link there is refused).")
       ->required();
-  make->add_option("--seed", seed, "Seed of the made-up bytes (default 2026).")->check(WholeNumber(0, UINT32_MAX));
-  // Each command answers --version as the top level does; its help ends with its own exit codes.
-  RecordsFilter filter;
-  bool records_json = false, records_csv = false, records_lines = false;
-  std::string records_file;
+  make->add_option("--seed", c.seed, "Seed of the made-up bytes (default 2026).")->check(WholeNumber(0, UINT32_MAX));
+  make->footer("Exit codes: 0 the image was written; 1 usage or file error.");
+}
+
+void AddRecordsCommand(CLI::App& app, RecordsCommand& c) {
   CLI::App* records = app.add_subcommand(
       "records", "Print the loads recorded in FILE (--record): time, port, serial number, result, image, message.");
-  records->add_option("FILE", records_file, "The record file (an earlier JSON report is read too).")->required();
-  records->add_option("--port", filter.port, "Only loads into this port (as given, its device or by-id name).");
-  records->add_option("--serial", filter.serial, "Only loads through the USB adapter with this serial number.");
-  records->add_option("--result", filter.result, "Only loads that ended so: complete, no answer, port lost, ...");
-  records->add_option("--since", filter.since,
+  records->add_option("FILE", c.file, "The record file (an earlier JSON report is read too).")->required();
+  records->add_option("--port", c.filter.port, "Only loads into this port (as given, its device or by-id name).");
+  records->add_option("--serial", c.filter.serial, "Only loads through the USB adapter with this serial number.");
+  records->add_option("--result", c.filter.result, "Only loads that ended so: complete, no answer, port lost, ...");
+  records->add_option("--since", c.filter.since,
                       "Only loads started at or after this UTC time: YYYY-MM-DD[THH:MM[:SS]].");
-  CLI::Option* as_json = records->add_flag("--json", records_json, "As a JSON array of the records.");
-  CLI::Option* as_csv = records->add_flag("--csv", records_csv, "As CSV, one row per load, for a spreadsheet.");
+  CLI::Option* as_json = records->add_flag("--json", c.json, "As a JSON array of the records.");
+  CLI::Option* as_csv = records->add_flag("--csv", c.csv, "As CSV, one row per load, for a spreadsheet.");
   CLI::Option* as_lines =
-      records->add_flag("--lines", records_lines, "As record lines (turns an earlier JSON report into a record file).");
+      records->add_flag("--lines", c.lines, "As record lines (turns an earlier JSON report into a record file).");
   as_json->excludes(as_csv)->excludes(as_lines);
   as_csv->excludes(as_lines);
-  for (CLI::App* command : {load, ports_command, make, records})
-    command->set_version_flag("-v,--version", "kvr-loader-cli " KVR_VERSION, "Show the version and exit.");
-  app.footer(kExitCodes);
-  load->footer(kExitCodes);
-  ports_command->footer("Exit codes: 0 listed (also when no port is found); 1 usage error.");
-  make->footer("Exit codes: 0 the image was written; 1 usage or file error.");
   records->footer(
       "Lines that are not whole records (a write cut short) are skipped and named on standard error.\n"
       "Exit codes: 0 printed (also when no load matches); 1 usage error, or a file that holds no records.");
-  if (argc < 2) {
-    std::cout << app.help();
+}
+
+int ListPorts(bool json) {
+  const std::vector<ListedPort> found = ListedPorts();
+  if (json) {
+    std::cout << PortsJson(found).dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+    return kOk;
+  }
+  if (found.empty()) {
+    std::cerr << "no serial port found\n";
+    return kOk;
+  }
+  std::cout << PortTable(found);
+  // One hint is enough: the ports the user may not open are refused for one reason as a rule.
+  for (const ListedPort& p : found) {
+    const std::string hint = p.found.Access == va::acDenied ? PermissionHint(p.found.Path) : "";
+    if (hint.empty()) continue;
+    std::cerr << "hint: " << hint << "\n";
+    break;
+  }
+  return kOk;
+}
+
+int ShowRecords(RecordsCommand& c) {
+  if (!c.filter.since.empty() && !SinceTime(c.filter.since, c.filter.since))
+    return Usage("--since: \"" + c.filter.since + "\" is not a time YYYY-MM-DD[THH:MM[:SS]] (UTC)");
+  const RecordsFormat format = c.json    ? RecordsFormat::kJson
+                               : c.csv   ? RecordsFormat::kCsv
+                               : c.lines ? RecordsFormat::kLines
+                                         : RecordsFormat::kTable;
+  return PrintRecords(c.file, c.filter, format, std::cout, std::cerr);
+}
+
+int MakeImage(const MakeImageCommand& c) {
+  // The loader takes only .KVR files: an image made under another name could not be loaded.
+  if (!HasUpdateFileExtension(c.image)) return Usage("make-image: " + c.image + ": the name must end in .KVR");
+  try {
+    sim::WriteFile(c.image, sim::MakeUpdateFileText(c.seed));
+  } catch (const std::exception& e) {
+    std::cerr << "error: " << WithoutControls(e.what()) << "\n";
     return kUsageOrFile;
   }
-  if (const std::string first = argv[1]; !first.empty() && first[0] != '-' && first != "load" && first != "ports" &&
-                                         first != "make-image" && first != "records")
-    return Usage("unknown command \"" + first + "\" (load, ports, records or make-image)");
-  if (const int code = ParseToolOptions(app, argc, argv); code >= 0) return code;
+  return kOk;
+}
 
-  if (app.got_subcommand("ports")) {
-    const std::vector<ListedPort> found = ListedPorts();
-    if (ports_json) {
-      std::cout << PortsJson(found).dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
-      return kOk;
-    }
-    if (found.empty()) {
-      std::cerr << "no serial port found\n";
-      return kOk;
-    }
-    std::cout << PortTable(found);
-    // One hint is enough: the ports the user may not open are refused for one reason as a rule.
-    for (const ListedPort& p : found) {
-      const std::string hint = p.found.Access == va::acDenied ? PermissionHint(p.found.Path) : "";
-      if (hint.empty()) continue;
-      std::cerr << "hint: " << hint << "\n";
-      break;
-    }
-    return kOk;
+// The load's jobs from its options; "" when all is well, else what is wrong.
+std::string CheckLoadCommand(LoadCommand& c, const CLI::App& load, std::vector<PortJob>& jobs) {
+  if (load.count("--ports-from")) {
+    if (c.ports_from.empty()) return "--ports-from needs a file name, not an empty text";
+    if (const std::string wrong = ReadPortList(c.ports_from, c.ports); !wrong.empty()) return wrong;
+    if (c.ports.empty()) return "--ports-from: " + c.ports_from + " names no port";
   }
-  if (app.got_subcommand("records")) {
-    if (!filter.since.empty() && !SinceTime(filter.since, filter.since))
-      return Usage("--since: \"" + filter.since + "\" is not a time YYYY-MM-DD[THH:MM[:SS]] (UTC)");
-    const RecordsFormat format = records_json    ? RecordsFormat::kJson
-                                 : records_csv   ? RecordsFormat::kCsv
-                                 : records_lines ? RecordsFormat::kLines
-                                                 : RecordsFormat::kTable;
-    return PrintRecords(records_file, filter, format, std::cout, std::cerr);
-  }
-  if (app.got_subcommand("make-image")) {
-    // The loader takes only .KVR files: an image made under another name could not be loaded.
-    if (!HasUpdateFileExtension(image)) return Usage("make-image: " + image + ": the name must end in .KVR");
-    try {
-      sim::WriteFile(image, sim::MakeUpdateFileText(seed));
-    } catch (const std::exception& e) {
-      std::cerr << "error: " << WithoutControls(e.what()) << "\n";
-      return kUsageOrFile;
-    }
-    return kOk;
-  }
-  if (load->count("--ports-from")) {
-    if (ports_from.empty()) return Usage("--ports-from needs a file name, not an empty text");
-    if (const std::string wrong = ReadPortList(ports_from, ports); !wrong.empty()) return Usage(wrong);
-    if (ports.empty()) return Usage("--ports-from: " + ports_from + " names no port");
-  }
-  if (ports.empty() && !simulate) return Usage("load needs --port PATH, --ports-from FILE or --simulate");
+  if (c.ports.empty() && !c.simulate) return "load needs --port PATH, --ports-from FILE or --simulate";
+  if (const std::string wrong = MakeJobs(c.ports, c.simulate, c.devices, c.faults, jobs); !wrong.empty()) return wrong;
+  if (load.count("--log") && c.o.log.empty()) return "--log needs a file name, not an empty text";
+  if (!c.o.log.empty() && jobs.size() > 1) return "--log is for one port; a load into several records each in --record";
+  if (load.count("--record") && c.record_file.empty()) return "--record needs a file name, not an empty text";
+  return {};
+}
+
+int Load(LoadCommand& c, const CLI::App& load) {
   std::vector<PortJob> jobs;
-  if (const std::string wrong = MakeJobs(ports, simulate, devices, faults, jobs); !wrong.empty()) return Usage(wrong);
-  if (load->count("--log") && o.log.empty()) return Usage("--log needs a file name, not an empty text");
-  if (!o.log.empty() && jobs.size() > 1)
-    return Usage("--log is for one port; a load into several records each in --record");
-  if (load->count("--record") && record_file.empty()) return Usage("--record needs a file name, not an empty text");
-  o.load.reply_timeout_ms = static_cast<uint32_t>(std::lround(DecimalValue(reply_timeout) * 1000));
+  if (const std::string wrong = CheckLoadCommand(c, load, jobs); !wrong.empty()) return Usage(wrong);
+  c.o.load.reply_timeout_ms = static_cast<uint32_t>(std::lround(DecimalValue(c.reply_timeout) * 1000));
   CatchInterrupts();
 
   PageTable table;
   UpdateFileState state;
   Sha256 digest;  // of the bytes read into the table, for the record
-  if (const int code = ReadImage(file, table, state, record_file.empty() ? nullptr : &digest); code >= 0) return code;
+  if (const int code = ReadImage(c.file, table, state, c.record_file.empty() ? nullptr : &digest); code >= 0)
+    return code;
   RunRecord run;
   run.tool = "kvr-loader-cli " KVR_VERSION;
-  if (!record_file.empty()) {
-    if (const std::string wrong = CheckRecordFile(record_file, file, o.log); !wrong.empty())
+  if (!c.record_file.empty()) {
+    if (const std::string wrong = CheckRecordFile(c.record_file, c.file, c.o.log); !wrong.empty())
       return FileError(wrong + "; nothing was sent");
-    run.image = {file, static_cast<int64_t>(digest.Bytes()), digest.FinishHex()};
+    run.image = {c.file, static_cast<int64_t>(digest.Bytes()), digest.FinishHex()};
   }
 
   run.started = std::chrono::system_clock::now();
   std::vector<PortOutcome> outcomes;
   if (jobs.size() == 1) {
-    PortLoad single(o, jobs[0], table, state, file, LoadOutput::kSingle);
+    PortLoad single(c.o, jobs[0], table, state, c.file, LoadOutput::kSingle);
     outcomes.push_back(single.Run());
   } else {
-    outcomes = RunGang(o, jobs, table, state, file);
+    outcomes = RunGang(c.o, jobs, table, state, c.file);
     std::cout << OutcomeTable(outcomes) << std::flush;
   }
   run.ended = std::chrono::system_clock::now();
   run.exit_code = CombinedExitCode(outcomes);
   for (const PortOutcome& outcome : outcomes) run.loads.push_back(ToRecord(outcome));
-  return record_file.empty() ? run.exit_code : RecordRun(record_file, run);
+  return c.record_file.empty() ? run.exit_code : RecordRun(c.record_file, run);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app("Loads a DATAFLASH image into a KVR device through its serial boot loader.", "kvr-loader-cli");
+  app.set_help_flag("-h,--help", "Show this help (or a command's) and exit.");
+  app.set_version_flag("-v,--version", "kvr-loader-cli " KVR_VERSION, "Show the version and exit.");
+  app.require_subcommand(1);
+  app.footer(kExitCodes);
+  LoadCommand load_command;
+  RecordsCommand records_command;
+  MakeImageCommand make_image_command;
+  bool ports_json = false;
+  const CLI::App* load = AddLoadCommand(app, load_command);
+  AddPortsCommand(app, ports_json);
+  AddMakeImageCommand(app, make_image_command);
+  AddRecordsCommand(app, records_command);
+  // Each command answers --version as the top level does; its help ends with its own exit codes.
+  for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; }))
+    command->set_version_flag("-v,--version", "kvr-loader-cli " KVR_VERSION, "Show the version and exit.");
+  if (argc < 2) {
+    std::cout << app.help();
+    return kUsageOrFile;
+  }
+  const std::string first = argv[1];
+  const auto named = [&](CLI::App* command) { return command->get_name() == first; };
+  if (!first.empty() && first[0] != '-' && app.get_subcommands(named).empty())
+    return Usage("unknown command \"" + first + "\" (load, ports, records or make-image)");
+  if (const int code = ParseToolOptions(app, argc, argv); code >= 0) return code;
+
+  if (app.got_subcommand("ports")) return ListPorts(ports_json);
+  if (app.got_subcommand("records")) return ShowRecords(records_command);
+  if (app.got_subcommand("make-image")) return MakeImage(make_image_command);
+  return Load(load_command, *load);
 }

@@ -33,6 +33,8 @@ namespace kvr::cli {
 
 namespace {
 
+const char* const kInterruptedResult = "interrupted";
+
 std::atomic<bool> g_interrupted{false};
 std::atomic<int> g_interrupts{0};
 // A single load's stop request, raised by the signal handler itself so that
@@ -229,6 +231,12 @@ void PortLoad::Progress(bool force) {
   }
 }
 
+#ifndef _WIN32
+using SimulatedDevice = sim::PtyDevice;
+#else
+using SimulatedDevice = sim::InProcessDevice;
+#endif
+
 PortOutcome PortLoad::Run() {
   outcome_.started = std::chrono::system_clock::now();
   if (const ImageProblem problem = engine_.Begin())
@@ -237,62 +245,68 @@ PortOutcome PortLoad::Run() {
     if (const std::string wrong = OpenLog(); !wrong.empty())
       return Fail(kUsageOrFile, "log error", wrong + "; nothing was sent");
   }
-
-#ifndef _WIN32
-  std::unique_ptr<sim::PtyDevice> device;
+  std::unique_ptr<SimulatedDevice> device;
   std::string path = va::DevicePathFor(job_.port);
   if (job_.simulate) {
+#ifndef _WIN32
     try {
       device = std::make_unique<sim::PtyDevice>(job_.faults);
     } catch (const std::exception& e) {
       return Fail(kPortError, "port error", std::string("no simulated device: ") + e.what());
     }
     path = device->SlavePath();
-    if (job_.port.empty()) job_.port = outcome_.port = path;
-  }
 #else
-  // Without pseudo-terminals the simulated device runs inside the program, on
-  // a line without wire time, as fast as the device behind a terminal.
-  std::unique_ptr<sim::InProcessDevice> device;
-  std::string path = va::DevicePathFor(job_.port);
-  if (job_.simulate) {
+    // Without pseudo-terminals the simulated device runs inside the program, on
+    // a line without wire time, as fast as the device behind a terminal.
     device = std::make_unique<sim::InProcessDevice>(sim::LineDeviceOptions{job_.faults, false});
     comm_.DeviceOpener = device->Opener();
     path = sim::kSimulatedPortName;
+#endif
     if (job_.port.empty()) job_.port = outcome_.port = path;
   }
-#endif
   outcome_.device = path;
   outcome_.identity = va::IdentifyPort(path);
 
-  // The port, with the window's line settings; its events come to this thread.
-  auto queue = std::make_shared<va::TVaCallQueue>();
+  // The port's events come to this thread through the queue.
+  const auto queue = std::make_shared<va::TVaCallQueue>();
+  if (std::optional<PortOutcome> failed = OpenPort(path, queue)) return *failed;
+  if (std::optional<PortOutcome> failed = Exchange(*queue)) return *failed;
+  if (!device) return Conclude({});
+  return Conclude([&device] { return device->Image(); });
+}
+
+std::optional<PortOutcome> PortLoad::OpenPort(const std::string& path,
+                                              const std::shared_ptr<va::TVaCallQueue>& queue) {
   queue->OnException = [this](const std::string& m) { Say("error: " + m); };
   comm_.SetMainThread(queue);
+  // The window's line settings.
   SetUpLoadPort(
       comm_, path, o_.baud, [this](int count) { engine_.OnRxChar(count); }, [this] { lost_.store(true); });
   comm_.ClosePause = [](uint32_t) {};
   if (log_) engine_.SetLog([this](const std::string& line) { WriteLog(line); });
   if (!Gang()) g_single_stop.store(&engine_.Stopper());
-  const std::string interrupted = "interrupted";
-  if (Interrupted()) return Fail(kInterrupted, interrupted, "interrupted before the load; nothing was sent");
+  if (Interrupted()) return Fail(kInterrupted, kInterruptedResult, "interrupted before the load; nothing was sent");
   try {
     comm_.Open();
   } catch (const std::exception& e) {
     // Opening a network port may take seconds: a Ctrl-C meanwhile is what ended it.
-    if (Interrupted()) return Fail(kInterrupted, interrupted, "interrupted while the port opened; nothing was sent");
+    if (Interrupted())
+      return Fail(kInterrupted, kInterruptedResult, "interrupted while the port opened; nothing was sent");
     outcome_.hint = PermissionHint(path);
     return Fail(kPortError, "port error", e.what());
   }
   if (log_ && !StartLog())
     return Fail(kUsageOrFile, "log error", "cannot empty the log " + o_.log + ": " + std::strerror(errno));
+  return std::nullopt;
+}
 
+std::optional<PortOutcome> PortLoad::Exchange(va::TVaCallQueue& queue) {
   const auto interrupted_at = [this] { return "interrupted at " + engine_.Where() + "; the port is closed"; };
   try {
     engine_.SendOpening();
     while (engine_.Running()) {
-      queue->ProcessMessages(20);
-      if (Interrupted()) return Fail(kInterrupted, interrupted, interrupted_at());
+      queue.ProcessMessages(20);
+      if (Interrupted()) return Fail(kInterrupted, kInterruptedResult, interrupted_at());
       if (lost_.load())
         return Fail(kPortLost, "port lost", "the port " + job_.port + " was lost at " + engine_.Where());
       if (o_.stop_after && engine_.Link().FramesSent() >= o_.stop_after) engine_.Stop();
@@ -302,8 +316,12 @@ PortOutcome PortLoad::Run() {
   } catch (const std::exception& e) {
     return Fail(kPortError, "port error", e.what());
   }
-  if (Interrupted()) return Fail(kInterrupted, interrupted, interrupted_at());
+  if (Interrupted()) return Fail(kInterrupted, kInterruptedResult, interrupted_at());
   if (engine_.Result() == LoadResult::kNoAnswer) return Fail(kNoAnswer, "no answer", finish_message_);
+  return std::nullopt;
+}
+
+PortOutcome PortLoad::Conclude(const std::function<std::vector<uint8_t>()>& simulated_image) {
   const bool complete = engine_.Result() == LoadResult::kComplete;
   Progress(true);
   if (!Gang() && !o_.quiet && ErrIsTerminal()) std::cerr << "\n";
@@ -318,8 +336,8 @@ PortOutcome PortLoad::Run() {
   outcome_.result = complete ? "complete" : "stopped";
   outcome_.message = summary.str();
   if (!Gang()) std::cout << summary.str() << "\n";
-  if (device && complete) {
-    const bool equal = sim::ImageEqualsFile(device->Image(), image_path_);
+  if (simulated_image && complete) {
+    const bool equal = sim::ImageEqualsFile(simulated_image(), image_path_);
     const std::string verdict =
         std::string("simulated device: image ") + (equal ? "equal to the file" : "NOT equal to the file");
     outcome_.message += "; " + verdict;

@@ -10,9 +10,12 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "boot_loader_device.h"
 #include "comm_channel.h"
@@ -21,6 +24,7 @@
 #include "tick_source.h"
 #include "update_file.h"
 #include "va_comm.h"
+#include "va_dispatch.h"
 #include "va_ports.h"
 
 namespace kvr::cli {
@@ -123,6 +127,12 @@ class PortLoad final : public LoadView {
   PortOutcome Fail(int code, const std::string& result, const std::string& what);
   // The outcome with the load's figures.
   PortOutcome Finish();
+  // The phases of Run: each gives the outcome when the load ends there.
+  std::optional<PortOutcome> OpenPort(const std::string& path, const std::shared_ptr<va::TVaCallQueue>& queue);
+  std::optional<PortOutcome> Exchange(va::TVaCallQueue& queue);
+  // A load that ran to its end or was stopped; `simulated_image` (when set)
+  // gives the simulated device's image, compared with the file.
+  PortOutcome Conclude(const std::function<std::vector<uint8_t>()>& simulated_image);
   void Progress(bool force);
   void Publish();
   // The single load's reply log: opened without emptying it, refusing the

@@ -19,6 +19,7 @@
 
 #include "page_table_model.h"
 #include "port_setting_text.h"
+#include "window_layout.h"
 #ifdef _WIN32
 #include "port_setting_registry.h"
 #endif
@@ -30,6 +31,7 @@ namespace {
 QString ToQString(const std::string& s) { return QString::fromUtf8(s.c_str()); }
 QString ToQString(const char* s) { return QString::fromUtf8(s); }
 std::string ToUtf8(const QString& s) { return s.toUtf8().toStdString(); }
+void Put(QWidget* widget, layout::Place p) { widget->setGeometry(p.x, p.y, p.width, p.height); }
 
 }  // namespace
 
@@ -72,31 +74,45 @@ void LoaderWindow::BuildLayout() {
   setWindowTitle(ToQString(kWindowCaption));
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
-  setFixedSize(803, 634);
+  setFixedSize(layout::kClientWidth, layout::kClientHeight);
   QFont f("MS Sans Serif");
   f.setPointSize(8);
   setFont(f);
   if (QScreen* screen = QGuiApplication::primaryScreen()) move(screen->geometry().center() - rect().center());
 
+  BuildTopRows();
+  BuildPages();
+  ProgressGauge = new ab::qt::GaugeWidget(this);
+  Put(ProgressGauge, layout::kGauge);
+
+  start_delay_ = new QTimer(this);
+  connect(start_delay_, &QTimer::timeout, this, [this] { logic_->StartDelayElapsed(); });
+  supervisor_ = new QTimer(this);
+  connect(supervisor_, &QTimer::timeout, this, [this] { logic_->PollTick(); });
+  connect(OpenFileButton, &QToolButton::clicked, this, [this] { logic_->OpenFileClicked(); });
+}
+
+// The file and port row, the start switch and the status line.
+void LoaderWindow::BuildTopRows() {
   FileLabel = new QLabel(ToQString("Файл для загрузки:"), this);
-  FileLabel->move(8, 8);
+  FileLabel->move(layout::kFileLabel.x, layout::kFileLabel.y);
   FilePath = new QLineEdit(this);
-  FilePath->setGeometry(8, 32, 305, 21);
+  Put(FilePath, layout::kFilePath);
   OpenFileButton = new QToolButton(this);
   OpenFileButton->setText("...");
   OpenFileButton->setToolTip(ToQString("Открыть файл"));
   OpenFileButton->setAutoRaise(true);
-  OpenFileButton->setGeometry(312, 32, 33, 25);
+  Put(OpenFileButton, layout::kOpenFile);
   PortLabel = new QLabel(ToQString("Выбор порта"), this);
-  PortLabel->move(400, 32);
+  PortLabel->move(layout::kPortLabel.x, layout::kPortLabel.y);
   PortList = new PortListBox(this);
   PortList->setEditable(false);
-  PortList->setGeometry(512, 32, 129, 21);
+  Put(PortList, layout::kPortList);
   for (int n = 1; n <= 8; ++n) PortList->addItem(QString("COM%1").arg(n));
   PortList->AboutToShow = [this] { logic_->PortListOpening(); };
 
   StartSwitch = new ab::qt::SwitchButtonWidget(this);
-  StartSwitch->setGeometry(0, 72, 345, 33);
+  Put(StartSwitch, layout::kStartSwitch);
   StartSwitch->Button().SetMode(ab::mSwitch);
   StartSwitch->Button().SetTextOff("Старт BootLoader");
   StartSwitch->Button().SetTextOn("BootLoader запущен");
@@ -107,7 +123,7 @@ void LoaderWindow::BuildLayout() {
   StartSwitch->Button().OnMouseUp = [this](ab::TAbBinGControl*) { logic_->StartSwitchReleased(); };
 
   StatusLine = new QLabel(this);
-  StatusLine->setGeometry(360, 72, 433, 33);
+  Put(StatusLine, layout::kStatusLine);
   StatusLine->setAutoFillBackground(true);
   QPalette pal = StatusLine->palette();
   pal.setColor(QPalette::Window, Qt::yellow);
@@ -117,9 +133,12 @@ void LoaderWindow::BuildLayout() {
   status_font.setPixelSize(16);
   status_font.setBold(true);
   StatusLine->setFont(status_font);
+}
 
+// The data grid's and the debug log's pages, with the load's times in the tab row.
+void LoaderWindow::BuildPages() {
   Pages = new QTabWidget(this);
-  Pages->setGeometry(8, 112, 793, 497);
+  Put(Pages, layout::kPages);
   DataPage = new QWidget;
   DebugPage = new QWidget;
   Pages->addTab(DataPage, ToQString("Данные для загрузки"));
@@ -153,15 +172,6 @@ void LoaderWindow::BuildLayout() {
   LoadTimes->setFixedWidth(LoadTimes->fontMetrics().horizontalAdvance(ToQString("Прошло 000:00   Осталось 000:00")) +
                            16);
   Pages->setCornerWidget(LoadTimes, Qt::TopRightCorner);
-
-  ProgressGauge = new ab::qt::GaugeWidget(this);
-  ProgressGauge->setGeometry(0, 634 - 25, 803, 25);
-
-  start_delay_ = new QTimer(this);
-  connect(start_delay_, &QTimer::timeout, this, [this] { logic_->StartDelayElapsed(); });
-  supervisor_ = new QTimer(this);
-  connect(supervisor_, &QTimer::timeout, this, [this] { logic_->PollTick(); });
-  connect(OpenFileButton, &QToolButton::clicked, this, [this] { logic_->OpenFileClicked(); });
 }
 
 int32_t LoaderWindow::StoredPortIndex() {

@@ -67,6 +67,8 @@ class LoaderWindow final : public QWidget, public LoaderScreen {
 
  private:
   void BuildLayout();
+  void BuildTopRows();
+  void BuildPages();
   void closeEvent(QCloseEvent* event) override;
 
   // LoaderScreen

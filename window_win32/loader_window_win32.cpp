@@ -4,6 +4,7 @@
 
 #include "gdi_text_painter.h"
 #include "utf8_files.h"
+#include "window_layout.h"
 #include "window_texts.h"
 
 // The system's headers last: their macros (RGB, DrawText) would rename ours.
@@ -19,7 +20,6 @@ using base::Wide;
 namespace {
 
 constexpr wchar_t kClassName[] = L"KvrLoaderWindow";
-constexpr int kClientWidth = 803, kClientHeight = 634;
 constexpr UINT kRunLater = WM_APP + 2;
 
 enum ControlId : int {
@@ -153,7 +153,7 @@ void LoaderWindowWin32::BuildLayout() {
   (void)registered;
   // A fixed single border: a caption with the system menu and minimizing, no sizing.
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-  RECT frame{0, 0, kClientWidth, kClientHeight};
+  RECT frame{0, 0, layout::kClientWidth, layout::kClientHeight};
   AdjustWindowRectEx(&frame, style, FALSE, 0);
   const int w = frame.right - frame.left, h = frame.bottom - frame.top;
   const int x = (GetSystemMetrics(SM_CXSCREEN) - w) / 2, y = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
@@ -166,19 +166,32 @@ void LoaderWindowWin32::BuildLayout() {
                              CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"MS Sans Serif");
   status_brush_ = CreateSolidBrush(RGB(255, 255, 0));
 
+  BuildTopRows();
+  BuildPages();
+  using layout::kGauge;
+  gauge_.Create(window_, kGauge.x, kGauge.y, kGauge.width, kGauge.height, kGaugeId);
+  gauge_.Gauge().SetFont(ab::TFont{"MS Sans Serif", 8, 0, false});
+  AddOpenFileHint();
+}
+
+// The file and port row, the start switch and the status line.
+void LoaderWindowWin32::BuildTopRows() {
+  using namespace layout;
   const std::string file_text = "Файл для загрузки:", port_text = "Выбор порта";
   const SIZE file_size = TextSize(window_, font_, file_text), port_size = TextSize(window_, font_, port_text);
-  file_label_ = Child(window_, WC_STATICW, file_text, SS_LEFT | SS_NOPREFIX, 8, 8, file_size.cx, file_size.cy, 0,
-                      font_);
-  file_path_ = Child(window_, WC_EDITW, "", WS_TABSTOP | ES_AUTOHSCROLL, 8, 32, 305, 21, kFilePathId, font_,
-                     WS_EX_CLIENTEDGE);
-  open_file_ = Child(window_, WC_BUTTONW, "...", WS_TABSTOP | BS_PUSHBUTTON | BS_FLAT, 312, 32, 33, 25, kOpenFileId,
-                     font_);
-  port_label_ = Child(window_, WC_STATICW, port_text, SS_LEFT | SS_NOPREFIX, 400, 32, port_size.cx, port_size.cy, 0,
-                      font_);
-  ports_.Create(window_, 512, 32, 129, 200, kPortListId, font_);
+  file_label_ = Child(window_, WC_STATICW, file_text, SS_LEFT | SS_NOPREFIX, kFileLabel.x, kFileLabel.y, file_size.cx,
+                      file_size.cy, 0, font_);
+  file_path_ = Child(window_, WC_EDITW, "", WS_TABSTOP | ES_AUTOHSCROLL, kFilePath.x, kFilePath.y, kFilePath.width,
+                     kFilePath.height, kFilePathId, font_, WS_EX_CLIENTEDGE);
+  open_file_ = Child(window_, WC_BUTTONW, "...", WS_TABSTOP | BS_PUSHBUTTON | BS_FLAT, kOpenFile.x, kOpenFile.y,
+                     kOpenFile.width, kOpenFile.height, kOpenFileId, font_);
+  port_label_ = Child(window_, WC_STATICW, port_text, SS_LEFT | SS_NOPREFIX, kPortLabel.x, kPortLabel.y, port_size.cx,
+                      port_size.cy, 0, font_);
+  // A combo box's height is that of its open list; the closed box keeps its own.
+  ports_.Create(window_, kPortList.x, kPortList.y, kPortList.width, 200, kPortListId, font_);
 
-  start_switch_.Create(window_, 0, 72, 345, 33, kStartSwitchId);
+  start_switch_.Create(window_, kStartSwitch.x, kStartSwitch.y, kStartSwitch.width, kStartSwitch.height,
+                       kStartSwitchId);
   ab::TAbColBitBtn& button = start_switch_.Button();
   button.SetFont(ab::TFont{"MS Sans Serif", 8, 0, true});
   button.SetMode(ab::mSwitch);
@@ -190,10 +203,15 @@ void LoaderWindowWin32::BuildLayout() {
   button.OnClick = [this](ab::TAbBinGControl*) { logic_->StartSwitchClicked(); };
   button.OnMouseUp = [this](ab::TAbBinGControl*) { logic_->StartSwitchReleased(); };
 
-  status_line_ = Child(window_, WC_STATICW, "", SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX, 360, 72, 433, 33,
-                       kStatusLineId, status_font_);
+  status_line_ = Child(window_, WC_STATICW, "", SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX, kStatusLine.x, kStatusLine.y,
+                       kStatusLine.width, kStatusLine.height, kStatusLineId, status_font_);
+}
 
-  pages_ = Child(window_, WC_TABCONTROLW, "", WS_CLIPSIBLINGS | WS_TABSTOP, 8, 112, 793, 497, kPagesId, font_);
+// The tab row with the data grid's and the debug log's pages, and the load's times.
+void LoaderWindowWin32::BuildPages() {
+  using layout::kPages;
+  pages_ = Child(window_, WC_TABCONTROLW, "", WS_CLIPSIBLINGS | WS_TABSTOP, kPages.x, kPages.y, kPages.width,
+                 kPages.height, kPagesId, font_);
   for (const char* tab : {"Данные для загрузки", "Окно отладки"}) {
     const std::wstring text = Wide(tab);
     TCITEMW item{};
@@ -202,8 +220,9 @@ void LoaderWindowWin32::BuildLayout() {
     SendMessageW(pages_, TCM_INSERTITEMW, static_cast<WPARAM>(TabCtrl_GetItemCount(pages_)),
                  reinterpret_cast<LPARAM>(&item));
   }
-  // The pages' controls where the Linux window has them: inside the frame, below the tab row.
-  const int px = 10, py = 137, pw = 789, ph = 470;
+  // The pages' controls where the Linux window has them: inside the 2-pixel
+  // frame, below the 25-pixel tab row.
+  const int px = kPages.x + 2, py = kPages.y + 25, pw = kPages.width - 4, ph = kPages.height - 27;
   grid_->Create(window_, px, py, pw, ph, kDataGridId, font_);
   debug_log_ = Child(window_, WC_EDITW, "",
                      WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_READONLY, px, py,
@@ -215,14 +234,13 @@ void LoaderWindowWin32::BuildLayout() {
   RECT tab{};
   TabCtrl_GetItemRect(pages_, 0, &tab);
   const SIZE times = TextSize(window_, font_, "Прошло 000:00   Осталось 000:00");
-  load_times_ = Child(window_, WC_STATICW, "", SS_RIGHT | SS_NOPREFIX, 8 + 793 - (times.cx + 16),
-                      112 + (tab.bottom - times.cy) / 2, times.cx + 8, times.cy, kLoadTimesId, font_);
+  load_times_ = Child(window_, WC_STATICW, "", SS_RIGHT | SS_NOPREFIX, kPages.x + kPages.width - (times.cx + 16),
+                      kPages.y + (tab.bottom - times.cy) / 2, times.cx + 8, times.cy, kLoadTimesId, font_);
   SetWindowPos(load_times_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+}
 
-  gauge_.Create(window_, 0, kClientHeight - 25, kClientWidth, 25, kGaugeId);
-  gauge_.Gauge().SetFont(ab::TFont{"MS Sans Serif", 8, 0, false});
-
-  // The "..." button's hint.
+// The "..." button's hint.
+void LoaderWindowWin32::AddOpenFileHint() {
   tips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
                           CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr,
                           GetModuleHandleW(nullptr), nullptr);

@@ -57,6 +57,9 @@ class LoaderWindowWin32 final : public LoaderScreen {
 
  private:
   void BuildLayout();
+  void BuildTopRows();
+  void BuildPages();
+  void AddOpenFileHint();
   void Command(int id, int code);
   void TraceLayout();
   void FlushLog();

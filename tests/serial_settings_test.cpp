@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "serial_test_support.h"
@@ -46,18 +47,7 @@ TEST(VaPersistent, BatchesNotifyOnceAtTheOutermostEndUpdate) {
   EXPECT_EQ(notes, 3);
 }
 
-TEST(VaPersistent, DefaultsOfTheSettingsObjects) {
-  TVaBuffers b;
-  EXPECT_EQ(b.ReadSize(), 4096);
-  EXPECT_EQ(b.WriteSize(), 2048);
-  EXPECT_EQ(b.ReadTimeout(), 1000);
-  EXPECT_EQ(b.WriteTimeout(), 1000);
-  EXPECT_EQ(b.XonLimit(), 1024);
-  EXPECT_EQ(b.XoffLimit(), 1024);
-  TVaEventChars c;
-  EXPECT_EQ(c.XonChar(), 17);
-  EXPECT_EQ(c.XoffChar(), 19);
-  EXPECT_EQ(c.EofChar(), 0);
+TEST(VaPersistent, FlowControlSettingsMakeTheirFlagBits) {
   TVaFlowControl f;
   EXPECT_EQ(f.FlagBits(), 0u);
   f.SetControlDtr(dtrHandshake);
@@ -114,22 +104,27 @@ TEST(VaPersistent, AssignCopiesWithOneNotificationAndRefusesOtherClasses) {
   EXPECT_EQ(bnotes, 1);
 }
 
-TEST(VaCommSettings, ConstructionDefaults) {
-  TestComm c;
-  EXPECT_EQ(c.Baudrate(), br1200);
-  EXPECT_EQ(c.Parity(), paNone);
-  EXPECT_EQ(c.Databits(), db8);
-  EXPECT_EQ(c.Stopbits(), sb1);
-  EXPECT_EQ(c.DeviceName(), "COM%d");
-  EXPECT_EQ(c.PortNum(), 0);
-  EXPECT_EQ(c.MonitorEvents(), (TVaCommEvents{ceError, ceRxChar, ceTxEmpty}));
-  EXPECT_EQ(c.EventPriority(), tpNormal);
-  EXPECT_EQ(c.WritePriority(), tpHighest);
-  EXPECT_TRUE(c.UpdateDCB());
-  EXPECT_FALSE(c.DirectWrite());
-  EXPECT_FALSE(c.AutoOpen());
-  EXPECT_FALSE(c.Active());
-  EXPECT_EQ(c.DevicePath(), "COM0");
+// What a component opens with when nothing was set: the device sees it.
+TEST(VaCommSettings, ANewComponentOpensA1200Baud8N1LineAndWatchesErrorsAndArrivals) {
+  MainLoop loop;
+  FakeComm c;
+  EXPECT_EQ(c.DevicePath(), "COM0");  // DeviceName "COM%d" with PortNum 0
+  c.Open();
+  const platform::LineSettings& s = c.device->last_settings;
+  EXPECT_EQ(s.BaudRate, 1200u);
+  EXPECT_EQ(s.ByteSize, 8);
+  EXPECT_EQ(s.Parity, 0);
+  EXPECT_EQ(s.StopBits, 0);
+  EXPECT_EQ(s.Flags, kBinary);  // no flow control, no parity check
+  EXPECT_EQ(s.XonChar, 17);
+  EXPECT_EQ(s.XoffChar, 19);
+  EXPECT_EQ(s.EvtChar, 0);
+  EXPECT_EQ(s.XonLim, 1024);
+  EXPECT_EQ(s.XoffLim, 1024);
+  EXPECT_EQ(c.device->queue_sizes, std::make_pair(4096u, 2048u));
+  // Transmit-empty is monitored too, but the write thread reports it itself.
+  EXPECT_EQ(c.device->event_mask, kEvErr | kEvRxChar);
+  c.Close();
 }
 
 TEST(VaCommSettings, BaudrateAndUserBaudrateFollowEachOther) {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "main_loop.h"
@@ -54,7 +55,10 @@ class TestComm : public TVaComm {
 class FakeDevice final : public platform::Device {
  public:
   bool SetLineSettings(const platform::LineSettings& s) override;
-  bool SetQueueSizes(uint32_t, uint32_t) override { return true; }
+  bool SetQueueSizes(uint32_t read_size, uint32_t write_size) override {
+    queue_sizes = {read_size, write_size};
+    return true;
+  }
   bool SetReadInterval(uint32_t) override { return true; }
   bool SetEventMask(uint32_t mask) override;
   platform::IoResult WaitEvents(uint32_t& events, TVaEvent& wake) override;
@@ -84,6 +88,7 @@ class FakeDevice final : public platform::Device {
   std::atomic<int> line_settings_calls{0};
   platform::LineSettings last_settings;
   uint32_t event_mask = 0;
+  std::pair<uint32_t, uint32_t> queue_sizes;  // input, output
   std::atomic<bool> shut{false};
 };
 

@@ -180,11 +180,6 @@ IoResult LineDevice::Write(const void* buf, uint32_t count, uint32_t, std::initi
   return IoResult::kDone;
 }
 
-IoResult LineDevice::WriteNow(const void* buf, uint32_t count, uint32_t& written) {
-  int woken = -1;
-  return Write(buf, count, 0, {}, written, woken);
-}
-
 bool LineDevice::ClearErrors(va::TVaCommStatus& status) {
   std::shared_lock<std::shared_mutex> use(gate_);
   std::lock_guard<std::mutex> lock(mutex_);

@@ -63,7 +63,6 @@ class LineDevice final : public va::platform::Device {
   va::platform::IoResult Read(void* buf, uint32_t count, uint32_t timeout_ms, uint32_t& read) override;
   va::platform::IoResult Write(const void* buf, uint32_t count, uint32_t timeout_ms,
                                std::initializer_list<va::TVaEvent*> wake, uint32_t& written, int& woken) override;
-  va::platform::IoResult WriteNow(const void* buf, uint32_t count, uint32_t& written) override;
   bool ClearErrors(va::TVaCommStatus& status) override;
   void Shutdown() override;
 

@@ -203,11 +203,6 @@ class NetworkDevice final : public Device {
     return IoResult::kDone;
   }
 
-  IoResult WriteNow(const void* buf, uint32_t count, uint32_t& written) override {
-    int woken = -1;
-    return Write(buf, count, 0, {}, written, woken);
-  }
-
   // The bytes join the socket's queue (escaped for telnet); a full queue
   // waits for room within the time limit.
   IoResult Write(const void* buf, uint32_t count, uint32_t timeout_ms, std::initializer_list<TVaEvent*> wake,

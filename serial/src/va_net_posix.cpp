@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "va_net_lookup.h"
 #include "va_net_socket.h"
 
 namespace va::platform::net {
@@ -59,39 +60,14 @@ class PosixSocket final : public Socket {
   const int fd_;
 };
 
-struct Lookup {
-  int result = 0, error = 0;
-  std::shared_ptr<addrinfo> list;
-};
-
-// The host's addresses within `limit_ms`; null when there are none.
-std::shared_ptr<addrinfo> Resolve(const std::string& host, const std::string& port, uint32_t limit_ms,
-                                  ConnectFailure& failure) {
-  Lookup lookup;
-  const bool answered = RunWithin<Lookup>(
-      limit_ms,
-      [host, port] {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* list = nullptr;
-        Lookup l;
-        l.result = getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
-        l.error = errno;
-        if (list) l.list.reset(list, freeaddrinfo);
-        return l;
-      },
-      lookup);
-  if (!answered)
-    failure.host_not_found = NoNameAnswer(host, limit_ms);
-  else if (lookup.result == EAI_SYSTEM)
-    failure.code = lookup.error;
-  else if (lookup.result != 0)
-    failure.host_not_found = host + ": " + gai_strerror(lookup.result);
-  return answered && lookup.result == 0 ? lookup.list : nullptr;
-}
-
 }  // namespace
+
+void TellLookupFailure(const std::string& host, const NameLookup& lookup, ConnectFailure& failure) {
+  if (lookup.result == EAI_SYSTEM)
+    failure.code = lookup.error;
+  else
+    failure.host_not_found = host + ": " + gai_strerror(lookup.result);
+}
 
 std::unique_ptr<Socket> Connect(const std::string& host, const std::string& port, uint32_t limit_ms,
                                 ConnectFailure& failure) {

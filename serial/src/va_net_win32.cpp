@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <mutex>
 
+#include "va_net_lookup.h"
 #include "va_net_socket.h"
 
 namespace va::platform::net {
@@ -79,38 +79,6 @@ class WinsockSocket final : public Socket {
   bool readable_ = true, writable_ = true, closed_ = false;
 };
 
-struct Lookup {
-  int result = 0;
-  std::shared_ptr<addrinfo> list;
-};
-
-// The host's addresses within `limit_ms`; null when there are none.
-std::shared_ptr<addrinfo> Resolve(const std::string& host, const std::string& port, uint32_t limit_ms,
-                                  ConnectFailure& failure) {
-  Lookup lookup;
-  const bool answered = RunWithin<Lookup>(
-      limit_ms,
-      [host, port] {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_protocol = IPPROTO_TCP;
-        addrinfo* list = nullptr;
-        Lookup l;
-        l.result = getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
-        if (list) l.list.reset(list, freeaddrinfo);
-        return l;
-      },
-      lookup);
-  if (!answered)
-    failure.host_not_found = NoNameAnswer(host, limit_ms);
-  else if (lookup.result == WSAHOST_NOT_FOUND || lookup.result == WSANO_DATA || lookup.result == WSATRY_AGAIN)
-    failure.host_not_found = host + ": " + gai_strerrorA(lookup.result);
-  else if (lookup.result != 0)
-    failure.code = lookup.result;
-  return answered && lookup.result == 0 ? lookup.list : nullptr;
-}
-
 // A non-blocking socket connected to `a` within `limit_ms`, or INVALID_SOCKET
 // with the reason in `error`.
 SOCKET ConnectTo(const addrinfo& a, int64_t limit_ms, int& error) {
@@ -145,6 +113,13 @@ SOCKET ConnectTo(const addrinfo& a, int64_t limit_ms, int& error) {
 }
 
 }  // namespace
+
+void TellLookupFailure(const std::string& host, const NameLookup& lookup, ConnectFailure& failure) {
+  if (lookup.result == WSAHOST_NOT_FOUND || lookup.result == WSANO_DATA || lookup.result == WSATRY_AGAIN)
+    failure.host_not_found = host + ": " + gai_strerrorA(lookup.result);
+  else
+    failure.code = lookup.result;
+}
 
 std::unique_ptr<Socket> Connect(const std::string& host, const std::string& port, uint32_t limit_ms,
                                 ConnectFailure& failure) {

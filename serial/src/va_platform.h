@@ -57,12 +57,12 @@ class Device {
   // passes, or one of `wake` is signalled (its index into `woken`).
   virtual IoResult Write(const void* buf, uint32_t count, uint32_t timeout_ms, std::initializer_list<TVaEvent*> wake,
                          uint32_t& written, int& woken) = 0;
-  // Hands up to `count` bytes to the driver without waiting at all; a device
-  // that cannot do so takes none (kTimeout), and the write thread sends them.
+  // Hands up to `count` bytes to the driver without waiting at all: a write
+  // with no time to wait. A device that cannot do so takes none (kTimeout),
+  // and the write thread sends them.
   virtual IoResult WriteNow(const void* buf, uint32_t count, uint32_t& written) {
-    (void)buf, (void)count;
-    written = 0;
-    return IoResult::kTimeout;
+    int woken = -1;
+    return Write(buf, count, 0, {}, written, woken);
   }
   virtual bool ClearErrors(TVaCommStatus& status) = 0;
 

@@ -241,12 +241,6 @@ class PosixDevice final : public Device {
     return n;
   }
 
-  // A write whose bounded wait is no wait at all.
-  IoResult WriteNow(const void* buf, uint32_t count, uint32_t& written) override {
-    int woken = -1;
-    return Write(buf, count, 0, {}, written, woken);
-  }
-
   IoResult Write(const void* buf, uint32_t count, uint32_t timeout_ms, std::initializer_list<TVaEvent*> wake,
                  uint32_t& written, int& woken) override {
     std::shared_lock<std::shared_mutex> use(gate_);

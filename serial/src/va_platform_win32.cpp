@@ -186,6 +186,12 @@ class Win32Device final : public Device {
     return FailIo(Calls().GetLastError());
   }
 
+  // An overlapped write has to be waited for: the write thread sends the bytes.
+  IoResult WriteNow(const void*, uint32_t, uint32_t& written) override {
+    written = 0;
+    return IoResult::kTimeout;
+  }
+
   IoResult Write(const void* buf, uint32_t count, uint32_t timeout_ms, std::initializer_list<TVaEvent*> wake,
                  uint32_t& written, int& woken) override {
     std::shared_lock<std::shared_mutex> use(gate_);
@@ -290,9 +296,9 @@ std::unique_ptr<Device> OpenDevice(const std::string& path) {
 #ifdef _WIN32
     NetworkAddress address;
     if (ParseNetworkPort(path, address)) return OpenNetworkDevice(address);
-    Fail(static_cast<Dword>(kErrorBadNetworkName));
+    Fail(kErrorBadNetworkName);
 #else
-    Fail(50);  // ERROR_NOT_SUPPORTED: the fake system table has no sockets
+    Fail(ERR_NOT_SUPPORTED);  // the fake system table has no sockets
 #endif
     return nullptr;
   }

@@ -127,6 +127,26 @@ TEST(VaCommSettings, ANewComponentOpensA1200Baud8N1LineAndWatchesErrorsAndArriva
   c.Close();
 }
 
+TEST(VaCommSettings, EachRateAndDataBitsReachTheDeviceAsTheirNumbers) {
+  MainLoop loop;
+  FakeComm c;
+  c.Open();
+  const std::pair<TVaBaudrate, uint32_t> rates[] = {
+      {br110, 110},     {br300, 300},     {br600, 600},       {br1200, 1200},     {br2400, 2400},
+      {br4800, 4800},   {br9600, 9600},   {br14400, 14400},   {br19200, 19200},   {br38400, 38400},
+      {br56000, 56000}, {br57600, 57600}, {br115200, 115200}, {br128000, 128000}, {br256000, 256000}};
+  for (const auto& [rate, value] : rates) {
+    c.SetBaudrate(rate);
+    EXPECT_EQ(c.device->last_settings.BaudRate, value);
+  }
+  const std::pair<TVaDatabits, int> sizes[] = {{db4, 4}, {db5, 5}, {db6, 6}, {db7, 7}, {db8, 8}};
+  for (const auto& [databits, value] : sizes) {
+    c.SetDatabits(databits);
+    EXPECT_EQ(c.device->last_settings.ByteSize, value);
+  }
+  c.Close();
+}
+
 TEST(VaCommSettings, BaudrateAndUserBaudrateFollowEachOther) {
   TestComm c;
   c.BeginLoading();  // stored layout: brUser, then UserBaudrate 10400

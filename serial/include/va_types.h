@@ -87,7 +87,7 @@ struct TVaCommStatus {
 
 // Driver values.
 uint32_t BaudrateValue(TVaBaudrate b);  // 0 for brUser (the rate is UserBaudrate then)
-inline constexpr uint8_t kDatabitsValue[] = {4, 5, 6, 7, 8};
+uint8_t DatabitsValue(TVaDatabits d);
 
 // Driver event bits: the values of Windows' EV_ bits, under names its macros
 // leave alone, so that <windows.h> may come before or after this header.

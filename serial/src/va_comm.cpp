@@ -42,6 +42,8 @@ TVaCustomComm::~TVaCustomComm() {
 
 namespace {
 
+// clang-format off: the tables below read best a case a line.
+
 // The driver's event bit of a monitored event.
 uint32_t EventBit(TVaCommEvent e) {
   switch (e) {
@@ -73,13 +75,15 @@ uint32_t OptionFlag(TVaCommOption o) {
   return 0;
 }
 
+// clang-format on
+
 }  // namespace
 
 void TVaCustomComm::ApplyLineSettings() {
   if (!Active() || !update_dcb_) return;
   platform::LineSettings s;
   s.BaudRate = baudrate_ == brUser ? static_cast<uint32_t>(user_baudrate_) : BaudrateValue(baudrate_);
-  s.ByteSize = kDatabitsValue[databits_];
+  s.ByteSize = DatabitsValue(databits_);
   s.Parity = static_cast<uint8_t>(parity_);
   s.StopBits = static_cast<uint8_t>(stopbits_);
   s.XonChar = event_chars_.XonChar();
@@ -432,10 +436,39 @@ void TVaCustomComm::DetachListener(TVaCommListener* listener) {
   listener->Comm = nullptr;
 }
 
+// clang-format off
 uint32_t BaudrateValue(TVaBaudrate b) {
-  static constexpr uint32_t kRates[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
-                                        14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
-  return b <= br256000 ? kRates[b] : 0;
+  switch (b) {
+    case brUser: return 0;
+    case br110: return 110;
+    case br300: return 300;
+    case br600: return 600;
+    case br1200: return 1200;
+    case br2400: return 2400;
+    case br4800: return 4800;
+    case br9600: return 9600;
+    case br14400: return 14400;
+    case br19200: return 19200;
+    case br38400: return 38400;
+    case br56000: return 56000;
+    case br57600: return 57600;
+    case br115200: return 115200;
+    case br128000: return 128000;
+    case br256000: return 256000;
+  }
+  return 0;
 }
+
+uint8_t DatabitsValue(TVaDatabits d) {
+  switch (d) {
+    case db4: return 4;
+    case db5: return 5;
+    case db6: return 6;
+    case db7: return 7;
+    case db8: return 8;
+  }
+  return 8;
+}
+// clang-format on
 
 }  // namespace va

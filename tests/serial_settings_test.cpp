@@ -200,13 +200,15 @@ TEST(VaCommSettings, ValuesThatIndexATableOrSizeABufferAreRangeChecked) {
   EXPECT_EQ(comm.Buffers().XonLimit(), 1024);
 }
 
+// The driver's own figures (Windows' EV_ values), written out so that a wrong
+// bit constant shows too.
 TEST(VaCommSettings, EventMaskFigures) {
   TestComm c;
   c.ApplyEventMask();
-  EXPECT_EQ(c.EventMask(), 0x81u);
+  EXPECT_EQ(c.EventMask(), 0x81u);  // error, received character; the write thread reports transmit-empty
   c.SetDirectWrite(true);
   c.ApplyEventMask();
-  EXPECT_EQ(c.EventMask(), 0x85u);
+  EXPECT_EQ(c.EventMask(), 0x85u);  // and transmit-empty from the driver
   c.SetMonitorEvents({ceTxEmpty});
   c.ApplyEventMask();
   EXPECT_EQ(c.EventMask(), 0x4u);

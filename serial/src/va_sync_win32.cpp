@@ -49,7 +49,7 @@ bool TVaEvent::IsSignaled() const {
 int WaitForAny(const std::vector<TVaEvent*>& events, uint32_t ms) {
   std::vector<win32::Handle> handles;
   handles.reserve(events.size());
-  for (TVaEvent* e : events) handles.push_back(win32::ToHandle(e->Handle()));
+  for (TVaEvent* e : events) handles.push_back(win32::HandleOf(*e));
   // The system reports the lowest index of the signalled objects: the order of
   // `events` is the order of preference.
   const win32::Dword r =

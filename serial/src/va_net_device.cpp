@@ -55,10 +55,10 @@ std::string Describe(uint8_t command, const std::string& value) {
   }
 }
 
-class NetworkDevice final : public Device {
+class NetworkDevice final : public SelfKeptDevice {
  public:
   NetworkDevice(std::unique_ptr<net::Socket> socket, bool telnet, std::string name)
-      : socket_(std::move(socket)), telnet_(telnet), name_(std::move(name)) {
+      : SelfKeptDevice(net::ClosedCode()), socket_(std::move(socket)), telnet_(telnet), name_(std::move(name)) {
     decoder_.OnData = [this](const char* data, size_t n) { Arrived(data, n); };
     decoder_.OnNegotiation = [this](uint8_t verb, uint8_t option) { Negotiated(verb, option); };
     decoder_.OnComPort = [this](uint8_t command, const std::string& value) { ComPort(command, value); };
@@ -141,18 +141,6 @@ class NetworkDevice final : public Device {
       }
     }
     return true;
-  }
-
-  bool SetQueueSizes(uint32_t, uint32_t) override { return shut_ ? Fail(net::ClosedCode()) : true; }
-
-  bool SetReadInterval(uint32_t interval_ms) override {
-    read_interval_.store(interval_ms);
-    return shut_ ? Fail(net::ClosedCode()) : true;
-  }
-
-  bool SetEventMask(uint32_t mask) override {
-    event_mask_.store(mask);
-    return shut_ ? Fail(net::ClosedCode()) : true;
   }
 
   IoResult WaitEvents(uint32_t& events, TVaEvent& wake) override {
@@ -407,11 +395,9 @@ class NetworkDevice final : public Device {
   uint32_t events_ = 0, line_errors_ = 0;
   bool lost_ = false;
   int lost_why_ = 0;
-  std::atomic<bool> shut_{false};
   int com_port_ = 0;  // the server took the com-port option (1), refused it (-1), not yet said (0)
   std::map<uint8_t, std::string> answers_;
   std::set<uint16_t> refused_;
-  std::atomic<uint32_t> read_interval_{5}, event_mask_{0};
   std::atomic<char> evt_char_{0};
   TVaWaitEvent notify_, room_, kick_, shutdown_;
 };

@@ -4,6 +4,7 @@
 // thread, as the platform's own last-error does.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -112,6 +113,32 @@ inline IoResult FailIo(int code, IoResult result = IoResult::kFailed) {
   return result;
 }
 inline IoResult FailLost(int code) { return FailIo(code, IoResult::kLost); }
+
+// A device that keeps its read interval and event mask itself and has no
+// queue sizes to request: the POSIX device and the network device.
+class SelfKeptDevice : public Device {
+ public:
+  bool SetQueueSizes(uint32_t, uint32_t) override { return StillOpen(); }
+  bool SetReadInterval(uint32_t interval_ms) override {
+    read_interval_.store(interval_ms);
+    return StillOpen();
+  }
+  bool SetEventMask(uint32_t mask) override {
+    event_mask_.store(mask);
+    return StillOpen();
+  }
+
+ protected:
+  explicit SelfKeptDevice(int closed_code) : closed_code_(closed_code) {}
+  // True until Shutdown; then a failure with the device's code for a closed one.
+  bool StillOpen() const { return shut_ ? Fail(closed_code_) : true; }
+
+  std::atomic<bool> shut_{false};
+  std::atomic<uint32_t> read_interval_{5}, event_mask_{0};
+
+ private:
+  const int closed_code_;
+};
 // The system's text for an error code.
 std::string ErrorText(int code);
 // The code the platform's open reports for a missing device.

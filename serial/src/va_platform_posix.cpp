@@ -58,10 +58,10 @@ bool SetLowLatency(int fd, bool on) {
   return request(fd, TIOCSSERIAL, &s) == 0;
 }
 
-class PosixDevice final : public Device {
+class PosixDevice final : public SelfKeptDevice {
  public:
   PosixDevice(int fd, int epoll_fd, bool low_latency_set)
-      : fd_(fd), epoll_fd_(epoll_fd), low_latency_set_(low_latency_set) {}
+      : SelfKeptDevice(EBADF), fd_(fd), epoll_fd_(epoll_fd), low_latency_set_(low_latency_set) {}
   ~PosixDevice() override { Shutdown(); }
 
   // The event wait watches the device (edge-triggered: once per arrival), the
@@ -112,21 +112,6 @@ class PosixDevice final : public Device {
     if (rts == kRtsEnable) ioctl(fd_, TIOCMBIS, &line);
     if (rts == 0) ioctl(fd_, TIOCMBIC, &line);
     return true;
-  }
-
-  bool SetQueueSizes(uint32_t, uint32_t) override {
-    // The kernel's queues have a fixed size: nothing to request.
-    return shut_ ? Fail(EBADF) : true;
-  }
-
-  bool SetReadInterval(uint32_t interval_ms) override {
-    read_interval_.store(interval_ms);
-    return shut_ ? Fail(EBADF) : true;
-  }
-
-  bool SetEventMask(uint32_t mask) override {
-    event_mask_.store(mask);
-    return shut_ ? Fail(EBADF) : true;
   }
 
   IoResult WaitEvents(uint32_t& events, TVaEvent& wake) override {
@@ -399,9 +384,6 @@ class PosixDevice final : public Device {
   TVaWaitEvent shutdown_;
   TVaWaitEvent tx_done_;
   std::shared_mutex gate_;  // shared for a call on the descriptor, exclusive to close it
-  std::atomic<bool> shut_{false};
-  std::atomic<uint32_t> event_mask_{0};
-  std::atomic<uint32_t> read_interval_{5};
   // Modem lines (event thread only).
   static constexpr uint32_t kModemEvents = kEvCts | kEvDsr | kEvRlsd | kEvRing;
   static constexpr int kModemPollMs = 10;

@@ -1,5 +1,5 @@
 // Network ports: the telnet stream's decoding, servers that misbehave, and a
-// whole RFC 2217 session against ser2net's stand-in.
+// whole RFC 2217 session against ser2net.
 #include <asm/termbits.h>
 #include <poll.h>
 #include <sys/ioctl.h>

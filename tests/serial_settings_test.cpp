@@ -396,6 +396,7 @@ TEST(PosixLineSettings, RefusesWhatTheLineCannotDo) {
   EXPECT_TRUE(refused([](LineSettings& s) { s.BaudRate = 0; }));
   EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= kOutxDsrFlow; }));
   EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= kDtrHandshake; }));
+  EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= kDtrControl; }));  // the field's undefined value
   EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= kDsrSensitivity; }));
   EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= kRtsToggle; }));
   EXPECT_TRUE(refused([](LineSettings& s) { s.Flags |= kErrorChar; }));

@@ -1,5 +1,6 @@
 // The component's only way to the device: a small platform interface with one
-// implementation per platform (va_platform_posix.cpp, va_platform_win32.cpp).
+// device per platform (va_platform_posix.cpp, va_platform_win32.cpp) and the
+// network device over either (va_net_device.cpp).
 // Every failing call leaves its error code in LastError() of the calling
 // thread, as the platform's own last-error does.
 #pragma once

@@ -210,7 +210,7 @@ class Win32Device final : public Device {
       return FailFrom(err);
     }
     // The caller's wake-up events first, in their order, then the write's
-    // completion: the write thread's close and flush signals win over it.
+    // completion: the write thread's close signal wins over it.
     std::vector<Handle> set;
     for (TVaEvent* e : wake) set.push_back(HandleOf(*e));
     const Dword io_index = static_cast<Dword>(set.size());

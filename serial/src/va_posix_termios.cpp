@@ -30,7 +30,8 @@ int BuildTermios(const LineSettings& s, const struct termios2& current, struct t
   using namespace line_flags;
   const uint32_t f = s.Flags;
   if (s.BaudRate == 0) return EINVAL;
-  if ((f & kOutxDsrFlow) || (f & kDtrControl) == kDtrHandshake || (f & kDsrSensitivity) ||
+  // DTR handshake, or the DTR field's undefined fourth value.
+  if ((f & kOutxDsrFlow) || (f & kDtrControl) >= kDtrHandshake || (f & kDsrSensitivity) ||
       (f & kRtsControl) == kRtsToggle || (f & kErrorChar) || (f & kNull))
     return EINVAL;
 

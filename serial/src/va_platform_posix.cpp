@@ -31,13 +31,12 @@ namespace va::platform {
 namespace {
 
 using posix::Fd;
+using posix::PollMs;
 
 thread_local int t_last_error = 0;
 
 // Errors that mean the device itself is gone.
 bool IsLostError(int code) { return code == EIO || code == ENXIO || code == ENODEV; }
-
-int PollMs(uint32_t ms) { return ms == INFINITE_WAIT ? -1 : static_cast<int>(std::min<uint32_t>(ms, INT32_MAX)); }
 
 uint32_t Remaining(uint32_t timeout_ms, uint32_t start) {
   if (timeout_ms == INFINITE_WAIT) return INFINITE_WAIT;

@@ -15,6 +15,9 @@ namespace va::platform::posix {
 // An event's descriptor.
 inline int Fd(const TVaHandleObject& event) { return static_cast<int>(event.Handle()); }
 
+// A wait in milliseconds as poll takes it: -1 for INFINITE_WAIT.
+int PollMs(uint32_t ms);
+
 // The termios2 for a line configuration, starting from `current`; 0, or the
 // errno (EINVAL) for what this platform cannot honour: 4 data bits, one and a
 // half stop bits with more than 5 data bits, DSR output flow, DTR handshake,

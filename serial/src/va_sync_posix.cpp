@@ -10,17 +10,24 @@
 #include <vector>
 
 #include "monotonic_clock.h"
+#include "va_posix.h"
 #include "va_sync.h"
 
 namespace va {
+
+using platform::posix::PollMs;
 
 namespace {
 
 int Fd(TVaPlatformHandle h) { return static_cast<int>(h); }
 
-int PollTimeout(uint32_t ms) { return ms == INFINITE_WAIT ? -1 : static_cast<int>(std::min<uint32_t>(ms, INT32_MAX)); }
-
 }  // namespace
+
+namespace platform::posix {
+
+int PollMs(uint32_t ms) { return ms == INFINITE_WAIT ? -1 : static_cast<int>(std::min<uint32_t>(ms, INT32_MAX)); }
+
+}  // namespace platform::posix
 
 TVaHandleObject::~TVaHandleObject() {
   if (handle_ >= 0) close(Fd(handle_));
@@ -29,7 +36,7 @@ TVaHandleObject::~TVaHandleObject() {
 TWaitResult TVaHandleObject::WaitFor(uint32_t ms) {
   pollfd p{Fd(handle_), POLLIN, 0};
   for (;;) {
-    const int r = poll(&p, 1, PollTimeout(ms));
+    const int r = poll(&p, 1, PollMs(ms));
     if (r > 0) return TWaitResult::wrSignaled;
     if (r == 0) return TWaitResult::wrTimeout;
     if (errno == EINTR) continue;
@@ -64,7 +71,7 @@ int WaitForAny(const std::vector<TVaEvent*>& events, uint32_t ms) {
   fds.reserve(events.size());
   for (TVaEvent* e : events) fds.push_back({Fd(e->Handle()), POLLIN, 0});
   for (;;) {
-    const int r = poll(fds.data(), fds.size(), PollTimeout(ms));
+    const int r = poll(fds.data(), fds.size(), PollMs(ms));
     if (r > 0) {
       for (size_t i = 0; i < fds.size(); ++i)
         if (fds[i].revents != 0) return static_cast<int>(i);

@@ -6,17 +6,9 @@
 
 #include <string>
 
-namespace kvr {
+#include "load_outcome.h"
 
-enum class LoadResult {
-  kIdle,  // not started
-  kRunning,
-  kComplete,  // the last page ended
-  kNoAnswer,  // a page's retries are used up
-  kStopped,   // a stop was requested
-  kPortLost,  // the port went away during the load
-  kRefused,   // the load could not start (the image, the port or the record file)
-};
+namespace kvr {
 
 class LoadView {
  public:
@@ -27,8 +19,8 @@ class LoadView {
   virtual void LoadRetry(int attempt, const std::string& where, const std::string& why) {
     (void)attempt, (void)where, (void)why;
   }
-  // The load ended; `message` says why.
-  virtual void LoadFinished(LoadResult result, const std::string& message) = 0;
+  // The load ended; `message` says why and where.
+  virtual void LoadFinished(LoadOutcome outcome, const std::string& message) = 0;
 };
 
 }  // namespace kvr

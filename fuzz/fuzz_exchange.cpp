@@ -1,5 +1,6 @@
 // Any sequence of received pieces through the reply gathering and the
-// exchange, the send side recording: every frame well formed (sum byte right,
+// exchange, commands going out before the next piece or after it, the send
+// side recording: every frame well formed (sum byte right,
 // CR last, at most 255 bytes), LineCounter never decreasing and never past
 // the image, the buffers never overrun (AddressSanitizer).
 #include <cstdint>
@@ -45,8 +46,8 @@ struct Channel : kvr::ByteChannel {
 struct View : kvr::LoadView {
   void SetProgress(int p) override { Check(p >= 0 && p <= 100, "gauge range"); }
   void SetStatus(const std::string&) override {}
-  void LoadFinished(kvr::LoadResult r, const std::string&) override {
-    Check(r == kvr::LoadResult::kComplete, "the exchange ends only a complete load");
+  void LoadFinished(kvr::LoadOutcome r, const std::string&) override {
+    Check(r == kvr::LoadOutcome::kComplete, "the exchange ends only a complete load");
   }
 };
 
@@ -67,8 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   View view;
   kvr::Exchange exchange(link, table, file, view);
   link.on_reply = [&](std::string_view r) { exchange.OnReply(r); };
-  exchange.Start();
-  link.SendFrame("DL:0");
+  exchange.Open();
   // Pieces: a length byte (0..255), a count mode byte, then the bytes.
   size_t i = 0;
   int64_t last = 0;
@@ -84,6 +84,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (mode & 1) announce += mode;
     if (mode & 2) announce *= 7;
     link.OnRxChar(announce);
+    // A command either goes out before the next piece or still waits for its
+    // pause when the piece comes (and its bytes are kept for after it).
+    if (mode & 4)
+      while (link.SendWaiting()) link.SendIfDue();
     Check(exchange.LineCounter() >= last, "LineCounter never decreases");
     Check(exchange.LineCounter() <= kvr::ImageLines, "LineCounter within the image");
     last = exchange.LineCounter();

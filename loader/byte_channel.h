@@ -4,8 +4,6 @@
 // CommandLink::OnRxChar on the main thread.
 #pragma once
 
-#include <cstdint>
-
 namespace kvr {
 
 class ByteChannel {
@@ -16,16 +14,6 @@ class ByteChannel {
   // Reads up to `count` received bytes, waiting at most the port's read
   // time-out; returns how many were read (0 when none came). Throws on failure.
   virtual int ReadBuf(void* buf, int count) = 0;
-  // Reads up to `count` bytes that have arrived, waiting at most `ms`
-  // milliseconds for the first and not at all for more; returns how many were
-  // read (0 when none came in time), or -1 when the channel cannot wait for
-  // input like that (the caller then pauses without looking).
-  virtual int ReadWithin(void* buf, int count, uint32_t ms) {
-    (void)buf;
-    (void)count;
-    (void)ms;
-    return -1;
-  }
 };
 
 }  // namespace kvr

@@ -19,17 +19,52 @@ std::vector<uint8_t> BuildFrame(std::string_view text) {
   return frame;
 }
 
-bool CommandLink::SendFrame(std::string_view text) {
-  const std::vector<uint8_t> frame = BuildFrame(text);
-  if (stop_ && stop_->Requested()) return false;
-  if (send_pause_ms_ > 0 && !PauseMoreThan(ticks_, send_pause_ms_, stop_)) return false;
-  if (stop_ && stop_->Requested()) return false;  // raised as the pause ended
-  port_.WriteBuf(frame.data(), static_cast<int>(frame.size()));
-  reply_pending_ = false;
-  ++frames_sent_;
-  last_command_.assign(text);
-  last_send_tick_ = ticks_.Ticks();
+void CommandLink::SendFrame(std::string_view text) {
+  frame_ = BuildFrame(text);
+  waiting_text_.assign(text);
+  queued_tick_ = ticks_.Ticks();
+  waiting_ = true;
+  if (send_pause_ms_ == 0) Write();
+}
+
+int64_t CommandLink::MsUntilSend() {
+  if (!waiting_) return -1;
+  return send_pause_ms_ == 0 ? 0 : MsUntilMoreThan(ticks_, queued_tick_, send_pause_ms_);
+}
+
+bool CommandLink::SendIfDue() {
+  if (MsUntilSend() != 0) return false;
+  Write();
   return true;
+}
+
+void CommandLink::CancelSend() {
+  waiting_ = false;
+  held_.clear();
+}
+
+void CommandLink::Write() {
+  // A command whose write fails is dropped as never sent, with what was kept for after it.
+  waiting_ = false;
+  std::vector<uint8_t> held;
+  held.swap(held_);
+  port_.WriteBuf(frame_.data(), static_cast<int>(frame_.size()));
+  reply_pending_ = false;
+  last_command_.swap(waiting_text_);
+  if (on_sent) on_sent(last_command_);
+  // What came during the pause is the next piece, after the command.
+  for (size_t at = 0; at < held.size(); at += kReceiveBufferSize) {
+    const size_t m = std::min(kReceiveBufferSize, held.size() - at);
+    if (waiting_)
+      Hold(held.data() + at, m);  // its reply asked for the next command at once
+    else
+      HandlePiece(held.data() + at, m);
+  }
+}
+
+void CommandLink::Hold(const uint8_t* bytes, size_t m) {
+  const size_t keep = std::min(m, kHeldInputLimit - std::min(kHeldInputLimit, held_.size()));
+  held_.insert(held_.end(), bytes, bytes + keep);
 }
 
 void CommandLink::OnRxChar(int count) {
@@ -40,36 +75,15 @@ void CommandLink::OnRxChar(int count) {
     if (got <= 0) return;
     got = std::min(got, want);
     count -= got;
-    HandlePiece(static_cast<size_t>(got));
+    if (waiting_)
+      Hold(receive_buffer_.data(), static_cast<size_t>(got));
+    else
+      HandlePiece(receive_buffer_.data(), static_cast<size_t>(got));
     if (got < want) return;  // fewer bytes than announced: do not wait for more
   }
 }
 
-// After a first piece without CR the classic program paused more than 20 ms
-// for the rest of the reply. The pause is kept as the longest wait, but it
-// ends as soon as the CR has arrived (or a stop is asked): what came
-// meanwhile is then handled at once as the next piece, as the next receive
-// event would have brought it.
-void CommandLink::AwaitRestOfReply() {
-  const uint32_t start = ticks_.Ticks();
-  size_t got = 0;
-  for (;;) {
-    if (stop_ && stop_->Requested()) break;
-    const uint32_t elapsed = ticks_.Ticks() - start;
-    if (elapsed > kPiecePauseMs || got == receive_buffer_.size()) break;
-    const int n = port_.ReadWithin(receive_buffer_.data() + got, static_cast<int>(receive_buffer_.size() - got),
-                                   kPiecePauseMs + 1 - elapsed);
-    if (n < 0) PauseMoreThan(ticks_, kPiecePauseMs, stop_);  // the channel cannot look: the whole pause
-    if (n <= 0) break;                                       // nothing came in the time left
-    const bool has_cr = std::memchr(receive_buffer_.data() + got, 13, static_cast<size_t>(n)) != nullptr;
-    got += static_cast<size_t>(n);
-    if (has_cr) break;
-  }
-  if (got > 0) HandlePiece(got);
-}
-
-void CommandLink::HandlePiece(size_t m) {
-  const uint8_t* piece = receive_buffer_.data();
+void CommandLink::HandlePiece(const uint8_t* piece, size_t m) {
   const bool has_cr = std::memchr(piece, 13, m) != nullptr;
   // Bytes past the reply buffer are dropped; the reply still ends at its CR.
   const size_t at = reply_pending_ ? reply_offset_ : 0;
@@ -78,9 +92,9 @@ void CommandLink::HandlePiece(size_t m) {
   size_t length;
   if (!reply_pending_) {
     if (!has_cr) {
+      // The rest comes with the next pieces: the reply is gathered until its CR.
       reply_pending_ = true;
       reply_offset_ = m;
-      AwaitRestOfReply();
       return;
     }
     length = m - 1;

@@ -1,6 +1,13 @@
 // Command frames out, replies in. A frame is the command text, one sum byte
 // (text bytes summed modulo 256) and a carriage return. Replies are gathered
 // across receive events until a carriage return has been seen.
+//
+// Nothing here waits. A command is written once the pause before it is over:
+// at once when the pause is 0, otherwise by SendIfDue, which the front end's
+// loop calls when MsUntilSend says the pause has run out. Bytes that arrive
+// while a command waits are kept and handled right after it has gone out, as
+// the next receive event would have brought them after a pause that held the
+// line's reader.
 #pragma once
 
 #include <array>
@@ -19,10 +26,13 @@ namespace kvr {
 // The frame for a command text: text bytes, their sum modulo 256, then 13.
 std::vector<uint8_t> BuildFrame(std::string_view text);
 
-inline constexpr uint32_t kSendPauseMs = 50;   // pause before every command (more than this)
-inline constexpr uint32_t kPiecePauseMs = 20;  // pause after a first reply piece without CR
+inline constexpr uint32_t kSendPauseMs = 50;  // pause before every command (more than this)
 inline constexpr size_t kReceiveBufferSize = 1001;
 inline constexpr size_t kReplyBufferSize = 1024;
+// Bytes kept while a command waits for its pause: a 38400-baud line brings
+// about 200 in a pause; more is a device that will not stop talking, and the
+// excess is dropped.
+inline constexpr size_t kHeldInputLimit = 4096;
 inline constexpr std::string_view kReplyLogPrefix = " - > ";
 
 class CommandLink {
@@ -31,10 +41,19 @@ class CommandLink {
   CommandLink(const CommandLink&) = delete;
   CommandLink& operator=(const CommandLink&) = delete;
 
-  // Frames the text, pauses more than 50 ms, writes the frame and drops any
-  // half-gathered reply. Port failures propagate. A stop requested during the
-  // pause ends it at once: nothing is written and the result is false.
-  bool SendFrame(std::string_view text);
+  // Frames the text to go out once more than the pause has passed from now
+  // (at once when the pause is 0). Only one command waits at a time: a
+  // newer one replaces it. Port failures of an immediate write propagate.
+  void SendFrame(std::string_view text);
+  // Writes the waiting command when its pause is over and drops any
+  // half-gathered reply; true when it went out. Port failures propagate;
+  // the command is then dropped, as never sent.
+  bool SendIfDue();
+  bool SendWaiting() const { return waiting_; }
+  // Milliseconds until the waiting command is due (0: due now); -1 when none waits.
+  int64_t MsUntilSend();
+  // Drops the waiting command and the bytes kept for after it: nothing more goes out.
+  void CancelSend();
 
   // The receive step for an event announcing `count` waiting bytes: reads them
   // (in steps of at most 1001), gathers replies and, for each complete one,
@@ -45,29 +64,34 @@ class CommandLink {
   std::function<void(std::string_view reply)> on_reply;
   // Called with each debug-log line.
   std::function<void(const std::string& line)> on_log;
+  // Called with each command as it has been written, before bytes kept
+  // during its pause are handled.
+  std::function<void(std::string_view command)> on_sent;
 
   bool ReplyPending() const { return reply_pending_; }
   size_t ReplyOffset() const { return reply_offset_; }
   // The pause before each command: more than this many milliseconds (50 by
   // default); 0 sends at once.
   void SetSendPause(uint32_t ms) { send_pause_ms_ = ms; }
-  // The stop request that ends the pauses early (none by default).
-  void SetStopSignal(StopSignal* stop) { stop_ = stop; }
-  // The text of the last command sent.
+  // The text of the last command written.
   const std::string& LastCommand() const { return last_command_; }
+  // Forgets everything of the last load: the waiting command, the bytes kept,
+  // a half-gathered reply and the last command.
+  void Reset() {
+    CancelSend();
+    DropPendingReply();
+    last_command_.clear();
+  }
   // Drops a half-gathered reply.
   void DropPendingReply() {
     reply_pending_ = false;
     reply_offset_ = 0;
   }
 
-  // Frames written so far, and the tick count when the last one went out.
-  uint64_t FramesSent() const { return frames_sent_; }
-  uint32_t LastSendTick() const { return last_send_tick_; }
-
  private:
-  void HandlePiece(size_t m);
-  void AwaitRestOfReply();
+  void Write();
+  void Hold(const uint8_t* bytes, size_t m);
+  void HandlePiece(const uint8_t* piece, size_t m);
 
   ByteChannel& port_;
   TickSource& ticks_;
@@ -76,10 +100,12 @@ class CommandLink {
   bool reply_pending_ = false;
   size_t reply_offset_ = 0;  // reply bytes gathered before the current piece (may pass 1024)
   uint32_t send_pause_ms_ = kSendPauseMs;
-  StopSignal* stop_ = nullptr;
+  bool waiting_ = false;          // a command waits for its pause
+  std::vector<uint8_t> frame_;    // the waiting command's frame
+  std::string waiting_text_;
+  uint32_t queued_tick_ = 0;      // when the waiting command was framed
+  std::vector<uint8_t> held_;     // bytes that came while it waited
   std::string last_command_;
-  uint64_t frames_sent_ = 0;
-  uint32_t last_send_tick_ = 0;
 };
 
 }  // namespace kvr

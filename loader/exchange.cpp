@@ -27,12 +27,6 @@ std::string PageAddressCommand(int64_t line_counter) {
   return "DL:1:" + HexUpper(DivideRoundHalfEven(line_counter, PageLines), 4) + "00";
 }
 
-std::string ExpectedReply(std::string_view command) {
-  if (command.substr(0, 3) != "DL:") return {};
-  const size_t end = command.find(':', 3);
-  return "PL" + std::string(command.substr(3, end == std::string_view::npos ? std::string_view::npos : end - 3));
-}
-
 namespace {
 
 enum class ReplyAction { kSend, kFirstPage, kDataLine, kPageEnd };
@@ -41,30 +35,36 @@ struct ReplyRow {
   std::string_view name;  // compared with the reply's first name.size() characters
   ReplyAction action;
   std::string_view command;  // the command, or the data-line command's name
+  std::string_view due;      // the reply that command asks for
 };
+
+// The opening and the page address, and the replies they ask for.
+constexpr std::string_view kOpening = "DL:0";
+constexpr std::string_view kOpeningReply = "PL0";
+constexpr std::string_view kAddressReply = "PL1";
 
 // In the order the replies are tested; the names exclude one another.
 constexpr ReplyRow ReplyTable[] = {
-    {"PL0", ReplyAction::kSend, "DL:6"},
-    {"PL6", ReplyAction::kFirstPage, "DL:1:000000"},
-    {"PL1", ReplyAction::kDataLine, "DL:20:"},
-    {"PL20", ReplyAction::kDataLine, "DL:21:"},
-    {"PL21", ReplyAction::kDataLine, "DL:22:"},
-    {"PL22", ReplyAction::kDataLine, "DL:23:"},
-    {"PL23", ReplyAction::kDataLine, "DL:24:"},
-    {"PL24", ReplyAction::kDataLine, "DL:25:"},
-    {"PL25", ReplyAction::kDataLine, "DL:26:"},
-    {"PL26", ReplyAction::kDataLine, "DL:27:"},
-    {"PL27", ReplyAction::kDataLine, "DL:28:"},
-    {"PL28", ReplyAction::kDataLine, "DL:29:"},
-    {"PL29", ReplyAction::kDataLine, "DL:2A:"},
-    {"PL2A", ReplyAction::kDataLine, "DL:2B:"},
-    {"PL2B", ReplyAction::kDataLine, "DL:2C:"},
-    {"PL2C", ReplyAction::kDataLine, "DL:2D:"},
-    {"PL2D", ReplyAction::kDataLine, "DL:2E:"},
-    {"PL2E", ReplyAction::kDataLine, "DL:2F:"},
-    {"PL2F", ReplyAction::kSend, "DL:7"},
-    {"PL7", ReplyAction::kPageEnd, ""},
+    {"PL0", ReplyAction::kSend, "DL:6", "PL6"},
+    {"PL6", ReplyAction::kFirstPage, "DL:1:000000", kAddressReply},
+    {"PL1", ReplyAction::kDataLine, "DL:20:", "PL20"},
+    {"PL20", ReplyAction::kDataLine, "DL:21:", "PL21"},
+    {"PL21", ReplyAction::kDataLine, "DL:22:", "PL22"},
+    {"PL22", ReplyAction::kDataLine, "DL:23:", "PL23"},
+    {"PL23", ReplyAction::kDataLine, "DL:24:", "PL24"},
+    {"PL24", ReplyAction::kDataLine, "DL:25:", "PL25"},
+    {"PL25", ReplyAction::kDataLine, "DL:26:", "PL26"},
+    {"PL26", ReplyAction::kDataLine, "DL:27:", "PL27"},
+    {"PL27", ReplyAction::kDataLine, "DL:28:", "PL28"},
+    {"PL28", ReplyAction::kDataLine, "DL:29:", "PL29"},
+    {"PL29", ReplyAction::kDataLine, "DL:2A:", "PL2A"},
+    {"PL2A", ReplyAction::kDataLine, "DL:2B:", "PL2B"},
+    {"PL2B", ReplyAction::kDataLine, "DL:2C:", "PL2C"},
+    {"PL2C", ReplyAction::kDataLine, "DL:2D:", "PL2D"},
+    {"PL2D", ReplyAction::kDataLine, "DL:2E:", "PL2E"},
+    {"PL2E", ReplyAction::kDataLine, "DL:2F:", "PL2F"},
+    {"PL2F", ReplyAction::kSend, "DL:7", "PL7"},
+    {"PL7", ReplyAction::kPageEnd, "", kAddressReply},
 };
 
 }  // namespace
@@ -75,13 +75,13 @@ void Exchange::OnReply(std::string_view reply) {
     switch (row.action) {
       case ReplyAction::kFirstPage:
         page_first_line_ = 0;
-        link_.SendFrame(row.command);
+        Send(row.command, row.due);
         break;
       case ReplyAction::kSend:
-        link_.SendFrame(row.command);
+        Send(row.command, row.due);
         break;
       case ReplyAction::kDataLine:
-        SendDataLine(row.command);
+        SendDataLine(row.command, row.due);
         break;
       case ReplyAction::kPageEnd:
         PageEnd();
@@ -92,17 +92,27 @@ void Exchange::OnReply(std::string_view reply) {
   // Anything else sends nothing: the load waits until the switch is turned off.
 }
 
+void Exchange::Open() {
+  line_counter_ = 0;
+  page_first_line_ = -1;
+  Send(kOpening, kOpeningReply);
+}
+
 void Exchange::RestartPage() {
   if (page_first_line_ < 0) {
-    line_counter_ = 0;
-    link_.SendFrame("DL:0");
+    Open();
     return;
   }
   line_counter_ = page_first_line_;
-  link_.SendFrame(PageAddressCommand(page_first_line_));
+  Send(PageAddressCommand(page_first_line_), kAddressReply);
 }
 
-void Exchange::SendDataLine(std::string_view name) {
+void Exchange::Send(std::string_view command, std::string_view due_reply) {
+  due_reply_ = due_reply;
+  link_.SendFrame(command);
+}
+
+void Exchange::SendDataLine(std::string_view name, std::string_view due_reply) {
   // Past the image there is no line to send: a load whose lines have run
   // ahead of its pages (repeated replies) stops here instead of sending rows
   // beyond the image and then reporting a shifted image as complete.
@@ -111,7 +121,7 @@ void Exchange::SendDataLine(std::string_view name) {
   // Line i is table row i + 1; the row index takes the counter's low 32 bits.
   table_.AppendLineData(static_cast<int64_t>(static_cast<uint32_t>(line_counter_)) + 1, command);
   ++line_counter_;
-  link_.SendFrame(command);
+  Send(command, due_reply);
 }
 
 void Exchange::PageEnd() {
@@ -119,14 +129,14 @@ void Exchange::PageEnd() {
   // The load ends with the image, whatever the file's size, and never runs past it.
   if (line_counter_ >= ImageLines) {
     view_.SetStatus(std::string(kLoadCompleteStatus));
-    view_.LoadFinished(LoadResult::kComplete, "load complete");
+    view_.LoadFinished(LoadOutcome::kComplete, "load complete");
     return;
   }
   const std::string command = PageAddressCommand(line_counter_);
   page_first_line_ = line_counter_;
   view_.SetStatus(std::string(kPageStatus) + HexUpper(DivideRoundHalfEven(line_counter_, PageLines), 4) +
                   std::string(kPageStatusOf) + HexUpper(file_.PageTotal, 4));
-  link_.SendFrame(command);
+  Send(command, kAddressReply);
 }
 
 }  // namespace kvr

@@ -28,20 +28,19 @@ int ProgressPercent(int64_t line_counter);
 // with at least four digits + "00".
 std::string PageAddressCommand(int64_t line_counter);
 
-// The reply a command asks for: "DL:1:..." -> "PL1", "DL:2A:..." -> "PL2A",
-// "DL:7" -> "PL7"; empty for a text that is not a command.
-std::string ExpectedReply(std::string_view command);
-
 class Exchange {
  public:
   Exchange(CommandLink& link, const PageTable& table, const UpdateFileState& file, LoadView& view)
       : link_(link), table_(table), file_(file), view_(view) {}
 
-  // The switch was turned on: the next data line is line 0.
-  void Start() {
+  // Before a load: no line sent, no command due.
+  void Reset() {
     line_counter_ = 0;
     page_first_line_ = -1;
+    due_reply_ = {};
   }
+  // A load begins: the next data line is line 0, and the opening "DL:0" goes out.
+  void Open();
 
   // Starts the current page again from its address command, its lines from
   // the page's first line; before any page address it starts the opening
@@ -55,9 +54,13 @@ class Exchange {
   void OnReply(std::string_view reply);
 
   int64_t LineCounter() const { return line_counter_; }
+  // The reply the last command asks for ("PL0" for "DL:0", "PL1" for a page
+  // address, ...); "" before the first.
+  std::string_view DueReply() const { return due_reply_; }
 
  private:
-  void SendDataLine(std::string_view name);
+  void Send(std::string_view command, std::string_view due_reply);
+  void SendDataLine(std::string_view name, std::string_view due_reply);
   void PageEnd();
 
   CommandLink& link_;
@@ -66,6 +69,7 @@ class Exchange {
   LoadView& view_;
   int64_t line_counter_ = 0;
   int64_t page_first_line_ = -1;
+  std::string_view due_reply_;
 };
 
 }  // namespace kvr

@@ -65,8 +65,8 @@ ImageProblem CheckImage(const PageTable& table, const UpdateFileState& file) {
 LoadEngine::LoadEngine(ByteChannel& port, TickSource& ticks, const PageTable& table, const UpdateFileState& file,
                        LoadView& view)
     : ticks_(ticks), table_(table), file_(file), view_(view), link_(port, ticks), exchange_(link_, table, file, *this) {
-  link_.SetStopSignal(&stop_);
   link_.on_reply = [this](std::string_view reply) { OnReply(reply); };
+  link_.on_sent = [this](std::string_view) { OnSent(); };
 }
 
 void LoadEngine::Configure(const LoadSettings& settings) {
@@ -75,36 +75,35 @@ void LoadEngine::Configure(const LoadSettings& settings) {
 }
 
 ImageProblem LoadEngine::Begin() {
-  ImageProblem problem = CheckImage(table_, file_);
-  if (problem) {
-    result_ = LoadResult::kRefused;
-    return problem;
-  }
   stop_.Clear();
-  exchange_.Start();
+  link_.Reset();
+  exchange_.Reset();
   phase_ = Phase::kStarting;
-  result_ = LoadResult::kRunning;
-  expected_.clear();
+  outcome_ = LoadOutcome::kRunning;
+  end_message_.clear();
   refused_reply_.clear();
   retrying_ = false;
   page_retries_ = 0;
   retry_page_ = -2;
+  commands_ = 0;
+  retries_ = 0;
   start_tick_ = sent_tick_ = ticks_.Ticks();
-  return problem;
+  problem_ = CheckImage(table_, file_);
+  if (problem_) Finish(LoadOutcome::kImageError, problem_.Describe());
+  return problem_;
 }
 
 void LoadEngine::SendOpening() {
-  if (phase_ != Phase::kStarting) return;
-  const uint64_t before = link_.FramesSent();
-  link_.SendFrame("DL:0");
-  AfterSend(before);
+  if (phase_ != Phase::kStarting || stop_.Requested()) return;
+  phase_ = Phase::kAwaitReply;
+  exchange_.Open();
 }
 
-void LoadEngine::AfterSend(uint64_t frames_before) {
-  if (link_.FramesSent() == frames_before) return;  // nothing went out
-  expected_ = ExpectedReply(link_.LastCommand());
-  sent_tick_ = link_.LastSendTick();
-  if (phase_ != Phase::kDone) phase_ = Phase::kAwaitReply;
+void LoadEngine::OnSent() {
+  ++commands_;
+  sent_tick_ = ticks_.Ticks();
+  if (settings_.stop_after && commands_ >= settings_.stop_after)
+    Finish(LoadOutcome::kStopped, "stopped after " + std::to_string(commands_) + " commands");
 }
 
 void LoadEngine::OnRxChar(int count) {
@@ -117,20 +116,23 @@ void LoadEngine::OnRxChar(int count) {
 
 void LoadEngine::OnReply(std::string_view reply) {
   if (phase_ != Phase::kAwaitReply) return;  // nothing asked for: dropped
-  if (reply.substr(0, expected_.size()) != expected_) {
-    Fail("reply \"" + Printable(reply) + "\" where " + expected_ + " was due", reply);
+  const std::string_view due = exchange_.DueReply();
+  if (reply.substr(0, due.size()) != due) {
+    Fail("reply \"" + Printable(reply) + "\" where " + std::string(due) + " was due", reply);
     return;
   }
   retrying_ = false;
-  const uint64_t before = link_.FramesSent();
   exchange_.OnReply(reply);
-  AfterSend(before);
 }
 
 void LoadEngine::Poll() {
-  if (phase_ == Phase::kIdle || phase_ == Phase::kDone) return;
+  if (!Ends()) return;
   if (stop_.Requested()) {
-    Finish(LoadResult::kStopped, "stopped at " + Where());
+    Finish(LoadOutcome::kInterrupted, "stopped at " + Where());
+    return;
+  }
+  if (link_.SendWaiting()) {
+    link_.SendIfDue();
     return;
   }
   const uint32_t timeout = settings_.reply_timeout_ms;
@@ -145,15 +147,25 @@ void LoadEngine::Poll() {
     if (Elapsed(quiet_tick_, quiet)) {
       link_.DropPendingReply();
       retrying_ = true;
-      const uint64_t before = link_.FramesSent();
+      phase_ = Phase::kAwaitReply;
       exchange_.RestartPage();
-      AfterSend(before);
-      if (stop_.Requested()) Finish(LoadResult::kStopped, "stopped at " + Where());
     } else if (Elapsed(attempt_tick_, timeout + 1)) {
       // Still the refused reply's noise (if one started it).
       Fail("the line did not fall quiet within " + Seconds(timeout), std::string(refused_reply_));
     }
   }
+}
+
+int64_t LoadEngine::MsUntilDue() {
+  if (!Ends() || phase_ == Phase::kStarting) return -1;
+  if (stop_.Requested()) return 0;
+  if (link_.SendWaiting()) return link_.MsUntilSend();
+  const uint32_t timeout = settings_.reply_timeout_ms;
+  const uint32_t quiet = QuietPeriodMs(timeout);
+  if (phase_ == Phase::kSettling) return std::min(Left(quiet_tick_, quiet), Left(attempt_tick_, timeout + 1));
+  int64_t left = Left(sent_tick_, timeout + 1);
+  if (retrying_) left = std::min(left, Left(attempt_tick_, quiet + settings_.pause_ms + 1 + timeout + 1));
+  return left;
 }
 
 void LoadEngine::Fail(const std::string& why, std::string_view reply) {
@@ -164,40 +176,46 @@ void LoadEngine::Fail(const std::string& why, std::string_view reply) {
     page_retries_ = 0;
   }
   if (++page_retries_ > settings_.retries) {
-    Finish(LoadResult::kNoAnswer, "the device stopped answering at " + Where() + " (" + why + ", " +
-                                      std::to_string(settings_.retries) + " retries used)");
+    Finish(LoadOutcome::kNoAnswer, "the device stopped answering at " + Where() + " (" + why + ", " +
+                                       std::to_string(settings_.retries) + " retries used)");
     return;
   }
+  ++retries_;
   view_.LoadRetry(page_retries_, Where(), why);
   phase_ = Phase::kSettling;
   retrying_ = false;
   attempt_tick_ = quiet_tick_ = ticks_.Ticks();
 }
 
-void LoadEngine::Stop() {
+void LoadEngine::Stop(const std::string& who) {
   stop_.Request();
-  if (phase_ != Phase::kIdle && phase_ != Phase::kDone) Finish(LoadResult::kStopped, "stopped at " + Where());
+  link_.CancelSend();
+  if (Ends()) Finish(LoadOutcome::kInterrupted, who + " at " + Where());
 }
 
-void LoadEngine::LoadFinished(LoadResult result, const std::string& message) {
-  if (phase_ != Phase::kIdle && phase_ != Phase::kDone) Finish(result, message);
+void LoadEngine::LoadFinished(LoadOutcome outcome, const std::string& message) {
+  if (Ends()) Finish(outcome, message);
 }
 
 void LoadEngine::PortLost(const std::string& message) {
   stop_.Request();
-  if (phase_ != Phase::kIdle && phase_ != Phase::kDone) Finish(LoadResult::kPortLost, message);
+  link_.CancelSend();
+  if (Ends()) Finish(LoadOutcome::kPortLost, message);
 }
 
-void LoadEngine::Refuse(const std::string& message) {
+void LoadEngine::Refuse(LoadOutcome outcome, const std::string& message) {
   stop_.Request();
-  Finish(LoadResult::kRefused, message);
+  link_.CancelSend();
+  Finish(outcome, message);
 }
 
-void LoadEngine::Finish(LoadResult result, const std::string& message) {
+void LoadEngine::Finish(LoadOutcome outcome, const std::string& message) {
+  link_.CancelSend();
   phase_ = Phase::kDone;
-  result_ = result;
+  outcome_ = outcome;
+  end_message_ = message;
   end_tick_ = ticks_.Ticks();
-  view_.LoadFinished(result, message);
+  view_.LoadFinished(outcome, message);
 }
 
 LoadProgress LoadEngine::Progress() {
@@ -205,6 +223,8 @@ LoadProgress LoadEngine::Progress() {
   p.lines = exchange_.LineCounter();
   p.pages_done = p.lines / PageLines;
   p.percent = ProgressPercent(p.lines);
+  p.commands = commands_;
+  p.retries = retries_;
   const uint32_t now = phase_ == Phase::kDone ? end_tick_ : ticks_.Ticks();
   p.elapsed_ms = phase_ == Phase::kIdle ? 0 : now - start_tick_;
   if (p.elapsed_ms > 0 && p.lines > 0) {

@@ -3,6 +3,7 @@
 // exchange to the simulated boot loader; the device's image is compared with
 // the file at the end. The protocol's pauses run on simulated time unless
 // --real-time is given (a full load then takes about 35 minutes).
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -12,6 +13,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "boot_loader_device.h"
 #include "command_link.h"
@@ -37,7 +39,7 @@ class ConsoleUi final : public UpdateFileUi, public LoadView {
     if (caption.rfind(kPageStatus, 0) != 0 || ++pages_ % 256 == 1) std::cout << caption << "\n";
   }
   void SetProgress(int percent) override { progress_ = percent; }
-  void LoadFinished(LoadResult result, const std::string&) override { complete_ = result == LoadResult::kComplete; }
+  void LoadFinished(LoadOutcome result, const std::string&) override { complete_ = result == LoadOutcome::kComplete; }
 
   int progress_ = 0;
   bool complete_ = false;
@@ -132,11 +134,20 @@ int main(int argc, char** argv) {
       exchange.OnReply(reply);
     };
 
+    // Each command goes out once its pause is over: on the simulated clock
+    // that moves with every reading, or slept on the system's.
+    const auto send_due = [&] {
+      while (link.SendWaiting()) {
+        const int64_t ms = link.MsUntilSend();
+        if (real_time && ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        link.SendIfDue();
+      }
+    };
     // The load starts, the start timer sends the opening command.
     ui.complete_ = false;
-    exchange.Start();
-    link.SendFrame("DL:0");
-    port.Pump([&](int count) { link.OnRxChar(count); });
+    exchange.Open();
+    send_due();
+    while (port.Pump([&](int count) { link.OnRxChar(count); }) > 0) send_due();
 
     const bool complete = ui.complete_ && exchange.LineCounter() >= ImageLines;
     std::cout << "Commands received by the device: " << device.FramesReceived() << ", replies handled: " << replies

@@ -1,7 +1,7 @@
 // The window's figures: the open-file action with the grid shown, the memory
 // a loaded standard file adds to the running program, and the commands per
 // second of a whole load through the window over a pseudo-terminal into the
-// simulated device with the pauses on a fast clock.
+// simulated device with no pause before the commands.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -52,10 +52,9 @@ int main(int argc, char** argv) {
   kvr::sim::WriteFile(path, kvr::sim::MakeUpdateFileText(5));
 
   kvr::sim::PtyDevice device;
-  kvr::sim::SteppingTicks ticks;
   kvr::WindowOptions options;
   kvr::QtWindowOptions qt;
-  options.ticks = &ticks;
+  options.load.pause_ms = 0;
   qt.choose_file = [&path] { return path; };
   options.probe_ports = [] { return std::vector<kvr::PortChoice>{}; };
   options.first_ports = {device.SlavePath().substr(5)};
@@ -85,7 +84,7 @@ int main(int argc, char** argv) {
               (heap_after - heap_before) / 1e6, (rss_after - rss_before) * 1024 / 1e6);
 
   bool done = false;
-  form.Logic().OnLoadEnded = [&](kvr::LoadResult, const std::string&) { done = true; };
+  form.Logic().OnLoadEnded = [&](kvr::LoadOutcome, const std::string&) { done = true; };
   t.restart();
   ab::qt::PressAndRelease(form.StartSwitch);
   while (!done && t.elapsed() < 300000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);

@@ -109,7 +109,7 @@ std::vector<PortOutcome> RunGang(const LoadOptions& options, const std::vector<P
       std::string result;
       {
         std::lock_guard<std::mutex> lock(mutex);
-        if (!outcomes[i].result.empty()) result = outcomes[i].result;
+        result = outcomes[i].Result();
       }
       frame += '\r';
       frame += ViewLine(jobs[i].port, port_width, loads[i]->Snapshot(), result, width);
@@ -140,7 +140,7 @@ std::vector<PortOutcome> RunGang(const LoadOptions& options, const std::vector<P
 
 int CombinedExitCode(const std::vector<PortOutcome>& outcomes) {
   int code = kOk;
-  for (const PortOutcome& o : outcomes) code = std::max(code, o.exit_code);
+  for (const PortOutcome& o : outcomes) code = std::max(code, o.ExitCode());
   return code;
 }
 
@@ -148,14 +148,14 @@ std::string OutcomeTable(const std::vector<PortOutcome>& outcomes) {
   size_t port_width = 4, result_width = 6;
   for (const PortOutcome& o : outcomes) {
     port_width = std::max(port_width, WithoutControls(o.port).size());
-    result_width = std::max(result_width, o.result.size());
+    result_width = std::max(result_width, o.Result().size());
   }
   std::string table = Pad("PORT", port_width) + "  " + Pad("RESULT", result_width) + "  DURATION  RETRIES  MESSAGE\n";
   for (const PortOutcome& o : outcomes) {
     char figures[32];
     std::snprintf(figures, sizeof figures, "%8s  %7d", ClockText(static_cast<int64_t>(o.seconds * 1000)).c_str(),
                   o.page_retries);
-    table += Pad(WithoutControls(o.port), port_width) + "  " + Pad(o.result, result_width) + "  " + figures + "  " +
+    table += Pad(WithoutControls(o.port), port_width) + "  " + Pad(o.Result(), result_width) + "  " + figures + "  " +
              WithoutControls(o.message) + "\n";
   }
   std::vector<std::string> hints;  // each once: several ports may be refused for one reason

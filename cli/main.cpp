@@ -183,7 +183,7 @@ int ReadImage(const std::string& path, PageTable& table, UpdateFileState& file, 
   }
   if (Interrupted()) {
     std::cerr << "error: interrupted while reading the file; nothing was sent\n";
-    return kInterrupted;
+    return FactsOf(LoadOutcome::kInterrupted).exit_code;
   }
   if (!file.Opened) return FileError(path + ": refused: an update file is at most 64 MiB; nothing was sent");
   if (const ImageProblem problem = CheckImage(table, file))
@@ -210,8 +210,8 @@ int RecordRun(const std::string& path, const RunRecord& run) {
   std::cerr << "warning: " << WithoutControls(r.why) << "; the file keeps what it held, and this run's record is "
             << "not in it. The record:\n"
             << line << std::flush;
-  if (r.gave_up) return kInterrupted;
-  return run.exit_code == kOk ? kLogIncomplete : run.exit_code;
+  if (r.gave_up) return FactsOf(LoadOutcome::kInterrupted).exit_code;
+  return run.exit_code == kOk ? FactsOf(LoadOutcome::kLogIncomplete).exit_code : run.exit_code;
 }
 
 LoadRecord ToRecord(const PortOutcome& o) {
@@ -223,8 +223,8 @@ LoadRecord ToRecord(const PortOutcome& o) {
   r.ended = o.ended;
   r.commands = o.commands;
   r.page_retries = o.page_retries;
-  r.result = o.result;
-  r.exit_code = o.exit_code;
+  r.result = o.Result();
+  r.exit_code = o.ExitCode();
   r.message = o.message;
   return r;
 }
@@ -285,7 +285,7 @@ CLI::App* AddLoadCommand(CLI::App& app, LoadCommand& c) {
                    "Append a record of this run (ports, devices, image, times, results) to this file, one JSON "
                    "line per run (--report is its older name).");
   load->add_flag("--quiet", c.o.quiet, "No progress line.");
-  load->add_option("--stop-after", c.o.stop_after, "Stop after this many commands (benchmarks).")
+  load->add_option("--stop-after", c.o.load.stop_after, "Stop after this many commands (benchmarks).")
       ->check(WholeNumber(0, 1000000000))
       ->group("");
   load->footer(kExitCodes);
@@ -313,7 +313,12 @@ void AddRecordsCommand(CLI::App& app, RecordsCommand& c) {
   records->add_option("FILE", c.file, "The record file (an earlier JSON report is read too).")->required();
   records->add_option("--port", c.filter.port, "Only loads into this port (as given, its device or by-id name).");
   records->add_option("--serial", c.filter.serial, "Only loads through the USB adapter with this serial number.");
-  records->add_option("--result", c.filter.result, "Only loads that ended so: complete, no answer, port lost, ...");
+  records->add_option("--result", c.filter.result, "Only loads that ended so: " + OutcomeNames() + ".")
+      ->check(CLI::Validator(
+          [](std::string& v) -> std::string {
+            return OutcomeNamed(v) ? "" : "\"" + v + "\" is not how a load ends: " + OutcomeNames();
+          },
+          "RESULT"));
   records->add_option("--since", c.filter.since,
                       "Only loads started at or after this UTC time: YYYY-MM-DD[THH:MM[:SS]].");
   CLI::Option* as_json = records->add_flag("--json", c.json, "As a JSON array of the records.");

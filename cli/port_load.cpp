@@ -33,8 +33,6 @@ namespace kvr::cli {
 
 namespace {
 
-const char* const kInterruptedResult = "interrupted";
-
 std::atomic<bool> g_interrupted{false};
 std::atomic<int> g_interrupts{0};
 // A single load's stop request, raised by the signal handler itself so that
@@ -49,6 +47,10 @@ void OnSignal(int) {
 
 // Standard error is written by several loads at once: one line at a time.
 std::mutex g_err_mutex;
+
+// How often a load looks at the interrupts and its progress line while
+// nothing falls due.
+constexpr int64_t kLookEveryMs = 20;
 
 }  // namespace
 
@@ -114,9 +116,8 @@ std::string PermissionHint(const std::string& device_path) {
   return PermissionHintText(device_path, CheckPortPermission(device_path), kEnglishPortWords);
 }
 
-PortOutcome PortLoad::Fail(int code, const std::string& result, const std::string& what) {
-  outcome_.exit_code = code;
-  outcome_.result = result;
+PortOutcome PortLoad::Fail(LoadOutcome outcome, const std::string& what) {
+  outcome_.outcome = outcome;
   outcome_.message = WithoutControls(what);
   if (output_ != LoadOutput::kGangView) {
     Say("error: " + outcome_.message);
@@ -131,9 +132,10 @@ PortOutcome PortLoad::Fail(int code, const std::string& result, const std::strin
 
 PortOutcome PortLoad::Finish() {
   outcome_.ended = std::chrono::system_clock::now();
-  outcome_.commands = engine_.Link().FramesSent();
-  outcome_.page_retries = retries_;
-  outcome_.seconds = engine_.Progress().elapsed_ms / 1000.0;
+  const LoadProgress figures = engine_.Progress();
+  outcome_.commands = figures.commands;
+  outcome_.page_retries = figures.retries;
+  outcome_.seconds = figures.elapsed_ms / 1000.0;
   Publish();  // the view's last line shows where the load ended
   return outcome_;
 }
@@ -240,10 +242,10 @@ using SimulatedDevice = sim::InProcessDevice;
 PortOutcome PortLoad::Run() {
   outcome_.started = std::chrono::system_clock::now();
   if (const ImageProblem problem = engine_.Begin())
-    return Fail(kUsageOrFile, "image error", image_path_ + ": " + problem.Describe() + "; nothing was sent");
+    return Fail(LoadOutcome::kImageError, image_path_ + ": " + problem.Describe() + "; nothing was sent");
   if (!o_.log.empty()) {
     if (const std::string wrong = OpenLog(); !wrong.empty())
-      return Fail(kUsageOrFile, "log error", wrong + "; nothing was sent");
+      return Fail(LoadOutcome::kLogError, wrong + "; nothing was sent");
   }
   std::unique_ptr<SimulatedDevice> device;
   std::string path = va::DevicePathFor(job_.port);
@@ -252,7 +254,7 @@ PortOutcome PortLoad::Run() {
     try {
       device = std::make_unique<sim::PtyDevice>(job_.faults);
     } catch (const std::exception& e) {
-      return Fail(kPortError, "port error", std::string("no simulated device: ") + e.what());
+      return Fail(LoadOutcome::kPortError, std::string("no simulated device: ") + e.what());
     }
     path = device->SlavePath();
 #else
@@ -285,18 +287,18 @@ std::optional<PortOutcome> PortLoad::OpenPort(const std::string& path,
   comm_.ClosePause = [](uint32_t) {};
   if (log_) engine_.SetLog([this](const std::string& line) { WriteLog(line); });
   if (!Gang()) g_single_stop.store(&engine_.Stopper());
-  if (Interrupted()) return Fail(kInterrupted, kInterruptedResult, "interrupted before the load; nothing was sent");
+  if (Interrupted()) return Fail(LoadOutcome::kInterrupted, "interrupted before the load; nothing was sent");
   try {
     comm_.Open();
   } catch (const std::exception& e) {
     // Opening a network port may take seconds: a Ctrl-C meanwhile is what ended it.
     if (Interrupted())
-      return Fail(kInterrupted, kInterruptedResult, "interrupted while the port opened; nothing was sent");
+      return Fail(LoadOutcome::kInterrupted, "interrupted while the port opened; nothing was sent");
     outcome_.hint = PermissionHint(path);
-    return Fail(kPortError, "port error", e.what());
+    return Fail(LoadOutcome::kPortError, e.what());
   }
   if (log_ && !StartLog())
-    return Fail(kUsageOrFile, "log error", "cannot empty the log " + o_.log + ": " + std::strerror(errno));
+    return Fail(LoadOutcome::kLogError, "cannot empty the log " + o_.log + ": " + std::strerror(errno));
   return std::nullopt;
 }
 
@@ -305,35 +307,37 @@ std::optional<PortOutcome> PortLoad::Exchange(va::TVaCallQueue& queue) {
   try {
     engine_.SendOpening();
     while (engine_.Running()) {
-      queue.ProcessMessages(20);
-      if (Interrupted()) return Fail(kInterrupted, kInterruptedResult, interrupted_at());
+      // The port's events, until the load's next deadline (a command's pause,
+      // a time limit) or a look at the interrupts and the progress line.
+      const int64_t due = engine_.MsUntilDue();
+      queue.ProcessMessages(static_cast<uint32_t>(due < 0 ? kLookEveryMs : std::min<int64_t>(due, kLookEveryMs)));
+      if (Interrupted()) return Fail(LoadOutcome::kInterrupted, interrupted_at());
       if (lost_.load())
-        return Fail(kPortLost, "port lost", "the port " + job_.port + " was lost at " + engine_.Where());
-      if (o_.stop_after && engine_.Link().FramesSent() >= o_.stop_after) engine_.Stop();
+        return Fail(LoadOutcome::kPortLost, "the port " + job_.port + " was lost at " + engine_.Where());
       engine_.Poll();
       Progress(false);
     }
   } catch (const std::exception& e) {
-    return Fail(kPortError, "port error", e.what());
+    return Fail(LoadOutcome::kPortError, e.what());
   }
-  if (Interrupted()) return Fail(kInterrupted, kInterruptedResult, interrupted_at());
-  if (engine_.Result() == LoadResult::kNoAnswer) return Fail(kNoAnswer, "no answer", finish_message_);
+  if (Interrupted()) return Fail(LoadOutcome::kInterrupted, interrupted_at());
+  if (engine_.Outcome() == LoadOutcome::kNoAnswer) return Fail(LoadOutcome::kNoAnswer, engine_.EndMessage());
   return std::nullopt;
 }
 
 PortOutcome PortLoad::Conclude(const std::function<std::vector<uint8_t>()>& simulated_image) {
-  const bool complete = engine_.Result() == LoadResult::kComplete;
+  const bool complete = engine_.Outcome() == LoadOutcome::kComplete;
   Progress(true);
   if (!Gang() && !o_.quiet && ErrIsTerminal()) std::cerr << "\n";
-  const uint64_t frames = engine_.Link().FramesSent();
-  const double seconds = engine_.Progress().elapsed_ms / 1000.0;
+  const LoadProgress figures = engine_.Progress();
+  const uint64_t frames = figures.commands;
+  const double seconds = figures.elapsed_ms / 1000.0;
   comm_.Close();
   std::ostringstream summary;
   summary << (complete ? "load complete: " : "stopped: ") << frames << " commands in " << seconds << " s ("
           << (seconds > 0 ? frames / seconds : 0) << " commands/s, " << (frames > 0 ? seconds * 1000 / frames : 0)
           << " ms per command)";
-  outcome_.exit_code = kOk;
-  outcome_.result = complete ? "complete" : "stopped";
+  outcome_.outcome = complete ? LoadOutcome::kComplete : LoadOutcome::kStopped;
   outcome_.message = summary.str();
   if (!Gang()) std::cout << summary.str() << "\n";
   if (simulated_image && complete) {
@@ -343,8 +347,7 @@ PortOutcome PortLoad::Conclude(const std::function<std::vector<uint8_t>()>& simu
     outcome_.message += "; " + verdict;
     if (!Gang()) std::cout << verdict << "\n";
     if (!equal) {
-      outcome_.exit_code = kImageDiffers;
-      outcome_.result = "image differs";
+      outcome_.outcome = LoadOutcome::kImageDiffers;
       return Finish();
     }
   }
@@ -355,8 +358,7 @@ PortOutcome PortLoad::Conclude(const std::function<std::vector<uint8_t>()>& simu
     if (closed != 0 && !log_failed_) ReportLogFailure(error);
   }
   if (log_failed_ && complete) {
-    outcome_.exit_code = kLogIncomplete;
-    outcome_.result = "log incomplete";
+    outcome_.outcome = LoadOutcome::kLogIncomplete;
   }
   return Finish();
 }

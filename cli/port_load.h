@@ -29,15 +29,10 @@
 
 namespace kvr::cli {
 
+// The run's own exit codes; a load's come with its outcome (FactsOf).
 enum ExitCode {
   kOk = 0,
   kUsageOrFile = 1,
-  kPortError = 2,
-  kNoAnswer = 3,
-  kPortLost = 4,
-  kLogIncomplete = 5,
-  kImageDiffers = 6,  // the simulated device's image is not the file's
-  kInterrupted = 130,
 };
 
 // Ctrl-C and its kin: set by the signal handler, seen by every load.
@@ -60,7 +55,6 @@ struct LoadOptions {
   LoadSettings load;
   std::string log;  // a single load's reply log ("" for none)
   bool quiet = false;
-  uint64_t stop_after = 0;  // benchmarks: stop after this many commands
 };
 
 // One port of a run.
@@ -75,14 +69,17 @@ struct PortOutcome {
   std::string port;
   std::string device;  // the path opened
   va::TVaPortIdentity identity;
-  int exit_code = kUsageOrFile;
-  std::string result;  // "complete", "stopped", "no answer", "port lost", "port error", "interrupted", "log incomplete"
+  LoadOutcome outcome = LoadOutcome::kIdle;
   std::string message;  // in words, for people
   std::string hint;     // what to do about a port the user may not open; "" for none
   uint64_t commands = 0;
   int page_retries = 0;
   std::chrono::system_clock::time_point started, ended;
   double seconds = 0;  // from the opening command to the end
+
+  int ExitCode() const { return FactsOf(outcome).exit_code; }
+  // As the record names it: "complete", "no answer", ...
+  std::string Result() const { return std::string(FactsOf(outcome).record); }
 };
 
 // What the combined view shows of a running load.
@@ -120,11 +117,11 @@ class PortLoad final : public LoadView {
   void SetStatus(const std::string&) override {}
   void SetProgress(int percent) override { percent_ = percent; }
   void LoadRetry(int attempt, const std::string& where, const std::string& why) override;
-  void LoadFinished(LoadResult, const std::string& message) override { finish_message_ = message; }
+  void LoadFinished(LoadOutcome, const std::string&) override {}
 
  private:
-  // Ends the load with `code`: says why, closes the port.
-  PortOutcome Fail(int code, const std::string& result, const std::string& what);
+  // Ends the load so: says why, closes the port.
+  PortOutcome Fail(LoadOutcome outcome, const std::string& what);
   // The outcome with the load's figures.
   PortOutcome Finish();
   // The phases of Run: each gives the outcome when the load ends there.
@@ -157,7 +154,6 @@ class PortLoad final : public LoadView {
   PortOutcome outcome_;
   std::FILE* log_ = nullptr;
   bool log_failed_ = false;
-  std::string finish_message_;
   int percent_ = 0;
   int retries_ = 0;
   uint32_t last_progress_ms_ = 0;

@@ -89,6 +89,11 @@ void LoaderWindow::BuildLayout() {
   connect(start_delay_, &QTimer::timeout, this, [this] { logic_->StartDelayElapsed(); });
   supervisor_ = new QTimer(this);
   connect(supervisor_, &QTimer::timeout, this, [this] { logic_->PollTick(); });
+  // The pause before each command ends to the millisecond: a coarse timer
+  // would add its slack to every one of a load's 41474 commands.
+  load_due_ = new QTimer(this);
+  load_due_->setTimerType(Qt::PreciseTimer);
+  connect(load_due_, &QTimer::timeout, this, [this] { logic_->LoadStepDue(); });
   connect(OpenFileButton, &QToolButton::clicked, this, [this] { logic_->OpenFileClicked(); });
 }
 

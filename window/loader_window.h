@@ -94,12 +94,23 @@ class LoaderWindow final : public QWidget, public LoaderScreen {
   void StopTimer(WindowTimer timer) override;
   void Later(std::function<void()> step) override;
 
-  QTimer* TimerFor(WindowTimer timer) const { return timer == WindowTimer::kStartDelay ? start_delay_ : supervisor_; }
+  QTimer* TimerFor(WindowTimer timer) const {
+    switch (timer) {
+      case WindowTimer::kStartDelay:
+        return start_delay_;
+      case WindowTimer::kSupervisor:
+        return supervisor_;
+      case WindowTimer::kLoadDue:
+        break;
+    }
+    return load_due_;
+  }
 
   QtWindowOptions qt_;
   std::unique_ptr<LoaderWindowLogic> logic_;
   QTimer* start_delay_;
   QTimer* supervisor_;
+  QTimer* load_due_;
 };
 
 }  // namespace kvr

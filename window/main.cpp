@@ -212,8 +212,7 @@ int main(int argc, char** argv) {
   if (o.exit_at_end) qt_options.message = [](const std::string& text) { std::cerr << text << "\n"; };
   qt_options.choose_file = [&window_ptr] { return kvr::ChooseUpdateFile(window_ptr); };
   va::SetMainThread(std::make_shared<kvr::QtMainThread>(report));
-  kvr::SkippedPauseTicks fast_ticks;
-  if (o.fast) options.ticks = &fast_ticks;
+  if (o.fast) options.load.pause_ms = 0;
   options.tool = "kvr-loader " KVR_VERSION;
   options.record_file = o.record;
   if (!o.record_given) {
@@ -237,20 +236,20 @@ int main(int argc, char** argv) {
     kvr::LoaderWindowLogic& logic = window.Logic();
     // The file given on the command line, as if chosen in the dialog.
     if (!o.file.empty()) logic.OpenFile(o.file);
-    logic.OnLoadEnded = [&](kvr::LoadResult result, const std::string& message) {
+    logic.OnLoadEnded = [&](kvr::LoadOutcome outcome, const std::string& message) {
       std::function<bool()> device_image_equal;
 #ifndef _WIN32
       if (device && logic.LoadPort() == kvr::PortName(device->SlavePath()))
         device_image_equal = [&] { return kvr::sim::ImageEqualsFile(device->Image(), logic.FilePath()); };
 #endif
-      if (kvr::LoadEndVerdict(logic, result, message, o.exit_at_end, device_image_equal) != 0) exit_code = 1;
+      if (kvr::LoadEndVerdict(logic, outcome, message, o.exit_at_end, device_image_equal) != 0) exit_code = 1;
       if (o.exit_at_end) QTimer::singleShot(0, &app, [&app] { app.quit(); });
     };
     if (!o.screenshot.empty()) {
       auto* poll = new QTimer(&window);
       poll->setInterval(50);
       QObject::connect(poll, &QTimer::timeout, &window, [&window, &logic, poll, &o] {
-        if (logic.Engine().TheExchange().LineCounter() < static_cast<int64_t>(o.screenshot_page) * 16) return;
+        if (logic.Progress().lines < static_cast<int64_t>(o.screenshot_page) * 16) return;
         poll->stop();
         window.grab().save(QString::fromStdString(o.screenshot));
         std::cout << "screenshot: " << o.screenshot << std::endl;
@@ -263,7 +262,7 @@ int main(int argc, char** argv) {
     if (o.exit_at_end && !o.autostart) {
       // Nothing starts a load by itself: the program ends once the window is up.
       QTimer::singleShot(1000, &window, [&app, &exit_code, &logic] {
-        if (logic.LoadRuns() || logic.LastResult() != kvr::LoadResult::kIdle) return;
+        if (logic.LoadRuns() || logic.LastOutcome() != kvr::LoadOutcome::kIdle) return;
         exit_code = 1;
         std::cerr << "kvr-loader: the load did not complete (no load was started)\n";
         app.quit();

@@ -4,9 +4,9 @@
 
 namespace kvr {
 
-int LoadEndVerdict(LoaderWindowLogic& logic, LoadResult result, const std::string& message, bool exit_at_end,
+int LoadEndVerdict(LoaderWindowLogic& logic, LoadOutcome outcome, const std::string& message, bool exit_at_end,
                    const std::function<bool()>& device_image_equal) {
-  if (result != LoadResult::kComplete) {
+  if (outcome != LoadOutcome::kComplete) {
     if (!exit_at_end) return 0;
     std::cerr << "kvr-loader: the load did not complete: " << message << std::endl;
     return 1;

@@ -13,7 +13,7 @@ namespace kvr {
 // 1 when the load did not complete (told with --exit-at-end) or the device's
 // image differs from the file (`device_image_equal`, when there is a
 // simulated device), else 0.
-int LoadEndVerdict(LoaderWindowLogic& logic, LoadResult result, const std::string& message, bool exit_at_end,
+int LoadEndVerdict(LoaderWindowLogic& logic, LoadOutcome outcome, const std::string& message, bool exit_at_end,
                    const std::function<bool()>& device_image_equal);
 
 }  // namespace kvr

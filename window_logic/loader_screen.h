@@ -18,7 +18,9 @@ struct PortEntry {
 
 enum class WindowTimer {
   kStartDelay,  // 100 ms from the switch's press to the opening command
-  kSupervisor,  // 50 ms: the load's time-outs, page restarts and times
+  kSupervisor,  // 50 ms: the load's times, and its time limits as a fallback
+  kLoadDue,     // when the load's next step falls due: a command's pause is
+                // over, a time-out or a quiet period ends (to the millisecond)
 };
 
 class LoaderScreen {
@@ -52,7 +54,8 @@ class LoaderScreen {
   // A cell still being edited goes into the image now.
   virtual void CommitCellEdit() = 0;
 
-  virtual void StartTimer(WindowTimer timer, uint32_t interval_ms) = 0;  // repeating until stopped
+  // Repeating until stopped; starting a running timer starts it anew.
+  virtual void StartTimer(WindowTimer timer, uint32_t interval_ms) = 0;
   virtual void StopTimer(WindowTimer timer) = 0;
   // Runs `step` on the window's thread once the current event is done.
   virtual void Later(std::function<void()> step) = 0;

@@ -139,9 +139,7 @@ void LoaderWindowLogic::OpenFile(const std::string& path) {
 void LoaderWindowLogic::StartSwitchClicked() {
   if (LoadRuns()) {
     // Whatever the switch shows, a press during a load stops it.
-    EndLoad(LoadResult::kStopped, "interrupted", 130, "stopped by the operator at " + engine_->Where());
-    screen_.ShowProgress(0);
-    screen_.ShowStatus("");
+    engine_->Stop("stopped by the operator");
     return;
   }
   if (!StartLoad()) ShowSwitchTruth();
@@ -150,17 +148,10 @@ void LoaderWindowLogic::StartSwitchClicked() {
 bool LoaderWindowLogic::StartLoad() {
   screen_.CommitCellEdit();
   // Nothing is opened or sent for an image that cannot be right.
-  if (const ImageProblem problem = engine_->Begin()) {
-    const std::string status = problem.kind == ImageProblem::Kind::kNoFile
-                                   ? std::string(kNoFileStatus)
-                                   : Arg(kBadLineStatus, 1, std::to_string(problem.line));
-    screen_.ShowStatus(status);
-    Ended(LoadResult::kRefused, status);
-    return false;
-  }
+  if (engine_->Begin()) return false;
   // A record that could not be written is refused before anything is sent.
   if (const std::string wrong = record_.Check(file_path_); !wrong.empty()) {
-    engine_->Refuse(kRecordRefusedMessage + wrong);
+    engine_->Refuse(LoadOutcome::kRecordError, kRecordRefusedMessage + wrong);
     ShowSwitchTruth();  // off while the message is up
     screen_.ShowMessage(kRecordRefusedMessage + wrong);
     return false;
@@ -186,14 +177,14 @@ bool LoaderWindowLogic::StartLoad() {
         }
       },
       [&] {
-        engine_->Refuse(refusal.empty() ? "the port could not be set up" : refusal);
+        engine_->Refuse(LoadOutcome::kPortError, refusal.empty() ? "the port could not be set up" : refusal);
         ShowSwitchTruth();  // off while the report is up
       });
   if (!opened) return false;
   ImageRecord image = opened_;
   image.edited = grid_.Edited();
   record_.Begin(image, load_port_);
-  load_retries_ = 0;
+  recording_ = true;
   screen_.ClearLog();
   LockInputs(true);
   ShowTimes();
@@ -205,14 +196,32 @@ bool LoaderWindowLogic::StartLoad() {
 
 void LoaderWindowLogic::StartDelayElapsed() {
   screen_.StopTimer(WindowTimer::kStartDelay);
-  if (engine_->Running()) Guarded([this] { engine_->SendOpening(); });
+  engine_->SendOpening();
+  ScheduleLoadStep();
 }
 
-void LoaderWindowLogic::BytesArrived(int count) { engine_->OnRxChar(count); }
+void LoaderWindowLogic::BytesArrived(int count) {
+  // A write failure of a command sent at once is reported like any other.
+  Guarded([&] { engine_->OnRxChar(count); });
+  ScheduleLoadStep();
+}
+
+void LoaderWindowLogic::LoadStepDue() {
+  Guarded([this] { engine_->Poll(); });
+  ScheduleLoadStep();
+}
 
 void LoaderWindowLogic::PollTick() {
-  Guarded([this] { engine_->Poll(); });
+  LoadStepDue();
   ShowTimes();
+}
+
+void LoaderWindowLogic::ScheduleLoadStep() {
+  const int64_t ms = engine_->Running() ? engine_->MsUntilDue() : -1;
+  if (ms < 0)
+    screen_.StopTimer(WindowTimer::kLoadDue);
+  else
+    screen_.StartTimer(WindowTimer::kLoadDue, static_cast<uint32_t>(ms));
 }
 
 void LoaderWindowLogic::ShowTimes() {
@@ -238,77 +247,81 @@ void LoaderWindowLogic::LockInputs(bool locked) {
 
 bool LoaderWindowLogic::CloseAsked() {
   if (LoadRuns() && !screen_.Ask(kCloseQuestion)) return false;
-  if (LoadRuns())
-    EndLoad(LoadResult::kStopped, "interrupted", 130,
-            "the window was closed during the load, at " + engine_->Where());
+  if (LoadRuns()) engine_->Stop("the window was closed during the load,");
   return true;
 }
 
 void LoaderWindowLogic::LoadRetry(int attempt, const std::string& where, const std::string& why) {
-  ++load_retries_;
   screen_.AppendLog(Arg(Arg(Arg(kRetryLog, 1, std::to_string(attempt)), 2, where), 3, Cp1251ToUtf8(why)));
 }
 
-void LoaderWindowLogic::LoadFinished(LoadResult result, const std::string& message) {
-  // A refusal ends a load that never ran; the window's other ends (stopped,
-  // port lost) are handled where it ends the load.
-  if (result == LoadResult::kRefused) Ended(result, message);
-  if (result != LoadResult::kComplete && result != LoadResult::kNoAnswer) return;
-  // Complete or given up: the port closes as switching off would close it,
-  // while the gauge and the status line keep what they show.
-  CloseLoad();
-  if (result == LoadResult::kComplete)
-    EndRecord("complete", 0, "load complete: " + std::to_string(engine_->Link().FramesSent()) + " commands");
-  else
-    EndRecord("no answer", 3, message);
-  if (result == LoadResult::kNoAnswer) {
-    // Silence, or the reply the device kept giving instead of the one due.
-    const std::string& reply = engine_->RefusedReply();
-    std::string shown = Cp1251ToUtf8(reply.substr(0, 40));
-    if (reply.size() > 40) shown += "…";
-    screen_.ShowStatus(reply.empty() ? std::string(kNoReplyStatus) : kRefusedStatus + shown);
-    screen_.AppendLog(message);
+// Every end of a load comes here from the engine. A load that ran closes its
+// port as switching off would close it and is recorded; a refused one never
+// opened it.
+void LoaderWindowLogic::LoadFinished(LoadOutcome outcome, const std::string& engine_message) {
+  std::string message = engine_message;
+  if (port_.Active() || recording_) {
+    // Closed before the record is written: a question or a message about the
+    // record file comes up with nothing more going out.
+    CloseLoad();
+    EndRecord(outcome, outcome == LoadOutcome::kComplete
+                           ? "load complete: " + std::to_string(engine_->Progress().commands) + " commands"
+                           : message);
   }
-  Ended(result, message);
-}
-
-void LoaderWindowLogic::EndLoad(LoadResult result, const std::string& record_result, int exit_code,
-                                const std::string& message) {
-  if (result == LoadResult::kPortLost)
-    engine_->PortLost(message);
-  else
-    engine_->Stop();
-  // Closed before the record is written: a question or a message about the
-  // record file comes up with nothing more going out.
-  CloseLoad();
-  EndRecord(record_result, exit_code, message);
-  Ended(result, message);
+  switch (outcome) {
+    case LoadOutcome::kNoAnswer: {
+      // Silence, or the reply the device kept giving instead of the one due;
+      // the gauge keeps what it shows.
+      const std::string& reply = engine_->RefusedReply();
+      std::string shown = Cp1251ToUtf8(reply.substr(0, 40));
+      if (reply.size() > 40) shown += "…";
+      screen_.ShowStatus(reply.empty() ? std::string(FactsOf(outcome).russian) : kRefusedStatus + shown);
+      screen_.AppendLog(message);
+      break;
+    }
+    case LoadOutcome::kInterrupted:
+      screen_.ShowProgress(0);
+      screen_.ShowStatus("");
+      break;
+    case LoadOutcome::kPortLost:
+      screen_.ShowMessage(std::string(FactsOf(outcome).russian) + load_port_);
+      break;
+    case LoadOutcome::kImageError: {
+      // The operator is told what is wrong with the image, in the status line.
+      const ImageProblem& problem = engine_->Problem();
+      message = problem.kind == ImageProblem::Kind::kNoFile ? std::string(kNoFileStatus)
+                                                            : Arg(kBadLineStatus, 1, std::to_string(problem.line));
+      screen_.ShowStatus(message);
+      break;
+    }
+    default:  // complete: the status line says so already; refusals say why where they happen
+      break;
+  }
+  last_outcome_ = outcome;
+  if (OnLoadEnded) OnLoadEnded(outcome, message);
 }
 
 void LoaderWindowLogic::CloseLoad() {
-  engine_->Stop();
   screen_.StopTimer(WindowTimer::kSupervisor);
   screen_.StopTimer(WindowTimer::kStartDelay);
+  screen_.StopTimer(WindowTimer::kLoadDue);
   Guarded([this] { port_.Close(); });
   screen_.ShowSwitch(false);
   LockInputs(false);
   ShowTimes();
 }
 
-void LoaderWindowLogic::Ended(LoadResult result, const std::string& message) {
-  last_result_ = result;
-  if (OnLoadEnded) OnLoadEnded(result, message);
-}
-
 void LoaderWindowLogic::PortLost() {
   if (!port_.Active()) return;
-  EndLoad(LoadResult::kPortLost, "port lost", 4, "the port " + load_port_ + " was lost at " + engine_->Where());
-  screen_.ShowMessage(kPortLostMessage + load_port_);
+  engine_->PortLost("the port " + load_port_ + " was lost at " + engine_->Where());
 }
 
-void LoaderWindowLogic::EndRecord(const std::string& result, int exit_code, const std::string& message) {
+void LoaderWindowLogic::EndRecord(LoadOutcome outcome, const std::string& message) {
+  recording_ = false;
+  const LoadProgress figures = engine_->Progress();
+  const OutcomeFacts& facts = FactsOf(outcome);
   const WindowRecord::Failure failure =
-      record_.End(result, exit_code, message, engine_->Link().FramesSent(), load_retries_,
+      record_.End(std::string(facts.record), facts.exit_code, message, figures.commands, figures.retries,
                   [this](const std::string& holder) { return screen_.Ask(Arg(kRecordBusyQuestion, 1, holder)); });
   if (!failure) return;
   std::cerr << "kvr-loader: " << failure.why << "; this run's record:\n" << failure.line << std::flush;

@@ -62,8 +62,10 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   void StartDelayElapsed();
   // The port's received-bytes event.
   void BytesArrived(int count);
-  // The supervisor's tick: the load's time-outs and page restarts and its times.
+  // The supervisor's tick: the load's times (and its time limits).
   void PollTick();
+  // The load's next step is due: a command goes out, a time limit is acted on.
+  void LoadStepDue();
   // The window is asked to close: false keeps it open (a load runs and the
   // operator said no); true once the load, if any, is stopped.
   bool CloseAsked();
@@ -74,9 +76,9 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   // A load is running (from the switch's press to its end).
   bool LoadRuns() const { return engine_->Running() || port_.Active(); }
   // How the last load ended (kIdle before the first).
-  LoadResult LastResult() const { return last_result_; }
+  LoadOutcome LastOutcome() const { return last_outcome_; }
   // Called when a load has ended, after the window shows how.
-  std::function<void(LoadResult result, const std::string& message)> OnLoadEnded;
+  std::function<void(LoadOutcome outcome, const std::string& message)> OnLoadEnded;
 
   // A line for the debug log.
   void Log(const std::string& line) { screen_.AppendLog(line); }
@@ -88,14 +90,15 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   const UpdateFileState& File() const { return file_; }
   const std::vector<PortEntry>& Ports() const { return entries_; }
   va::TVaComm& Port() { return port_; }
-  LoadEngine& Engine() { return *engine_; }
+  // The figures of the load under way, or of the last one.
+  LoadProgress Progress() { return engine_->Progress(); }
 
  private:
   // LoadView (for the engine) and UpdateFileUi (for reading files)
   void SetProgress(int percent) override { screen_.ShowProgress(percent); }
   void SetStatus(const std::string& caption) override { screen_.ShowStatus(caption); }
   void LoadRetry(int attempt, const std::string& where, const std::string& why) override;
-  void LoadFinished(LoadResult result, const std::string& message) override;
+  void LoadFinished(LoadOutcome outcome, const std::string& message) override;
   // UpdateFileUi
   void ClearLogs() override { screen_.ClearLog(); }
   void WarnWrongSize() override;
@@ -105,13 +108,11 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   void ShowPorts(const std::vector<PortChoice>& ports, int chosen);
   std::string ChosenPortName() const;
   bool StartLoad();
-  // Ends the running load the window itself ends (the operator, closing, a
-  // lost port): records it, closes the port, reports the end.
-  void EndLoad(LoadResult result, const std::string& record_result, int exit_code, const std::string& message);
+  // After every step of the load: the timer set for its next deadline.
+  void ScheduleLoadStep();
   void CloseLoad();
-  void Ended(LoadResult result, const std::string& message);
   void PortLost();
-  void EndRecord(const std::string& result, int exit_code, const std::string& message);
+  void EndRecord(LoadOutcome outcome, const std::string& message);
   // Runs a step whose failure the application's standard error report shows;
   // `on_failure` runs before the report. False when it failed.
   bool Guarded(const std::function<void()>& step, const std::function<void()>& on_failure = {});
@@ -133,8 +134,8 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   std::string file_path_;      // the file last opened
   ImageRecord opened_;         // what was read of it: size and SHA-256, for the record
   std::string load_port_;      // the port name the load runs on
-  int load_retries_ = 0;
-  LoadResult last_result_ = LoadResult::kIdle;
+  bool recording_ = false;     // the running load's record is begun and not yet ended
+  LoadOutcome last_outcome_ = LoadOutcome::kIdle;
   uint32_t shown_second_ = 0;  // the elapsed second the times show
   bool shown_running_ = false;
   std::string shown_times_;

@@ -5,8 +5,6 @@ namespace kvr {
 
 inline constexpr const char* kWindowCaption = "Загрузчик DATAFLASH в ВЕЛМ KVR-LORVENT/VUNI v.1";
 inline constexpr const char* kApplicationTitle = "Загрузчик обновленного ПО в Велм-КВР";
-inline constexpr const char* kPortLostMessage = "Потеряна связь с портом ";
-inline constexpr const char* kNoReplyStatus = "Нет ответа от устройства";
 inline constexpr const char* kNoFileStatus = "Файл для загрузки не открыт";
 inline constexpr const char* kBadLineStatus = "Ошибка в строке %1 файла обновления";
 inline constexpr const char* kRefusedStatus = "Ответ устройства: ";

@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <mmsystem.h>
 
 namespace kvr {
 
@@ -21,6 +22,10 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"KvrLoaderWindow";
 constexpr UINT kRunLater = WM_APP + 2;
+// The load's next step is due; wParam names the timer that said so.
+constexpr UINT kLoadStepDue = WM_APP + 3;
+// The id of a step due at once (no timer behind it).
+constexpr unsigned kDueNow = ~0u;
 
 enum ControlId : int {
   kFilePathId = 101,
@@ -36,6 +41,11 @@ enum ControlId : int {
 };
 
 UINT_PTR TimerId(WindowTimer timer) { return timer == WindowTimer::kStartDelay ? 1 : 2; }
+
+// A multimedia timer's end, on its own thread: only a message to the window.
+void CALLBACK PostLoadStepDue(UINT id, UINT, DWORD_PTR window, DWORD_PTR, DWORD_PTR) {
+  PostMessageW(reinterpret_cast<HWND>(window), kLoadStepDue, id, 0);
+}
 // The debug log's lines go into the edit control at most this often: an
 // append costs as much as the text already there, and a load logs a line per
 // reply.
@@ -132,6 +142,7 @@ LoaderWindowWin32::~LoaderWindowWin32() {
   if (window_) {
     KillTimer(window_, TimerId(WindowTimer::kStartDelay));
     KillTimer(window_, TimerId(WindowTimer::kSupervisor));
+    StopTimer(WindowTimer::kLoadDue);
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
     DestroyWindow(window_);
   }
@@ -361,6 +372,13 @@ long long LoaderWindowWin32::WindowProc(unsigned msg, unsigned long long wparam,
           }
       }
       return 0;
+    case kLoadStepDue:
+      // A timer replaced or stopped before its message came is not acted on.
+      if (static_cast<unsigned>(w) == load_due_) {
+        load_due_ = 0;
+        logic_->LoadStepDue();
+      }
+      return 0;
     case kRunLater:
       if (!later_.empty()) {
         std::function<void()> step = std::move(later_.front());
@@ -451,10 +469,32 @@ bool LoaderWindowWin32::Ask(const std::string& question) {
 }
 
 void LoaderWindowWin32::StartTimer(WindowTimer timer, uint32_t interval_ms) {
-  if (window_) SetTimer(window_, TimerId(timer), interval_ms, nullptr);
+  if (!window_) return;
+  if (timer != WindowTimer::kLoadDue) {
+    SetTimer(window_, TimerId(timer), interval_ms, nullptr);
+    return;
+  }
+  // A window timer ends on the system's timer step (10 ms at the least): the
+  // load's deadlines take a multimedia timer, to the millisecond, whose end
+  // comes to this thread as a message.
+  StopTimer(timer);
+  if (interval_ms > 0)
+    load_due_ = timeSetEvent(interval_ms, 1, PostLoadStepDue, reinterpret_cast<DWORD_PTR>(window_),
+                             TIME_ONESHOT | TIME_CALLBACK_FUNCTION | TIME_KILL_SYNCHRONOUS);
+  if (load_due_ == 0) {  // due now, or no timer to be had: at once
+    load_due_ = kDueNow;
+    PostMessageW(window_, kLoadStepDue, kDueNow, 0);
+  }
 }
 
-void LoaderWindowWin32::StopTimer(WindowTimer timer) { KillTimer(window_, TimerId(timer)); }
+void LoaderWindowWin32::StopTimer(WindowTimer timer) {
+  if (timer != WindowTimer::kLoadDue) {
+    KillTimer(window_, TimerId(timer));
+    return;
+  }
+  if (load_due_ != 0 && load_due_ != kDueNow) timeKillEvent(load_due_);
+  load_due_ = 0;
+}
 
 void LoaderWindowWin32::Later(std::function<void()> step) {
   if (!window_) return;

@@ -113,6 +113,7 @@ class LoaderWindowWin32 final : public LoaderScreen {
   std::deque<std::function<void()>> later_;
   std::vector<std::pair<uintptr_t, std::function<void()>>> after_;
   uintptr_t next_after_ = 100;
+  unsigned load_due_ = 0;  // the multimedia timer of the load's next step (0: none)
 };
 
 }  // namespace kvr

@@ -169,8 +169,7 @@ int main(int argc, char** argv) {
   kvr::RegistrySettings settings;  // HKEY_CURRENT_USER\SOFTWARE\ZENOVA, open for the life of the program
   win32.stored_port_index = [&settings] { return settings.PortIndex(); };
   if (!o.trace.empty()) win32.trace = [&trace](const std::string& line) { trace.Line(line); };
-  kvr::SkippedPauseTicks fast_ticks;
-  if (o.fast) options.ticks = &fast_ticks;
+  if (o.fast) options.load.pause_ms = 0;
   options.tool = "kvr-loader " KVR_VERSION;
   options.record_file = o.record.empty() ? settings.RecordFile() : o.record;
   std::unique_ptr<kvr::sim::InProcessDevice> device;
@@ -187,11 +186,11 @@ int main(int argc, char** argv) {
     owner = window.Handle();
     kvr::LoaderWindowLogic& logic = window.Logic();
     if (!o.file.empty()) logic.OpenFile(o.file);
-    logic.OnLoadEnded = [&](kvr::LoadResult result, const std::string& message) {
+    logic.OnLoadEnded = [&](kvr::LoadOutcome outcome, const std::string& message) {
       std::function<bool()> device_image_equal;
       if (device && logic.LoadPort() == kvr::sim::kSimulatedPortName)
         device_image_equal = [&] { return kvr::sim::ImageEqualsFile(device->Image(), logic.FilePath()); };
-      if (kvr::LoadEndVerdict(logic, result, message, o.exit_at_end, device_image_equal) != 0) exit_code = 1;
+      if (kvr::LoadEndVerdict(logic, outcome, message, o.exit_at_end, device_image_equal) != 0) exit_code = 1;
       if (o.exit_at_end) window.After(0, [&window] { DestroyWindow(window.Handle()); });
     };
     window.Show();
@@ -199,7 +198,7 @@ int main(int argc, char** argv) {
     if (o.exit_at_end && !o.autostart) {
       // Nothing starts a load by itself: the program ends once the window is up.
       window.After(1000, [&] {
-        if (logic.LoadRuns() || logic.LastResult() != kvr::LoadResult::kIdle) return;
+        if (logic.LoadRuns() || logic.LastOutcome() != kvr::LoadOutcome::kIdle) return;
         exit_code = 1;
         std::cerr << "kvr-loader: the load did not complete (no load was started)" << std::endl;
         DestroyWindow(window.Handle());

@@ -57,28 +57,67 @@ class CommandLinkTest : public ::testing::Test {
   std::vector<std::string> log;
 };
 
-TEST_F(CommandLinkTest, SendFramePausesMoreThan50MsThenWritesAndDropsAPendingReply) {
-  Arrive("PL");
-  ASSERT_TRUE(link.ReplyPending());
-  uint32_t written_at = 0;
-  port.on_write = [&] { written_at = ticks.now; };
-  const uint32_t start = ticks.now;
-  link.SendFrame("DL:0");
-  ASSERT_EQ(port.writes.size(), 1u);
-  EXPECT_EQ(port.writes[0], std::string("DL:0\xFA\r"));
-  EXPECT_GT(written_at - start, 50u);
-  EXPECT_FALSE(link.ReplyPending());
-  // The next piece starts a new reply.
-  Arrive("PL6\r");
-  EXPECT_EQ(replies, std::vector<std::string>{"PL6"});
+// The pause before a command is a deadline, not a wait: nothing is written
+// until more than 50 ms have passed, to the tick, across the count's wrap.
+TEST_F(CommandLinkTest, SendFrameGoesOutOnlyOnceMoreThan50MsHavePassed) {
+  for (const uint32_t start : {0u, 0xFFFFFFF0u}) {
+    SCOPED_TRACE(start);
+    RecordingChannel line;
+    CommandLink paced{line, ticks};
+    ticks.now = start;
+    paced.SendFrame("DL:0");
+    EXPECT_TRUE(line.writes.empty());  // SendFrame itself never waits
+    EXPECT_EQ(paced.MsUntilSend(), 51);
+    ticks.now = start + 50;
+    EXPECT_EQ(paced.MsUntilSend(), 1);
+    EXPECT_FALSE(paced.SendIfDue());
+    EXPECT_TRUE(line.writes.empty());
+    ticks.now = start + 51;
+    EXPECT_EQ(paced.MsUntilSend(), 0);
+    EXPECT_TRUE(paced.SendIfDue());
+    ASSERT_EQ(line.writes.size(), 1u);
+    EXPECT_EQ(line.writes[0], std::string("DL:0\xFA\r"));
+    EXPECT_EQ(paced.LastCommand(), "DL:0");
+    EXPECT_EQ(paced.MsUntilSend(), -1);
+    EXPECT_FALSE(paced.SendIfDue());  // once
+  }
+  // A pause of 0 writes at once.
+  link.SetSendPause(0);
+  link.SendFrame("DL:6");
+  EXPECT_EQ(port.writes.size(), 1u);
+  EXPECT_FALSE(link.SendWaiting());
 }
 
-TEST_F(CommandLinkTest, PauseIsSafeAcrossTickWrapAround) {
-  ticks.now = 0xFFFFFFF0u;
-  const uint32_t start = ticks.now;
+// The write drops a half-gathered reply; what arrived while the command
+// waited is handled after it has gone out, as the next piece of a new reply.
+TEST_F(CommandLinkTest, BytesThatComeDuringThePauseAreHandledAfterTheCommand) {
+  std::vector<std::string> order;
+  link.on_sent = [&](std::string_view c) { order.push_back("sent " + std::string(c)); };
+  link.on_reply = [&](std::string_view r) { order.push_back("reply " + std::string(r)); };
+  Arrive("PL");
+  ASSERT_TRUE(link.ReplyPending());
   link.SendFrame("DL:6");
-  EXPECT_GT(static_cast<uint32_t>(ticks.now - start), 50u);
-  EXPECT_LT(static_cast<uint32_t>(ticks.now - start), 60u);
+  Arrive("0\r");  // during the pause: kept, not appended to "PL"
+  Arrive("PL6");
+  EXPECT_TRUE(order.empty());
+  ticks.now += 51;
+  ASSERT_TRUE(link.SendIfDue());
+  // "0\rPL6" is one piece after the write: a reply ending at its last byte but one.
+  EXPECT_EQ(order, (std::vector<std::string>{"sent DL:6", "reply 0\rPL"}));
+  EXPECT_FALSE(link.ReplyPending());
+  // A device that talks through a pause is kept to a bound; a stop drops it all.
+  link.SendFrame("DL:7");
+  Arrive(std::string(3 * kHeldInputLimit, 'z'));
+  link.CancelSend();
+  ticks.now += 100;
+  EXPECT_FALSE(link.SendIfDue());
+  EXPECT_EQ(port.writes.size(), 1u);
+  link.SendFrame("DL:7");
+  Arrive(std::string(3 * kHeldInputLimit, 'z'));
+  ticks.now += 51;
+  ASSERT_TRUE(link.SendIfDue());
+  EXPECT_TRUE(link.ReplyPending());
+  EXPECT_EQ(link.ReplyOffset(), kHeldInputLimit);
 }
 
 TEST_F(CommandLinkTest, ReplyInTwoPiecesIsGatheredAndLoggedOnce) {
@@ -86,7 +125,6 @@ TEST_F(CommandLinkTest, ReplyInTwoPiecesIsGatheredAndLoggedOnce) {
   EXPECT_TRUE(replies.empty());
   EXPECT_TRUE(link.ReplyPending());
   EXPECT_EQ(link.ReplyOffset(), 2u);
-  EXPECT_GT(ticks.now, 20u);  // the pause after a first piece without CR
   Arrive("0\r");
   EXPECT_EQ(replies, std::vector<std::string>{"PL0"});
   EXPECT_EQ(log, std::vector<std::string>{" - > PL0"});
@@ -94,55 +132,9 @@ TEST_F(CommandLinkTest, ReplyInTwoPiecesIsGatheredAndLoggedOnce) {
   EXPECT_EQ(link.ReplyOffset(), 0u);
 }
 
-// On a real line a reply comes a byte at a time: the wait after a first piece
-// without CR ends when the CR has come, not 20 ms later, and what came is
-// gathered by the same rules; a CR that never comes still gets the whole wait.
-TEST_F(CommandLinkTest, WaitAfterAFirstPieceEndsWhenTheCrArrives) {
-  struct Case {
-    std::vector<std::pair<uint32_t, std::string>> rest;  // after the first piece "P": ticks from now, bytes
-    std::vector<std::string> replies;
-    bool pending;
-    uint32_t min_wait, max_wait;  // ticks the receive event took
-    std::string next = "";        // when pending: the reply once the next event brings "0\r"
-  };
-  const std::vector<Case> cases = {
-      {{{1, "L"}, {2, "0"}, {3, "\r"}}, {"PL0"}, false, 3, 5},
-      {{{4, "L0\r"}}, {"PL0"}, false, 4, 6},
-      {{{2, "L0\rX"}}, {"PL0\r"}, false, 2, 4},  // bytes after the CR in the piece: the last one is dropped
-      {{{1, "L"}}, {}, true, 21, 23, "PL0"},     // no CR: the whole wait, then pending as before
-      {{{30, "X"}}, {}, true, 21, 23, "P0"},     // nothing within the wait
-      {{{1, "L"}, {19, "0\r"}}, {"PL0"}, false, 19, 21},
-  };
-  for (const Case& c : cases) {
-    RecordingChannel line;
-    FakeTicks clock;
-    clock.step = 0;  // time moves only as the line's bytes come, or a wait runs out
-    line.clock = &clock;
-    CommandLink timed_link{line, clock};
-    std::vector<std::string> got, lines;
-    timed_link.on_reply = [&](std::string_view r) { got.emplace_back(r); };
-    timed_link.on_log = [&](const std::string& l) { lines.push_back(l); };
-    for (const auto& [at, bytes] : c.rest) line.Arrive(at, bytes);
-    line.Queue("P");
-    timed_link.OnRxChar(1);
-    EXPECT_EQ(got, c.replies) << c.rest.size();
-    EXPECT_EQ(lines.size(), c.replies.size());
-    EXPECT_EQ(timed_link.ReplyPending(), c.pending);
-    EXPECT_GE(clock.now, c.min_wait);
-    EXPECT_LE(clock.now, c.max_wait);
-    if (c.pending) {  // goes on as before: the next piece completes the reply
-      line.Queue("0\r");
-      timed_link.OnRxChar(2);
-      EXPECT_EQ(got, std::vector<std::string>{c.next});
-    }
-  }
-}
-
-TEST_F(CommandLinkTest, ThreePiecesAreGatheredInOrderWithOnePause) {
+TEST_F(CommandLinkTest, ThreePiecesAreGatheredInOrder) {
   Arrive("P");
-  const uint32_t after_first = ticks.now;
   Arrive("L2");
-  EXPECT_EQ(ticks.now, after_first);  // no pause after a later piece
   EXPECT_EQ(link.ReplyOffset(), 3u);
   Arrive("3\r");
   EXPECT_EQ(replies, std::vector<std::string>{"PL23"});
@@ -218,11 +210,19 @@ TEST_F(CommandLinkTest, OverlongReplyAcrossManyEventsStaysInsideTheBuffer) {
   EXPECT_EQ(replies[0].substr(1000, 24), std::string(24, 'k'));
 }
 
-TEST_F(CommandLinkTest, PortFailureOnSendPropagatesAndKeepsGatheringState) {
+// A failed write propagates, keeps the gathering state and drops the
+// command: it is not written again at every later look.
+TEST_F(CommandLinkTest, PortFailureOnSendPropagatesAndDropsTheCommand) {
   Arrive("PL");
   port.fail_writes = true;
-  EXPECT_THROW(link.SendFrame("DL:6"), std::runtime_error);
+  link.SendFrame("DL:6");
+  ticks.now += 51;
+  EXPECT_THROW(link.SendIfDue(), std::runtime_error);
   EXPECT_TRUE(link.ReplyPending());
+  EXPECT_FALSE(link.SendWaiting());
+  link.SetSendPause(0);
+  EXPECT_THROW(link.SendFrame("DL:6"), std::runtime_error);
+  EXPECT_FALSE(link.SendWaiting());
 }
 
 }  // namespace

@@ -230,12 +230,12 @@ class WindowSimulatedLoad : public test::WindowRig {
     device = std::make_unique<sim::InProcessDevice>(std::move(options));
     Make({}, {sim::kSimulatedPortName});
     logic->Port().DeviceOpener = device->Opener();
-    logic->OnLoadEnded = [this](LoadResult r, const std::string&) { ended.push_back(r); };
+    logic->OnLoadEnded = [this](LoadOutcome r, const std::string&) { ended.push_back(r); };
   }
   bool Complete() const { return screen.status == "Загрузка завершена" && !logic->Port().Active(); }
 
   std::unique_ptr<sim::InProcessDevice> device;
-  std::vector<LoadResult> ended;
+  std::vector<LoadOutcome> ended;
 };
 
 // A whole load, then a second one on a new open of the same device, which
@@ -246,7 +246,7 @@ TEST_F(WindowSimulatedLoad, WholeLoadThenASecondOpenOfTheSameDevice) {
   Open(WriteFile("image.KVR", text));
   Press();
   ASSERT_TRUE(Pump([&] { return Complete(); })) << screen.status;
-  EXPECT_EQ(ended, std::vector<LoadResult>{LoadResult::kComplete});
+  EXPECT_EQ(ended, std::vector<LoadOutcome>{LoadOutcome::kComplete});
   EXPECT_EQ(device->FramesReceived(), 41474u);
   const std::vector<uint8_t> first = sim::ImageFromUpdateText(text);
   EXPECT_EQ(device->Image(), first);
@@ -259,7 +259,7 @@ TEST_F(WindowSimulatedLoad, WholeLoadThenASecondOpenOfTheSameDevice) {
   ASSERT_TRUE(Pump([&] { return device->FramesReceived() > 41474u + 100; }));
   Press();
   EXPECT_FALSE(Active());
-  EXPECT_EQ(ended, (std::vector<LoadResult>{LoadResult::kComplete, LoadResult::kStopped}));
+  EXPECT_EQ(ended, (std::vector<LoadOutcome>{LoadOutcome::kComplete, LoadOutcome::kInterrupted}));
   const std::vector<uint8_t> image = device->Image();
   const std::vector<uint8_t> second = sim::ImageFromUpdateText(sim::MakeUpdateFileText(42));
   EXPECT_TRUE(std::equal(second.begin(), second.begin() + 256, image.begin()));
@@ -275,17 +275,17 @@ TEST_F(WindowSimulatedLoad, VanishedDeviceIsALostPortThenAMissingOne) {
   ASSERT_TRUE(Pump([&] { return device->FramesReceived() > 20; }));
   device->Hangup();
   ASSERT_TRUE(Pump([&] { return !screen.messages.empty(); }, 10000));
-  EXPECT_EQ(screen.messages[0], std::string(kPortLostMessage) + sim::kSimulatedPortName);
+  EXPECT_EQ(screen.messages[0], std::string(FactsOf(LoadOutcome::kPortLost).russian) + sim::kSimulatedPortName);
   EXPECT_FALSE(Active());
   EXPECT_FALSE(screen.switch_on);
-  EXPECT_EQ(ended, std::vector<LoadResult>{LoadResult::kPortLost});
+  EXPECT_EQ(ended, std::vector<LoadOutcome>{LoadOutcome::kPortLost});
   EXPECT_EQ(device->Rejected(), 0u);
 
   Press();
   ASSERT_EQ(screen.reports.size(), 1u);
   EXPECT_EQ(screen.reports[0], "Specified device not found (" + va::DevicePathFor(sim::kSimulatedPortName) + ").");
   EXPECT_FALSE(Active());
-  EXPECT_EQ(logic->LastResult(), LoadResult::kRefused);
+  EXPECT_EQ(logic->LastOutcome(), LoadOutcome::kPortError);
 }
 
 }  // namespace

@@ -19,20 +19,17 @@
 namespace kvr {
 namespace {
 
-// Time moves only in pauses and when the test says so; with a hook set it
-// moves a millisecond at a time so that the hook can act in mid-pause.
+// Time moves only when the test says so; with a hook set it moves a
+// millisecond at a time so that the hook can act at each.
 class ScriptClock final : public TickSource {
  public:
   uint32_t Ticks() override { return now; }
-  void SleepTicks(uint32_t ticks, StopSignal* stop) override {
+  void Pass(uint32_t ms) {
     if (!on_tick) {
-      now += ticks;
+      now += ms;
       return;
     }
-    for (uint32_t i = 0; i < ticks && !(stop && stop->Requested()); ++i) on_tick(++now);
-  }
-  void Pass(uint32_t ms) {
-    for (uint32_t i = 0; i < ms; ++i) on_tick ? on_tick(++now) : void(++now);
+    for (uint32_t i = 0; i < ms; ++i) on_tick(++now);
   }
   uint32_t now = 1000;
   std::function<void(uint32_t)> on_tick;
@@ -42,7 +39,7 @@ struct View final : LoadView, UpdateFileUi {
   void SetProgress(int percent) override { progress.push_back(percent); }
   void SetStatus(const std::string& caption) override { status.push_back(caption); }
   void LoadRetry(int, const std::string&, const std::string& why) override { retries.push_back(why); }
-  void LoadFinished(LoadResult r, const std::string& m) override {
+  void LoadFinished(LoadOutcome r, const std::string& m) override {
     results.push_back(r);
     message = m;
   }
@@ -51,7 +48,7 @@ struct View final : LoadView, UpdateFileUi {
 
   std::vector<int> progress;
   std::vector<std::string> status, retries;
-  std::vector<LoadResult> results;
+  std::vector<LoadOutcome> results;
   std::string message;
 };
 
@@ -128,9 +125,13 @@ TEST(LoadEngineImage, NothingIsSentForAnImageThatCannotBeRight) {
     EXPECT_EQ(problem.line, c.line);
     EXPECT_FALSE(problem.Describe().empty());
     rig.engine.SendOpening();
+    rig.clock.Pass(100);
     rig.engine.Poll();
     EXPECT_TRUE(port.writes.empty());
     EXPECT_FALSE(rig.engine.Running());
+    EXPECT_EQ(rig.engine.Outcome(), LoadOutcome::kImageError);
+    EXPECT_EQ(rig.view.results, std::vector<LoadOutcome>{LoadOutcome::kImageError});
+    EXPECT_EQ(rig.engine.MsUntilDue(), -1);
   }
   // Lower-case digits are digits.
   test::RecordingChannel port;
@@ -163,7 +164,7 @@ TEST_P(TalkingDevice, IsGivenUpWithinTheBound) {
     rig.engine.Poll();
   }
   const uint32_t bound = (s.retries + 1) * (s.reply_timeout_ms + QuietPeriodMs(s.reply_timeout_ms) + s.pause_ms + 1);
-  EXPECT_EQ(rig.engine.Result(), LoadResult::kNoAnswer);
+  EXPECT_EQ(rig.engine.Outcome(), LoadOutcome::kNoAnswer);
   EXPECT_LE(rig.clock.now - start, bound);
   EXPECT_EQ(rig.view.retries.size(), static_cast<size_t>(s.retries));
   EXPECT_NE(rig.view.message.find("the device stopped answering at opening, command DL:0"), std::string::npos)
@@ -177,15 +178,27 @@ INSTANTIATE_TEST_SUITE_P(Each, TalkingDevice,
                          ::testing::Values(std::make_pair(100u, std::string("T=23.5 OK\r")),  // its own firmware
                                            std::make_pair(1u, std::string("xxxxxxxx"))));     // a flood, no CR
 
-// An in-process device that answers at once.
+// An in-process device that answers at once, and the loop a front end runs:
+// the device's bytes as they come, else the clock on to the engine's next
+// deadline and a Poll then. Every command is checked to have gone out more
+// than the pause after the reply that asked for it.
 struct DeviceRig {
   explicit DeviceRig(sim::DeviceOptions options = {}) : device(std::move(options)), rig(port) {}
   void Run() {
     ASSERT_FALSE(rig.engine.Begin());
     rig.engine.SendOpening();
+    uint32_t asked = rig.clock.now;  // when the last command was asked for
+    uint64_t frames = 0;
     while (rig.engine.Running()) {
-      if (port.Pump([this](int n) { rig.engine.OnRxChar(n); }, 1) == 0) rig.clock.Pass(1);
+      if (port.Pump([this, &asked](int n) { asked = rig.clock.now, rig.engine.OnRxChar(n); }, 1) > 0) continue;
+      const int64_t due = rig.engine.MsUntilDue();
+      ASSERT_GE(due, 0);
+      rig.clock.Pass(static_cast<uint32_t>(std::max<int64_t>(due, 1)));
       rig.engine.Poll();
+      if (device.FramesReceived() > frames) {
+        frames = device.FramesReceived();
+        ASSERT_GT(rig.clock.now - asked, rig.engine.Settings().pause_ms) << "command " << frames;
+      }
     }
   }
   sim::BootLoaderDevice device;
@@ -199,13 +212,14 @@ TEST(LoadEngineLoad, LongPauseWithAShortTimeOutCompletes) {
   r.rig.Load(text);
   r.rig.engine.Configure({1200, 1000, 3});
   r.Run();
-  EXPECT_EQ(r.rig.engine.Result(), LoadResult::kComplete);
+  EXPECT_EQ(r.rig.engine.Outcome(), LoadOutcome::kComplete);
   EXPECT_TRUE(r.rig.view.retries.empty());
   EXPECT_EQ(r.device.FramesReceived(), 41474u);
   EXPECT_EQ(r.device.Image(), sim::ImageFromUpdateText(text));
   const LoadProgress p = r.rig.engine.Progress();
   EXPECT_EQ(p.pages_done, 2304);
   EXPECT_EQ(p.remaining_ms, 0);
+  EXPECT_EQ(p.commands, 41474u);
   EXPECT_GE(p.elapsed_ms, 41474u * 1201);
 }
 
@@ -218,7 +232,7 @@ TEST_P(HealedFault, LoadsTheWholeImage) {
   r.rig.Load(text);
   r.rig.engine.Configure({50, 1000, 5});
   r.Run();
-  EXPECT_EQ(r.rig.engine.Result(), LoadResult::kComplete) << r.rig.view.message;
+  EXPECT_EQ(r.rig.engine.Outcome(), LoadOutcome::kComplete) << r.rig.view.message;
   EXPECT_FALSE(r.rig.view.retries.empty());
   EXPECT_EQ(r.device.Image(), sim::ImageFromUpdateText(text));
   EXPECT_EQ(r.rig.view.status.back(), "Загрузка завершена");
@@ -237,7 +251,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Faults({{sim::DeviceFault::Kind::kDrop, 5, ""}, {sim::DeviceFault::Kind::kDrop, 6, ""}}),
                       Faults({{sim::DeviceFault::Kind::kNoise, 1, std::string(3000, '~')}})));
 
-TEST(LoadEngineStop, ARequestEndsALongPauseAtOnce) {
+// A stop that comes while a command waits for its pause ends the load at
+// once: the command never goes out, and nothing more falls due.
+TEST(LoadEngineStop, AStopDuringAPauseSendsNothingMore) {
   for (const bool from_signal : {false, true}) {
     SCOPED_TRACE(from_signal ? "from a signal handler" : "from the program");
     test::RecordingChannel port;
@@ -245,20 +261,23 @@ TEST(LoadEngineStop, ARequestEndsALongPauseAtOnce) {
     rig.Load(sim::MakeUpdateFileText(35));
     rig.engine.Configure({5000, 10000, 3});
     ASSERT_FALSE(rig.engine.Begin());
-    const uint32_t start = rig.clock.now;
-    rig.clock.on_tick = [&](uint32_t now) {
-      if (now - start != 1000) return;
-      if (from_signal)
-        rig.engine.Stopper().RequestFromSignal();
-      else
-        rig.engine.Stop();
-    };
-    rig.engine.SendOpening();  // sleeps in its pause until the request
-    EXPECT_EQ(rig.clock.now - start, 1000u);
+    rig.engine.SendOpening();  // returns at once: the pause is a deadline
+    EXPECT_EQ(rig.engine.MsUntilDue(), 5001);
+    rig.clock.Pass(1000);
+    EXPECT_EQ(rig.engine.MsUntilDue(), 4001);
+    if (from_signal) {
+      rig.engine.Stopper().RequestFromSignal();
+      EXPECT_EQ(rig.engine.MsUntilDue(), 0);  // the front end looks at once
+      rig.engine.Poll();
+    } else {
+      rig.engine.Stop();
+    }
+    EXPECT_EQ(rig.engine.Outcome(), LoadOutcome::kInterrupted);
+    EXPECT_EQ(rig.view.results, std::vector<LoadOutcome>{LoadOutcome::kInterrupted});
+    EXPECT_EQ(rig.engine.MsUntilDue(), -1);
+    rig.clock.Pass(10000);
     rig.engine.Poll();
-    EXPECT_EQ(rig.engine.Result(), LoadResult::kStopped);
     EXPECT_TRUE(port.writes.empty());
-    EXPECT_EQ(rig.view.results, std::vector<LoadResult>{LoadResult::kStopped});
   }
 }
 
@@ -268,13 +287,15 @@ TEST(LoadEngineStop, NoRestartGoesOutAfterAStop) {
   rig.Load(sim::MakeUpdateFileText(36));
   ASSERT_FALSE(rig.engine.Begin());
   rig.engine.SendOpening();
+  rig.clock.Pass(51);
+  rig.engine.Poll();
   port.Queue("PLE\r");  // out of step: the line is let fall quiet
   rig.engine.OnRxChar(4);
   ASSERT_EQ(rig.view.retries.size(), 1u);
   rig.engine.Stopper().RequestFromSignal();
   rig.clock.Pass(1000);
   rig.engine.Poll();
-  EXPECT_EQ(rig.engine.Result(), LoadResult::kStopped);
+  EXPECT_EQ(rig.engine.Outcome(), LoadOutcome::kInterrupted);
   EXPECT_EQ(port.writes.size(), 1u);
 }
 
@@ -284,12 +305,20 @@ TEST(LoadEngineStop, EveryEndIsReportedOnceWithItsResult) {
   struct Case {
     const char* name;
     std::function<void(LoadEngine&)> end;
-    LoadResult result;
+    LoadOutcome result;
+    size_t writes = 1;  // the opening only
   };
   const Case cases[] = {
-      {"the operator stops", [](LoadEngine& e) { e.Stop(); }, LoadResult::kStopped},
-      {"the port is lost", [](LoadEngine& e) { e.PortLost("lost"); }, LoadResult::kPortLost},
-      {"the port refuses", [](LoadEngine& e) { e.Refuse("busy"); }, LoadResult::kRefused},
+      {"the operator stops", [](LoadEngine& e) { e.Stop(); }, LoadOutcome::kInterrupted},
+      {"the port is lost", [](LoadEngine& e) { e.PortLost("lost"); }, LoadOutcome::kPortLost},
+      {"the port refuses", [](LoadEngine& e) { e.Refuse(LoadOutcome::kPortError, "busy"); }, LoadOutcome::kPortError},
+      {"the commands asked for are sent",  // the answer to the reply goes out, then the load stops
+       [](LoadEngine& e) {
+         LoadSettings s = e.Settings();
+         s.stop_after = 2;
+         e.Configure(s);
+       },
+       LoadOutcome::kStopped, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -298,15 +327,22 @@ TEST(LoadEngineStop, EveryEndIsReportedOnceWithItsResult) {
     rig.Load(sim::MakeUpdateFileText(37));
     ASSERT_FALSE(rig.engine.Begin());
     rig.engine.SendOpening();
+    rig.clock.Pass(51);
+    rig.engine.Poll();
     c.end(rig.engine);
-    rig.engine.Stop();  // a later stop is no second end
     port.Queue("PL0\r");
+    rig.engine.OnRxChar(4);
+    rig.clock.Pass(51);
+    rig.engine.Poll();
+    rig.engine.Stop();  // a later stop is no second end
+    port.Queue("PL6\r");
     rig.engine.OnRxChar(4);
     rig.clock.Pass(20000);
     rig.engine.Poll();
-    EXPECT_EQ(rig.engine.Result(), c.result);
-    EXPECT_EQ(rig.view.results, std::vector<LoadResult>{c.result});
-    EXPECT_EQ(port.writes.size(), 1u);  // the opening only
+    EXPECT_EQ(rig.engine.Outcome(), c.result);
+    EXPECT_EQ(rig.view.results, std::vector<LoadOutcome>{c.result});
+    EXPECT_EQ(port.writes.size(), c.writes);
+    EXPECT_EQ(rig.engine.Progress().commands, c.writes);
   }
 }
 

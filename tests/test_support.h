@@ -21,19 +21,16 @@
 
 namespace kvr::test {
 
-// A tick source that only moves when told to, by `step` at every reading, or
-// by a pause's sleep.
+// A tick source that only moves when told to, or by `step` at every reading.
 class FakeTicks final : public TickSource {
  public:
   uint32_t Ticks() override { return now += step; }
-  void SleepTicks(uint32_t ticks, StopSignal*) override { now += ticks; }
   uint32_t now = 0;
-  uint32_t step = 1;
+  uint32_t step = 0;
 };
 
 // Frames written are kept whole; input is handed out by ReadBuf in the order
-// queued, never more than asked for. With a clock, bytes may also be queued to
-// arrive at a tick (Arrive), and ReadWithin waits for them on that clock.
+// queued, never more than asked for.
 class RecordingChannel final : public ByteChannel {
  public:
   void WriteBuf(const void* buf, int count) override {
@@ -52,34 +49,13 @@ class RecordingChannel final : public ByteChannel {
     }
     return n;
   }
-  int ReadWithin(void* buf, int count, uint32_t ms) override {
-    if (!clock) return -1;
-    if (timed.empty() || timed.front().first > clock->now + ms) {
-      clock->now += ms;
-      return 0;
-    }
-    clock->now = std::max(clock->now, timed.front().first);
-    int n = 0;
-    auto* out = static_cast<char*>(buf);
-    while (n < count && !timed.empty() && timed.front().first <= clock->now) {
-      out[n++] = timed.front().second;
-      timed.pop_front();
-    }
-    return n;
-  }
   void Queue(const std::string& bytes) { input.insert(input.end(), bytes.begin(), bytes.end()); }
-  // `bytes` arriving at tick `at` of the clock.
-  void Arrive(uint32_t at, const std::string& bytes) {
-    for (char c : bytes) timed.emplace_back(at, c);
-  }
   // The command text of write i (frame less its sum byte and CR).
   std::string Command(size_t i) const { return writes.at(i).substr(0, writes.at(i).size() - 2); }
 
   std::vector<std::string> writes;
   std::deque<char> input;
   std::vector<int> read_requests;
-  FakeTicks* clock = nullptr;
-  std::deque<std::pair<uint32_t, char>> timed;
   bool fail_writes = false;
   std::function<void()> on_write;
 };
@@ -87,13 +63,13 @@ class RecordingChannel final : public ByteChannel {
 struct RecordingView final : LoadView, UpdateFileUi {
   void SetProgress(int percent) override { progress.push_back(percent); }
   void SetStatus(const std::string& caption) override { status.push_back(caption); }
-  void LoadFinished(LoadResult result, const std::string&) override { finished.push_back(result); }
+  void LoadFinished(LoadOutcome outcome, const std::string&) override { finished.push_back(outcome); }
   void ClearLogs() override { ++clears; }
   void WarnWrongSize() override { ++warnings; }
 
   std::vector<int> progress;
   std::vector<std::string> status;
-  std::vector<LoadResult> finished;
+  std::vector<LoadOutcome> finished;
   int clears = 0;
   int warnings = 0;
 };

@@ -188,13 +188,15 @@ TEST_F(WindowLogic, ALoadThatCannotStartIsRefused) {
     std::string status;
     std::string message;
     size_t reports;
+    LoadOutcome outcome;
   };
   const std::string notes = (std::filesystem::path(Folder()) / "notes.txt").string();
   std::string bad = sim::MakeUpdateFileText(28);
   bad[34 * 99 + 5] = 'G';  // line 100
   const Case cases[] = {
-      {"no file", [] {}, kNoFileStatus, "", 0},
-      {"a bad line", [&] { Open(WriteFile("bad.KVR", bad)); }, "Ошибка в строке 100 файла обновления", "", 0},
+      {"no file", [] {}, kNoFileStatus, "", 0, LoadOutcome::kImageError},
+      {"a bad line", [&] { Open(WriteFile("bad.KVR", bad)); }, "Ошибка в строке 100 файла обновления", "", 0,
+       LoadOutcome::kImageError},
       {"a record file holding something else",
        [&] {
          record_file = WriteFile("notes.txt", "shopping list\n");
@@ -204,18 +206,18 @@ TEST_F(WindowLogic, ALoadThatCannotStartIsRefused) {
        "Загрузка данных. Страниц для загрузки: 0900",
        std::string(kRecordRefusedMessage) + "the record file " + notes +
            " holds something other than load records",
-       0},
+       0, LoadOutcome::kRecordError},
       {"no port", [&] { Open(WriteFile("image.KVR", sim::MakeUpdateFileText(20))); },
-       "Загрузка данных. Страниц для загрузки: 0900", "", 1},
+       "Загрузка данных. Страниц для загрузки: 0900", "", 1, LoadOutcome::kPortError},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     screen = {};
     record_file.clear();
     Make({});
-    std::vector<LoadResult> ended;
+    std::vector<LoadOutcome> ended;
     c.prepare();
-    logic->OnLoadEnded = [&](LoadResult r, const std::string&) { ended.push_back(r); };
+    logic->OnLoadEnded = [&](LoadOutcome r, const std::string&) { ended.push_back(r); };
     PressReleasedOutside();
     Press();
     EXPECT_EQ(screen.status, c.status);
@@ -227,8 +229,8 @@ TEST_F(WindowLogic, ALoadThatCannotStartIsRefused) {
     EXPECT_FALSE(screen.inputs_locked);
     EXPECT_FALSE(screen.Running(WindowTimer::kStartDelay));
     EXPECT_FALSE(Active());
-    EXPECT_EQ(ended, std::vector<LoadResult>{LoadResult::kRefused});
-    EXPECT_EQ(logic->LastResult(), LoadResult::kRefused);
+    EXPECT_EQ(ended, std::vector<LoadOutcome>{c.outcome});
+    EXPECT_EQ(logic->LastOutcome(), c.outcome);
     if (!record_file.empty()) {
       EXPECT_EQ(sim::ReadFile(record_file), "shopping list\n");
     }

@@ -65,7 +65,10 @@ class FakeScreen final : public LoaderScreen {
   void CommitCellEdit() override {
     if (on_commit) on_commit();
   }
-  void StartTimer(WindowTimer timer, uint32_t) override { timers[timer] = true; }
+  void StartTimer(WindowTimer timer, uint32_t interval_ms) override {
+    timers[timer] = true;
+    intervals[timer] = interval_ms;
+  }
   void StopTimer(WindowTimer timer) override { timers[timer] = false; }
   void Later(std::function<void()> step) override { later.push_back(std::move(step)); }
 
@@ -87,14 +90,25 @@ class FakeScreen final : public LoaderScreen {
   int grid_resets = 0;
   std::function<void()> on_commit;
   std::map<WindowTimer, bool> timers;
+  std::map<WindowTimer, uint32_t> intervals;
   std::deque<std::function<void()>> later;
 };
 
-// Auto-advancing clock whose time the test may also jump.
+// Auto-advancing clock whose time the test may also jump. Frozen, it moves
+// only when the test or the rig's timer of the load's next step moves it, and
+// a handler that reads it on and on, as a wait for it to move would, is
+// caught: the read throws.
 class TestClock final : public TickSource {
  public:
-  uint32_t Ticks() override { return now += 1; }
+  uint32_t Ticks() override {
+    if (!frozen) return now += 1;
+    if (++reads > kMaxReadsPerStep) throw std::logic_error("a handler waits for the clock to move");
+    return now;
+  }
+  static constexpr int kMaxReadsPerStep = 10000;
   uint32_t now = 0;
+  bool frozen = false;
+  int reads = 0;  // since the rig's last step
 };
 
 class WindowRig : public ::testing::Test {
@@ -161,6 +175,7 @@ class WindowRig : public ::testing::Test {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (!done()) {
       if (std::chrono::steady_clock::now() >= end) return false;
+      clock.reads = 0;
       loop.queue->ProcessMessages(5);
       while (!screen.later.empty()) {
         auto step = std::move(screen.later.front());
@@ -168,6 +183,12 @@ class WindowRig : public ::testing::Test {
         step();
       }
       if (screen.Running(WindowTimer::kStartDelay)) logic->StartDelayElapsed();
+      // A command's pause passes on the test's clock at once; longer
+      // deadlines (the reply time-outs) wait for the clock to get there.
+      if (screen.Running(WindowTimer::kLoadDue) && screen.intervals[WindowTimer::kLoadDue] <= kSendPauseMs + 1) {
+        clock.now += screen.intervals[WindowTimer::kLoadDue];
+        logic->LoadStepDue();
+      }
       if (screen.Running(WindowTimer::kSupervisor)) logic->PollTick();
     }
     return true;

@@ -18,7 +18,7 @@
 #include "line_device.h"
 #include "load_end_verdict.h"
 #include "loader_window_win32.h"
-#include "port_setting_registry.h"
+#include "registry_settings.h"
 #include "tool_options.h"
 #include "update_file_maker.h"
 #include "utf8_files.h"

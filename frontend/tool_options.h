@@ -73,11 +73,10 @@ inline CLI::Validator DecimalNumber(double lo, double hi) {
       "NUMBER " + text_of(lo) + ".." + text_of(hi));
 }
 
-// Parses the program's arguments. Returns -1 to go on; otherwise the exit
-// code: 0 after --help or --version, kToolUsageExit after a refusal (named on
-// standard error).
-inline int ParseToolOptions(CLI::App& app, int argc, char** argv) {
-  std::vector<std::string> args = Utf8Arguments(argc, argv);
+// Parses a program's arguments (argv[1..] as UTF-8). Returns -1 to go on;
+// otherwise the exit code: 0 after --help or --version, kToolUsageExit after
+// a refusal (named on standard error).
+inline int ParseToolOptions(CLI::App& app, std::vector<std::string> args) {
   std::reverse(args.begin(), args.end());  // CLI11 takes them last first
   // An option of one value given twice is refused in the tool's words: the
   // parser is told to keep both, and the count is looked at afterwards.
@@ -109,6 +108,11 @@ inline int ParseToolOptions(CLI::App& app, int argc, char** argv) {
     return kToolUsageExit;
   }
   return -1;
+}
+
+// The same for the program's own arguments.
+inline int ParseToolOptions(CLI::App& app, int argc, char** argv) {
+  return ParseToolOptions(app, Utf8Arguments(argc, argv));
 }
 
 }  // namespace kvr

@@ -10,7 +10,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QSettings>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
@@ -18,11 +17,8 @@
 #include <QVBoxLayout>
 
 #include "page_table_model.h"
-#include "port_setting_text.h"
+#include "qt_stored_settings.h"
 #include "window_layout.h"
-#ifdef _WIN32
-#include "port_setting_registry.h"
-#endif
 
 namespace kvr {
 
@@ -56,6 +52,7 @@ LoaderWindow::LoaderWindow(WindowOptions options, QtWindowOptions qt) : QWidget(
       return box.exec() == QMessageBox::Yes;
     };
   if (!qt_.choose_file) qt_.choose_file = [this] { return ChooseUpdateFile(this); };
+  if (!qt_.stored_port_index) qt_.stored_port_index = [] { return QtStoredSettings().PortIndex(); };
   logic_ = std::make_unique<LoaderWindowLogic>(*this, std::move(options));
   BuildLayout();
   logic_->SetUpAtStart();
@@ -177,20 +174,6 @@ void LoaderWindow::BuildPages() {
   LoadTimes->setFixedWidth(LoadTimes->fontMetrics().horizontalAdvance(ToQString("Прошло 000:00   Осталось 000:00")) +
                            16);
   Pages->setCornerWidget(LoadTimes, Qt::TopRightCorner);
-}
-
-int32_t LoaderWindow::StoredPortIndex() {
-#ifdef _WIN32
-  // HKEY_CURRENT_USER\SOFTWARE\ZENOVA, open for the life of the program.
-  static RegistrySettings settings;
-  return settings.PortIndex();
-#else
-  QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "ZENOVA", "KVR_LORVENT_LOADER");
-  const QVariant value = settings.value("COM");
-  if (!value.isValid()) return -1;
-  if (value.typeId() != QMetaType::QString) throw std::runtime_error("Invalid data type for 'COM'");
-  return SettingIndexOrMinusOne(ToUtf8(value.toString()));
-#endif
 }
 
 void LoaderWindow::ShowStatus(const std::string& text) { StatusLine->setText(ToQString(text)); }

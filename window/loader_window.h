@@ -36,6 +36,7 @@ struct QtWindowOptions {
   std::function<void(const std::string&)> message;  // the window's own message boxes
   std::function<bool(const std::string&)> confirm;  // a yes/no question; true for yes
   std::function<std::string()> choose_file;         // the open dialog; "" when cancelled
+  std::function<int32_t()> stored_port_index;       // StoredSettings::PortIndex (QtStoredSettings')
 };
 
 // The open dialog for an update file; "" when cancelled.
@@ -82,7 +83,7 @@ class LoaderWindow final : public QWidget, public LoaderScreen {
   void ShowFilePath(const std::string& path) override;
   void ShowPorts(const std::vector<PortEntry>& ports, int chosen) override;
   int ChosenPort() const override;
-  int32_t StoredPortIndex() override;
+  int32_t StoredPortIndex() override { return qt_.stored_port_index(); }
   void ShowMessage(const std::string& text) override { qt_.message(text); }
   void ReportError(const std::string& text) override { qt_.report(text); }
   bool Ask(const std::string& question) override { return qt_.confirm(question); }

@@ -6,6 +6,7 @@
 // inside the program (Windows has no pseudo-terminals) on the port "SIM".
 // --trace writes what the window shows (status line, switch, progress, messages
 // and questions) and the controls' places to FILE, a line each, for tests.
+// The options are read by the rules both windows share (window_command_line.h).
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -18,12 +19,14 @@
 #include "line_device.h"
 #include "load_end_verdict.h"
 #include "loader_window_win32.h"
-#include "port_setting_registry.h"
+#include "program_arguments.h"
+#include "registry_settings.h"
 #include "tool_options.h"
 #include "update_file_maker.h"
 #include "utf8_files.h"
 #include "win32_flash_timer.h"
 #include "win32_main_thread.h"
+#include "window_command_line.h"
 #include "window_texts.h"
 
 // The system's headers last: their macros (RGB, DrawText) would rename ours.
@@ -33,18 +36,10 @@
 
 namespace {
 
-constexpr int kOptionsMistake = 2;
-
 const char* kExitCodes =
     "Exit codes: 0 the window was closed, or with --exit-at-end the load completed (and, with --simulate, the "
     "device's\nimage equals the file); 1 with --exit-at-end, the load did not complete or the image differs (the "
     "reason on\nstandard error); 2 a mistake in the options.\n";
-
-struct Options {
-  bool simulate = false, fast = false, autostart = false, exit_at_end = false;
-  std::string file, record, set_record, trace;
-  std::vector<std::string> ports;
-};
 
 // A program of the window subsystem has no console of its own: its output
 // goes to the one it was started from, if any.
@@ -58,57 +53,20 @@ void UseParentConsole() {
   std::cerr.clear();
 }
 
-int ParseOptions(int argc, char** argv, Options& o) {
-  CLI::App app(kvr::kWindowCaption, "kvr-loader");
-  app.set_version_flag("-v,--version", "kvr-loader " KVR_VERSION, "Show the version and exit.");
-  app.set_help_flag("-h,--help", "Show this help and exit.");
-  app.footer(kExitCodes);
-  app.add_option("FILE.KVR", o.file, "Update file opened at start, as if chosen in the dialog.");
-  app.add_flag("--simulate", o.simulate,
-               "Run the simulated boot loader inside the program; its port SIM is listed first and preselected.");
-  app.add_option("--port", o.ports, "List NAME (COM3, ...) first in the port list and preselect it (may be repeated).")
-      ->type_name("NAME")
-      ->check(CLI::Validator([](std::string& v) { return v.empty() ? "--port needs a port name" : ""; }, ""));
-  app.add_flag("--fast", o.fast, "Skip the protocol's pauses (the reply time-outs still run in real time).");
-  app.add_flag("--autostart", o.autostart, "Press the start switch once the window is up.");
-  app.add_flag("--exit-at-end", o.exit_at_end,
-               "Quit when the load ends (exit code 0 when it completed and, with --simulate, the device's image "
-               "equals the file).");
-  CLI::Option* record = app.add_option("--record", o.record,
-                                       "Append a record of each load to FILE (one JSON line per load; read it with "
-                                       "kvr-loader-cli records FILE). Without it, the stored record file is used.")
-                            ->type_name("FILE");
-  CLI::Option* set_record =
-      app.add_option("--set-record", o.set_record,
-                     "Store FILE as the record file of every later start (\"\" stops recording) and exit.")
-          ->type_name("FILE");
-  set_record->excludes(record);
-  app.add_option("--trace", o.trace, "Write what the window shows, a line each, to FILE (for tests).")
-      ->type_name("FILE");
-  const int code = kvr::ParseToolOptions(app, argc, argv);
-  if (code > 0) return kOptionsMistake;
-  if (code == 0) return 0;
-  if (record->count() && o.record.empty()) {
-    kvr::ReportRefusal("kvr-loader", "--record needs a file name");
-    return kOptionsMistake;
-  }
-  if (set_record->count()) {
-    std::string stored;
-    if (!o.set_record.empty()) {
-      // Stored for every later start: a relative name would change with the folder the window starts in.
-      const std::u8string full = kvr::RealPath(o.set_record).u8string();
-      stored.assign(full.begin(), full.end());
-    }
-    kvr::RegistrySettings settings;
-    if (!settings.SetRecordFile(stored)) {
-      kvr::ReportRefusal("kvr-loader", "the setting could not be stored in the registry");
-      return kOptionsMistake;
-    }
-    std::cout << (stored.empty() ? std::string("loads are no longer recorded") : "loads are recorded in " + stored)
-              << "\n";
-    return 0;
-  }
-  return -1;
+// What this host's command line says its own way: its --simulate runs the
+// simulated boot loader inside the program, and its trace holds what the
+// window shows.
+kvr::WindowCommandLineHost CommandLineHost() {
+  kvr::WindowCommandLineHost host;
+  host.version = "kvr-loader " KVR_VERSION;
+  host.simulate_help =
+      "Run the simulated boot loader inside the program; its port SIM is listed first and preselected.";
+  host.port_name = "NAME";
+  host.port_help = "List NAME (COM3, ...) first in the port list and preselect it (may be repeated).";
+  host.port_missing = "a port name";
+  host.trace_help = "Write what the window shows, a line each, to FILE (for tests).";
+  host.exit_codes = kExitCodes;
+  return host;
 }
 
 // The trace file: each line written whole at once.
@@ -135,12 +93,15 @@ class TraceFile {
 
 int main(int argc, char** argv) {
   UseParentConsole();
-  Options o;
-  if (const int code = ParseOptions(argc, argv, o); code >= 0) return code;
+  kvr::WindowCommandLine o;
+  if (const int code = kvr::ParseWindowCommandLine(kvr::Utf8Arguments(argc, argv), CommandLineHost(), o); code >= 0)
+    return code;
+  kvr::RegistrySettings settings;  // HKEY_CURRENT_USER\SOFTWARE\ZENOVA, open for the life of the program
+  if (o.set_record) return kvr::StoreRecordFile(settings, *o.set_record);
   TraceFile trace(o.trace);
   if (trace.Failed(o.trace)) {
     kvr::ReportRefusal("kvr-loader", "--trace: " + o.trace + " cannot be written");
-    return kOptionsMistake;
+    return kvr::kWindowUsageExit;
   }
 
   // The protocol's pauses and time-outs sleep: at the system's default
@@ -166,12 +127,11 @@ int main(int argc, char** argv) {
   kvr::Win32WindowOptions win32;
   win32.report = report;
   if (o.exit_at_end) win32.message = [](const std::string& text) { std::cerr << text << std::endl; };
-  kvr::RegistrySettings settings;  // HKEY_CURRENT_USER\SOFTWARE\ZENOVA, open for the life of the program
   win32.stored_port_index = [&settings] { return settings.PortIndex(); };
   if (!o.trace.empty()) win32.trace = [&trace](const std::string& line) { trace.Line(line); };
   if (o.fast) options.load.pause_ms = 0;
   options.tool = "kvr-loader " KVR_VERSION;
-  options.record_file = o.record.empty() ? settings.RecordFile() : o.record;
+  options.record_file = kvr::RecordFileOf(o, settings);
   std::unique_ptr<kvr::sim::InProcessDevice> device;
   if (o.simulate) {
     device = std::make_unique<kvr::sim::InProcessDevice>();

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "port_setting_registry.h"
+#include "registry_settings.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "port_setting_registry.h"
 #include "port_setting_text.h"
+#include "registry_settings.h"
 #include "utf8_files.h"
 
 namespace kvr {

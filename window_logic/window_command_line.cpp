@@ -1,0 +1,94 @@
+#include "window_command_line.h"
+
+#include <filesystem>
+#include <iostream>
+
+#include "tool_options.h"
+#include "window_texts.h"
+
+namespace kvr {
+namespace {
+
+constexpr char kProgram[] = "kvr-loader";
+constexpr int kLastPage = 2304;
+
+int Refuse(const std::string& problem) {
+  ReportRefusal(kProgram, problem);
+  return kWindowUsageExit;
+}
+
+}  // namespace
+
+int ParseWindowCommandLine(const std::vector<std::string>& args, const WindowCommandLineHost& host,
+                           WindowCommandLine& o) {
+  CLI::App app(kWindowCaption, kProgram);
+  app.set_version_flag("-v,--version", host.version, "Show the version and exit.");
+  app.set_help_flag("-h,--help", "Show this help and exit.");
+  app.footer(host.exit_codes);
+  app.add_option("FILE.KVR", o.file, "Update file opened at start, as if chosen in the dialog.");
+  app.add_flag("--simulate", o.simulate, host.simulate_help);
+  app.add_option("--port", o.ports, host.port_help)
+      ->type_name(host.port_name)
+      ->allow_extra_args(false);  // one port per --port: the file may follow
+  app.add_flag("--fast", o.fast, "Skip the protocol's pauses (the reply time-outs still run in real time).");
+  app.add_flag("--autostart", o.autostart, "Press the start switch once the window is up.");
+  app.add_flag("--exit-at-end", o.exit_at_end,
+               "Quit when the load ends (exit code 0 when it completed and, with --simulate, the device's image "
+               "equals the file).");
+  std::string record, set_record;
+  CLI::Option* record_option = app.add_option("--record", record,
+                                              "Append a record of each load to FILE (one JSON line per load; read it "
+                                              "with kvr-loader-cli records FILE). Without it, the stored record file "
+                                              "is used.")
+                                   ->type_name("FILE");
+  CLI::Option* set_record_option =
+      app.add_option("--set-record", set_record,
+                     "Store FILE as the record file of every later start (\"\" stops recording) and exit.")
+          ->type_name("FILE");
+  set_record_option->excludes(record_option);
+  if (host.screenshot) {
+    app.add_option("--screenshot", o.screenshot,
+                   "Save a picture of the window to FILE.png when the load reaches --screenshot-page.")
+        ->type_name("FILE.png");
+    app.add_option("--screenshot-page", o.screenshot_page, "The page (0..2304) at which --screenshot is taken.")
+        ->type_name("N")
+        ->check(WholeNumber(0, kLastPage));
+  }
+  app.add_option("--trace", o.trace, host.trace_help)->type_name("FILE");
+
+  const int code = ParseToolOptions(app, args);
+  if (code == 0) return 0;
+  if (code > 0) return kWindowUsageExit;
+  for (const std::string& port : o.ports)
+    if (port.empty()) return Refuse("--port needs " + host.port_missing);
+  if (record_option->count()) {
+    if (record.empty()) return Refuse("--record needs a file name");
+    o.record = record;
+  }
+  if (set_record_option->count()) o.set_record = set_record;
+  return -1;
+}
+
+int StoreRecordFile(StoredSettings& settings, const std::string& file) {
+  std::string stored;
+  if (!file.empty()) {
+    // Links and ".." resolved as far as the path exists.
+    std::error_code ec;
+    std::filesystem::path full = std::filesystem::absolute(Utf8Path(file), ec);
+    if (ec) full = Utf8Path(file);
+    const std::filesystem::path real = std::filesystem::weakly_canonical(full, ec);
+    if (!ec) full = real;
+    const std::u8string text = full.u8string();
+    stored.assign(text.begin(), text.end());
+  }
+  if (!settings.SetRecordFile(stored)) return Refuse("the setting could not be stored in " + settings.Place());
+  std::cout << (stored.empty() ? std::string("loads are no longer recorded") : "loads are recorded in " + stored)
+            << "\n";
+  return 0;
+}
+
+std::string RecordFileOf(const WindowCommandLine& o, const StoredSettings& settings) {
+  return o.record ? *o.record : settings.RecordFile();
+}
+
+}  // namespace kvr

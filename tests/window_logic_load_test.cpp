@@ -2,6 +2,9 @@
 // pseudo-terminal into the simulated boot loader (pauses on the test's clock),
 // with a fake screen in place of the window.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
@@ -234,6 +237,57 @@ TEST_F(WindowLoad, ARecordThatFailsIsToldAfterTheLoadStopped) {
   const uint64_t frames = device->FramesReceived();
   PumpFor(300);
   EXPECT_LE(device->FramesReceived(), frames + 1);
+}
+
+// A record file another writer holds is waited for on a timer, not inside the
+// switch's handler: the operator is asked after 2 s, and a "no" gives the
+// record up to the message, the debug log and standard error; closing the
+// window with a record waiting asks the same.
+TEST_F(WindowLoad, ARecordFileHeldByAnotherWriterIsWaitedForOnATimer) {
+  record_file = WriteFile("runs.jsonl", "");
+  clock.frozen = true;
+  va::test::PtyPair far_end;
+  Make({}, {far_end.SlavePath().substr(5)});
+  Open(WriteFile("image.KVR", sim::MakeUpdateFileText(33)));
+  const int other = open(record_file.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(flock(other, LOCK_EX), 0);
+  const auto end_a_load = [&] {
+    Press();
+    ASSERT_TRUE(Active());
+    Press();  // returns with the record waiting
+    EXPECT_FALSE(Active());
+    EXPECT_TRUE(screen.Running(WindowTimer::kRecordRetry));
+  };
+  end_a_load();
+  logic->RecordRetryElapsed();
+  EXPECT_TRUE(screen.questions.empty());
+  clock.now += 2000;
+  screen.answer_yes = true;
+  logic->RecordRetryElapsed();
+  ASSERT_EQ(screen.questions.size(), 1u);
+  EXPECT_EQ(screen.questions[0].rfind("Файл записей о загрузках занят: ", 0), 0u) << screen.questions[0];
+  logic->RecordRetryElapsed();  // not again before 10 s
+  EXPECT_EQ(screen.questions.size(), 1u);
+  flock(other, LOCK_UN);  // the other writer lets go
+  logic->RecordRetryElapsed();
+  EXPECT_FALSE(screen.Running(WindowTimer::kRecordRetry));
+  ASSERT_EQ(Records(record_file).size(), 1u);
+  EXPECT_EQ(Records(record_file)[0]["loads"][0]["result"], "interrupted");
+
+  ASSERT_EQ(flock(other, LOCK_EX), 0);
+  end_a_load();
+  screen.answer_yes = true;
+  EXPECT_FALSE(logic->CloseAsked());  // wait on: the window stays
+  EXPECT_TRUE(screen.messages.empty());
+  screen.answer_yes = false;
+  EXPECT_TRUE(logic->CloseAsked());  // given up: told, and the record is in the log
+  ASSERT_EQ(screen.messages.size(), 1u);
+  EXPECT_EQ(screen.messages[0].rfind(kRecordFailedMessage, 0), 0u) << screen.messages[0];
+  EXPECT_NE(screen.log.find("\"result\":\"interrupted\""), std::string::npos);
+  EXPECT_FALSE(screen.Running(WindowTimer::kRecordRetry));
+  close(other);
+  EXPECT_EQ(Records(record_file).size(), 1u);
+  EXPECT_TRUE(screen.reports.empty());
 }
 
 TEST_F(WindowLoad, LostPortStopsTheLoadWithAMessage) {

@@ -91,6 +91,8 @@ void LoaderWindow::BuildLayout() {
   load_due_ = new QTimer(this);
   load_due_->setTimerType(Qt::PreciseTimer);
   connect(load_due_, &QTimer::timeout, this, [this] { logic_->LoadStepDue(); });
+  record_retry_ = new QTimer(this);
+  connect(record_retry_, &QTimer::timeout, this, [this] { logic_->RecordRetryElapsed(); });
   connect(OpenFileButton, &QToolButton::clicked, this, [this] { logic_->OpenFileClicked(); });
 }
 

@@ -101,6 +101,8 @@ class LoaderWindow final : public QWidget, public LoaderScreen {
         return start_delay_;
       case WindowTimer::kSupervisor:
         return supervisor_;
+      case WindowTimer::kRecordRetry:
+        return record_retry_;
       case WindowTimer::kLoadDue:
         break;
     }
@@ -112,6 +114,7 @@ class LoaderWindow final : public QWidget, public LoaderScreen {
   QTimer* start_delay_;
   QTimer* supervisor_;
   QTimer* load_due_;
+  QTimer* record_retry_;
 };
 
 }  // namespace kvr

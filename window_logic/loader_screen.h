@@ -21,6 +21,7 @@ enum class WindowTimer {
   kSupervisor,  // 50 ms: the load's times, and its time limits as a fallback
   kLoadDue,     // when the load's next step falls due: a command's pause is
                 // over, a time-out or a quiet period ends (to the millisecond)
+  kRecordRetry, // 100 ms: another try at a record file another writer holds
 };
 
 class LoaderScreen {

@@ -26,8 +26,8 @@ LoaderWindowLogic::LoaderWindowLogic(LoaderScreen& screen, WindowOptions options
     : screen_(screen), options_(std::move(options)), record_(options_.record_file, options_.tool) {
   if (!options_.probe_ports) options_.probe_ports = FoundPortChoices;
   if (!options_.check_permission) options_.check_permission = CheckPortPermission;
-  TickSource& ticks = options_.ticks ? *options_.ticks : system_ticks_;
-  engine_ = std::make_unique<LoadEngine>(channel_, ticks, table_, file_, *this);
+  ticks_ = options_.ticks ? options_.ticks : &system_ticks_;
+  engine_ = std::make_unique<LoadEngine>(channel_, *ticks_, table_, file_, *this);
   engine_->Configure(options_.load);
   // Device bytes (replies) are Windows-1251 text.
   engine_->SetLog([this](const std::string& line) { screen_.AppendLog(Cp1251ToUtf8(line)); });
@@ -49,6 +49,14 @@ LoaderWindowLogic::~LoaderWindowLogic() {
     port_.Close();
   } catch (...) {
   }
+  // A record still waiting for its file is not lost with the program: it goes
+  // to standard error.
+  if (!record_.Waiting()) return;
+  WindowRecord::Written written = record_.Write();
+  if (!written.busy.empty())
+    for (const WindowRecord::Failure& f : record_.GiveUp(written.busy)) written.failures.push_back(f);
+  for (const WindowRecord::Failure& f : written.failures)
+    std::cerr << "kvr-loader: " << f.why << "; this run's record:\n" << f.line << std::flush;
 }
 
 bool LoaderWindowLogic::Guarded(const std::function<void()>& step, const std::function<void()>& on_failure) {
@@ -248,7 +256,15 @@ void LoaderWindowLogic::LockInputs(bool locked) {
 bool LoaderWindowLogic::CloseAsked() {
   if (LoadRuns() && !screen_.Ask(kCloseQuestion)) return false;
   if (LoadRuns()) engine_->Stop("the window was closed during the load,");
-  return true;
+  // A record that waits for its file is written first, or given up by the
+  // operator (it then goes to standard error and the debug log).
+  if (record_.Waiting()) WriteRecords();
+  if (record_.Waiting() && !asking_) {
+    if (screen_.Ask(Arg(kRecordBusyQuestion, 1, record_holder_))) return false;
+    for (const WindowRecord::Failure& f : record_.GiveUp(record_holder_)) ReportRecordFailure(f);
+    screen_.StopTimer(WindowTimer::kRecordRetry);
+  }
+  return !record_.Waiting();
 }
 
 void LoaderWindowLogic::LoadRetry(int attempt, const std::string& where, const std::string& why) {
@@ -320,10 +336,43 @@ void LoaderWindowLogic::EndRecord(LoadOutcome outcome, const std::string& messag
   recording_ = false;
   const LoadProgress figures = engine_->Progress();
   const OutcomeFacts& facts = FactsOf(outcome);
-  const WindowRecord::Failure failure =
-      record_.End(std::string(facts.record), facts.exit_code, message, figures.commands, figures.retries,
-                  [this](const std::string& holder) { return screen_.Ask(Arg(kRecordBusyQuestion, 1, holder)); });
-  if (!failure) return;
+  record_.End(std::string(facts.record), facts.exit_code, message, figures.commands, figures.retries);
+  WriteRecords();
+}
+
+void LoaderWindowLogic::WriteRecords() {
+  if (asking_) return;  // a timer's tick while the question is up
+  const WindowRecord::Written written = record_.Write();
+  for (const WindowRecord::Failure& f : written.failures) ReportRecordFailure(f);
+  if (written.busy.empty()) {
+    record_holder_.clear();
+    screen_.StopTimer(WindowTimer::kRecordRetry);
+    return;
+  }
+  const bool first = record_holder_.empty();
+  record_holder_ = written.busy;
+  const uint32_t now = ticks_->Ticks();
+  if (first) {
+    // Another program's append takes milliseconds: a lock held longer is
+    // named, and the operator says whether to wait on.
+    record_ask_at_ = now + 2000;
+    screen_.StartTimer(WindowTimer::kRecordRetry, 100);
+    return;
+  }
+  if (static_cast<int32_t>(now - record_ask_at_) < 0) return;
+  asking_ = true;
+  const bool wait_on = screen_.Ask(Arg(kRecordBusyQuestion, 1, written.busy));
+  asking_ = false;
+  if (wait_on) {
+    record_ask_at_ = ticks_->Ticks() + 10000;
+    return;
+  }
+  for (const WindowRecord::Failure& f : record_.GiveUp(written.busy)) ReportRecordFailure(f);
+  record_holder_.clear();
+  screen_.StopTimer(WindowTimer::kRecordRetry);
+}
+
+void LoaderWindowLogic::ReportRecordFailure(const WindowRecord::Failure& failure) {
   std::cerr << "kvr-loader: " << failure.why << "; this run's record:\n" << failure.line << std::flush;
   screen_.AppendLog(failure.line.substr(0, failure.line.size() - 1));
   screen_.ShowMessage(kRecordFailedMessage + failure.why);

@@ -66,6 +66,8 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   void PollTick();
   // The load's next step is due: a command goes out, a time limit is acted on.
   void LoadStepDue();
+  // Another try at the record file, which another writer held.
+  void RecordRetryElapsed() { WriteRecords(); }
   // The window is asked to close: false keeps it open (a load runs and the
   // operator said no); true once the load, if any, is stopped.
   bool CloseAsked();
@@ -113,6 +115,11 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   void CloseLoad();
   void PortLost();
   void EndRecord(LoadOutcome outcome, const std::string& message);
+  // Writes the records that wait for the file, without waiting for its lock:
+  // while another writer holds it, a timer tries again, and after 2 s (then
+  // every 10 s) the operator is asked whether to wait on.
+  void WriteRecords();
+  void ReportRecordFailure(const WindowRecord::Failure& failure);
   // Runs a step whose failure the application's standard error report shows;
   // `on_failure` runs before the report. False when it failed.
   bool Guarded(const std::function<void()>& step, const std::function<void()>& on_failure = {});
@@ -123,6 +130,7 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   LoaderScreen& screen_;
   WindowOptions options_;
   SystemTicks system_ticks_;
+  TickSource* ticks_;
   va::TVaComm port_;
   CommChannel channel_{port_};
   PageTable table_;
@@ -135,6 +143,9 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   ImageRecord opened_;         // what was read of it: size and SHA-256, for the record
   std::string load_port_;      // the port name the load runs on
   bool recording_ = false;     // the running load's record is begun and not yet ended
+  std::string record_holder_;  // who held the record file at the last try ("" when nobody)
+  uint32_t record_ask_at_ = 0; // when to ask whether to wait on for it
+  bool asking_ = false;        // the question about it is up
   LoadOutcome last_outcome_ = LoadOutcome::kIdle;
   uint32_t shown_second_ = 0;  // the elapsed second the times show
   bool shown_running_ = false;

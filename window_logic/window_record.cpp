@@ -25,10 +25,9 @@ void WindowRecord::Begin(const ImageRecord& image, const std::string& port) {
   record_.loads = {load};
 }
 
-WindowRecord::Failure WindowRecord::End(const std::string& result, int exit_code, const std::string& message,
-                                        uint64_t commands, int retries,
-                                        const std::function<bool(const std::string& holder)>& ask) {
-  if (!open_) return {};
+void WindowRecord::End(const std::string& result, int exit_code, const std::string& message, uint64_t commands,
+                       int retries) {
+  if (!open_) return;
   open_ = false;
   LoadRecord& load = record_.loads[0];
   record_.ended = load.ended = std::chrono::system_clock::now();
@@ -37,18 +36,33 @@ WindowRecord::Failure WindowRecord::End(const std::string& result, int exit_code
   load.result = result;
   load.exit_code = record_.exit_code = exit_code;
   load.message = message;
-  const std::string line = RecordLine(record_);
-  // Another program's append takes milliseconds: a lock held longer is
-  // named, and the operator says whether to wait on.
-  auto ask_at = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  const AppendResult r = AppendRecord(file_, line, [&](const std::string& holder) {
-    if (std::chrono::steady_clock::now() < ask_at) return true;
-    if (!ask(holder)) return false;
-    ask_at = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    return true;
-  });
-  if (r.written) return {};
-  return {r.why, line};
+  waiting_.push_back(RecordLine(record_));
+}
+
+WindowRecord::Written WindowRecord::Write() {
+  Written w;
+  while (!waiting_.empty()) {
+    std::string holder;
+    const AppendResult r = AppendRecord(file_, waiting_.front(), [&holder](const std::string& h) {
+      holder = h;
+      return false;  // no waiting here
+    });
+    if (r.gave_up) {
+      w.busy = holder;
+      return w;
+    }
+    if (!r.written) w.failures.push_back({r.why, waiting_.front()});
+    waiting_.pop_front();
+  }
+  return w;
+}
+
+std::vector<WindowRecord::Failure> WindowRecord::GiveUp(const std::string& holder) {
+  std::vector<Failure> failures;
+  for (const std::string& line : waiting_)
+    failures.push_back({"the record file " + file_ + " was still held by " + holder + " when the wait was ended", line});
+  waiting_.clear();
+  return failures;
 }
 
 }  // namespace kvr

@@ -40,7 +40,19 @@ enum ControlId : int {
   kLoadTimesId,
 };
 
-UINT_PTR TimerId(WindowTimer timer) { return timer == WindowTimer::kStartDelay ? 1 : 2; }
+UINT_PTR TimerId(WindowTimer timer) {
+  switch (timer) {
+    case WindowTimer::kStartDelay:
+      return 1;
+    case WindowTimer::kSupervisor:
+      return 2;
+    case WindowTimer::kRecordRetry:
+      return 4;
+    case WindowTimer::kLoadDue:  // a multimedia timer, not a window timer
+      break;
+  }
+  return 5;
+}
 
 // A multimedia timer's end, on its own thread: only a message to the window.
 void CALLBACK PostLoadStepDue(UINT id, UINT, DWORD_PTR window, DWORD_PTR, DWORD_PTR) {
@@ -142,6 +154,7 @@ LoaderWindowWin32::~LoaderWindowWin32() {
   if (window_) {
     KillTimer(window_, TimerId(WindowTimer::kStartDelay));
     KillTimer(window_, TimerId(WindowTimer::kSupervisor));
+    KillTimer(window_, TimerId(WindowTimer::kRecordRetry));
     StopTimer(WindowTimer::kLoadDue);
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
     DestroyWindow(window_);
@@ -359,6 +372,8 @@ long long LoaderWindowWin32::WindowProc(unsigned msg, unsigned long long wparam,
         logic_->StartDelayElapsed();
       } else if (w == TimerId(WindowTimer::kSupervisor)) {
         logic_->PollTick();
+      } else if (w == TimerId(WindowTimer::kRecordRetry)) {
+        logic_->RecordRetryElapsed();
       } else if (w == kLogTimer) {
         FlushLog();
       } else {

@@ -3,12 +3,14 @@
 // alive" message, which the window answers from its event loop) at a set
 // rate and times each answer.
 //   bench_window_ping (--title TEXT | --id WINDOW) [--rate PER_SECOND] [--seconds S]
-//                     [--limit-ms MS] [--find-seconds S] [--settle S] [--quiet]
+//                     [--limit-ms MS] [--find-seconds S] [--settle S] [--samples FILE] [--quiet]
 // --title picks the first viewable top-level window whose _NET_WM_NAME or
 // WM_NAME holds TEXT (UTF-8), waiting up to --find-seconds (default 10) for
 // it to appear; --id takes the window by its id (0x... or decimal). --settle
 // waits S seconds once the window is found before the first ping (the
-// program's start-up, a load getting under way).
+// program's start-up, a load getting under way). --samples appends each
+// answered ping's round trip in ms to FILE, a line each (for a script that
+// merges several runs).
 // Defaults: 20 pings a second for 10 s, an answer later than 1000 ms counts
 // as lost. The gaps between pings vary at random from half to one and a half
 // times the mean, so that the pings fall on every phase of a periodic pause
@@ -16,6 +18,8 @@
 // answers and lost ones and the median, 99th percentile and worst round
 // trip, and last one line for scripts:
 //   result pings=N answered=N lost=N median_ms=X p99_ms=X worst_ms=X
+// When the window goes away during the pinging, the pinging stops; the
+// pings then still waiting are left out rather than counted as lost.
 // Exit code 0 when the pinging ran (whatever the figures), 2 for a mistake in
 // the options, 3 when no window was found or the display cannot be opened.
 //
@@ -50,7 +54,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct Options {
-  std::string title;
+  std::string title, samples;
   Window id = 0;
   double rate = 20, seconds = 10, limit_ms = 1000, find_seconds = 10, settle = 0;
   bool quiet = false;
@@ -160,12 +164,16 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       if (!number(o.find_seconds, "seconds")) return false;
     } else if (a == "--settle") {
       if (!number(o.settle, "seconds")) return false;
+    } else if (a == "--samples") {
+      const char* v = value("a file name");
+      if (!v) return false;
+      o.samples = v;
     } else if (a == "--quiet") {
       o.quiet = true;
     } else if (a == "--help" || a == "-h") {
       std::printf(
           "bench_window_ping (--title TEXT | --id WINDOW) [--rate PER_SECOND] [--seconds S] [--limit-ms MS]\n"
-          "                  [--find-seconds S] [--settle S] [--quiet]\n"
+          "                  [--find-seconds S] [--settle S] [--samples FILE] [--quiet]\n"
           "Pings a window with _NET_WM_PING and prints the count, median, 99th percentile and worst round trip.\n");
       std::exit(0);
     } else {
@@ -312,11 +320,21 @@ int main(int argc, char** argv) {
     pollfd p{fd, POLLIN, 0};
     poll(&p, 1, static_cast<int>(std::ceil(wait_ms)));
   }
+  const double pinged_seconds = Ms(std::min(Clock::now(), end) - start) / 1000;
   if (window_gone) {
-    lost += waiting.size();
-    std::printf("the window went away after %.1f s\n", Ms(Clock::now() - start) / 1000);
+    sent -= waiting.size();
+    std::printf("the window went away after %.1f s (%zu pings then unanswered are left out)\n",
+                Ms(Clock::now() - start) / 1000, waiting.size());
   }
 
+  if (!o.samples.empty()) {
+    if (std::FILE* file = std::fopen(o.samples.c_str(), "a")) {
+      for (const double ms : round_trips) std::fprintf(file, "%.3f\n", ms);
+      std::fclose(file);
+    } else {
+      std::fprintf(stderr, "bench_window_ping: --samples: %s cannot be written\n", o.samples.c_str());
+    }
+  }
   std::sort(round_trips.begin(), round_trips.end());
   const auto rank = [&](double share) {
     if (round_trips.empty()) return 0.0;
@@ -329,7 +347,7 @@ int main(int argc, char** argv) {
     std::printf(
         "%lu pings in %.1f s (%g a second), %zu answered, %lu lost (no answer within %g ms%s); round trip: median "
         "%.2f ms, p99 %.2f ms, worst %.2f ms\n",
-        sent, o.seconds, o.rate, round_trips.size(), lost, o.limit_ms,
+        sent, pinged_seconds, o.rate, round_trips.size(), lost, o.limit_ms,
         late ? (", " + std::to_string(late) + " of them answered later").c_str() : "", median, p99, worst);
   std::printf("result pings=%lu answered=%zu lost=%lu median_ms=%.3f p99_ms=%.3f worst_ms=%.3f\n", sent,
               round_trips.size(), lost, median, p99, worst);

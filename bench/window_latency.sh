@@ -5,8 +5,8 @@
 #   idle       the window up, no load;
 #   real pace  a load into the simulated device at the protocol's pause
 #              (more than 50 ms before each command);
-#   pause 0    the same with --fast (no pauses), over several loads of a few
-#              seconds each, as a whole image then takes only seconds.
+#   pause 0    the same with --fast (no pauses), over several loads pinged
+#              2.5 s each, as a whole image then takes only seconds.
 # First the Linux window (build/release/bin/kvr-loader), then, when the
 # Windows build is there (build/win/bin/kvr-loader.exe, made by
 # scripts/wine-tests.sh build) and Wine is installed, the Windows window under
@@ -23,7 +23,6 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 seconds=${1:-20}
 rate=${2:-20}
-settle=2  # the window's start-up and the load's first commands before the first ping
 title=DATAFLASH  # in both windows' caption
 
 bin=build/release/bin
@@ -63,12 +62,13 @@ for _ in $(seq 100); do [[ -e /tmp/.X11-unix/X$display ]] && break; sleep 0.05; 
 rows=()  # "window|state|pings|lost|median|p99|worst|note"
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 
-# measure WINDOW STATE RUNS COMMAND...: starts the window, pings it for
-# SECONDS / RUNS, ends it; RUNS times over. Keeps the figures of all the runs
-# together as a row of the table.
+# measure WINDOW STATE RUNS SETTLE COMMAND...: starts the window, waits
+# SETTLE seconds once it is up (its start-up, the load's first commands),
+# pings it for SECONDS / RUNS and ends it; RUNS times over. Keeps the figures
+# of all the runs together as a row of the table.
 measure() {
-  local window=$1 state=$2 runs=$3
-  shift 3
+  local window=$1 state=$2 runs=$3 settle=$4
+  shift 4
   local samples="$work/samples" pings=0 lost=0 note="" run out result share
   share=$(awk -v s="$seconds" -v n="$runs" 'BEGIN { printf "%g", s / n }')
   : >"$samples"
@@ -80,7 +80,10 @@ measure() {
       --title "$title" --rate "$rate" --seconds "$share" --find-seconds 30 --settle "$settle" --samples "$samples" 2>&1)
     echo "$out" | grep -v '^result' | sed 's/^/   /' >&2
     kill -0 "$program" 2>/dev/null || note="the program ended during the measurement"
-    grep -q "went away" <<<"$out" && note="the window went away during the measurement"
+    if grep -q "went away" <<<"$out"; then
+      note="the window went away during the measurement"
+      tail -n 2 "$work/program.log" | sed 's/^/   the program: /' >&2
+    fi
     kill "$program" 2>/dev/null
     wait "$program" 2>/dev/null
     program=""
@@ -104,16 +107,16 @@ measure() {
   rows+=("$window|$state|$pings|$lost|$median|$p99|$worst|$note")
 }
 
-# At pause 0 the Linux window loads the whole image in about 8 s here: that
-# state is measured over several loads of a few seconds each, all of them
-# pinged while the load still runs.
-fast_runs=$(awk -v s="$seconds" 'BEGIN { n = int((s + 3.999) / 4); print n < 1 ? 1 : n }')
+# At pause 0 the Linux window loads the whole image in under 6 s here (its
+# start included): that state is measured over several loads, each pinged
+# for 2.5 s from 1 s after its window is up, while the load still runs.
+fast_runs=$(awk -v s="$seconds" 'BEGIN { n = int(s / 2.5); if (n < s / 2.5) n++; print n < 1 ? 1 : n }')
 
 linux=(env QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" "$bin/kvr-loader" --simulate
   --record "$work/records.jsonl" "$work/T.KVR")
-measure "Linux (Qt)" idle 1 "${linux[@]}"
-measure "Linux (Qt)" "real pace" 1 "${linux[@]}" --autostart --exit-at-end
-measure "Linux (Qt)" "pause 0" "$fast_runs" "${linux[@]}" --autostart --exit-at-end --fast
+measure "Linux (Qt)" idle 1 2 "${linux[@]}"
+measure "Linux (Qt)" "real pace" 1 2 "${linux[@]}" --autostart --exit-at-end
+measure "Linux (Qt)" "pause 0" "$fast_runs" 1 "${linux[@]}" --autostart --exit-at-end --fast
 
 exe=build/win/bin/kvr-loader.exe
 if [[ -f $exe ]] && command -v wine >/dev/null; then
@@ -132,9 +135,9 @@ if [[ -f $exe ]] && command -v wine >/dev/null; then
   wineserver -p >>"$work/wine.log" 2>&1 </dev/null
   wine cmd /c exit >>"$work/wine.log" 2>&1 </dev/null
   windows=(wine "$exe" --simulate --record "Z:$work/records-win.jsonl" "Z:$work/T.KVR")
-  measure "Windows (Wine)" idle 1 "${windows[@]}"
-  measure "Windows (Wine)" "real pace" 1 "${windows[@]}" --autostart --exit-at-end
-  measure "Windows (Wine)" "pause 0" "$fast_runs" "${windows[@]}" --autostart --exit-at-end --fast
+  measure "Windows (Wine)" idle 1 2 "${windows[@]}"
+  measure "Windows (Wine)" "real pace" 1 2 "${windows[@]}" --autostart --exit-at-end
+  measure "Windows (Wine)" "pause 0" "$fast_runs" 1 "${windows[@]}" --autostart --exit-at-end --fast
 else
   echo "== no Windows window measured: $exe is not built (scripts/wine-tests.sh build) or Wine is missing" >&2
 fi

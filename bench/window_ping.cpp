@@ -3,14 +3,22 @@
 // alive" message, which the window answers from its event loop) at a set
 // rate and times each answer.
 //   bench_window_ping (--title TEXT | --id WINDOW) [--rate PER_SECOND] [--seconds S]
-//                     [--limit-ms MS] [--find-seconds S] [--settle S] [--samples FILE] [--quiet]
+//                     [--limit-ms MS] [--find-seconds S] [--settle S] [--samples FILE]
+//                     [--after-answer] [--quiet]
 // --title picks the first viewable top-level window whose _NET_WM_NAME or
 // WM_NAME holds TEXT (UTF-8), waiting up to --find-seconds (default 10) for
 // it to appear; --id takes the window by its id (0x... or decimal). --settle
 // waits S seconds once the window is found before the first ping (the
 // program's start-up, a load getting under way). --samples appends each
 // answered ping's round trip in ms to FILE, a line each (for a script that
-// merges several runs).
+// merges several runs). --after-answer sends each ping as soon as the one
+// before is answered (or lost), at most at the rate, instead of at random
+// times: a ping then reaches a window that sleeps between two events right
+// after it went back to sleep, and waits out the whole sleep. Its figures
+// weigh each of the window's waking spells by the pings answered in it, so
+// they differ between windows that stay awake for different times after a
+// wake-up (Wine's answers several pings per wake-up during a load, Qt's one):
+// the random times give the wait of an input that comes at any moment.
 // Defaults: 20 pings a second for 10 s, an answer later than 1000 ms counts
 // as lost. The gaps between pings vary at random from half to one and a half
 // times the mean, so that the pings fall on every phase of a periodic pause
@@ -57,7 +65,7 @@ struct Options {
   std::string title, samples;
   Window id = 0;
   double rate = 20, seconds = 10, limit_ms = 1000, find_seconds = 10, settle = 0;
-  bool quiet = false;
+  bool quiet = false, after_answer = false;
 };
 
 bool window_gone = false;
@@ -168,12 +176,14 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       const char* v = value("a file name");
       if (!v) return false;
       o.samples = v;
+    } else if (a == "--after-answer") {
+      o.after_answer = true;
     } else if (a == "--quiet") {
       o.quiet = true;
     } else if (a == "--help" || a == "-h") {
       std::printf(
           "bench_window_ping (--title TEXT | --id WINDOW) [--rate PER_SECOND] [--seconds S] [--limit-ms MS]\n"
-          "                  [--find-seconds S] [--settle S] [--samples FILE] [--quiet]\n"
+          "                  [--find-seconds S] [--settle S] [--samples FILE] [--after-answer] [--quiet]\n"
           "Pings a window with _NET_WM_PING and prints the count, median, 99th percentile and worst round trip.\n");
       std::exit(0);
     } else {
@@ -262,7 +272,7 @@ int main(int argc, char** argv) {
     const Clock::time_point now = Clock::now();
     if (now >= end && waiting.empty()) break;
     // A ping is due.
-    if (now >= next_ping && now < end) {
+    if (now >= next_ping && now < end && !(o.after_answer && !waiting.empty())) {
       XEvent ping{};
       ping.xclient.type = ClientMessage;
       ping.xclient.window = target;
@@ -277,8 +287,12 @@ int main(int argc, char** argv) {
       XSendEvent(display, target, False, NoEventMask, &ping);
       XFlush(display);
       ++sent;
-      next_ping += std::chrono::duration_cast<Clock::duration>(interval * gap(random));
-      if (next_ping < now) next_ping = now + interval;  // behind: no burst to catch up
+      if (o.after_answer) {
+        next_ping = now + interval;
+      } else {
+        next_ping += std::chrono::duration_cast<Clock::duration>(interval * gap(random));
+        if (next_ping < now) next_ping = now + interval;  // behind: no burst to catch up
+      }
     }
     // The answers already here.
     while (XPending(display)) {
@@ -314,7 +328,8 @@ int main(int argc, char** argv) {
     }
     if (checked >= end && waiting.empty()) break;
     // Sleep until the next ping, the oldest ping's limit or an event.
-    Clock::time_point wake = checked >= end ? checked + limit : std::min(next_ping, end);
+    Clock::time_point wake = checked >= end ? checked + limit : end;
+    if (checked < end && !(o.after_answer && !waiting.empty())) wake = std::min(wake, next_ping);
     if (!waiting.empty()) wake = std::min(wake, waiting.begin()->second + limit);
     const double wait_ms = std::max(0.0, Ms(wake - checked));
     pollfd p{fd, POLLIN, 0};

@@ -28,7 +28,7 @@ title=DATAFLASH  # in both windows' caption
 bin=build/release/bin
 if [[ ! -x $bin/kvr-loader || ! -x $bin/kvr-loader-cli || ! -x $bin/bench_window_ping ]]; then
   if [[ -f build/release/build.ninja ]]; then
-    cmake --build build/release --target kvr-loader kvr-loader-cli bench_window_ping || exit 1
+    cmake --build build/release --target kvr-loader kvr-loader-cli bench_window_ping -j2 || exit 1
   else
     scripts/setup.sh release || exit 1
   fi
@@ -41,8 +41,17 @@ work=$(mktemp -d /tmp/window-latency.XXXXXX)
 xvfb=""
 program=""
 wine_started=""
+# Ends the window started last: TERM, and KILL after 5 s.
+stop_program() {
+  [[ -n $program ]] || return 0
+  kill "$program" 2>/dev/null
+  for _ in $(seq 50); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
+  kill -KILL "$program" 2>/dev/null
+  wait "$program" 2>/dev/null
+  program=""
+}
 cleanup() {
-  if [[ -n $program ]]; then kill "$program" 2>/dev/null; wait "$program" 2>/dev/null; fi
+  stop_program
   [[ -n $wine_started ]] && wineserver -k >/dev/null 2>&1 </dev/null
   if [[ -n $xvfb ]]; then kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; fi
   rm -rf "$work"
@@ -84,9 +93,7 @@ measure() {
       note="the window went away during the measurement"
       tail -n 2 "$work/program.log" | sed 's/^/   the program: /' >&2
     fi
-    kill "$program" 2>/dev/null
-    wait "$program" 2>/dev/null
-    program=""
+    stop_program
     result=$(grep '^result' <<<"$out")
     if [[ -z $result ]]; then
       note="no figures: $(tail -n 1 <<<"$out")"

@@ -22,9 +22,10 @@
 // Defaults: 20 pings a second for 10 s, an answer later than 1000 ms counts
 // as lost. The gaps between pings vary at random from half to one and a half
 // times the mean, so that the pings fall on every phase of a periodic pause
-// in the window (the loader's is 51 ms) rather than on a fixed one. Prints the protocols the window lists, then the count of pings,
-// answers and lost ones and the median, 99th percentile and worst round
-// trip, and last one line for scripts:
+// in the window (the loader's is 51 ms) rather than on a fixed one.
+// Prints the protocols the window lists, then the count of pings, answers
+// and lost ones and the median, 99th percentile and worst round trip, and
+// last one line for scripts:
 //   result pings=N answered=N lost=N median_ms=X p99_ms=X worst_ms=X
 // When the window goes away during the pinging, the pinging stops; the
 // pings then still waiting are left out rather than counted as lost.
@@ -221,8 +222,8 @@ int main(int argc, char** argv) {
     while (!(target = FindByTitle(display, root, o.title, net_wm_name)) && Clock::now() < give_up)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     if (!target) {
-      std::fprintf(stderr, "bench_window_ping: no viewable window titled \"...%s...\" within %g s\n",
-                   o.title.c_str(), o.find_seconds);
+      std::fprintf(stderr, "bench_window_ping: no viewable window titled \"...%s...\" within %g s\n", o.title.c_str(),
+                   o.find_seconds);
       return 3;
     }
   }
@@ -257,8 +258,8 @@ int main(int argc, char** argv) {
   const Clock::duration limit =
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(o.limit_ms));
   const Clock::time_point start = Clock::now();
-  const Clock::time_point end = start + std::chrono::duration_cast<Clock::duration>(
-                                            std::chrono::duration<double>(o.seconds));
+  const Clock::time_point end =
+      start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
   Clock::time_point next_ping = start;
   std::mt19937 random(12345);
   std::uniform_real_distribution<double> gap(0.5, 1.5);

@@ -126,7 +126,7 @@ void LoadEngine::OnReply(std::string_view reply) {
 }
 
 void LoadEngine::Poll() {
-  if (!Ends()) return;
+  if (!Underway()) return;
   if (stop_.Requested()) {
     Finish(LoadOutcome::kInterrupted, "stopped at " + Where());
     return;
@@ -157,7 +157,7 @@ void LoadEngine::Poll() {
 }
 
 int64_t LoadEngine::MsUntilDue() {
-  if (!Ends() || phase_ == Phase::kStarting) return -1;
+  if (!Underway() || phase_ == Phase::kStarting) return -1;
   if (stop_.Requested()) return 0;
   if (link_.SendWaiting()) return link_.MsUntilSend();
   const uint32_t timeout = settings_.reply_timeout_ms;
@@ -190,17 +190,17 @@ void LoadEngine::Fail(const std::string& why, std::string_view reply) {
 void LoadEngine::Stop(const std::string& who) {
   stop_.Request();
   link_.CancelSend();
-  if (Ends()) Finish(LoadOutcome::kInterrupted, who + " at " + Where());
+  if (Underway()) Finish(LoadOutcome::kInterrupted, who + " at " + Where());
 }
 
 void LoadEngine::LoadFinished(LoadOutcome outcome, const std::string& message) {
-  if (Ends()) Finish(outcome, message);
+  if (Underway()) Finish(outcome, message);
 }
 
 void LoadEngine::PortLost(const std::string& message) {
   stop_.Request();
   link_.CancelSend();
-  if (Ends()) Finish(LoadOutcome::kPortLost, message);
+  if (Underway()) Finish(LoadOutcome::kPortLost, message);
 }
 
 void LoadEngine::Refuse(LoadOutcome outcome, const std::string& message) {

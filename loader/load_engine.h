@@ -135,7 +135,8 @@ class LoadEngine final : private LoadView {
   void OnReply(std::string_view reply);
   void Fail(const std::string& why, std::string_view reply = {});
   void Finish(LoadOutcome outcome, const std::string& message);
-  bool Ends() const { return phase_ != Phase::kIdle && phase_ != Phase::kDone; }
+  // A load has begun and not yet ended.
+  bool Underway() const { return phase_ != Phase::kIdle && phase_ != Phase::kDone; }
   bool Elapsed(uint32_t since, uint32_t ms) { return static_cast<uint32_t>(ticks_.Ticks() - since) >= ms; }
   // Milliseconds until `ms` have elapsed since `since` (0 once they have).
   int64_t Left(uint32_t since, uint32_t ms) {

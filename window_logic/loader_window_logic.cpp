@@ -204,7 +204,7 @@ bool LoaderWindowLogic::StartLoad() {
 
 void LoaderWindowLogic::StartDelayElapsed() {
   screen_.StopTimer(WindowTimer::kStartDelay);
-  engine_->SendOpening();
+  Guarded([this] { engine_->SendOpening(); });  // written at once when there is no pause
   ScheduleLoadStep();
 }
 

@@ -49,9 +49,14 @@ reg_key_exists() { wine reg query "$1" </dev/null >/dev/null 2>&1; }
 reg_delete() { wine reg delete "$1" /f </dev/null >/dev/null 2>&1 || true; }
 
 # expect_value KEY NAME WANTED: the value must be there and hold WANTED.
+# (Looked for up to 10 s: a busy machine's wineserver may show a value the
+# installer wrote a moment after the installer has ended.)
 expect_value() {
-  local got
-  got=$(reg_value "$1" ${2:+"$2"}) || fail "no value \"${2:-(Default)}\" in $1"
+  local got tries=0
+  until got=$(reg_value "$1" ${2:+"$2"}); do
+    ((++tries < 20)) || fail "no value \"${2:-(Default)}\" in $1"
+    sleep 0.5
+  done
   [[ $got == "$3" ]] || fail "$1 \"${2:-(Default)}\" is \"$got\", not \"$3\""
 }
 

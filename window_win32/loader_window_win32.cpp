@@ -491,9 +491,11 @@ void LoaderWindowWin32::StartTimer(WindowTimer timer, uint32_t interval_ms) {
   }
   // A window timer ends on the system's timer step (10 ms at the least): the
   // load's deadlines take a multimedia timer, to the millisecond, whose end
-  // comes to this thread as a message.
+  // comes to this thread as a message. Its count may end up to a millisecond
+  // before the load's clock has moved on, and a timer of a millisecond may
+  // take several (Wine): the last millisecond goes round the message loop.
   StopTimer(timer);
-  if (interval_ms > 0)
+  if (interval_ms > 1)
     load_due_ = timeSetEvent(interval_ms, 1, PostLoadStepDue, reinterpret_cast<DWORD_PTR>(window_),
                              TIME_ONESHOT | TIME_CALLBACK_FUNCTION | TIME_KILL_SYNCHRONOUS);
   if (load_due_ == 0) {  // due now, or no timer to be had: at once

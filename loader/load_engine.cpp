@@ -116,6 +116,12 @@ void LoadEngine::OnRxChar(int count) {
 
 void LoadEngine::OnReply(std::string_view reply) {
   if (phase_ != Phase::kAwaitReply) return;  // nothing asked for: dropped
+  // A stop raised from another thread or a signal since the last step: the
+  // reply's next command (sent at once without a pause) never goes out.
+  if (stop_.Requested()) {
+    Poll();
+    return;
+  }
   const std::string_view due = exchange_.DueReply();
   if (reply.substr(0, due.size()) != due) {
     Fail("reply \"" + Printable(reply) + "\" where " + std::string(due) + " was due", reply);

@@ -299,6 +299,24 @@ TEST(LoadEngineStop, NoRestartGoesOutAfterAStop) {
   EXPECT_EQ(port.writes.size(), 1u);
 }
 
+// Without a pause a reply's next command goes out from the receive step
+// itself: a stop raised (by a signal, say) before the reply is handled
+// must still end the load there.
+TEST(LoadEngineStop, AReplyAfterAStopSendsNothingWithoutAPause) {
+  test::RecordingChannel port;
+  Rig rig(port);
+  rig.Load(sim::MakeUpdateFileText(37));
+  rig.engine.Configure({0, 10000, 3});
+  ASSERT_FALSE(rig.engine.Begin());
+  rig.engine.SendOpening();
+  ASSERT_EQ(port.writes.size(), 1u);  // DL:0, at once
+  rig.engine.Stopper().RequestFromSignal();
+  port.Queue("PL0\r");
+  rig.engine.OnRxChar(4);
+  EXPECT_EQ(rig.engine.Outcome(), LoadOutcome::kInterrupted);
+  EXPECT_EQ(port.writes.size(), 1u);
+}
+
 // The front end's ends reach the view once, with their result, and nothing
 // more is sent or reported after them.
 TEST(LoadEngineStop, EveryEndIsReportedOnceWithItsResult) {

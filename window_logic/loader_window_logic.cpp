@@ -41,10 +41,12 @@ LoaderWindowLogic::LoaderWindowLogic(LoaderScreen& screen, WindowOptions options
   port_.SetUserBaudrate(10400);
   port_.Loaded();
   if (options_.open_device) port_.DeviceOpener = options_.open_device;
+  // The port's threads have ended when Close returns: the component's pause
+  // after it (300 ms) would hold the window at the end of every load.
+  port_.ClosePause = [](uint32_t) {};
 }
 
 LoaderWindowLogic::~LoaderWindowLogic() {
-  port_.ClosePause = [](uint32_t) {};  // the program is ending: nothing waits for the threads
   try {
     port_.Close();
   } catch (...) {

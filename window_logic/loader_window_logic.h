@@ -29,7 +29,7 @@ namespace kvr {
 
 // What the window takes from outside; every member has a working default.
 struct WindowOptions {
-  TickSource* ticks = nullptr;                                         // the pauses' clock (the system's by default)
+  TickSource* ticks = nullptr;                                         // the load's and the record's clock (the system's by default)
   std::function<std::vector<PortChoice>()> probe_ports;                // ports found on the machine
   std::vector<std::string> first_ports;                                // listed first, the first one preselected
   std::function<PortPermission(const std::string&)> check_permission;  // why a device may not be opened

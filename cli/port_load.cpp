@@ -35,8 +35,9 @@ namespace {
 
 std::atomic<bool> g_interrupted{false};
 std::atomic<int> g_interrupts{0};
-// A single load's stop request, raised by the signal handler itself so that
-// a long pause ends at once. A gang's loads are stopped by the gang's thread.
+// A single load's stop request, raised by the signal handler itself, so that
+// a command waiting for its pause never goes out. A gang's loads are stopped
+// by the gang's thread.
 std::atomic<StopSignal*> g_single_stop{nullptr};
 
 void OnSignal(int) {
@@ -285,7 +286,11 @@ PortOutcome PortLoad::Run() {
 
 std::optional<PortOutcome> PortLoad::OpenPort(const std::string& path,
                                               const std::shared_ptr<va::TVaCallQueue>& queue) {
-  queue->OnException = [this](const std::string& m) { Say("error: " + m); };
+  // A fault of the port met in its event's handling (a write from the receive
+  // step) ends the load as the loop's own would.
+  queue->OnException = [this](const std::string& m) {
+    if (event_error_.empty()) event_error_ = m;
+  };
   comm_.SetMainThread(queue);
   // The window's line settings.
   SetUpLoadPort(
@@ -320,6 +325,7 @@ std::optional<PortOutcome> PortLoad::Exchange(va::TVaCallQueue& queue) {
       if (Interrupted()) return Fail(LoadOutcome::kInterrupted, interrupted_at());
       if (lost_.load())
         return Fail(LoadOutcome::kPortLost, "the port " + job_.port + " was lost at " + engine_.Where());
+      if (!event_error_.empty()) return Fail(LoadOutcome::kPortError, event_error_);
       engine_.Poll();
       Progress(false);
     }

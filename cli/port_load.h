@@ -110,7 +110,8 @@ class PortLoad final : public LoadView {
   // handed to this thread); the image must have passed CheckImage.
   PortOutcome Run();
   PortProgress Snapshot() const;
-  // Ends the load from another thread (a gang's Ctrl-C): a pause ends at once.
+  // Ends the load from another thread (a gang's Ctrl-C): a command waiting
+  // for its pause never goes out.
   void RequestStop() { engine_.Stopper().Request(); }
 
   // LoadView
@@ -159,6 +160,7 @@ class PortLoad final : public LoadView {
   uint32_t last_progress_ms_ = 0;
   int last_printed_percent_ = -1;
   std::atomic<bool> lost_{false};
+  std::string event_error_;  // the first exception of the port's event handling
   mutable std::mutex progress_mutex_;
   PortProgress published_;
 };

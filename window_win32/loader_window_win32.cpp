@@ -48,7 +48,7 @@ UINT_PTR TimerId(WindowTimer timer) {
       return 2;
     case WindowTimer::kRecordRetry:
       return 4;
-    case WindowTimer::kLoadDue:  // a multimedia timer, not a window timer
+    case WindowTimer::kLoadDue:  // a multimedia timer; this one only when none is to be had
       break;
   }
   return 5;
@@ -374,6 +374,9 @@ long long LoaderWindowWin32::WindowProc(unsigned msg, unsigned long long wparam,
         logic_->PollTick();
       } else if (w == TimerId(WindowTimer::kRecordRetry)) {
         logic_->RecordRetryElapsed();
+      } else if (w == TimerId(WindowTimer::kLoadDue)) {  // when no multimedia timer was to be had
+        KillTimer(window_, w);
+        logic_->LoadStepDue();
       } else if (w == kLogTimer) {
         FlushLog();
       } else {
@@ -495,13 +498,15 @@ void LoaderWindowWin32::StartTimer(WindowTimer timer, uint32_t interval_ms) {
   // before the load's clock has moved on, and a timer of a millisecond may
   // take several (Wine): the last millisecond goes round the message loop.
   StopTimer(timer);
-  if (interval_ms > 1)
+  if (interval_ms > 1) {
     load_due_ = timeSetEvent(interval_ms, 1, PostLoadStepDue, reinterpret_cast<DWORD_PTR>(window_),
                              TIME_ONESHOT | TIME_CALLBACK_FUNCTION | TIME_KILL_SYNCHRONOUS);
-  if (load_due_ == 0) {  // due now, or no timer to be had: at once
-    load_due_ = kDueNow;
-    PostMessageW(window_, kLoadStepDue, kDueNow, 0);
+    // No multimedia timer to be had: a window timer, on the system's step.
+    if (load_due_ == 0) SetTimer(window_, TimerId(timer), interval_ms, nullptr);
+    return;
   }
+  load_due_ = kDueNow;
+  PostMessageW(window_, kLoadStepDue, kDueNow, 0);
 }
 
 void LoaderWindowWin32::StopTimer(WindowTimer timer) {
@@ -511,6 +516,7 @@ void LoaderWindowWin32::StopTimer(WindowTimer timer) {
   }
   if (load_due_ != 0 && load_due_ != kDueNow) timeKillEvent(load_due_);
   load_due_ = 0;
+  KillTimer(window_, TimerId(timer));
 }
 
 void LoaderWindowWin32::Later(std::function<void()> step) {

@@ -104,8 +104,8 @@ int main(int argc, char** argv) {
     return kvr::kWindowUsageExit;
   }
 
-  // The protocol's pauses and time-outs sleep: at the system's default
-  // timer step (15.6 ms) each would last up to a step longer.
+  // The load's deadlines and the port's waits end on the system's timer
+  // step: at its default (15.6 ms) each would last up to a step longer.
   timeBeginPeriod(1);
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES |
                                                       ICC_BAR_CLASSES};

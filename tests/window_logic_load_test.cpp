@@ -279,6 +279,10 @@ TEST_F(WindowLoad, ARecordFileHeldByAnotherWriterIsWaitedForOnATimer) {
   screen.answer_yes = true;
   EXPECT_FALSE(logic->CloseAsked());  // wait on: the window stays
   EXPECT_TRUE(screen.messages.empty());
+  ASSERT_EQ(screen.questions.size(), 2u);
+  clock.now += 2000;  // the write's own look does not ask again so soon
+  logic->RecordRetryElapsed();
+  EXPECT_EQ(screen.questions.size(), 2u);
   screen.answer_yes = false;
   EXPECT_TRUE(logic->CloseAsked());  // given up: told, and the record is in the log
   ASSERT_EQ(screen.messages.size(), 1u);

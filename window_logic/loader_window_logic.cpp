@@ -259,10 +259,15 @@ bool LoaderWindowLogic::CloseAsked() {
   if (LoadRuns() && !screen_.Ask(kCloseQuestion)) return false;
   if (LoadRuns()) engine_->Stop("the window was closed during the load,");
   // A record that waits for its file is written first, or given up by the
-  // operator (it then goes to standard error and the debug log).
+  // operator (it then goes to standard error and the debug log); the
+  // question is asked once, here or by the write's own look.
+  const int asked_before = record_questions_;
   if (record_.Waiting()) WriteRecords();
-  if (record_.Waiting() && !asking_) {
-    if (screen_.Ask(Arg(kRecordBusyQuestion, 1, record_holder_))) return false;
+  if (record_.Waiting() && !asking_ && record_questions_ == asked_before) {
+    if (screen_.Ask(Arg(kRecordBusyQuestion, 1, record_holder_))) {
+      record_ask_at_ = ticks_->Ticks() + 10000;  // waited on: not asked again at once
+      return false;
+    }
     for (const WindowRecord::Failure& f : record_.GiveUp(record_holder_)) ReportRecordFailure(f);
     screen_.StopTimer(WindowTimer::kRecordRetry);
   }
@@ -363,6 +368,7 @@ void LoaderWindowLogic::WriteRecords() {
   }
   if (static_cast<int32_t>(now - record_ask_at_) < 0) return;
   asking_ = true;
+  ++record_questions_;
   const bool wait_on = screen_.Ask(Arg(kRecordBusyQuestion, 1, written.busy));
   asking_ = false;
   if (wait_on) {

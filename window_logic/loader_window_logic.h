@@ -29,7 +29,7 @@ namespace kvr {
 
 // What the window takes from outside; every member has a working default.
 struct WindowOptions {
-  TickSource* ticks = nullptr;                                         // the load's and the record's clock (the system's by default)
+  TickSource* ticks = nullptr;                                         // the window's clock (the system's by default)
   std::function<std::vector<PortChoice>()> probe_ports;                // ports found on the machine
   std::vector<std::string> first_ports;                                // listed first, the first one preselected
   std::function<PortPermission(const std::string&)> check_permission;  // why a device may not be opened
@@ -139,13 +139,14 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   std::unique_ptr<LoadEngine> engine_;
   WindowRecord record_;
   std::vector<PortEntry> entries_;
-  std::string file_path_;      // the file last opened
-  ImageRecord opened_;         // what was read of it: size and SHA-256, for the record
-  std::string load_port_;      // the port name the load runs on
-  bool recording_ = false;     // the running load's record is begun and not yet ended
-  std::string record_holder_;  // who held the record file at the last try ("" when nobody)
-  uint32_t record_ask_at_ = 0; // when to ask whether to wait on for it
-  bool asking_ = false;        // the question about it is up
+  std::string file_path_;       // the file last opened
+  ImageRecord opened_;          // what was read of it: size and SHA-256, for the record
+  std::string load_port_;       // the port name the load runs on
+  bool recording_ = false;      // the running load's record is begun and not yet ended
+  std::string record_holder_;   // who held the record file at the last try ("" when nobody)
+  uint32_t record_ask_at_ = 0;  // when to ask whether to wait on for it
+  int record_questions_ = 0;    // how often that was asked by the write's look
+  bool asking_ = false;         // the question about it is up
   LoadOutcome last_outcome_ = LoadOutcome::kIdle;
   uint32_t shown_second_ = 0;  // the elapsed second the times show
   bool shown_running_ = false;

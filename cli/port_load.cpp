@@ -284,8 +284,7 @@ PortOutcome PortLoad::Run() {
   return Conclude([&device] { return device->Image(); });
 }
 
-std::optional<PortOutcome> PortLoad::OpenPort(const std::string& path,
-                                              const std::shared_ptr<va::TVaCallQueue>& queue) {
+std::optional<PortOutcome> PortLoad::OpenPort(const std::string& path, const std::shared_ptr<va::TVaCallQueue>& queue) {
   // A fault of the port met in its event's handling (a write from the receive
   // step) ends the load as the loop's own would.
   queue->OnException = [this](const std::string& m) {
@@ -303,8 +302,7 @@ std::optional<PortOutcome> PortLoad::OpenPort(const std::string& path,
     comm_.Open();
   } catch (const std::exception& e) {
     // Opening a network port may take seconds: a Ctrl-C meanwhile is what ended it.
-    if (Interrupted())
-      return Fail(LoadOutcome::kInterrupted, "interrupted while the port opened; nothing was sent");
+    if (Interrupted()) return Fail(LoadOutcome::kInterrupted, "interrupted while the port opened; nothing was sent");
     outcome_.hint = PermissionHint(path);
     return Fail(LoadOutcome::kPortError, e.what());
   }

@@ -3,11 +3,11 @@
 # against the Linux window, in the same run: each loads for 10 s into the
 # simulated boot loader at a real 38400-baud line's timing; the time per
 # command (the device's first to last frame over the frames) must agree
-# within 9 %. Wine tells of received bytes and of a multimedia timer's end
-# later than the Linux window's loop learns of them (1 to 4 ms a command
-# here, +2 to +7 %); a pause kept twice, or a command or reply left to a
-# later look, costs far more. Reports the processor time of
-# the Wine process.
+# within 25 %. Wine tells of received bytes and of a multimedia timer's end
+# later than the Linux window's loop learns of them: +2 to +10 % a command
+# in runs here, varying with the machine. A pause kept twice (+80 %) or a
+# command left to the window's 50 ms supervising look (about +40 %) still
+# fails it. Reports the processor time of the Wine process.
 #   window_wine_pace.sh KVR-LOADER.EXE [LINUX-KVR-LOADER]  (else $KVR_LINUX_WINDOW)
 source "$(dirname "$0")/window_wine_lib.sh"
 linux_window=${2:-$KVR_LINUX_WINDOW}
@@ -46,4 +46,4 @@ awk -v l="$linux_ms" -v w="$windows_ms" -v c="$cpu" -v hz="$(getconf CLK_TCK)" -
   d = (w - l) / l * 100
   printf "time per command: Linux window %.3f ms, Windows window under Wine %.3f ms (%+.2f %%)\n", l, w, d
   printf "processor time of the Wine process over %d s of loading and its start: %.2f s\n", s, c / hz
-  exit (d < -9 || d > 9) }' || fail "the windows' pace differs by more than 9 %"
+  exit (d < -25 || d > 25) }' || fail "the windows' pace differs by more than 25 %"

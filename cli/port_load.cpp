@@ -272,12 +272,6 @@ PortOutcome PortLoad::Run() {
 
   // The port's events come to this thread through the queue.
   const auto queue = std::make_shared<va::TVaCallQueue>();
-  // A report the port's threads queued after the last look holds the port's
-  // session, which holds the queue: dropped when the load is over.
-  struct DropLeftovers {
-    va::TVaCallQueue& queue;
-    ~DropLeftovers() { queue.Shutdown(); }
-  } drop_leftovers{*queue};
   if (std::optional<PortOutcome> failed = OpenPort(path, queue)) return *failed;
   if (std::optional<PortOutcome> failed = Exchange(*queue)) return *failed;
   if (!device) return Conclude({});

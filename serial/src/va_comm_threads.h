@@ -28,10 +28,14 @@ struct PortSession : std::enable_shared_from_this<PortSession> {
   // Has the owner's DoEvents(mask) run on the main thread later, unless the
   // port has been closed meanwhile; the reporting thread does not wait, so a
   // write never stalls behind its own report. Bits already on their way are
-  // not posted again; a handler's exception goes to the reporter.
+  // not posted again; a handler's exception goes to the reporter. The queued
+  // call holds the session weakly: the session holds the queue, and a report
+  // still queued when the port closes must not keep both alive.
   void Report(uint32_t mask) {
     if ((posted.fetch_or(mask) & mask) == mask) return;
-    main->Post([self = shared_from_this()] {
+    main->Post([weak = weak_from_this()] {
+      const std::shared_ptr<PortSession> self = weak.lock();
+      if (!self) return;  // the port is closed and its session gone
       const uint32_t bits = self->posted.exchange(0);
       if (bits == 0 || self->closed.load()) return;
       try {

@@ -69,10 +69,12 @@ class TVaCallQueue final : public TVaMainThread {
     std::function<void()> posted;  // a posted call's own copy (nobody waits for it)
     std::atomic<bool> done{false};
     std::exception_ptr error;
+    // Its worker's own wake-up: a queue that serves many workers (one per
+    // port) wakes only the one whose call ran.
+    std::condition_variable ran;
   };
   std::mutex mutex_;
   std::condition_variable queued_;
-  std::condition_variable ran_;  // a queued call has run (or was dropped)
   std::deque<std::shared_ptr<Pending>> queue_;
   bool shutdown_ = false;
   std::thread::id main_;

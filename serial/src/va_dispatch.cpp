@@ -57,7 +57,7 @@ void TVaCallQueue::Synchronize(const std::function<void()>& call) {
     // A mutex and condition rather than an atomic wait: the latter loses
     // wake-ups in some standard libraries (mingw-w64's libstdc++ 12).
     std::unique_lock<std::mutex> lock(mutex_);
-    ran_.wait(lock, [&] { return pending->done.load(); });
+    pending->ran.wait(lock, [&] { return pending->done.load(); });
   }
   if (pending->error) std::rethrow_exception(pending->error);
 }
@@ -107,9 +107,9 @@ int TVaCallQueue::ProcessMessages(uint32_t wait_ms) {
       // while the worker may still be reading it.
       std::lock_guard<std::mutex> lock(mutex_);
       p->done.store(true);
+      p->ran.notify_one();
       p.reset();
     }
-    ran_.notify_all();
     ++ran;
   }
 }
@@ -123,9 +123,11 @@ void TVaCallQueue::Shutdown() {
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& p : dropped) p->done.store(true);
+    for (const auto& p : dropped) {
+      p->done.store(true);
+      p->ran.notify_one();
+    }
   }
-  ran_.notify_all();
   queued_.notify_all();
 }
 

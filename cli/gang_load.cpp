@@ -8,19 +8,47 @@
 #endif
 
 #include <algorithm>
-#include <condition_variable>
+#include <chrono>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <memory>
-#include <mutex>
-#include <thread>
+#include <optional>
 
 #include "hex_text.h"
 #include "image_geometry.h"
+#include "va_dispatch.h"
 
 namespace kvr::cli {
 
 namespace {
+
+// How often the gang's loop looks at every load while nothing falls due: the
+// interrupts, a lost port, the progress.
+constexpr int64_t kLookEveryMs = 20;
+
+// One port's hand-over to the queue the gang's ports share: the same queue,
+// with the port's own reporter for the exceptions of its events.
+class PortHandOver final : public va::TVaMainThread, public std::enable_shared_from_this<PortHandOver> {
+ public:
+  PortHandOver(std::shared_ptr<va::TVaCallQueue> queue, std::function<void(const std::string&)> report)
+      : queue_(std::move(queue)), report_(std::move(report)) {}
+  void Synchronize(const std::function<void()>& call) override { queue_->Synchronize(call); }
+  void Post(std::function<void()> call) override {
+    queue_->Post([self = shared_from_this(), call = std::move(call)] {
+      try {
+        call();
+      } catch (...) {
+        self->HandleException(std::current_exception());
+      }
+    });
+  }
+  void HandleException(std::exception_ptr error) override { report_(va::ExceptionMessage(error)); }
+
+ private:
+  const std::shared_ptr<va::TVaCallQueue> queue_;
+  const std::function<void(const std::string&)> report_;
+};
 
 struct TerminalSize {
   size_t columns = 80, rows = 24;
@@ -80,23 +108,15 @@ std::vector<PortOutcome> RunGang(const LoadOptions& options, const std::vector<P
   const bool tty = ErrIsTerminal();
   const bool view = tty && !options.quiet && jobs.size() < SizeOfTerminal().rows;
   const LoadOutput output = view || (tty && options.quiet) ? LoadOutput::kGangView : LoadOutput::kGangLines;
+  // Every port's events come to this thread through one queue.
+  const auto queue = std::make_shared<va::TVaCallQueue>();
+  queue->OnException = [](const std::string& m) { std::cerr << "error: " << m << "\n"; };
   std::vector<std::unique_ptr<PortLoad>> loads;
   for (const PortJob& job : jobs)
     loads.push_back(std::make_unique<PortLoad>(options, job, table, file, image_path, output));
   std::vector<PortOutcome> outcomes(jobs.size());
-  std::mutex mutex;
-  std::condition_variable ended;
-  size_t done = 0;
-  std::vector<std::thread> threads;
-  for (size_t i = 0; i < loads.size(); ++i) {
-    threads.emplace_back([&, i] {
-      PortOutcome outcome = loads[i]->Run();
-      std::lock_guard<std::mutex> lock(mutex);
-      outcomes[i] = std::move(outcome);
-      ++done;
-      ended.notify_all();
-    });
-  }
+  std::vector<bool> ended(jobs.size(), false);
+  size_t running = 0;
 
   size_t port_width = 4;
   for (const PortJob& job : jobs) port_width = std::max(port_width, WithoutControls(job.port).size());
@@ -106,34 +126,69 @@ std::vector<PortOutcome> RunGang(const LoadOptions& options, const std::vector<P
     std::string frame;
     if (drawn) frame += "\x1b[" + std::to_string(loads.size()) + "A";  // back to the first line
     for (size_t i = 0; i < loads.size(); ++i) {
-      std::string result;
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        result = outcomes[i].Result();
-      }
       frame += '\r';
-      frame += ViewLine(jobs[i].port, port_width, loads[i]->Snapshot(), result, width);
+      frame += ViewLine(jobs[i].port, port_width, loads[i]->Snapshot(), outcomes[i].Result(), width);
       frame += "\x1b[K\n";  // the rest of a longer earlier line erased
     }
     std::cerr << frame << std::flush;
     drawn = true;
   };
 
-  bool stopping = false;
-  for (;;) {
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      ended.wait_for(lock, std::chrono::milliseconds(view ? 250 : 50));
-      if (done == loads.size()) break;
+  // The ports open one after the other; each load starts once its port is open.
+  for (size_t i = 0; i < loads.size(); ++i) {
+    PortLoad& load = *loads[i];
+    if (std::optional<PortOutcome> failed =
+            load.Start(std::make_shared<PortHandOver>(queue, [&load](const std::string& m) { load.ReportError(m); }))) {
+      outcomes[i] = std::move(*failed);
+      ended[i] = true;
+    } else {
+      ++running;
     }
+  }
+
+  // One loop for every load: the ports' events until the earliest deadline of
+  // any load, a look at all of them (interrupts, a lost port, progress) every
+  // 20 ms, the view redrawn every 250 ms.
+  using Clock = std::chrono::steady_clock;
+  const auto look_every = std::chrono::milliseconds(kLookEveryMs);
+  const auto draw_every = std::chrono::milliseconds(250);
+  Clock::time_point next_look = Clock::now();
+  Clock::time_point next_draw = Clock::now() + draw_every;
+  if (view) draw();
+  std::vector<int64_t> due(loads.size(), 0);
+  bool stopping = false;
+  while (running > 0) {
+    const Clock::time_point now = Clock::now();
+    const bool look = now >= next_look;
+    if (look) next_look = now + look_every;
+    for (size_t i = 0; i < loads.size(); ++i) {
+      if (ended[i]) continue;
+      due[i] = loads[i]->MsUntilDue();
+      if (!look && due[i] != 0) continue;
+      if (std::optional<PortOutcome> outcome = loads[i]->Step()) {
+        outcomes[i] = std::move(*outcome);
+        ended[i] = true;
+        --running;
+        continue;
+      }
+      due[i] = loads[i]->MsUntilDue();
+    }
+    if (view && Clock::now() >= next_draw) {
+      next_draw = Clock::now() + draw_every;
+      draw();
+    }
+    if (running == 0) break;
     // The handler only raises the flag; the stop requests go out from here.
     if (Interrupted() && !stopping) {
       stopping = true;
       for (const auto& load : loads) load->RequestStop();
     }
-    if (view) draw();
+    auto until = std::min(next_look, view ? next_draw : next_look);
+    for (size_t i = 0; i < loads.size(); ++i)
+      if (!ended[i] && due[i] >= 0) until = std::min(until, now + std::chrono::milliseconds(due[i]));
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+    queue->ProcessMessages(static_cast<uint32_t>(std::max<int64_t>(wait, 0)));
   }
-  for (std::thread& t : threads) t.join();
   if (view) draw();
   return outcomes;
 }

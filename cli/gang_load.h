@@ -1,6 +1,8 @@
-// A gang load: the same image into several ports at once, each load on a
-// thread of its own with its own port, engine and clock, so that a fault, a
-// retry or a lost port on one never stops, slows or changes another. One
+// A gang load: the same image into several ports at once, each load with its
+// own port, engine and clock, so that a fault, a retry or a lost port on one
+// never stops, slows or changes another. All loads run on one thread: one
+// loop waits for every port's events until the earliest deadline of any
+// load (nothing in a load waits, so none holds up another). One
 // combined view on standard error (a line per port, redrawn in place on a
 // terminal) and a table of the outcomes at the end.
 #pragma once

@@ -137,7 +137,8 @@ PortOutcome PortLoad::Finish() {
   outcome_.commands = figures.commands;
   outcome_.page_retries = figures.retries;
   outcome_.seconds = figures.elapsed_ms / 1000.0;
-  Publish();  // the view's last line shows where the load ended
+  device_.reset();  // a simulated device ends with its load (the port is closed)
+  Publish();        // the view's last line shows where the load ended
   return outcome_;
 }
 
@@ -234,13 +235,21 @@ void PortLoad::Progress(bool force) {
   }
 }
 
-#ifndef _WIN32
-using SimulatedDevice = sim::PtyDevice;
-#else
-using SimulatedDevice = sim::InProcessDevice;
-#endif
-
 PortOutcome PortLoad::Run() {
+  // The port's events come to this thread through the queue.
+  const auto queue = std::make_shared<va::TVaCallQueue>();
+  queue->OnException = [this](const std::string& m) { ReportError(m); };
+  if (std::optional<PortOutcome> failed = Start(queue)) return *failed;
+  for (;;) {
+    // The port's events, until the load's next deadline (a command's pause,
+    // a time limit) or a look at the interrupts and the progress line.
+    const int64_t due = engine_.Running() ? engine_.MsUntilDue() : 0;
+    queue->ProcessMessages(static_cast<uint32_t>(due < 0 ? kLookEveryMs : std::min<int64_t>(due, kLookEveryMs)));
+    if (std::optional<PortOutcome> ended = Step()) return *ended;
+  }
+}
+
+std::optional<PortOutcome> PortLoad::Start(const std::shared_ptr<va::TVaMainThread>& main) {
   outcome_.started = std::chrono::system_clock::now();
   if (const ImageProblem problem = engine_.Begin())
     return Fail(LoadOutcome::kImageError, image_path_ + ": " + problem.Describe() + "; nothing was sent");
@@ -248,43 +257,37 @@ PortOutcome PortLoad::Run() {
     if (const std::string wrong = OpenLog(); !wrong.empty())
       return Fail(LoadOutcome::kLogError, wrong + "; nothing was sent");
   }
-  std::unique_ptr<SimulatedDevice> device;
   std::string path = va::DevicePathFor(job_.port);
   if (job_.simulate) {
 #ifndef _WIN32
     try {
-      device = std::make_unique<sim::PtyDevice>(job_.faults);
+      device_ = std::make_unique<sim::PtyDevice>(job_.faults);
     } catch (const std::exception& e) {
       return Fail(LoadOutcome::kPortError, std::string("no simulated device: ") + e.what());
     }
-    path = device->SlavePath();
+    path = device_->SlavePath();
 #else
     // Without pseudo-terminals the simulated device runs inside the program, on
     // a line without wire time, as fast as the device behind a terminal.
-    device = std::make_unique<sim::InProcessDevice>(sim::LineDeviceOptions{job_.faults, false});
-    comm_.DeviceOpener = device->Opener();
+    device_ = std::make_unique<sim::InProcessDevice>(sim::LineDeviceOptions{job_.faults, false});
+    comm_.DeviceOpener = device_->Opener();
     path = sim::kSimulatedPortName;
 #endif
     if (job_.port.empty()) job_.port = outcome_.port = path;
   }
   outcome_.device = path;
   outcome_.identity = va::IdentifyPort(path);
-
-  // The port's events come to this thread through the queue.
-  const auto queue = std::make_shared<va::TVaCallQueue>();
-  if (std::optional<PortOutcome> failed = OpenPort(path, queue)) return *failed;
-  if (std::optional<PortOutcome> failed = Exchange(*queue)) return *failed;
-  if (!device) return Conclude({});
-  return Conclude([&device] { return device->Image(); });
+  if (std::optional<PortOutcome> failed = OpenPort(path, main)) return failed;
+  try {
+    engine_.SendOpening();
+  } catch (const std::exception& e) {
+    return Fail(LoadOutcome::kPortError, e.what());
+  }
+  return std::nullopt;
 }
 
-std::optional<PortOutcome> PortLoad::OpenPort(const std::string& path, const std::shared_ptr<va::TVaCallQueue>& queue) {
-  // A fault of the port met in its event's handling (a write from the receive
-  // step) ends the load as the loop's own would.
-  queue->OnException = [this](const std::string& m) {
-    if (event_error_.empty()) event_error_ = m;
-  };
-  comm_.SetMainThread(queue);
+std::optional<PortOutcome> PortLoad::OpenPort(const std::string& path, const std::shared_ptr<va::TVaMainThread>& main) {
+  comm_.SetMainThread(main);
   // The window's line settings.
   SetUpLoadPort(
       comm_, path, o_.baud, [this](int count) { engine_.OnRxChar(count); }, [this] { lost_.store(true); });
@@ -305,28 +308,30 @@ std::optional<PortOutcome> PortLoad::OpenPort(const std::string& path, const std
   return std::nullopt;
 }
 
-std::optional<PortOutcome> PortLoad::Exchange(va::TVaCallQueue& queue) {
-  const auto interrupted_at = [this] { return "interrupted at " + engine_.Where() + "; the port is closed"; };
-  try {
-    engine_.SendOpening();
-    while (engine_.Running()) {
-      // The port's events, until the load's next deadline (a command's pause,
-      // a time limit) or a look at the interrupts and the progress line.
-      const int64_t due = engine_.MsUntilDue();
-      queue.ProcessMessages(static_cast<uint32_t>(due < 0 ? kLookEveryMs : std::min<int64_t>(due, kLookEveryMs)));
-      if (Interrupted()) return Fail(LoadOutcome::kInterrupted, interrupted_at());
+std::optional<PortOutcome> PortLoad::Step() {
+  if (engine_.Running()) {
+    try {
+      if (Interrupted())
+        return Fail(LoadOutcome::kInterrupted, "interrupted at " + engine_.Where() + "; the port is closed");
       if (lost_.load())
         return Fail(LoadOutcome::kPortLost, "the port " + job_.port + " was lost at " + engine_.Where());
       if (!event_error_.empty()) return Fail(LoadOutcome::kPortError, event_error_);
       engine_.Poll();
       Progress(false);
+    } catch (const std::exception& e) {
+      return Fail(LoadOutcome::kPortError, e.what());
     }
-  } catch (const std::exception& e) {
-    return Fail(LoadOutcome::kPortError, e.what());
+    if (engine_.Running()) return std::nullopt;
   }
-  if (Interrupted()) return Fail(LoadOutcome::kInterrupted, interrupted_at());
+  return End();
+}
+
+PortOutcome PortLoad::End() {
+  if (Interrupted())
+    return Fail(LoadOutcome::kInterrupted, "interrupted at " + engine_.Where() + "; the port is closed");
   if (engine_.Outcome() == LoadOutcome::kNoAnswer) return Fail(LoadOutcome::kNoAnswer, engine_.EndMessage());
-  return std::nullopt;
+  if (!device_) return Conclude({});
+  return Conclude([this] { return device_->Image(); });
 }
 
 PortOutcome PortLoad::Conclude(const std::function<std::vector<uint8_t>()>& simulated_image) {

@@ -1,7 +1,8 @@
 // One load of the image into one port (a device path or a simulated device),
 // for a single load and for each port of a gang load: the port opened with the
-// window's line settings, the load engine driven by the port's own event
-// queue, the outcome with its exit code. A single load prints its progress
+// window's line settings, the load engine driven by the port's events, the
+// outcome with its exit code. A single load runs on its own thread with a
+// queue of its own; a gang's loads share one thread and one queue. A single load prints its progress
 // line and messages; a gang load's loads publish their progress for the
 // combined view instead.
 #pragma once
@@ -27,7 +28,18 @@
 #include "va_dispatch.h"
 #include "va_ports.h"
 
+namespace kvr::sim {
+class PtyDevice;
+class InProcessDevice;
+}  // namespace kvr::sim
+
 namespace kvr::cli {
+
+#ifndef _WIN32
+using SimulatedDevice = sim::PtyDevice;
+#else
+using SimulatedDevice = sim::InProcessDevice;
+#endif
 
 // The run's own exit codes; a load's come with its outcome (FactsOf).
 enum ExitCode {
@@ -109,6 +121,22 @@ class PortLoad final : public LoadView {
   // Runs the load to its end on the calling thread (the port's events are
   // handed to this thread); the image must have passed CheckImage.
   PortOutcome Run();
+
+  // A load driven by a loop of the caller's, on one thread: Start, then
+  // Step whenever the load is due (MsUntilDue) or at least every 20 ms, until
+  // one of them gives the outcome (the port closed). The port's events go to
+  // `main`, a queue the same thread pumps.
+  std::optional<PortOutcome> Start(const std::shared_ptr<va::TVaMainThread>& main);
+  std::optional<PortOutcome> Step();
+  // Milliseconds until the load is due (0: now); -1 when only its port's
+  // events move it on.
+  int64_t MsUntilDue() { return engine_.MsUntilDue(); }
+  // A fault of the port met in its event's handling (a write from the receive
+  // step): the load's next step ends it as the loop's own would.
+  void ReportError(const std::string& message) {
+    if (event_error_.empty()) event_error_ = message;
+  }
+
   PortProgress Snapshot() const;
   // Ends the load from another thread (a gang's Ctrl-C): a command waiting
   // for its pause never goes out.
@@ -126,8 +154,9 @@ class PortLoad final : public LoadView {
   // The outcome with the load's figures.
   PortOutcome Finish();
   // The phases of Run: each gives the outcome when the load ends there.
-  std::optional<PortOutcome> OpenPort(const std::string& path, const std::shared_ptr<va::TVaCallQueue>& queue);
-  std::optional<PortOutcome> Exchange(va::TVaCallQueue& queue);
+  std::optional<PortOutcome> OpenPort(const std::string& path, const std::shared_ptr<va::TVaMainThread>& main);
+  // The end of a load that left the exchange: an interrupt, no answer, or Conclude.
+  PortOutcome End();
   // A load that ran to its end or was stopped; `simulated_image` (when set)
   // gives the simulated device's image, compared with the file.
   PortOutcome Conclude(const std::function<std::vector<uint8_t>()>& simulated_image);
@@ -149,6 +178,7 @@ class PortLoad final : public LoadView {
   const LoadOutput output_;
   bool Gang() const { return output_ != LoadOutput::kSingle; }  // one of several loads
   SystemTicks ticks_;
+  std::unique_ptr<SimulatedDevice> device_;  // outlives the port (declared before it)
   va::TVaComm comm_;
   CommChannel port_{comm_};
   LoadEngine engine_;

@@ -291,6 +291,17 @@ std::optional<PortOutcome> PortLoad::OpenPort(const std::string& path, const std
   // The window's line settings.
   SetUpLoadPort(
       comm_, path, o_.baud, [this](int count) { engine_.OnRxChar(count); }, [this] { lost_.store(true); });
+  // A reply ends with its CR: the event thread gathers a reply's bytes, which
+  // come a byte at a time on a real line, and hands them over once the CR has
+  // come, instead of an event per byte. Bytes without a CR (noise, a line
+  // that keeps talking) are taken at the load's next step. The in-process
+  // device (the simulated one on Windows) has no event character: there
+  // every arrival is an event.
+  if (!comm_.DeviceOpener) {
+    comm_.SetMonitorEvents(va::TVaCommEvents{va::ceError, va::ceRxFlag});
+    comm_.EventChars().SetEventChar('\r');
+    comm_.OnRxFlag = [this](va::TVaObject*) { TakeReceived(); };
+  }
   comm_.ClosePause = [](uint32_t) {};
   if (log_) engine_.SetLog([this](const std::string& line) { WriteLog(line); });
   if (!Gang()) g_single_stop.store(&engine_.Stopper());
@@ -308,6 +319,10 @@ std::optional<PortOutcome> PortLoad::OpenPort(const std::string& path, const std
   return std::nullopt;
 }
 
+void PortLoad::TakeReceived() {
+  if (const int waiting = comm_.InQueue(); waiting > 0) engine_.OnRxChar(waiting);
+}
+
 std::optional<PortOutcome> PortLoad::Step() {
   if (engine_.Running()) {
     try {
@@ -316,6 +331,7 @@ std::optional<PortOutcome> PortLoad::Step() {
       if (lost_.load())
         return Fail(LoadOutcome::kPortLost, "the port " + job_.port + " was lost at " + engine_.Where());
       if (!event_error_.empty()) return Fail(LoadOutcome::kPortError, event_error_);
+      TakeReceived();
       engine_.Poll();
       Progress(false);
     } catch (const std::exception& e) {

@@ -155,6 +155,8 @@ class PortLoad final : public LoadView {
   PortOutcome Finish();
   // The phases of Run: each gives the outcome when the load ends there.
   std::optional<PortOutcome> OpenPort(const std::string& path, const std::shared_ptr<va::TVaMainThread>& main);
+  // The bytes waiting at the port, to the engine.
+  void TakeReceived();
   // The end of a load that left the exchange: an interrupt, no answer, or Conclude.
   PortOutcome End();
   // A load that ran to its end or was stopped; `simulated_image` (when set)

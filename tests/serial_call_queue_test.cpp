@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -81,6 +82,46 @@ TEST(VaCallQueue, SynchronizeRunsOnTheMainThreadAndRethrows) {
   // shutdown or refused after it.
   EXPECT_GE(wakes.load(), 2);
   EXPECT_LE(wakes.load(), 3);
+}
+
+// Many ports' event threads handing over to one queue (a gang's loads on one
+// thread): each worker returns once its own call has run, with its own
+// exception, while the others still wait; a worker woken for another's call,
+// or not woken for its own, shows as a wrong result or a worker that never
+// returns (the pumping is bounded).
+TEST(VaCallQueue, ManyWorkersWaitingAtOnceEachGetTheirOwnCall) {
+  constexpr int kWorkers = 16;
+  auto queue = std::make_shared<TVaCallQueue>();
+  std::atomic<int> returned{0};
+  std::vector<std::string> saw(kWorkers);
+  std::vector<int> ran(kWorkers, 0);
+  std::vector<std::thread> workers;
+  for (int i = 0; i < kWorkers; ++i) {
+    workers.emplace_back([&, i] {
+      for (int round = 0; round < 20; ++round) {
+        try {
+          queue->Synchronize([&, i, round] {
+            ++ran[i];
+            if ((i + round) % 3 == 0) throw EVaCommError("worker " + std::to_string(i));
+          });
+          saw[i] += '.';
+        } catch (const EVaCommError& e) {
+          saw[i] += e.what() == "worker " + std::to_string(i) ? 'e' : '?';
+        }
+      }
+      returned.fetch_add(1);
+    });
+  }
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (returned.load() < kWorkers && std::chrono::steady_clock::now() < limit) queue->ProcessMessages(10);
+  queue->Shutdown();  // a worker still waiting returns now
+  for (std::thread& w : workers) w.join();
+  for (int i = 0; i < kWorkers; ++i) {
+    std::string want;
+    for (int round = 0; round < 20; ++round) want += (i + round) % 3 == 0 ? 'e' : '.';
+    EXPECT_EQ(saw[i], want) << "worker " << i;
+    EXPECT_EQ(ran[i], 20) << "worker " << i;
+  }
 }
 
 }  // namespace

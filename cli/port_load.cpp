@@ -208,7 +208,6 @@ PortProgress PortLoad::Snapshot() const {
 
 void PortLoad::Progress(bool force) {
   const uint32_t now = ticks_.Ticks();
-  const bool tty = ErrIsTerminal();
   if (Gang()) {
     // Published a few times a second for the view; plain lines get one per percent.
     if (force || now - last_progress_ms_ >= 200) {
@@ -216,7 +215,10 @@ void PortLoad::Progress(bool force) {
       Publish();
     }
     if (o_.quiet || output_ == LoadOutput::kGangView || (!force && percent_ == last_printed_percent_)) return;
-  } else {
+  }
+  // Asked only here: a gang's loads look at their progress every 20 ms each.
+  const bool tty = ErrIsTerminal();
+  if (!Gang()) {
     if (o_.quiet) return;
     if (!force && (tty ? now - last_progress_ms_ < 200 : percent_ == last_printed_percent_)) return;
     last_progress_ms_ = now;
@@ -249,9 +251,10 @@ PortOutcome PortLoad::Run() {
   }
 }
 
-std::optional<PortOutcome> PortLoad::Start(const std::shared_ptr<va::TVaMainThread>& main) {
+std::optional<PortOutcome> PortLoad::Start(const std::shared_ptr<va::TVaMainThread>& main,
+                                           const ImageProblem* checked) {
   outcome_.started = std::chrono::system_clock::now();
-  if (const ImageProblem problem = engine_.Begin())
+  if (const ImageProblem problem = checked ? engine_.Begin(*checked) : engine_.Begin())
     return Fail(LoadOutcome::kImageError, image_path_ + ": " + problem.Describe() + "; nothing was sent");
   if (!o_.log.empty()) {
     if (const std::string wrong = OpenLog(); !wrong.empty())
@@ -290,7 +293,12 @@ std::optional<PortOutcome> PortLoad::OpenPort(const std::string& path, const std
   comm_.SetMainThread(main);
   // The window's line settings.
   SetUpLoadPort(
-      comm_, path, o_.baud, [this](int count) { engine_.OnRxChar(count); }, [this] { lost_.store(true); });
+      comm_, path, o_.baud,
+      [this](int count) {
+        moved_ = true;
+        engine_.OnRxChar(count);
+      },
+      [this] { lost_.store(true); });
   // A reply ends with its CR: the event thread gathers a reply's bytes, which
   // come a byte at a time on a real line, and hands them over once the CR has
   // come, instead of an event per byte. Bytes without a CR (noise, a line
@@ -320,10 +328,11 @@ std::optional<PortOutcome> PortLoad::OpenPort(const std::string& path, const std
 }
 
 void PortLoad::TakeReceived() {
+  moved_ = true;
   if (const int waiting = comm_.InQueue(); waiting > 0) engine_.OnRxChar(waiting);
 }
 
-std::optional<PortOutcome> PortLoad::Step() {
+std::optional<PortOutcome> PortLoad::Step(bool take_received) {
   if (engine_.Running()) {
     try {
       if (Interrupted())
@@ -331,7 +340,7 @@ std::optional<PortOutcome> PortLoad::Step() {
       if (lost_.load())
         return Fail(LoadOutcome::kPortLost, "the port " + job_.port + " was lost at " + engine_.Where());
       if (!event_error_.empty()) return Fail(LoadOutcome::kPortError, event_error_);
-      TakeReceived();
+      if (take_received || engine_.MsUntilDue() == 0) TakeReceived();
       engine_.Poll();
       Progress(false);
     } catch (const std::exception& e) {

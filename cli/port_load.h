@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "boot_loader_device.h"
@@ -125,12 +126,19 @@ class PortLoad final : public LoadView {
   // A load driven by a loop of the caller's, on one thread: Start, then
   // Step whenever the load is due (MsUntilDue) or at least every 20 ms, until
   // one of them gives the outcome (the port closed). The port's events go to
-  // `main`, a queue the same thread pumps.
-  std::optional<PortOutcome> Start(const std::shared_ptr<va::TVaMainThread>& main);
-  std::optional<PortOutcome> Step();
+  // `main`, a queue the same thread pumps. Step takes the bytes that came
+  // without a CR when the load is due or `take_received` says so.
+  // `checked`, when given, is CheckImage's result for the image (several
+  // loads of one image check it once).
+  std::optional<PortOutcome> Start(const std::shared_ptr<va::TVaMainThread>& main,
+                                   const ImageProblem* checked = nullptr);
+  std::optional<PortOutcome> Step(bool take_received = true);
   // Milliseconds until the load is due (0: now); -1 when only its port's
   // events move it on.
   int64_t MsUntilDue() { return engine_.MsUntilDue(); }
+  // Whether the port's events have reached the engine since the last call
+  // (its deadline may have moved).
+  bool TakeMoved() { return std::exchange(moved_, false); }
   // A fault of the port met in its event's handling (a write from the receive
   // step): the load's next step ends it as the loop's own would.
   void ReportError(const std::string& message) {
@@ -189,6 +197,7 @@ class PortLoad final : public LoadView {
   bool log_failed_ = false;
   int percent_ = 0;
   int retries_ = 0;
+  bool moved_ = false;
   uint32_t last_progress_ms_ = 0;
   int last_printed_percent_ = -1;
   std::atomic<bool> lost_{false};

@@ -74,7 +74,9 @@ void LoadEngine::Configure(const LoadSettings& settings) {
   link_.SetSendPause(settings.pause_ms);
 }
 
-ImageProblem LoadEngine::Begin() {
+ImageProblem LoadEngine::Begin() { return Begin(CheckImage(table_, file_)); }
+
+ImageProblem LoadEngine::Begin(const ImageProblem& checked) {
   stop_.Clear();
   link_.Reset();
   exchange_.Reset();
@@ -88,7 +90,7 @@ ImageProblem LoadEngine::Begin() {
   commands_ = 0;
   retries_ = 0;
   start_tick_ = sent_tick_ = ticks_.Ticks();
-  problem_ = CheckImage(table_, file_);
+  problem_ = checked;
   if (problem_) Finish(LoadOutcome::kImageError, problem_.Describe());
   return problem_;
 }

@@ -50,7 +50,6 @@ struct ImageProblem {
 // Every one of the image's 36864 rows must be 32 hexadecimal digits.
 ImageProblem CheckImage(const PageTable& table, const UpdateFileState& file);
 
-
 // The figures of the load under way, or of the last one.
 struct LoadProgress {
   int64_t lines = 0;  // data lines sent
@@ -80,6 +79,9 @@ class LoadEngine final : private LoadView {
   // returns no problem. Nothing is sent. A refused image ends as an image
   // error.
   ImageProblem Begin();
+  // Begin with what CheckImage(table, file) gave for this engine's image, for
+  // several loads of one image (a gang's: checked once, not once a port).
+  ImageProblem Begin(const ImageProblem& checked);
   // The opening "DL:0" of a load that Begin prepared, due once its pause is over.
   void SendOpening();
 

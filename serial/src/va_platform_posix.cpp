@@ -143,9 +143,14 @@ class PosixDevice final : public SelfKeptDevice {
               // The kernel cannot say which bytes arrived: while the event
               // character is watched, arrivals are taken into our own buffer
               // (Read serves it first) and looked at.
-              if (event_mask_.load() & kEvRxFlag) got |= TakeArrivals();
+              // Taking them empties the driver's queue: what arrives after
+              // that is another arrival, reported by the next wait, so the
+              // driver is not asked for its count (a call for every arrival).
               int waiting = 0;
-              ioctl(fd_, FIONREAD, &waiting);
+              if (event_mask_.load() & kEvRxFlag)
+                got |= TakeArrivals();
+              else
+                ioctl(fd_, FIONREAD, &waiting);
               waiting += static_cast<int>(taken_.size());
               if (auto hook = posix::AfterQueueCount.load()) hook();
               if (waiting > known_in_) got |= kEvRxChar;

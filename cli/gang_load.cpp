@@ -170,7 +170,9 @@ std::vector<PortOutcome> RunGang(const LoadOptions& options, const std::vector<P
   std::vector<Clock::time_point> due(loads.size(), next_look);
   int looks = 0;
   bool stopping = false;
+  int64_t wait_ms = 0;  // first the events that came while the ports opened
   while (running > 0) {
+    queue->ProcessMessages(static_cast<uint32_t>(wait_ms));
     const Clock::time_point now = Clock::now();
     const bool look = now >= next_look;
     if (look) next_look = now + look_every;
@@ -201,8 +203,7 @@ std::vector<PortOutcome> RunGang(const LoadOptions& options, const std::vector<P
     Clock::time_point until = std::min(next_look, view ? next_draw : next_look);
     for (size_t i = 0; i < loads.size(); ++i)
       if (!ended[i]) until = std::min(until, due[i]);
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
-    queue->ProcessMessages(static_cast<uint32_t>(std::max<int64_t>(wait, 0)));
+    wait_ms = std::max<int64_t>(std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count(), 0);
   }
   if (view) draw();
   return outcomes;

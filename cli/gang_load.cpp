@@ -134,14 +134,21 @@ std::vector<PortOutcome> RunGang(const LoadOptions& options, const std::vector<P
     drawn = true;
   };
 
-  // The ports open one after the other; each load starts once its port is
-  // open. The image is checked once for all of them.
+  // The ports open one after the other, the image checked once for all.
   const ImageProblem checked = CheckImage(table, file);
   for (size_t i = 0; i < loads.size(); ++i) {
     PortLoad& load = *loads[i];
     const auto hand_over =
         std::make_shared<PortHandOver>(queue, [&load](const std::string& m) { load.ReportError(m); });
-    if (std::optional<PortOutcome> failed = load.Start(hand_over, &checked)) {
+    if (std::optional<PortOutcome> failed = load.Prepare(hand_over, &checked)) {
+      outcomes[i] = std::move(*failed);
+      ended[i] = true;
+    }
+  }
+  // Then every load starts, none held up meanwhile by another's opening.
+  for (size_t i = 0; i < loads.size(); ++i) {
+    if (ended[i]) continue;
+    if (std::optional<PortOutcome> failed = loads[i]->Go()) {
       outcomes[i] = std::move(*failed);
       ended[i] = true;
     } else {

@@ -85,6 +85,8 @@ PortLoad::PortLoad(const LoadOptions& options, PortJob job, const PageTable& tab
     : o_(options),
       job_(std::move(job)),
       image_path_(image_path),
+      table_(table),
+      file_(file),
       output_(output),
       engine_(port_, ticks_, table, file, *this) {
   engine_.Configure(o_.load);
@@ -253,9 +255,17 @@ PortOutcome PortLoad::Run() {
 
 std::optional<PortOutcome> PortLoad::Start(const std::shared_ptr<va::TVaMainThread>& main,
                                            const ImageProblem* checked) {
+  if (std::optional<PortOutcome> failed = Prepare(main, checked)) return failed;
+  return Go();
+}
+
+std::optional<PortOutcome> PortLoad::Prepare(const std::shared_ptr<va::TVaMainThread>& main,
+                                             const ImageProblem* checked) {
   outcome_.started = std::chrono::system_clock::now();
-  if (const ImageProblem problem = checked ? engine_.Begin(*checked) : engine_.Begin())
+  if (const ImageProblem problem = checked ? *checked : CheckImage(table_, file_)) {
+    engine_.Begin(problem);  // the engine ends it as an image error
     return Fail(LoadOutcome::kImageError, image_path_ + ": " + problem.Describe() + "; nothing was sent");
+  }
   if (!o_.log.empty()) {
     if (const std::string wrong = OpenLog(); !wrong.empty())
       return Fail(LoadOutcome::kLogError, wrong + "; nothing was sent");
@@ -280,7 +290,14 @@ std::optional<PortOutcome> PortLoad::Start(const std::shared_ptr<va::TVaMainThre
   }
   outcome_.device = path;
   outcome_.identity = va::IdentifyPort(path);
-  if (std::optional<PortOutcome> failed = OpenPort(path, main)) return failed;
+  return OpenPort(path, main);
+}
+
+std::optional<PortOutcome> PortLoad::Go() {
+  // The load's clock starts here, not before the port opened: a gang's
+  // ports open one after the other.
+  if (Interrupted()) return Fail(LoadOutcome::kInterrupted, "interrupted before the load; nothing was sent");
+  engine_.Begin(ImageProblem{});
   try {
     engine_.SendOpening();
   } catch (const std::exception& e) {

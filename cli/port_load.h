@@ -132,6 +132,11 @@ class PortLoad final : public LoadView {
   // loads of one image check it once).
   std::optional<PortOutcome> Start(const std::shared_ptr<va::TVaMainThread>& main,
                                    const ImageProblem* checked = nullptr);
+  // Start in two halves: Prepare checks and opens the port, nothing sent;
+  // Go starts the load (its clock, the opening command).
+  std::optional<PortOutcome> Prepare(const std::shared_ptr<va::TVaMainThread>& main,
+                                     const ImageProblem* checked = nullptr);
+  std::optional<PortOutcome> Go();
   std::optional<PortOutcome> Step(bool take_received = true);
   // Milliseconds until the load is due (0: now); -1 when only its port's
   // events move it on.
@@ -185,6 +190,8 @@ class PortLoad final : public LoadView {
   const LoadOptions& o_;
   PortJob job_;
   const std::string image_path_;
+  const PageTable& table_;
+  const UpdateFileState& file_;
   const LoadOutput output_;
   bool Gang() const { return output_ != LoadOutput::kSingle; }  // one of several loads
   SystemTicks ticks_;

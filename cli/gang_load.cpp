@@ -160,9 +160,9 @@ std::vector<PortOutcome> RunGang(const LoadOptions& options, const std::vector<P
   // any load, a look at all of them (interrupts, a lost port, progress) every
   // 20 ms, the view redrawn every 250 ms. A load's deadline is asked again
   // only when it stepped or its port's events reached it. The bytes that came
-  // without a CR (a reply's come with it) are taken at every fifth look and
-  // whenever the load is due: asking each port every 20 ms costs more than
-  // the rest of the look.
+  // without a CR (a reply's come with it) are taken at every fifth look at a
+  // load and whenever the load is due: asking each port every 20 ms costs
+  // more than the rest of the look.
   using Clock = std::chrono::steady_clock;
   const auto look_every = std::chrono::milliseconds(kLookEveryMs);
   const auto draw_every = std::chrono::milliseconds(250);
@@ -182,12 +182,16 @@ std::vector<PortOutcome> RunGang(const LoadOptions& options, const std::vector<P
     queue->ProcessMessages(static_cast<uint32_t>(wait_ms));
     const Clock::time_point now = Clock::now();
     const bool look = now >= next_look;
-    if (look) next_look = now + look_every;
-    const bool take = look && ++looks % kTakeEveryLooks == 0;
+    if (look) {
+      next_look = now + look_every;
+      ++looks;
+    }
     for (size_t i = 0; i < loads.size(); ++i) {
       if (ended[i]) continue;
       if (loads[i]->TakeMoved()) due[i] = due_at(i, now);
       if (!look && due[i] > now) continue;
+      // A fifth of the loads at each look: no look asks every port at once.
+      const bool take = look && (looks + static_cast<int>(i)) % kTakeEveryLooks == 0;
       if (std::optional<PortOutcome> outcome = loads[i]->Step(take)) {
         outcomes[i] = std::move(*outcome);
         ended[i] = true;

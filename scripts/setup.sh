@@ -4,7 +4,7 @@
 #   scripts/setup.sh [release] [asan] [tsan]   (default: release)
 # Build folders: build/release, build/asan (AddressSanitizer + UBSan),
 # build/tsan (ThreadSanitizer: the serial component's and the window's tests,
-# and the command line, whose gang loads run a thread per port).
+# and the command line, whose gang loads hand every port's events to one thread).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -309,8 +309,8 @@ class PosixDevice final : public SelfKeptDevice {
       const ssize_t n = ::read(fd_, chunk, sizeof chunk);
       if (n <= 0) break;  // nothing more now, or the end (the next read reports it)
       if (std::memchr(chunk, event_char, static_cast<size_t>(n))) bits |= kEvRxFlag;
+      if (taken_.empty()) taken_signal_.Signal();  // set until a read empties it
       taken_.append(reinterpret_cast<const char*>(chunk), static_cast<size_t>(n));
-      taken_signal_.Signal();
       if (static_cast<size_t>(n) < sizeof chunk) break;
     }
     return bits;

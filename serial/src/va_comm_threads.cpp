@@ -28,12 +28,7 @@ void TVaCommEventThread::Execute() {
     uint32_t events = 0;
     switch (device.WaitEvents(events, IoSignal)) {
       case platform::IoResult::kDone:
-        EventMask = events;
-        if (!terminated_.load()) {
-          session_->main->Synchronize([this] {
-            if (!terminated_.load() && !session_->closed.load()) session_->owner->DeliverEvents(EventMask);
-          });
-        }
+        if (!terminated_.load()) Deliver(events);
         break;
       case platform::IoResult::kWoken:
         IoSignal.Reset();
@@ -47,6 +42,32 @@ void TVaCommEventThread::Execute() {
         break;
     }
   }
+}
+
+bool TVaCommEventThread::Deliver(uint32_t events) {
+  // The flags are sequentially consistent: either the handled batch sees this
+  // thread waiting and signals, or this thread sees the batch handled.
+  if (in_flight_.load()) {
+    waiting_.store(true);
+    while (in_flight_.load() && !terminated_.load()) {
+      Delivered.WaitFor();
+      Delivered.Reset();
+    }
+    waiting_.store(false);
+    if (terminated_.load()) return false;
+  }
+  in_flight_.store(true);
+  // The call holds the thread weakly: a call the main thread never runs (its
+  // queue shut) must not keep the thread, its session and that queue alive.
+  session_->main->Post([weak = weak_from_this(), events] {
+    const std::shared_ptr<TVaThread> alive = weak.lock();
+    if (!alive) return;
+    auto* self = static_cast<TVaCommEventThread*>(alive.get());
+    if (!self->terminated_.load() && !self->session_->closed.load()) self->session_->owner->DeliverEvents(events);
+    self->in_flight_.store(false);
+    if (self->waiting_.load()) self->Delivered.Signal();
+  });
+  return true;
 }
 
 // Sends the output queue straight from its memory.

@@ -100,7 +100,10 @@ class TVaThread : public std::enable_shared_from_this<TVaThread> {
 
 // ---------------------------------------------------------------------------
 // Event thread: waits for line events and hands each batch to the main thread,
-// one at a time.
+// one at a time. A batch is posted, not waited for: the thread goes back to
+// the line at once, and waits only when the next batch comes while the last
+// one is still on its way (a busy main thread), so batches neither merge nor
+// pile up.
 
 class TVaCommEventThread : public TVaThread {
  public:
@@ -110,13 +113,20 @@ class TVaCommEventThread : public TVaThread {
   void Stop() {
     terminated_.store(true);
     IoSignal.Signal();
+    Delivered.Signal();
   }
 
-  uint32_t EventMask = 0;
   TVaWaitEvent IoSignal;
 
  private:
   void Execute() override;
+  // Posts `events` once the batch before it has been handled; false when the
+  // thread was stopped meanwhile.
+  bool Deliver(uint32_t events);
+
+  std::atomic<bool> in_flight_{false};  // a batch is on its way to the main thread
+  std::atomic<bool> waiting_{false};    // this thread waits for it to arrive
+  TVaWaitEvent Delivered;               // signalled when a waited-for batch has been handled
 
   std::shared_ptr<PortSession> session_;
   std::atomic<bool> terminated_{false};

@@ -6,7 +6,9 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "serial_test_support.h"
@@ -72,6 +74,31 @@ TEST_F(FakePort, HandlerExceptionIsReportedAndLaterBatchesArrive) {
   ASSERT_TRUE(loop.PumpUntil([&] { return batches == 2; }));
   EXPECT_EQ(loop.reported, std::vector<std::string>{"handler failed"});
   EXPECT_TRUE(calls.empty());
+}
+
+// The event thread hands a batch over and goes back to the line without
+// waiting for the main thread; the next batch waits for the last to be
+// handled, and all arrive in order, each on its own.
+TEST_F(FakePort, ABatchOnItsWayLeavesTheThreadFreeAndTheNextWaitsForIt) {
+  auto note = [&](const char* name) { return [this, name](TVaObject*) { calls.push_back(name); }; };
+  comm.OnCts = note("cts");
+  comm.OnDsr = note("dsr");
+  comm.OnRing = note("ring");
+  comm.Open();
+  comm.device->PushEvents(kEvCts);
+  comm.device->PushEvents(kEvDsr);
+  comm.device->PushEvents(kEvRing);
+  const auto queued = [&] {
+    std::lock_guard<std::mutex> lock(comm.device->mutex);
+    return comm.device->event_masks.size();
+  };
+  // Nothing pumped: the first batch is on its way, the second taken and held.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (queued() > 1 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  EXPECT_EQ(queued(), 1u);
+  EXPECT_TRUE(calls.empty());
+  ASSERT_TRUE(loop.PumpUntil([&] { return calls.size() == 3; }));
+  EXPECT_EQ(calls, (std::vector<std::string>{"cts", "dsr", "ring"}));
 }
 
 TEST_F(FakePort, ExceptionsOfOpenAndCloseHandlers) {

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <thread>
 
@@ -111,6 +112,7 @@ platform::IoResult FakeDevice::Write(const void* buf, uint32_t count, uint32_t, 
 bool FakeDevice::ClearErrors(TVaCommStatus& status) {
   std::lock_guard<std::mutex> lock(mutex);
   status = {};
+  if (lose_on_status) return platform::Fail(EIO);
   status.Errors = line_errors;
   line_errors = 0;
   status.InQueue = static_cast<uint32_t>(input.size());

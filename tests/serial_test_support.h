@@ -88,6 +88,7 @@ class FakeDevice final : public platform::Device {
   int fail_writes = 0;       // so many writes fail before one succeeds
   bool lose_on_write = false;
   bool lose_on_read = false;
+  bool lose_on_status = false;  // ClearErrors finds the device gone
   std::atomic<int> write_calls{0};
   std::atomic<int> wait_calls{0};
   std::atomic<int> line_settings_calls{0};

@@ -211,18 +211,32 @@ TEST_F(FakePort, ReopenInsideOnRxCharDropsTheRestOfTheOldBatch) {
   EXPECT_TRUE(comm.Active());
 }
 
-TEST_F(FakePort, LostDeviceIsReportedToAReaderWithoutAnEventThread) {
-  comm.SetMonitorEvents({});
-  std::vector<int> errors;
-  comm.OnError = [&](TVaObject*, int e) { errors.push_back(e); };
-  comm.Open();
-  comm.device->lose_on_read = true;
-  char buf[8];
-  EXPECT_EQ(comm.ReadBuf(buf, 8), 0);
-  EXPECT_EQ(comm.ReadBuf(buf, 8), 0);
-  ASSERT_TRUE(loop.PumpUntil([&] { return !errors.empty(); }));
-  loop.PumpFor(20);
-  EXPECT_EQ(errors, std::vector<int>{static_cast<int>(kCeDeviceLost)});
+// A read or a queue count that finds the device gone reports the loss once,
+// before the event thread has seen it (here there is none), and raises nothing.
+TEST(FakePortLost, IsReportedOnceToAReaderOrAQueueCount) {
+  for (const bool by_count : {false, true}) {
+    SCOPED_TRACE(by_count ? "queue count" : "read");
+    MainLoop loop;
+    FakeComm comm;
+    comm.SetMonitorEvents({});
+    std::vector<int> errors;
+    comm.OnError = [&](TVaObject*, int e) { errors.push_back(e); };
+    comm.Open();
+    (by_count ? comm.device->lose_on_status : comm.device->lose_on_read) = true;
+    for (int i = 0; i < 2; ++i) {
+      if (by_count) {
+        int waiting = -1;
+        EXPECT_EQ(ErrorMessage([&] { waiting = comm.InQueue(); }), "(no error)");
+        EXPECT_EQ(waiting, 0);
+      } else {
+        char buf[8];
+        EXPECT_EQ(comm.ReadBuf(buf, 8), 0);
+      }
+    }
+    ASSERT_TRUE(loop.PumpUntil([&] { return !errors.empty(); }));
+    loop.PumpFor(20);
+    EXPECT_EQ(errors, std::vector<int>{static_cast<int>(kCeDeviceLost)});
+  }
 }
 
 TEST_F(FakePort, DestroyingAnOpenPortDoesNotFireOnClose) {

@@ -315,8 +315,12 @@ TVaCommStatus TVaCustomComm::GetStatus() {
   TVaLock lock(read_lock_);
   TVaCommStatus status;
   if (!Active()) return status;
-  if (!session_->lost.load())
-    CheckCommResult(session_->device->ClearErrors(status), "Error retrieving statistics (%d), %s");
+  if (!session_->lost.load() && !session_->device->ClearErrors(status)) {
+    // A device found gone is lost, reported once, as a read that finds it so.
+    if (!platform::IsLostDeviceError(platform::LastError())) RaiseCommError("Error retrieving statistics (%d), %s");
+    session_->DeviceLost();
+    status = {};
+  }
   status.Errors |= session_->pending_errors.exchange(0);
   return status;
 }

@@ -144,6 +144,9 @@ class SelfKeptDevice : public Device {
 std::string ErrorText(int code);
 // The code the platform's open reports for a missing device.
 bool IsNotFoundError(int code);
+// Whether a call's error code means the device itself is gone (unplugged,
+// far end closed), as the I/O calls' kLost does.
+bool IsLostDeviceError(int code);
 
 // Serial ports of this machine in natural order (see va::FindPorts).
 std::vector<TVaPortFound> ProbePorts(const std::string& dev_root = "/dev", const std::string& sys_root = "/sys");

@@ -467,5 +467,6 @@ std::string ErrorText(int code) {
 }
 
 bool IsNotFoundError(int code) { return code == ENOENT; }
+bool IsLostDeviceError(int code) { return IsLostError(code); }
 
 }  // namespace va::platform

@@ -321,6 +321,7 @@ std::string ErrorText(int code) {
 }
 
 bool IsNotFoundError(int code) { return code == static_cast<int>(ERR_FILE_NOT_FOUND); }
+bool IsLostDeviceError(int code) { return IsLostError(static_cast<Dword>(code)); }
 
 namespace {
 

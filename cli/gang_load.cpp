@@ -28,14 +28,18 @@ namespace {
 constexpr int64_t kLookEveryMs = 20;
 
 // One port's hand-over to the queue the gang's ports share: the same queue,
-// with the port's own reporter for the exceptions of its events.
+// with the port's own reporter for the exceptions of its events. A posted
+// call holds the hand-over weakly: the hand-over holds the queue, and a call
+// still queued when the gang ends must not keep both alive.
 class PortHandOver final : public va::TVaMainThread, public std::enable_shared_from_this<PortHandOver> {
  public:
   PortHandOver(std::shared_ptr<va::TVaCallQueue> queue, std::function<void(const std::string&)> report)
       : queue_(std::move(queue)), report_(std::move(report)) {}
   void Synchronize(const std::function<void()>& call) override { queue_->Synchronize(call); }
   void Post(std::function<void()> call) override {
-    queue_->Post([self = shared_from_this(), call = std::move(call)] {
+    queue_->Post([weak = weak_from_this(), call = std::move(call)] {
+      const std::shared_ptr<PortHandOver> self = weak.lock();
+      if (!self) return;  // its load is over
       try {
         call();
       } catch (...) {

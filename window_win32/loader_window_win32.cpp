@@ -48,16 +48,12 @@ UINT_PTR TimerId(WindowTimer timer) {
       return 2;
     case WindowTimer::kRecordRetry:
       return 4;
-    case WindowTimer::kLoadDue:  // a multimedia timer; this one only when none is to be had
+    case WindowTimer::kLoadDue:  // the window's timer thread (StartTimer), not a window timer
       break;
   }
   return 5;
 }
 
-// A multimedia timer's end, on its own thread: only a message to the window.
-void CALLBACK PostLoadStepDue(UINT id, UINT, DWORD_PTR window, DWORD_PTR, DWORD_PTR) {
-  PostMessageW(reinterpret_cast<HWND>(window), kLoadStepDue, id, 0);
-}
 // The debug log's lines go into the edit control at most this often: an
 // append costs as much as the text already there, and a load logs a line per
 // reply.
@@ -374,9 +370,6 @@ long long LoaderWindowWin32::WindowProc(unsigned msg, unsigned long long wparam,
         logic_->PollTick();
       } else if (w == TimerId(WindowTimer::kRecordRetry)) {
         logic_->RecordRetryElapsed();
-      } else if (w == TimerId(WindowTimer::kLoadDue)) {  // when no multimedia timer was to be had
-        KillTimer(window_, w);
-        logic_->LoadStepDue();
       } else if (w == kLogTimer) {
         FlushLog();
       } else {
@@ -493,16 +486,18 @@ void LoaderWindowWin32::StartTimer(WindowTimer timer, uint32_t interval_ms) {
     return;
   }
   // A window timer ends on the system's timer step (10 ms at the least): the
-  // load's deadlines take a multimedia timer, to the millisecond, whose end
-  // comes to this thread as a message. Its count may end up to a millisecond
-  // before the load's clock has moved on, and a timer of a millisecond may
-  // take several (Wine): the last millisecond goes round the message loop.
+  // load's deadlines take the window's own timer thread, to the millisecond,
+  // whose end comes to this thread as a message. Its wait may end up to a
+  // millisecond before the load's clock has moved on, and a wait of a
+  // millisecond may take several (Wine): the last millisecond goes round the
+  // message loop.
   StopTimer(timer);
   if (interval_ms > 1) {
-    load_due_ = timeSetEvent(interval_ms, 1, PostLoadStepDue, reinterpret_cast<DWORD_PTR>(window_),
-                             TIME_ONESHOT | TIME_CALLBACK_FUNCTION | TIME_KILL_SYNCHRONOUS);
-    // No multimedia timer to be had: a window timer, on the system's step.
-    if (load_due_ == 0) SetTimer(window_, TimerId(timer), interval_ms, nullptr);
+    if (!due_timer_) {
+      HWND window = window_;
+      due_timer_ = std::make_unique<DueTimer>([window](unsigned id) { PostMessageW(window, kLoadStepDue, id, 0); });
+    }
+    load_due_ = due_timer_->Start(interval_ms);
     return;
   }
   load_due_ = kDueNow;
@@ -514,9 +509,8 @@ void LoaderWindowWin32::StopTimer(WindowTimer timer) {
     KillTimer(window_, TimerId(timer));
     return;
   }
-  if (load_due_ != 0 && load_due_ != kDueNow) timeKillEvent(load_due_);
+  if (due_timer_) due_timer_->Stop();
   load_due_ = 0;
-  KillTimer(window_, TimerId(timer));
 }
 
 void LoaderWindowWin32::Later(std::function<void()> step) {

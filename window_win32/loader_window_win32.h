@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "data_grid.h"
+#include "due_timer.h"
 #include "loader_screen.h"
 #include "loader_window_logic.h"
 #include "painted_control_window.h"
@@ -113,7 +114,8 @@ class LoaderWindowWin32 final : public LoaderScreen {
   std::deque<std::function<void()>> later_;
   std::vector<std::pair<uintptr_t, std::function<void()>>> after_;
   uintptr_t next_after_ = 100;
-  unsigned load_due_ = 0;  // the multimedia timer of the load's next step (0: none)
+  unsigned load_due_ = 0;  // the id of the load's next step's timer (0: none)
+  std::unique_ptr<DueTimer> due_timer_;  // made at the first step; its thread posts to the window
 };
 
 }  // namespace kvr

@@ -1,0 +1,60 @@
+#include "due_timer.h"
+
+// The system's headers last: their macros would rename ours.
+#include <windows.h>
+
+namespace kvr {
+
+DueTimer::DueTimer(std::function<void(unsigned)> due) : due_(std::move(due)) {
+  // Waits end on the system's timer step, 15.6 ms unless asked for 1 ms; a
+  // multimedia timer asked for it itself.
+  timeBeginPeriod(1);
+  thread_ = std::thread([this] { Run(); });
+}
+
+DueTimer::~DueTimer() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    quit_ = true;
+  }
+  changed_.notify_one();
+  thread_.join();
+  timeEndPeriod(1);
+}
+
+unsigned DueTimer::Start(unsigned ms) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (++last_ == 0 || last_ == ~0u) last_ = 1;  // ~0u: the window's own "due now"
+    id_ = last_;
+    at_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  }
+  changed_.notify_one();
+  return last_;
+}
+
+void DueTimer::Stop() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  id_ = 0;
+}
+
+void DueTimer::Run() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!quit_) {
+    if (id_ == 0) {
+      changed_.wait(lock);
+      continue;
+    }
+    const unsigned id = id_;
+    // A wait may end a little early: the window looks at the load's clock
+    // and arms the timer again for what is left.
+    if (changed_.wait_until(lock, at_) == std::cv_status::timeout && id_ == id) {
+      id_ = 0;
+      lock.unlock();
+      due_(id);
+      lock.lock();
+    }
+  }
+}
+
+}  // namespace kvr

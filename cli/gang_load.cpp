@@ -23,10 +23,6 @@ namespace kvr::cli {
 
 namespace {
 
-// How often the gang's loop looks at every load while nothing falls due: the
-// interrupts, a lost port, the progress.
-constexpr int64_t kLookEveryMs = 20;
-
 // One port's hand-over to the queue the gang's ports share: the same queue,
 // with the port's own reporter for the exceptions of its events. A posted
 // call holds the hand-over weakly: the hand-over holds the queue, and a call

@@ -49,9 +49,6 @@ void OnSignal(int) {
 // Standard error is written by several loads at once: one line at a time.
 std::mutex g_err_mutex;
 
-// How often a load looks at the interrupts and its progress line while
-// nothing falls due.
-constexpr int64_t kLookEveryMs = 20;
 
 }  // namespace
 
@@ -249,7 +246,8 @@ PortOutcome PortLoad::Run() {
   // The port's events come to this thread through the queue.
   const auto queue = std::make_shared<va::TVaCallQueue>();
   queue->OnException = [this](const std::string& m) { ReportError(m); };
-  if (std::optional<PortOutcome> failed = Start(queue)) return *failed;
+  if (std::optional<PortOutcome> failed = Prepare(queue)) return *failed;
+  if (std::optional<PortOutcome> failed = Go()) return *failed;
   for (;;) {
     // The port's events, until the load's next deadline (a command's pause,
     // a time limit) or a look at the interrupts and the progress line.
@@ -257,12 +255,6 @@ PortOutcome PortLoad::Run() {
     queue->ProcessMessages(static_cast<uint32_t>(due < 0 ? kLookEveryMs : std::min<int64_t>(due, kLookEveryMs)));
     if (std::optional<PortOutcome> ended = Step()) return *ended;
   }
-}
-
-std::optional<PortOutcome> PortLoad::Start(const std::shared_ptr<va::TVaMainThread>& main,
-                                           const ImageProblem* checked) {
-  if (std::optional<PortOutcome> failed = Prepare(main, checked)) return failed;
-  return Go();
 }
 
 std::optional<PortOutcome> PortLoad::Prepare(const std::shared_ptr<va::TVaMainThread>& main,

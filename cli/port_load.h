@@ -42,6 +42,10 @@ using SimulatedDevice = sim::PtyDevice;
 using SimulatedDevice = sim::InProcessDevice;
 #endif
 
+// How often a load's loop looks at it (the interrupts, a lost port, the
+// progress) while nothing falls due.
+inline constexpr int64_t kLookEveryMs = 20;
+
 // The run's own exit codes; a load's come with its outcome (FactsOf).
 enum ExitCode {
   kOk = 0,
@@ -123,17 +127,15 @@ class PortLoad final : public LoadView {
   // handed to this thread); the image must have passed CheckImage.
   PortOutcome Run();
 
-  // A load driven by a loop of the caller's, on one thread: Start, then
-  // Step whenever the load is due (MsUntilDue) or at least every 20 ms, until
-  // one of them gives the outcome (the port closed). The port's events go to
-  // `main`, a queue the same thread pumps. Step takes the bytes that came
-  // without a CR when the load is due or `take_received` says so.
-  // `checked`, when given, is CheckImage's result for the image (several
-  // loads of one image check it once).
-  std::optional<PortOutcome> Start(const std::shared_ptr<va::TVaMainThread>& main,
-                                   const ImageProblem* checked = nullptr);
-  // Start in two halves: Prepare checks and opens the port, nothing sent;
-  // Go starts the load (its clock, the opening command).
+  // A load driven by a loop of the caller's, on one thread: Prepare checks
+  // the image and opens the port, nothing sent; Go starts the load (its
+  // clock, the opening command); then Step whenever the load is due
+  // (MsUntilDue) or at least every kLookEveryMs, until one of them gives the
+  // outcome (the port closed). The port's events go to `main`, a queue the
+  // same thread pumps. Step takes the bytes that came without a CR when the
+  // load is due or `take_received` says so. `checked`, when given, is
+  // CheckImage's result for the image (several loads of one image check it
+  // once).
   std::optional<PortOutcome> Prepare(const std::shared_ptr<va::TVaMainThread>& main,
                                      const ImageProblem* checked = nullptr);
   std::optional<PortOutcome> Go();

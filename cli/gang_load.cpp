@@ -17,6 +17,7 @@
 
 #include "hex_text.h"
 #include "image_geometry.h"
+#include "monotonic_clock.h"
 #include "va_dispatch.h"
 
 namespace kvr::cli {
@@ -167,9 +168,9 @@ std::vector<PortOutcome> RunGang(const LoadOptions& options, const std::vector<P
   const auto look_every = std::chrono::milliseconds(kLookEveryMs);
   const auto draw_every = std::chrono::milliseconds(250);
   constexpr int kTakeEveryLooks = 5;
-  const auto due_at = [&](size_t i, Clock::time_point now) {
+  const auto due_at = [&](size_t i) {
     const int64_t ms = loads[i]->MsUntilDue();
-    return ms < 0 ? Clock::time_point::max() : now + std::chrono::milliseconds(ms);
+    return ms < 0 ? Clock::time_point::max() : base::MonotonicMsFromNow(ms);
   };
   Clock::time_point next_look = Clock::now();
   Clock::time_point next_draw = next_look + draw_every;
@@ -177,9 +178,9 @@ std::vector<PortOutcome> RunGang(const LoadOptions& options, const std::vector<P
   std::vector<Clock::time_point> due(loads.size(), next_look);
   int looks = 0;
   bool stopping = false;
-  int64_t wait_ms = 0;  // first the events that came while the ports opened
+  Clock::time_point wait_until = next_look;  // first the events that came while the ports opened
   while (running > 0) {
-    queue->ProcessMessages(static_cast<uint32_t>(wait_ms));
+    queue->ProcessMessages(wait_until);
     const Clock::time_point now = Clock::now();
     const bool look = now >= next_look;
     if (look) {
@@ -188,7 +189,7 @@ std::vector<PortOutcome> RunGang(const LoadOptions& options, const std::vector<P
     }
     for (size_t i = 0; i < loads.size(); ++i) {
       if (ended[i]) continue;
-      if (loads[i]->TakeMoved()) due[i] = due_at(i, now);
+      if (loads[i]->TakeMoved()) due[i] = due_at(i);
       if (!look && due[i] > now) continue;
       // A fifth of the loads at each look: no look asks every port at once.
       const bool take = look && (looks + static_cast<int>(i)) % kTakeEveryLooks == 0;
@@ -199,7 +200,7 @@ std::vector<PortOutcome> RunGang(const LoadOptions& options, const std::vector<P
         continue;
       }
       loads[i]->TakeMoved();
-      due[i] = due_at(i, Clock::now());
+      due[i] = due_at(i);
     }
     if (view && Clock::now() >= next_draw) {
       next_draw = Clock::now() + draw_every;
@@ -214,7 +215,7 @@ std::vector<PortOutcome> RunGang(const LoadOptions& options, const std::vector<P
     Clock::time_point until = std::min(next_look, view ? next_draw : next_look);
     for (size_t i = 0; i < loads.size(); ++i)
       if (!ended[i]) until = std::min(until, due[i]);
-    wait_ms = std::max<int64_t>(std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count(), 0);
+    wait_until = until;
   }
   if (view) draw();
   return outcomes;

@@ -17,6 +17,7 @@
 
 #include "hex_text.h"
 #include "image_geometry.h"
+#include "monotonic_clock.h"
 #include "load_port.h"
 #include "port_info.h"
 #include "port_texts.h"
@@ -251,8 +252,9 @@ PortOutcome PortLoad::Run() {
   for (;;) {
     // The port's events, until the load's next deadline (a command's pause,
     // a time limit) or a look at the interrupts and the progress line.
+    // A deadline ends as the load's clock moves, not a whole millisecond on.
     const int64_t due = engine_.Running() ? engine_.MsUntilDue() : 0;
-    queue->ProcessMessages(static_cast<uint32_t>(due < 0 ? kLookEveryMs : std::min<int64_t>(due, kLookEveryMs)));
+    queue->ProcessMessages(base::MonotonicMsFromNow(due < 0 ? kLookEveryMs : std::min<int64_t>(due, kLookEveryMs)));
     if (std::optional<PortOutcome> ended = Step()) return *ended;
   }
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -54,6 +55,9 @@ class TVaCallQueue final : public TVaMainThread {
   // Runs the queued calls on the main thread, first waiting up to `wait_ms`
   // for one to arrive; returns how many ran.
   int ProcessMessages(uint32_t wait_ms = 0);
+  // The same, waiting until `until` at the latest (a deadline to the
+  // microsecond, where a count of milliseconds would overshoot it).
+  int ProcessMessages(std::chrono::steady_clock::time_point until);
   // Drops queued and later calls; their workers return from Synchronize.
   void Shutdown();
 

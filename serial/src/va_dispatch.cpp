@@ -84,13 +84,17 @@ void TVaCallQueue::HandleException(std::exception_ptr error) {
 }
 
 int TVaCallQueue::ProcessMessages(uint32_t wait_ms) {
+  return ProcessMessages(std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms));
+}
+
+int TVaCallQueue::ProcessMessages(std::chrono::steady_clock::time_point until) {
   int ran = 0;
   for (;;) {
     std::shared_ptr<Pending> p;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      if (ran == 0 && wait_ms > 0)
-        queued_.wait_for(lock, std::chrono::milliseconds(wait_ms), [&] { return !queue_.empty() || shutdown_; });
+      if (ran == 0 && until > std::chrono::steady_clock::now())
+        queued_.wait_until(lock, until, [&] { return !queue_.empty() || shutdown_; });
       if (queue_.empty()) return ran;
       p = std::move(queue_.front());
       queue_.pop_front();

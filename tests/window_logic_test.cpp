@@ -5,10 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "due_timer.h"
+#include "monotonic_clock.h"
 #include "window_rig.h"
 
 namespace kvr {
@@ -241,6 +247,54 @@ TEST_F(WindowLogic, ClosingWithoutALoadAsksNothing) {
   Make({"x"});
   EXPECT_TRUE(logic->CloseAsked());
   EXPECT_TRUE(screen.questions.empty());
+}
+
+// The load's steps: an end never comes before the millisecond count has moved
+// on by the time asked (the window would only arm the timer again), and a
+// deadline armed again or stopped never ends at all.
+TEST(DueTimer, EndsOnceTheCountHasMovedAndOnlyForTheDeadlineArmedLast) {
+  std::mutex mutex;
+  std::vector<std::pair<unsigned, uint32_t>> ends;  // id, the count when it came
+  DueTimer timer([&](unsigned id) {
+    std::lock_guard<std::mutex> lock(mutex);
+    ends.emplace_back(id, base::MonotonicTicks());
+  });
+  const auto ended = [&](size_t count) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (ends.size() >= count) return true;
+      }
+      if (std::chrono::steady_clock::now() > give_up) return false;
+      std::this_thread::yield();
+    }
+  };
+  for (const unsigned ms : {0u, 1u, 2u, 7u, 20u}) {
+    SCOPED_TRACE(ms);
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      ends.clear();
+    }
+    const unsigned dropped = timer.Start(ms + 200);
+    const uint32_t armed = base::MonotonicTicks();
+    const unsigned id = timer.Start(ms);
+    ASSERT_NE(id, dropped);
+    ASSERT_TRUE(ended(1));
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(ends[0].first, id);
+    EXPECT_GE(ends[0].second - armed, ms);
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    ends.clear();
+  }
+  timer.Start(5);
+  timer.Stop();
+  const unsigned last = timer.Start(30);  // the stopped one would have ended first
+  ASSERT_TRUE(ended(1));
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(ends[0].first, last);
 }
 
 }  // namespace

@@ -86,11 +86,6 @@ void LoaderWindow::BuildLayout() {
   connect(start_delay_, &QTimer::timeout, this, [this] { logic_->StartDelayElapsed(); });
   supervisor_ = new QTimer(this);
   connect(supervisor_, &QTimer::timeout, this, [this] { logic_->PollTick(); });
-  // The pause before each command ends to the millisecond: a coarse timer
-  // would add its slack to every one of a load's 41474 commands.
-  load_due_ = new QTimer(this);
-  load_due_->setTimerType(Qt::PreciseTimer);
-  connect(load_due_, &QTimer::timeout, this, [this] { logic_->LoadStepDue(); });
   record_retry_ = new QTimer(this);
   connect(record_retry_, &QTimer::timeout, this, [this] { logic_->RecordRetryElapsed(); });
   connect(OpenFileButton, &QToolButton::clicked, this, [this] { logic_->OpenFileClicked(); });
@@ -217,10 +212,34 @@ void LoaderWindow::CommitCellEdit() {
 }
 
 void LoaderWindow::StartTimer(WindowTimer timer, uint32_t interval_ms) {
-  TimerFor(timer)->start(static_cast<int>(interval_ms));
+  if (timer != WindowTimer::kLoadDue) {
+    TimerFor(timer)->start(static_cast<int>(interval_ms));
+    return;
+  }
+  // The pause before each command ends as the load's clock moves: a timer of
+  // the event loop ends on its whole milliseconds after that, and every one
+  // of a load's 41474 commands would wait for it.
+  if (!due_timer_)
+    due_timer_ = std::make_unique<DueTimer>([this](unsigned id) {
+      QMetaObject::invokeMethod(this, [this, id] { LoadStepDue(id); }, Qt::QueuedConnection);
+    });
+  load_due_ = due_timer_->Start(interval_ms);
 }
 
-void LoaderWindow::StopTimer(WindowTimer timer) { TimerFor(timer)->stop(); }
+void LoaderWindow::StopTimer(WindowTimer timer) {
+  if (timer != WindowTimer::kLoadDue) {
+    TimerFor(timer)->stop();
+    return;
+  }
+  if (due_timer_) due_timer_->Stop();
+  load_due_ = 0;
+}
+
+void LoaderWindow::LoadStepDue(unsigned id) {
+  if (id != load_due_) return;  // stopped or armed again since
+  load_due_ = 0;
+  logic_->LoadStepDue();
+}
 
 void LoaderWindow::Later(std::function<void()> step) {
   QMetaObject::invokeMethod(this, std::move(step), Qt::QueuedConnection);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "due_timer.h"
 #include "gauge_widget.h"
 #include "loader_screen.h"
 #include "loader_window_logic.h"
@@ -106,15 +107,17 @@ class LoaderWindow final : public QWidget, public LoaderScreen {
       case WindowTimer::kLoadDue:
         break;
     }
-    return load_due_;
+    return nullptr;  // the load's steps take the due timer
   }
+  void LoadStepDue(unsigned id);
 
   QtWindowOptions qt_;
   std::unique_ptr<LoaderWindowLogic> logic_;
   QTimer* start_delay_;
   QTimer* supervisor_;
-  QTimer* load_due_;
   QTimer* record_retry_;
+  unsigned load_due_ = 0;  // the id of the load's next step's deadline (0: none)
+  std::unique_ptr<DueTimer> due_timer_;  // made at the first step; its thread posts to the window
 };
 
 }  // namespace kvr

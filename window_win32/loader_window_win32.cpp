@@ -11,7 +11,6 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
-#include <mmsystem.h>
 
 namespace kvr {
 

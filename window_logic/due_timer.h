@@ -1,8 +1,10 @@
 // The load's next step, to the millisecond, on a thread of the window's own:
-// Start(ms) arms it (replacing an earlier deadline), and when the time has
-// come `due(id)` runs on that thread with the id Start returned; it only
-// posts a message to the window. One thread for the window's life: a
-// one-shot multimedia timer per step costs Wine a new thread for each.
+// Start(ms) arms it (replacing an earlier deadline), and when the load's
+// clock has moved on by `ms` `due(id)` runs on that thread with the id Start
+// returned; it only hands the step to the window's own thread. One thread for
+// the window's life. A toolkit's timer ends on its loop's whole milliseconds
+// (or on the system's timer step), which every one of a load's 41474
+// commands would wait for again.
 #pragma once
 
 #include <chrono>
@@ -20,7 +22,9 @@ class DueTimer {
   DueTimer(const DueTimer&) = delete;
   DueTimer& operator=(const DueTimer&) = delete;
 
-  // Arms the timer `ms` from now; returns the id its end comes with (never 0).
+  // Arms the timer to end when the millisecond count has moved on by `ms`;
+  // returns the id its end comes with (never 0 and never ~0u, which a window
+  // may keep for a step it hands itself).
   unsigned Start(unsigned ms);
   // Disarms it; an end already on its way keeps its id.
   void Stop();

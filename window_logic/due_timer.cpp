@@ -1,14 +1,10 @@
 #include "due_timer.h"
 
-// The system's headers last: their macros would rename ours.
-#include <windows.h>
+#include "monotonic_clock.h"
 
 namespace kvr {
 
 DueTimer::DueTimer(std::function<void(unsigned)> due) : due_(std::move(due)) {
-  // Waits end on the system's timer step, 15.6 ms unless asked for 1 ms; a
-  // multimedia timer asked for it itself.
-  timeBeginPeriod(1);
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -19,15 +15,14 @@ DueTimer::~DueTimer() {
   }
   changed_.notify_one();
   thread_.join();
-  timeEndPeriod(1);
 }
 
 unsigned DueTimer::Start(unsigned ms) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (++last_ == 0 || last_ == ~0u) last_ = 1;  // ~0u: the window's own "due now"
+    if (++last_ == 0 || last_ == ~0u) last_ = 1;
     id_ = last_;
-    at_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    at_ = base::MonotonicMsFromNow(ms);
   }
   changed_.notify_one();
   return last_;
@@ -46,8 +41,9 @@ void DueTimer::Run() {
       continue;
     }
     const unsigned id = id_;
-    // A wait may end a little early: the window looks at the load's clock
-    // and arms the timer again for what is left.
+    // A wait may end a little early where the system waits in whole
+    // milliseconds: the window looks at the load's clock and arms the timer
+    // again for what is left.
     if (changed_.wait_until(lock, at_) == std::cv_status::timeout && id_ == id) {
       id_ = 0;
       lock.unlock();

@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
   const size_t fast = static_cast<size_t>(seconds * 1000 / 12), paced = static_cast<size_t>(seconds * 1000 / 63);
   std::printf(
       "line rate %u baud, %.0f s a measurement (goals: command line 1.05 x at pause 0, 1.02 x at the real "
-      "pause; window 1.02 x, 5 %% of a core; gang of 4 1.03 x each, 10 %% of a core)\n",
+      "pause; window 1.02 x, 5 %% of a core; gang of 4 1.02 x each, 10 %% of a core)\n",
       baud, seconds);
   const double floor0 = FloorLoop(LoadCommands(text, fast), baud);
   const double floor_paced = FloorLoop(LoadCommands(text, paced), baud) + kPauseMs;

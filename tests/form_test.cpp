@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -190,13 +191,19 @@ TEST_F(Window, TheSwitchTheGridAndTheInputsAreWired) {
   EXPECT_FALSE(form->StartSwitch->Button().Checked());
   EXPECT_FALSE(Active());
 
-  // A cell still being edited belongs to the image the load sends.
+  // A cell still being edited belongs to the image the load sends. Its
+  // editor takes hexadecimal digits only, upper-cased as they are typed.
   const QModelIndex cell = form->Model->index(0, 0);
   form->DataGrid->setCurrentIndex(cell);
   form->DataGrid->edit(cell);
   auto* editor = qobject_cast<QLineEdit*>(form->DataGrid->indexWidget(cell));
   ASSERT_NE(editor, nullptr);
-  editor->setText("7F");
+  editor->clear();
+  for (const char typed : std::string("z7gf1")) {
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(QChar(typed)));
+    QApplication::sendEvent(editor, &press);
+  }
+  EXPECT_EQ(editor->text().toStdString(), "7F");
   DoubleClick();  // the second press is no click: the load started by the first goes on
   EXPECT_EQ(form->Logic().Table().Cell(1, 1), "7F");
   EXPECT_TRUE(form->StartSwitch->Button().Checked());

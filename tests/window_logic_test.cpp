@@ -171,14 +171,24 @@ TEST_F(WindowLogic, OpeningFilesAndEditingTheGrid) {
   Open(WriteFile("other.txt", text));  // wrong extension: nothing happens
   EXPECT_EQ(screen.reports.size(), 1u);
 
-  // Cells are Windows-1251: file bytes and typed text alike; an edit is
-  // remembered until the next file is read.
+  // A file's bytes are shown as Windows-1251 text, whatever they are; a typed
+  // cell is two hexadecimal digits, upper-cased, or it is refused and the
+  // cell keeps its value. An edit is remembered until the next file is read.
   Open(WriteFile("cyrillic.KVR", "\xC6\xE5" + text.substr(2)));
   EXPECT_EQ(logic->Grid().Cell(0, 0), "Же");
   EXPECT_FALSE(logic->Grid().Edited());
-  EXPECT_TRUE(logic->Grid().Edit(0, 0, "Ё№"));
-  EXPECT_EQ(logic->Table().Cell(1, 1), "\xA8\xB9");
-  EXPECT_TRUE(logic->Grid().Edited());
+  const struct {
+    std::string typed;
+    std::string stored;  // "" when refused
+  } edits[] = {{"Ё№", ""}, {"ZZZ", ""}, {"Жz", ""}, {"A", ""}, {"", ""}, {"ABC", ""}, {" A", ""},
+               {"0x", ""}, {"ab", "AB"}, {"7f", "7F"}, {"C3", "C3"}, {"09", "09"}};
+  std::string shown = "Же";
+  for (const auto& edit : edits) {
+    EXPECT_EQ(logic->Grid().Edit(0, 0, edit.typed), !edit.stored.empty()) << edit.typed;
+    if (!edit.stored.empty()) shown = edit.stored;
+    EXPECT_EQ(logic->Grid().Cell(0, 0), shown) << edit.typed;
+    EXPECT_EQ(logic->Grid().Edited(), shown != "Же") << edit.typed;
+  }
   EXPECT_FALSE(logic->Grid().Edit(36864, 0, "00"));  // past the grid
   EXPECT_FALSE(logic->Grid().Edit(0, 16, "00"));
   Open(WriteFile("b.KVR", text));

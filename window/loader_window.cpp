@@ -145,6 +145,7 @@ void LoaderWindow::BuildPages() {
   Model = new PageTableModel(logic_->Grid(), this);
   DataGrid = new QTableView(DataPage);
   DataGrid->setModel(Model);
+  DataGrid->setItemDelegate(new HexCellDelegate(DataGrid));
   DataGrid->horizontalHeader()->setDefaultSectionSize(44);
   DataGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   DataGrid->verticalHeader()->setDefaultSectionSize(24);

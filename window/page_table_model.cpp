@@ -1,5 +1,8 @@
 #include "page_table_model.h"
 
+#include <QLineEdit>
+#include <QRegularExpressionValidator>
+
 namespace kvr {
 
 namespace {
@@ -27,6 +30,19 @@ Qt::ItemFlags PageTableModel::flags(const QModelIndex& index) const {
   if (!index.isValid()) return Qt::NoItemFlags;
   const Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
   return grid_.Locked() ? flags : flags | Qt::ItemIsEditable;
+}
+
+QWidget* HexCellDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex&) const {
+  auto* editor = new QLineEdit(parent);
+  editor->setMaxLength(2);
+  editor->setAlignment(Qt::AlignCenter);
+  editor->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9A-Fa-f]{0,2}"), editor));
+  QObject::connect(editor, &QLineEdit::textEdited, editor, [editor](const QString& text) {
+    const int at = editor->cursorPosition();
+    editor->setText(text.toUpper());
+    editor->setCursorPosition(at);
+  });
+  return editor;
 }
 
 }  // namespace kvr

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QStyledItemDelegate>
 
 #include "image_grid.h"
 
@@ -24,6 +25,14 @@ class PageTableModel final : public QAbstractTableModel {
 
  private:
   ImageGrid& grid_;
+};
+
+// The grid's cell editor: two hexadecimal digits, shown upper-case as they
+// are typed; other keys do nothing. The model refuses what is not two digits.
+class HexCellDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
 
 }  // namespace kvr

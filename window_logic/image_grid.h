@@ -1,8 +1,10 @@
 // The data grid's view of the page table, for any toolkit's grid: rows
 // 1..36864 of the table are the grid's rows 0..36863, columns 1..16 its
 // columns; row 0 and column 0 of the table are the headings. Cells are
-// Windows-1251 bytes in the table and UTF-8 here; edits are stored as typed,
-// except while a load reads the table.
+// Windows-1251 bytes in the table and UTF-8 here (a file may hold anything).
+// A typed cell is two hexadecimal digits, stored upper-case; anything else is
+// refused and the cell keeps its value, so that a bad line can only come from
+// a file. Nothing is stored while a load reads the table.
 #pragma once
 
 #include <string>
@@ -22,7 +24,8 @@ class ImageGrid {
   std::string Cell(int row, int column) const;
   std::string ColumnHeading(int column) const;
   std::string RowHeading(int row) const;
-  // Stores a typed cell; false while locked.
+  // Stores a typed cell; false (and nothing stored) while locked or when
+  // `text` is not two hexadecimal digits.
   bool Edit(int row, int column, const std::string& text);
 
   bool Locked() const { return locked_; }

@@ -34,7 +34,10 @@ LRESULT CALLBACK EditorProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam, U
   return handled ? static_cast<LRESULT>(result) : DefSubclassProc(hwnd, msg, wparam, lparam);
 }
 
-bool IsCellCharacter(wchar_t c) { return c >= 0x20 && c != 0x7F; }
+// A cell takes hexadecimal digits only; typing one opens the cell's editor.
+bool IsHexDigit(wchar_t c) {
+  return (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F') || (c >= L'a' && c <= L'f');
+}
 
 }  // namespace
 
@@ -96,8 +99,9 @@ void DataGrid::OpenEditor(const std::wstring& typed, bool replace) {
   RECT r{};
   ListView_EnsureVisible(list_, row_, FALSE);
   if (!ListView_GetSubItemRect(list_, row_, column_ + 1, LVIR_BOUNDS, &r)) return;
-  editor_ = CreateWindowExW(0, WC_EDITW, L"", WS_CHILD | WS_VISIBLE | WS_BORDER | ES_CENTER | ES_AUTOHSCROLL,
-                            r.left, r.top, r.right - r.left, r.bottom - r.top, list_, nullptr,
+  editor_ = CreateWindowExW(0, WC_EDITW, L"",
+                            WS_CHILD | WS_VISIBLE | WS_BORDER | ES_CENTER | ES_AUTOHSCROLL | ES_UPPERCASE, r.left,
+                            r.top, r.right - r.left, r.bottom - r.top, list_, nullptr,
                             GetModuleHandleW(nullptr), nullptr);
   if (!editor_) return;
   ++editors_;
@@ -221,7 +225,7 @@ long long DataGrid::ListMessage(unsigned msg, unsigned long long wparam, long lo
         default: return 0;
       }
     case WM_CHAR:
-      if (IsCellCharacter(static_cast<wchar_t>(wparam))) {
+      if (IsHexDigit(static_cast<wchar_t>(wparam))) {
         OpenEditor(std::wstring(1, static_cast<wchar_t>(wparam)), true);
         handled = true;
       }
@@ -248,6 +252,10 @@ long long DataGrid::EditorMessage(unsigned msg, unsigned long long wparam, long 
       return 0;
     case WM_CHAR:
       handled = wparam == VK_RETURN || wparam == VK_ESCAPE;  // no beep
+      if (wparam >= 0x20 && wparam != 0x7F && !IsHexDigit(static_cast<wchar_t>(wparam))) {
+        MessageBeep(MB_OK);  // refused at the cell
+        handled = true;
+      }
       return 0;
     case WM_KILLFOCUS: PostMessageW(list_, kCloseEditor, 1, editors_); return 0;
     default: return 0;

@@ -155,21 +155,48 @@ TEST_F(WindowLogic, OpeningFilesAndEditingTheGrid) {
   EXPECT_EQ(logic->Grid().Cell(0, 0), text.substr(0, 2));
   EXPECT_EQ(logic->FilePath(), screen.file_path);
 
+  // A file of the wrong size opens after the warning; its status line says
+  // it is not a good file.
   Open(WriteFile("short.kvr", text.substr(0, 34 * 20)));
   EXPECT_EQ(screen.messages, std::vector<std::string>{std::string(kWrongFileMessage)});
+  EXPECT_EQ(screen.status, "Неверный размер файла. Страниц для загрузки: 0002");
   EXPECT_EQ(logic->Table().Cell(1, 21), "");
 
-  const std::string missing = Folder() + "/missing.KVR";
-  Open(missing);
-  EXPECT_EQ(screen.reports, std::vector<std::string>{"File not found"});
-  EXPECT_EQ(screen.file_path, missing);
+  // A refused or unreadable file leaves everything as it was: the path, the
+  // grid, the status line and the image a load would send; a message says why.
+  const std::string good = WriteFile("a.KVR", text);
+  Open(good);
+  const std::string big = Folder() + "/big.KVR";
+  WriteFile("big.KVR", "");
+  std::filesystem::resize_file(big, 64 * 1024 * 1024 + 1);
+  std::filesystem::create_directory(Folder() + "/folder.KVR");
+  const struct {
+    std::string path;
+    std::vector<std::string> reports, messages;
+  } refused[] = {
+      {Folder() + "/missing.KVR", {"File not found"}, {}},
+      {big, {}, {std::string(kWrongFileMessage) + "\n\nФайл " + big + " больше 64 МиБ и не открыт."}},
+      {Folder() + "/folder.KVR", {"I/O error 21"}, {}},
+      {WriteFile("other.txt", text), {}, {}},  // not an update file: nothing happens
+  };
+  for (const auto& file : refused) {
+    screen.reports.clear();
+    screen.messages.clear();
+    screen.log = "kept";
+    Open(file.path);
+    EXPECT_EQ(screen.reports, file.reports) << file.path;
+    EXPECT_EQ(screen.messages, file.messages) << file.path;
+    EXPECT_EQ(screen.file_path, good) << file.path;
+    EXPECT_EQ(logic->FilePath(), good) << file.path;
+    EXPECT_EQ(screen.status, "Загрузка данных. Страниц для загрузки: 0900") << file.path;
+    EXPECT_EQ(screen.log, "kept") << file.path;
+    EXPECT_TRUE(logic->File().Opened) << file.path;
+    EXPECT_EQ(logic->Grid().Cell(0, 0), text.substr(0, 2)) << file.path;
+  }
 
   screen.chosen_file = "";
   logic->OpenFileClicked();  // the dialog cancelled: nothing changes
-  EXPECT_EQ(screen.file_path, missing);
-
-  Open(WriteFile("other.txt", text));  // wrong extension: nothing happens
-  EXPECT_EQ(screen.reports.size(), 1u);
+  EXPECT_EQ(screen.file_path, good);
 
   // A file's bytes are shown as Windows-1251 text, whatever they are; a typed
   // cell is two hexadecimal digits, upper-cased, or it is refused and the

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "cp1251.h"
+#include "hex_text.h"
 #include "load_port.h"
 #include "port_setting_text.h"
 #include "port_texts.h"
@@ -129,21 +130,54 @@ void LoaderWindowLogic::OpenFileClicked() {
   if (!path.empty()) OpenFile(path);
 }
 
+namespace {
+
+// What reading a file asks of the window, kept until the file is known to be
+// whole: a refused or unreadable file changes nothing on the screen.
+class HeldFileUi final : public UpdateFileUi {
+ public:
+  void ClearLogs() override {}
+  void WarnWrongSize() override { wrong_size = true; }
+  void SetStatus(const std::string& caption) override { status = caption; }
+
+  bool wrong_size = false;
+  std::string status;
+};
+
+}  // namespace
+
 void LoaderWindowLogic::OpenFile(const std::string& path) {
   if (LoadRuns()) return;  // the table is the running load's
-  file_path_ = path;
-  screen_.ShowFilePath(path);
-  screen_.BeginGridReset();
-  grid_.TableRead();
+  // The file is read beside the image shown; only a file read whole takes
+  // its place, with its path and status.
+  PageTable table = table_;  // the headings and the rows a shorter file leaves empty
+  UpdateFileState state;
+  HeldFileUi held;
   // The bytes laid into the table are the ones the record names: the file
   // may change on the disk before the load.
   Sha256 digest;
+  bool read = false;
+  if (!Guarded([&] { read = OpenUpdateFile(path, table, state, held, &digest); }) || !read) return;
+  if (!state.Opened) {  // too large to be an update file
+    screen_.ShowMessage(std::string(kWrongFileMessage) + "\n\n" + Arg(kTooLargeMessage, 1, path));
+    return;
+  }
+  screen_.ClearLog();
+  file_path_ = path;
+  screen_.ShowFilePath(path);
+  screen_.BeginGridReset();
+  table_ = std::move(table);
+  file_ = state;
+  grid_.TableRead();
+  screen_.EndGridReset();
   opened_ = ImageRecord{};
   opened_.file = path;
-  Guarded([&] { OpenUpdateFile(path, table_, file_, *this, &digest); });
   opened_.size = static_cast<int64_t>(digest.Bytes());
   opened_.sha256 = digest.FinishHex();
-  screen_.EndGridReset();
+  // A file of the wrong size opens (the classic warned and went on), but
+  // its status line does not read like a good file's.
+  screen_.ShowStatus(held.wrong_size ? std::string(kWrongSizeStatus) + HexUpper(file_.PageTotal, 4) : held.status);
+  if (held.wrong_size) WarnWrongSize();
 }
 
 void LoaderWindowLogic::StartSwitchClicked() {

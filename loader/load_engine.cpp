@@ -230,6 +230,7 @@ LoadProgress LoadEngine::Progress() {
   LoadProgress p;
   p.lines = exchange_.LineCounter();
   p.pages_done = p.lines / PageLines;
+  if (const int64_t first = exchange_.PageFirstLine(); first >= 0) p.page = first / PageLines;
   p.percent = ProgressPercent(p.lines);
   p.commands = commands_;
   p.retries = retries_;

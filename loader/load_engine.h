@@ -54,6 +54,7 @@ ImageProblem CheckImage(const PageTable& table, const UpdateFileState& file);
 struct LoadProgress {
   int64_t lines = 0;  // data lines sent
   int64_t pages_done = 0;
+  int64_t page = -1;            // the page under way or where the load ended (-1: at the opening)
   uint64_t commands = 0;        // commands sent in this load
   int retries = 0;              // page restarts in this load
   int percent = 0;              // the gauge's value

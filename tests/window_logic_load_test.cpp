@@ -88,7 +88,12 @@ TEST_F(WindowLoad, WholeLoadsThroughThePortIntoTheDeviceThenAThird) {
   Press();  // and switching off mid-load stops it
   EXPECT_FALSE(Active());
   EXPECT_EQ(screen.progress, 0);
-  EXPECT_EQ(screen.status, "");
+  // The status line says the load was stopped and at which page (the page
+  // its record names).
+  const std::string stopped = "Загрузка прервана, страница ";
+  ASSERT_EQ(screen.status.substr(0, stopped.size()), stopped);
+  const std::string page = screen.status.substr(stopped.size(), 4);
+  EXPECT_EQ(screen.status, stopped + page + " из 0900");
   EXPECT_EQ(ended, (std::vector<LoadOutcome>{LoadOutcome::kComplete, LoadOutcome::kComplete,
                                              LoadOutcome::kInterrupted}));
   const uint64_t frames = device->FramesReceived();
@@ -113,6 +118,8 @@ TEST_F(WindowLoad, WholeLoadsThroughThePortIntoTheDeviceThenAThird) {
   EXPECT_EQ(records[0]["image"]["size"], opened.size());
   EXPECT_EQ(records[2]["loads"][0]["result"], "interrupted");
   EXPECT_EQ(records[2]["loads"][0]["exit_code"], 130);
+  EXPECT_NE(records[2]["loads"][0]["message"].get<std::string>().find("at page " + page + ","), std::string::npos)
+      << records[2]["loads"][0]["message"] << " " << page;
 }
 
 TEST_F(WindowLoad, SwitchShowsWhetherALoadRunsAndAnyPressStopsIt) {
@@ -303,6 +310,10 @@ TEST_F(WindowLoad, LostPortStopsTheLoadWithAMessage) {
   device->Hangup();
   ASSERT_TRUE(Pump([&] { return !screen.messages.empty(); }, 10000));
   EXPECT_EQ(screen.messages[0], std::string(FactsOf(LoadOutcome::kPortLost).russian) + screen.ChosenName());
+  // The status line no longer shows the page as if it were still loading.
+  EXPECT_EQ(screen.status.rfind(screen.messages[0] + ", страница 00", 0), 0u) << screen.status;
+  const std::string of = " из 0900";
+  EXPECT_EQ(screen.status.substr(screen.status.size() - of.size()), of) << screen.status;
   EXPECT_FALSE(Active());
   EXPECT_FALSE(screen.switch_on);
   EXPECT_EQ(ended, std::vector<LoadOutcome>{LoadOutcome::kPortLost});

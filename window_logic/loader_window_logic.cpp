@@ -337,10 +337,13 @@ void LoaderWindowLogic::LoadFinished(LoadOutcome outcome, const std::string& eng
       break;
     }
     case LoadOutcome::kInterrupted:
+      // Stopped by the switch or by closing the window: the status line says
+      // so and where (the classic cleared it); the gauge goes back to 0.
       screen_.ShowProgress(0);
-      screen_.ShowStatus("");
+      screen_.ShowStatus(std::string(FactsOf(outcome).russian) + StopPlace());
       break;
     case LoadOutcome::kPortLost:
+      screen_.ShowStatus(std::string(FactsOf(outcome).russian) + load_port_ + StopPlace());
       screen_.ShowMessage(std::string(FactsOf(outcome).russian) + load_port_);
       break;
     case LoadOutcome::kImageError: {
@@ -356,6 +359,12 @@ void LoaderWindowLogic::LoadFinished(LoadOutcome outcome, const std::string& eng
   }
   last_outcome_ = outcome;
   if (OnLoadEnded) OnLoadEnded(outcome, message);
+}
+
+std::string LoaderWindowLogic::StopPlace() {
+  const int64_t page = engine_->Progress().page;
+  if (page < 0) return kStoppedAtOpening;
+  return Arg(Arg(kStoppedAtPage, 1, HexUpper(page, 4)), 2, HexUpper(file_.PageTotal, 4));
 }
 
 void LoaderWindowLogic::CloseLoad() {

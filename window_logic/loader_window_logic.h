@@ -113,6 +113,8 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   // After every step of the load: the timer set for its next deadline.
   void ScheduleLoadStep();
   void CloseLoad();
+  // Where a stopped load ended, for the status line: ", страница 0011 из 0900".
+  std::string StopPlace();
   void PortLost();
   void EndRecord(LoadOutcome outcome, const std::string& message);
   // Writes the records that wait for the file, without waiting for its lock:

@@ -140,7 +140,15 @@ void LoaderWindowLogic::OpenFile(const std::string& path) {
   Sha256 digest;
   opened_ = ImageRecord{};
   opened_.file = path;
-  Guarded([&] { OpenUpdateFile(path, table_, file_, *this, &digest); });
+  Guarded([&] {
+    try {
+      OpenUpdateFile(path, table_, file_, *this, &digest);
+    } catch (const EInOutError& e) {
+      // The classic text first, then the file and what is wrong with it, in
+      // the command line's words.
+      throw std::runtime_error(std::string(e.what()) + "\n\n" + path + ": " + e.Reason());
+    }
+  });
   opened_.size = static_cast<int64_t>(digest.Bytes());
   opened_.sha256 = digest.FinishHex();
   screen_.EndGridReset();

@@ -8,19 +8,10 @@
 #include <string>
 #include <vector>
 
-#include <sys/stat.h>
-#include <sys/types.h>
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
 #include "hex_text.h"
 #include "image_geometry.h"
 #include "sha256.h"
-#include "utf8_files.h"
+#include "update_file_open.h"
 
 namespace kvr {
 
@@ -60,69 +51,10 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// `path` is UTF-8. Windows opens it through the wide-character API: the
-// narrow one reads the bytes in the ANSI code page, so a Cyrillic folder or
-// user name would not be found.
-std::FILE* OpenUtf8(const std::string& path) {
-#ifdef _WIN32
-  return base::OpenFile(path, "rb");
-#else
-  // Without waiting (a pipe would block the open); the caller checks what it
-  // got before reading, and reads then wait as usual.
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  std::FILE* f = fdopen(fd, "rb");
-  if (!f) close(fd);
-  return f;
-#endif
-}
-
-#ifndef _WIN32
-// The refusal of what is not a regular file, naming what it is.
-EInOutError NotRegular(mode_t mode) {
-  const char* kind = S_ISCHR(mode)    ? "a character device"
-                     : S_ISBLK(mode)  ? "a block device"
-                     : S_ISFIFO(mode) ? "a pipe"
-                     : S_ISSOCK(mode) ? "a socket"
-                                      : "not a plain file";
-  return EInOutError(EINVAL, "I/O error " + std::to_string(EINVAL), std::string("not a regular file: ") + kind);
-}
-#endif
-
-// Only a regular file is an update file: a device, a pipe or a socket could
-// be read without end. Checked on what was opened, so a name swapped in
-// between cannot slip past. Returns the file's size.
-int64_t CheckRegular(std::FILE* f) {
-#ifdef _WIN32
-  struct _stat64 st;
-  if (_fstat64(_fileno(f), &st) != 0) throw InOutErrorFromErrno(errno);
-  if ((st.st_mode & _S_IFDIR) != 0) throw InOutErrorFromErrno(EISDIR);
-  if ((st.st_mode & _S_IFREG) == 0) throw EInOutError(EINVAL, "I/O error 22", "not a regular file");
-  return static_cast<int64_t>(st.st_size);
-#else
-  struct stat st;
-  if (fstat(fileno(f), &st) != 0) throw InOutErrorFromErrno(errno);
-  if (S_ISDIR(st.st_mode)) throw InOutErrorFromErrno(EISDIR);
-  if (!S_ISREG(st.st_mode)) throw NotRegular(st.st_mode);
-  return static_cast<int64_t>(st.st_size);
-#endif
-}
-
 // Opens a regular file; its size goes to `size` when asked for.
 File OpenForReading(const std::string& path, int64_t* size = nullptr) {
-  errno = 0;
-  File f(OpenUtf8(path));
-  if (!f) {
-    const int error = errno != 0 ? errno : EIO;
-#ifndef _WIN32
-    // A socket cannot be opened at all ("No such device or address"): say what it is.
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) throw NotRegular(st.st_mode);
-#endif
-    throw InOutErrorFromErrno(error);
-  }
-  const int64_t found = CheckRegular(f.get());
+  int64_t found = 0;
+  File f(OpenRegularFile(path, found));
   if (size) *size = found;
   return f;
 }

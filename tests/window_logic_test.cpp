@@ -13,6 +13,18 @@
 #include <string>
 #include <vector>
 
+#include <functional>
+#include <iostream>
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <sys/stat.h>
+
+#include "test_support.h"
+#endif
+
 #include "due_timer.h"
 #include "monotonic_clock.h"
 #include "window_rig.h"
@@ -169,14 +181,14 @@ TEST_F(WindowLogic, OpeningFilesAndEditingTheGrid) {
   const std::string big = Folder() + "/big.KVR";
   WriteFile("big.KVR", "");
   std::filesystem::resize_file(big, 64 * 1024 * 1024 + 1);
-  std::filesystem::create_directory(Folder() + "/folder.KVR");
   const struct {
     std::string path;
     std::vector<std::string> reports, messages;
   } refused[] = {
-      {Folder() + "/missing.KVR", {"File not found"}, {}},
+      {Folder() + "/missing.KVR",
+       {"File not found\n\n" + Folder() + "/missing.KVR: No such file or directory"},
+       {}},
       {big, {}, {std::string(kWrongFileMessage) + "\n\nФайл " + big + " больше 64 МиБ и не открыт."}},
-      {Folder() + "/folder.KVR", {"I/O error 21"}, {}},
       {WriteFile("other.txt", text), {}, {}},  // not an update file: nothing happens
   };
   for (const auto& file : refused) {
@@ -220,6 +232,77 @@ TEST_F(WindowLogic, OpeningFilesAndEditingTheGrid) {
   EXPECT_FALSE(logic->Grid().Edit(0, 16, "00"));
   Open(WriteFile("b.KVR", text));
   EXPECT_FALSE(logic->Grid().Edited());
+}
+
+// Runs `body` as an operator would run the window: without root's rights on
+// Linux, where root may read any file. Returns what `body` returns.
+int AsOperator(const std::function<int()>& body) {
+#ifdef _WIN32
+  return body();
+#else
+  return test::RunUnprivileged(body);
+#endif
+}
+
+// A file that cannot be read is reported by its classic text, then by its
+// name and what stands in the way, in the same words on Linux and Windows.
+TEST_F(WindowLogic, AFileThatCannotBeReadIsNamedWithWhatItIs) {
+  Make({"x"});
+  const std::filesystem::path folder(Folder());
+  const std::string good = WriteFile("good.KVR", sim::MakeUpdateFileText(2));
+  struct Case {
+    const char* name;
+    std::string path;
+    std::function<void()> prepare;
+    std::string report;  // before the path
+    std::string reason;  // after it
+    bool held = false;   // held open without sharing while it is opened
+  } cases[] = {
+      {"a folder", (folder / "dir.KVR").string(), [&] { std::filesystem::create_directory(folder / "dir.KVR"); },
+       "I/O error 21", "Is a directory"},
+      {"a missing file", (folder / "missing.KVR").string(), [] {}, "File not found", "No such file or directory"},
+      {"in a missing folder", (folder / "nowhere" / "x.KVR").string(), [] {}, "File not found",
+       "No such file or directory"},
+#ifdef _WIN32
+      // Wine lets a root user read every file whatever its mode: a file
+      // without permission cannot be made here. A file another program holds
+      // is refused by Windows itself.
+      {"a file another program holds", WriteFile("held.KVR", "00\r\n"), [] {}, "File access denied",
+       "In use by another program", true},
+#else
+      {"a file without read permission", WriteFile("secret.KVR", "00\r\n"),
+       [&] { ASSERT_EQ(chmod((folder / "secret.KVR").c_str(), 0200), 0); }, "File access denied",
+       "Permission denied"},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.prepare();
+    Open(good);
+    ASSERT_EQ(logic->Table().Cell(1, 1).size(), 2u);
+    screen.reports.clear();
+#ifdef _WIN32
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (c.held) {
+      held = CreateFileA(c.path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+      ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    }
+#endif
+    const std::string expected = c.report + "\n\n" + c.path + ": " + c.reason;
+    const int rc = AsOperator([&] {
+      Open(c.path);
+      // Reported, and the window keeps the file it had.
+      if (screen.reports == std::vector<std::string>{expected} && screen.file_path == good && logic->File().Opened)
+        return 0;
+      for (const std::string& r : screen.reports) std::cerr << "reported: " << r << "\n";
+      std::cerr << "shown: " << screen.file_path << "\n";
+      return 1;
+    });
+#ifdef _WIN32
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+#endif
+    EXPECT_EQ(rc, 0) << "expected: " << expected;
+  }
 }
 
 // Nothing is opened or sent for a load that cannot start; the switch comes

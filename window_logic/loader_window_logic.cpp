@@ -157,7 +157,16 @@ void LoaderWindowLogic::OpenFile(const std::string& path) {
   // may change on the disk before the load.
   Sha256 digest;
   bool read = false;
-  if (!Guarded([&] { read = OpenUpdateFile(path, table, state, held, &digest); }) || !read) return;
+  const bool whole = Guarded([&] {
+    try {
+      read = OpenUpdateFile(path, table, state, held, &digest);
+    } catch (const EInOutError& e) {
+      // The classic text first, then the file and what is wrong with it, in
+      // the command line's words.
+      throw std::runtime_error(std::string(e.what()) + "\n\n" + path + ": " + e.Reason());
+    }
+  });
+  if (!whole || !read) return;
   if (!state.Opened) {  // too large to be an update file
     screen_.ShowMessage(std::string(kWrongFileMessage) + "\n\n" + Arg(kTooLargeMessage, 1, path));
     return;

@@ -186,6 +186,21 @@ TEST_F(WindowLoad, ClosingDuringALoadAsksFirst) {
             std::string::npos);
   EXPECT_TRUE(logic->CloseAsked());  // nothing runs: no question
   EXPECT_EQ(screen.questions.size(), 2u);
+  EXPECT_EQ(screen.questions_taken_down, 0);
+
+  // A load that ends while the question is up takes the question down; the
+  // answer given to it stops nothing and closes nothing.
+  Press();
+  ASSERT_TRUE(Pump([&] { return device->FramesReceived() > after + 20; }));
+  screen.while_asked = [&] {
+    device->Hangup();
+    ASSERT_TRUE(Pump([&] { return !Active(); }, 10000));
+  };
+  EXPECT_FALSE(logic->CloseAsked());
+  EXPECT_EQ(screen.questions.size(), 3u);
+  EXPECT_EQ(screen.questions_taken_down, 1);
+  EXPECT_EQ(logic->LastOutcome(), LoadOutcome::kPortLost);
+  EXPECT_EQ(Records(record_file).back()["loads"][0]["result"], "port lost");
 }
 
 // The device keeps refusing: the status line names its reply (Windows-1251).

@@ -53,8 +53,10 @@ class FakeScreen final : public LoaderScreen {
   }
   bool Ask(const std::string& question) override {
     questions.push_back(question);
+    if (while_asked) while_asked();
     return answer_yes;
   }
+  void TakeDownQuestion() override { ++questions_taken_down; }
   void Told() {
     switch_when_told.push_back(switch_on);
     if (load_runs) runs_when_told.push_back(load_runs());
@@ -87,6 +89,8 @@ class FakeScreen final : public LoaderScreen {
   std::function<bool()> load_runs;     // whether a load runs (the rig's logic)
   std::vector<bool> runs_when_told;
   bool answer_yes = false;
+  std::function<void()> while_asked;  // what happens while a question is up (the window's loop runs on)
+  int questions_taken_down = 0;
   int grid_resets = 0;
   std::function<void()> on_commit;
   std::map<WindowTimer, bool> timers;

@@ -49,7 +49,10 @@ LoaderWindow::LoaderWindow(WindowOptions options, QtWindowOptions qt) : QWidget(
       box.setDefaultButton(QMessageBox::No);
       box.button(QMessageBox::Yes)->setText(ToQString("Да"));
       box.button(QMessageBox::No)->setText(ToQString("Нет"));
-      return box.exec() == QMessageBox::Yes;
+      question_ = &box;
+      const bool yes = box.exec() == QMessageBox::Yes;
+      question_ = nullptr;
+      return yes;
     };
   if (!qt_.choose_file) qt_.choose_file = [this] { return ChooseUpdateFile(this); };
   if (!qt_.stored_port_index) qt_.stored_port_index = [] { return QtStoredSettings().PortIndex(); };
@@ -240,6 +243,10 @@ void LoaderWindow::LoadStepDue(unsigned id) {
   if (id != load_due_) return;  // stopped or armed again since
   load_due_ = 0;
   logic_->LoadStepDue();
+}
+
+void LoaderWindow::TakeDownQuestion() {
+  if (question_) question_->done(QMessageBox::No);
 }
 
 void LoaderWindow::Later(std::function<void()> step) {

@@ -4,6 +4,8 @@
 // the port's events on to it.
 #pragma once
 
+#include <QMessageBox>
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -88,6 +90,7 @@ class LoaderWindow final : public QWidget, public LoaderScreen {
   void ShowMessage(const std::string& text) override { qt_.message(text); }
   void ReportError(const std::string& text) override { qt_.report(text); }
   bool Ask(const std::string& question) override { return qt_.confirm(question); }
+  void TakeDownQuestion() override;
   std::string ChooseFile() override { return qt_.choose_file(); }
   void BeginGridReset() override;
   void EndGridReset() override;
@@ -116,6 +119,7 @@ class LoaderWindow final : public QWidget, public LoaderScreen {
   QTimer* start_delay_;
   QTimer* supervisor_;
   QTimer* record_retry_;
+  QPointer<QMessageBox> question_;  // the question that is up
   unsigned load_due_ = 0;  // the id of the load's next step's deadline (0: none)
   std::unique_ptr<DueTimer> due_timer_;  // made at the first step; its thread posts to the window
 };

@@ -47,6 +47,9 @@ class LoaderScreen {
   virtual void ShowMessage(const std::string& text) = 0;  // the window's message box
   virtual void ReportError(const std::string& text) = 0;  // the application's standard error report
   virtual bool Ask(const std::string& question) = 0;      // yes or no; true for yes
+  // Closes the question that is up (Ask then returns; its answer is not
+  // acted on): what it asked about has ended while it was up.
+  virtual void TakeDownQuestion() = 0;
   virtual std::string ChooseFile() = 0;                   // the open dialog; "" when cancelled
 
   // The grid's rows are about to change / have changed wholesale.

@@ -299,8 +299,16 @@ void LoaderWindowLogic::LockInputs(bool locked) {
 }
 
 bool LoaderWindowLogic::CloseAsked() {
-  if (LoadRuns() && !screen_.Ask(kCloseQuestion)) return false;
-  if (LoadRuns()) engine_->Stop("the window was closed during the load,");
+  if (LoadRuns()) {
+    // The load goes on while the question is up; when it ends first, the
+    // question is taken down and the window stays, showing how it ended.
+    close_question_up_ = true;
+    const bool yes = screen_.Ask(kCloseQuestion);
+    const bool taken_down = !close_question_up_;
+    close_question_up_ = false;
+    if (taken_down || !yes) return false;
+    engine_->Stop("the window was closed during the load,");
+  }
   // A record that waits for its file is written first, or given up by the
   // operator (it then goes to standard error and the debug log); the
   // question is asked once, here or by the write's own look.
@@ -326,6 +334,10 @@ void LoaderWindowLogic::LoadRetry(int attempt, const std::string& where, const s
 // opened it.
 void LoaderWindowLogic::LoadFinished(LoadOutcome outcome, const std::string& engine_message) {
   std::string message = engine_message;
+  if (close_question_up_) {  // no question stands over a load that has ended
+    close_question_up_ = false;
+    screen_.TakeDownQuestion();
+  }
   if (port_.Active() || recording_) {
     // Closed before the record is written: a question or a message about the
     // record file comes up with nothing more going out.

@@ -149,6 +149,7 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   uint32_t record_ask_at_ = 0;  // when to ask whether to wait on for it
   int record_questions_ = 0;    // how often that was asked by the write's look
   bool asking_ = false;         // the question about it is up
+  bool close_question_up_ = false;  // the close question is up and its load runs
   LoadOutcome last_outcome_ = LoadOutcome::kIdle;
   uint32_t shown_second_ = 0;  // the elapsed second the times show
   bool shown_running_ = false;

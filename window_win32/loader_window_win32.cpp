@@ -89,9 +89,11 @@ SIZE TextSize(HWND hwnd, void* font, const std::string& text) {
 
 // The question's buttons in the window's language, whatever the system's is.
 HHOOK question_hook = nullptr;
+HWND question_box = nullptr;  // the question that is up
 LRESULT CALLBACK QuestionHook(int code, WPARAM wparam, LPARAM lparam) {
   if (code == HCBT_ACTIVATE) {
     HWND box = reinterpret_cast<HWND>(wparam);
+    question_box = box;
     SetDlgItemTextW(box, IDYES, L"Да");
     SetDlgItemTextW(box, IDNO, L"Нет");
     UnhookWindowsHookEx(question_hook);
@@ -126,6 +128,7 @@ bool AskYesNo(HWND owner, const std::string& caption, const std::string& questio
                                  MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
   if (question_hook) UnhookWindowsHookEx(question_hook);
   question_hook = nullptr;
+  question_box = nullptr;
   return answer == IDYES;
 }
 
@@ -476,6 +479,12 @@ bool LoaderWindowWin32::Ask(const std::string& question) {
   const bool yes = AskYesNo(window_, kWindowCaption, question);
   Trace(yes ? "answer yes" : "answer no");
   return yes;
+}
+
+void LoaderWindowWin32::TakeDownQuestion() {
+  if (!question_box) return;
+  Trace("question taken down");
+  PostMessageW(question_box, WM_COMMAND, IDNO, 0);
 }
 
 void LoaderWindowWin32::StartTimer(WindowTimer timer, uint32_t interval_ms) {

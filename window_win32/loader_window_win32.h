@@ -83,6 +83,7 @@ class LoaderWindowWin32 final : public LoaderScreen {
   void ShowMessage(const std::string& text) override;
   void ReportError(const std::string& text) override;
   bool Ask(const std::string& question) override;
+  void TakeDownQuestion() override;
   std::string ChooseFile() override { return ChooseUpdateFile(window_); }
   void BeginGridReset() override {}
   void EndGridReset() override { grid_->Reset(); }

@@ -151,7 +151,9 @@ int main(int argc, char** argv) {
 #ifndef _WIN32
   std::unique_ptr<kvr::sim::PtyDevice> device;
   if (o.simulate) {
-    device = std::make_unique<kvr::sim::PtyDevice>();
+    kvr::sim::DeviceOptions simulated;
+    simulated.line_baud = kvr::SimulatedLineBaud(o);
+    device = std::make_unique<kvr::sim::PtyDevice>(simulated);
     options.first_ports.push_back(kvr::PortName(device->SlavePath()));  // "pts/N"
   }
 #endif

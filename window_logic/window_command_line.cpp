@@ -30,7 +30,9 @@ int ParseWindowCommandLine(const std::vector<std::string>& args, const WindowCom
   app.add_option("--port", o.ports, host.port_help)
       ->type_name(host.port_name)
       ->allow_extra_args(false);  // one port per --port: the file may follow
-  app.add_flag("--fast", o.fast, "Skip the protocol's pauses (the reply time-outs still run in real time).");
+  app.add_flag("--fast", o.fast,
+               "Skip the protocol's pauses and, with --simulate, the simulated line's timing (the reply time-outs "
+               "still run in real time).");
   app.add_flag("--autostart", o.autostart, "Press the start switch once the window is up.");
   app.add_flag("--exit-at-end", o.exit_at_end,
                "Quit when the load ends (exit code 0 when it completed and, with --simulate, the device's image "

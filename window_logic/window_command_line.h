@@ -55,6 +55,11 @@ int ParseWindowCommandLine(const std::vector<std::string>& args, const WindowCom
 // when it could not be stored.
 int StoreRecordFile(StoredSettings& settings, const std::string& file);
 
+// The line rate the simulated device of --simulate keeps, on every system: a
+// real 38400-baud line's timing, or none with --fast (0), which skips the
+// protocol's pauses too.
+inline uint32_t SimulatedLineBaud(const WindowCommandLine& o) { return o.fast ? 0 : 38400; }
+
 // The record file of this start: --record's, else the stored one.
 std::string RecordFileOf(const WindowCommandLine& o, const StoredSettings& settings);
 

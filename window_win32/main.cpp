@@ -134,7 +134,8 @@ int main(int argc, char** argv) {
   options.record_file = kvr::RecordFileOf(o, settings);
   std::unique_ptr<kvr::sim::InProcessDevice> device;
   if (o.simulate) {
-    device = std::make_unique<kvr::sim::InProcessDevice>();
+    device =
+        std::make_unique<kvr::sim::InProcessDevice>(kvr::sim::LineDeviceOptions{{}, kvr::SimulatedLineBaud(o) > 0});
     options.open_device = device->Opener();
     options.first_ports.push_back(kvr::sim::kSimulatedPortName);
   }

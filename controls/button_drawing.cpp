@@ -41,6 +41,24 @@ void TextOut3D(TCanvas& canvas, int x, int y, bool engraved, int anchor, const s
   AnchoredTextOut(canvas, x, y, anchor, text);
 }
 
+void DrawFocusFrame(TCanvas& canvas, const TRect& rc) {
+  if (rc.Empty()) return;
+  auto dot = [&canvas](int x, int y) {
+    if ((x + y) % 2 != 0) return;
+    const uint32_t under = canvas.Pixel(x, y);
+    const int light = RedOf(under) * 299 + GreenOf(under) * 587 + BlueOf(under) * 114;  // per mille
+    canvas.SetPixel(x, y, light >= 128 * 1000 ? clBlack : clWhite);
+  };
+  for (int x = rc.Left; x < rc.Right; ++x) {
+    dot(x, rc.Top);
+    if (rc.Bottom - 1 > rc.Top) dot(x, rc.Bottom - 1);
+  }
+  for (int y = rc.Top + 1; y < rc.Bottom - 1; ++y) {
+    dot(rc.Left, y);
+    if (rc.Right - 1 > rc.Left) dot(rc.Right - 1, y);
+  }
+}
+
 void TAbBtnBevel::AssignTo(TAbPersistent& dest) const {
   auto* d = dynamic_cast<TAbBtnBevel*>(&dest);
   if (!d) AssignError(dest);

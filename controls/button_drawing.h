@@ -26,6 +26,11 @@ void AnchoredTextOut(TCanvas& canvas, int x, int y, int anchor, const std::strin
 void TextOut3D(TCanvas& canvas, int x, int y, bool engraved, int anchor, const std::string& text, TColor highlight,
                TColor shadow, TColor color);
 
+// The keyboard focus's dotted frame along the edge of `rc` (its right column
+// and bottom row excluded): every other pixel, black where the picture under
+// it is light and white where it is dark, so that it shows on any face.
+void DrawFocusFrame(TCanvas& canvas, const TRect& rc);
+
 using base::EConvertError;
 
 // A settings object that tells its owner of every change.

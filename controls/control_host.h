@@ -1,7 +1,8 @@
 // What a painted control needs from the toolkit that shows it: repaints, the
 // mouse capture, its size and visibility, what lies under it, the text
 // painter and its sibling controls. The toolkit implements one host per
-// control and passes the mouse to the control's entry points.
+// control and passes the mouse, the keys and the focus to the control's
+// entry points.
 #pragma once
 
 #include <vector>
@@ -14,6 +15,10 @@ namespace ab {
 class TAbBinGControl;
 
 enum class TMouseButton { mbLeft, mbRight, mbMiddle };
+
+// The keys a control acts on, as the toolkit names them to it (kOther: any
+// other key).
+enum class TKey { kSpace, kEnter, kOther };
 
 struct TSize {
   int Width = 0, Height = 0;

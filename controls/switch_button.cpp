@@ -151,6 +151,8 @@ TBitmap TAbColBitBtn::ComposeButton(bool glyph_on, bool text_on, bool btn_col_on
     const TBitmap cell = glyph_.Copy(GW * index, 0, GW, GH);
     c.DrawTransparent(GX, GY, cell, glyph_transparent_);
   }
+  // The keyboard's focus: a dotted frame a pixel inside the bevel.
+  if (focused_ && enabled_) DrawFocusFrame(c, R.Inflated(-1));
   return work;
 }
 

@@ -1,6 +1,7 @@
 // TAbColBitBtn: the two-state button's appearance: a bevelled face (plain or
 // gradient), on and off captions in their colours (engraved), a glyph strip,
-// and flashing of these while checked. A full paint captures what lies under
+// and flashing of these while checked, and the keyboard focus's dotted frame
+// inside the bevel while focused. A full paint captures what lies under
 // the button once (from the host); every state change composes from that
 // capture off screen and has the host show the result with one copy.
 #pragma once

@@ -101,7 +101,10 @@ void TAbBinGControl::SetEnabled(bool value) {
   if (value == enabled_) return;
   enabled_ = value;
   if (host_) host_->EnabledChanged(value);
-  if (!value) hot_ = false;
+  if (!value) {
+    hot_ = false;
+    if (KeyHeld()) EndKeyPress(false);
+  }
   RedrawState();
 }
 
@@ -126,8 +129,15 @@ void TAbBinGControl::Press() {
   }
 }
 
+void TAbBinGControl::Release() {
+  if (mode_ == mIndicator) return;
+  pressed_ = false;
+  if (mode_ == mButton) SetChecked(false);
+  RedrawState();
+}
+
 void TAbBinGControl::MouseDown(TMouseButton button, int, int) {
-  if (!enabled_) return;
+  if (!enabled_ || KeyHeld()) return;
   Raise(OnMouseDown);
   if (button != TMouseButton::mbLeft) return;
   click_armed_ = true;
@@ -136,7 +146,7 @@ void TAbBinGControl::MouseDown(TMouseButton button, int, int) {
 
 void TAbBinGControl::MouseDoubleClick(TMouseButton button, int, int) {
   // The second press of a double click: a press, but its release is no click.
-  if (!enabled_) return;
+  if (!enabled_ || KeyHeld()) return;
   Raise(OnDblClick);
   Raise(OnMouseDown);
   if (button != TMouseButton::mbLeft) return;
@@ -145,19 +155,43 @@ void TAbBinGControl::MouseDoubleClick(TMouseButton button, int, int) {
 }
 
 void TAbBinGControl::MouseUp(TMouseButton button, int, int, bool inside) {
-  if (!enabled_) return;
+  if (!enabled_ || KeyHeld()) return;
   const bool left = button == TMouseButton::mbLeft;
   if (left && click_armed_ && inside) Raise(OnClick);
   if (left) click_armed_ = false;
   Raise(OnMouseUp);
-  if (!left || mode_ == mIndicator) return;
-  pressed_ = false;
-  if (mode_ == mButton) SetChecked(false);
-  RedrawState();
+  if (left) Release();
 }
 
 void TAbBinGControl::MouseMove(int, int) {
   if (enabled_) Raise(OnMouseMove);
+}
+
+void TAbBinGControl::KeyDown(TKey key) {
+  if (!enabled_ || key == TKey::kOther || KeyHeld() || click_armed_ || pressed_) return;
+  held_key_ = key;
+  Raise(OnKeyDown);
+  if (mode_ != mIndicator) Press();
+}
+
+void TAbBinGControl::KeyUp(TKey key) {
+  if (!enabled_ || key == TKey::kOther || key != held_key_) return;
+  EndKeyPress(true);
+}
+
+void TAbBinGControl::EndKeyPress(bool click) {
+  held_key_ = TKey::kOther;
+  if (click) Raise(OnClick);
+  Raise(OnKeyUp);
+  Release();
+}
+
+void TAbBinGControl::SetFocused(bool value) {
+  if (value == focused_) return;
+  focused_ = value;
+  if (!value && KeyHeld()) EndKeyPress(false);
+  RedrawState();
+  Raise(focused_ ? OnEnter : OnExit);
 }
 
 }  // namespace ab

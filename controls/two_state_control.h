@@ -1,7 +1,7 @@
 // TAbBinGControl: the state of a two-state control: Checked, the shared
 // status bits of a group, the input modes and the flash registration. The
-// toolkit passes the mouse in through the entry points below; the control
-// reaches its surroundings through its host.
+// toolkit passes the mouse, the keys and the focus in through the entry
+// points below; the control reaches its surroundings through its host.
 #pragma once
 
 #include <cstdint>
@@ -65,7 +65,28 @@ class TAbBinGControl : public TFlashControl {
   virtual void MouseEnter() {}
   virtual void MouseLeave() {}
 
+  // The keyboard, while the control has the focus. Space or Enter presses the
+  // control as the left mouse button does, and its release is the release
+  // over the control (a click). One press at a time: a key held down (the
+  // toolkit's auto-repeat) or the other key while it is held presses nothing
+  // more, and neither key presses while the mouse holds the control; the
+  // release of another key than the one that pressed is no release. Other
+  // keys do nothing. A disabled control takes none of it.
+  void KeyDown(TKey key);
+  void KeyUp(TKey key);
+  // The control took the keyboard focus, or lost it. Losing it (or being
+  // disabled) while a key holds the control ends that press with no click.
+  void SetFocused(bool value);
+  bool Focused() const { return focused_; }
+  // A key holds the control pressed.
+  bool KeyHeld() const { return held_key_ != TKey::kOther; }
+
   TControlEvent OnStatusChanged, OnStatusIntChanged, OnClick, OnDblClick, OnMouseDown, OnMouseUp, OnMouseMove;
+  // A key press began, and its end (released, or cut short by the focus
+  // leaving): the keyboard's counterparts of OnMouseDown and OnMouseUp.
+  TControlEvent OnKeyDown, OnKeyUp;
+  // The control took the focus (OnEnter) or lost it (OnExit).
+  TControlEvent OnEnter, OnExit;
 
   void FlashMessage(uint32_t msg, uint32_t wparam, int32_t lparam) override;
 
@@ -81,6 +102,11 @@ class TAbBinGControl : public TFlashControl {
   }
   void UpdateFlashRegistration();
   void Press();
+  // The end of a left press (by the mouse or a key): no longer pressed; a push
+  // button is unchecked again.
+  void Release();
+  // Ends a key press; `click` when it was released over the control.
+  void EndKeyPress(bool click);
 
   bool checked_ = false;
   int32_t status_int_ = 0;
@@ -94,6 +120,8 @@ class TAbBinGControl : public TFlashControl {
   bool flash_phase_ = false;
   bool hot_ = false;
   bool click_armed_ = false;  // a left press whose release over the control is a click
+  bool focused_ = false;
+  TKey held_key_ = TKey::kOther;  // the key whose press holds the control (kOther: none)
 
  private:
   TControlHost* host_;

@@ -1,8 +1,10 @@
-// The switch button's behaviour (mouse, groups, flashing, repaints) and its
-// painting, over a fake host and the fake text painter.
+// The switch button's behaviour (mouse, keys, focus, groups, flashing,
+// repaints) and its painting, over a fake host and the fake text painter.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -128,6 +130,150 @@ TEST_F(Button, DisabledButtonIgnoresTheMouse) {
   b->SetEnabled(true);
   b->MouseMove(3, 3);
   EXPECT_EQ(moves, 1);
+}
+
+// The keyboard's press, step by step. Steps: "v KEY" a key goes down, "^ KEY"
+// it comes up (KEY: space, enter, other), "mouse-v" and "mouse-^" the left
+// button over the control, "blur" the focus leaves, "disable" and "enable".
+struct KeyCase {
+  const char* name;
+  TMode mode;
+  const char* steps;  // separated by ","
+  std::vector<std::string> log;
+  bool checked;  // at the end
+};
+
+const KeyCase kKeyCases[] = {
+    {"space", mSwitch, "v space, ^ space", {"key down", "status", "click on", "key up"}, true},
+    {"enter", mSwitch, "v enter, ^ enter", {"key down", "status", "click on", "key up"}, true},
+    {"twice", mSwitch, "v space, ^ space, v enter, ^ enter",
+     {"key down", "status", "click on", "key up", "key down", "status", "click off", "key up"}, false},
+    {"held key repeats one press", mSwitch, "v space, v space, v space, v space, ^ space",
+     {"key down", "status", "click on", "key up"}, true},
+    {"the other key while held", mSwitch, "v space, v enter, ^ enter, ^ space",
+     {"key down", "status", "click on", "key up"}, true},
+    {"a release without a press", mSwitch, "^ space, ^ enter", {}, false},
+    {"other keys", mSwitch, "v other, ^ other", {}, false},
+    {"focus lost while held: no click", mSwitch, "v space, blur, ^ space", {"key down", "status", "key up"}, true},
+    {"keys while the mouse holds it", mSwitch, "mouse-v, v space, ^ space, mouse-^",
+     {"mouse down", "status", "click on", "mouse up"}, true},
+    {"the mouse while a key holds it", mSwitch, "v space, mouse-v, mouse-^, ^ space",
+     {"key down", "status", "click on", "key up"}, true},
+    {"disabled", mSwitch, "disable, v space, ^ space, v enter, ^ enter", {}, false},
+    {"disabled while held: no click", mSwitch, "v enter, disable, enable, ^ enter",
+     {"key down", "status", "key up"}, true},
+    {"push button checked while held", mButton, "v space, ^ space",
+     {"key down", "status", "click on", "key up", "status"}, false},
+    {"indicator clicks and stays", mIndicator, "v space, ^ space", {"key down", "click off", "key up"}, false},
+};
+
+class ButtonKeys : public Button, public ::testing::WithParamInterface<KeyCase> {};
+
+TEST_P(ButtonKeys, PressesAsTheMouseDoes) {
+  const KeyCase& c = GetParam();
+  b->SetMode(c.mode);
+  b->OnKeyDown = [this](TAbBinGControl*) { log.push_back("key down"); };
+  b->OnKeyUp = [this](TAbBinGControl*) { log.push_back("key up"); };
+  b->OnMouseDown = [this](TAbBinGControl*) { log.push_back("mouse down"); };
+  b->OnMouseUp = [this](TAbBinGControl*) { log.push_back("mouse up"); };
+  b->SetFocused(true);
+  log.clear();
+  const auto key = [](const std::string& name) {
+    return name == "space" ? TKey::kSpace : name == "enter" ? TKey::kEnter : TKey::kOther;
+  };
+  std::stringstream steps(c.steps);
+  for (std::string step; std::getline(steps >> std::ws, step, ',');) {
+    if (step.rfind("v ", 0) == 0)
+      b->KeyDown(key(step.substr(2)));
+    else if (step.rfind("^ ", 0) == 0)
+      b->KeyUp(key(step.substr(2)));
+    else if (step == "mouse-v")
+      b->MouseDown(kLeft, 10, 10);
+    else if (step == "mouse-^")
+      b->MouseUp(kLeft, 10, 10, true);
+    else if (step == "blur")
+      b->SetFocused(false);
+    else if (step == "disable")
+      b->SetEnabled(false);
+    else if (step == "enable")
+      b->SetEnabled(true);
+    else
+      FAIL() << "unknown step " << step;
+  }
+  EXPECT_EQ(log, c.log);
+  EXPECT_EQ(b->Checked(), c.checked);
+  EXPECT_FALSE(b->KeyHeld());
+  EXPECT_FALSE(b->Pressed());
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, ButtonKeys, ::testing::ValuesIn(kKeyCases),
+                         [](const ::testing::TestParamInfo<KeyCase>& info) {
+                           std::string name;
+                           for (const char ch : std::string(info.param.name))
+                             name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+                           return name;
+                         });
+
+TEST_F(Button, FocusEntersAndExitsOnceEach) {
+  int enters = 0, exits = 0;
+  b->OnEnter = [&](TAbBinGControl*) { ++enters; };
+  b->OnExit = [&](TAbBinGControl*) { ++exits; };
+  b->SetFocused(true);
+  b->SetFocused(true);
+  EXPECT_TRUE(b->Focused());
+  b->SetFocused(false);
+  b->SetFocused(false);
+  EXPECT_EQ(enters, 1);
+  EXPECT_EQ(exits, 1);
+}
+
+// The focused face has a dotted frame a pixel inside the bevel: every other
+// pixel, black over the light part of the face and white over the dark; the
+// rest of the picture is as without the focus. A disabled button shows none.
+TEST_F(Button, FocusShowsADottedFrameInsideTheBevel) {
+  b->SetMode(mSwitch);
+  b->SetTextOff("Старт BootLoader");
+  host.visible = true;
+  const TBitmap plain = PaintOn(RGB(1, 2, 3));
+  b->SetFocused(true);
+  const TBitmap focused = Compose();
+  const int inset = b->ButtonBevel().Width() + 1;  // 5: the frame's left and top
+  const TRect frame{inset, inset, 345 - inset, 33 - inset};
+  int black = 0, white = 0;
+  for (int y = 0; y < 33; ++y)
+    for (int x = 0; x < 345; ++x) {
+      const bool edge = (x == frame.Left || x == frame.Right - 1) && y >= frame.Top && y < frame.Bottom;
+      const bool rim = (y == frame.Top || y == frame.Bottom - 1) && x >= frame.Left && x < frame.Right;
+      if ((edge || rim) && (x + y) % 2 == 0) {
+        const uint32_t under = At(plain, x, y);
+        const bool light = RedOf(under) * 299 + GreenOf(under) * 587 + BlueOf(under) * 114 >= 128000;
+        ASSERT_EQ(At(focused, x, y), light ? 0u : 0xFFFFFFu) << x << "," << y;
+        ++(light ? black : white);
+      } else {
+        ASSERT_EQ(At(focused, x, y), At(plain, x, y)) << x << "," << y;
+      }
+    }
+  EXPECT_GT(black, 100);  // the gradient's light part
+  b->SetFocused(false);
+  EXPECT_EQ(Compose(), plain);
+  b->SetFocused(true);
+  b->SetEnabled(false);
+  b->SetEnabled(true);
+  EXPECT_EQ(Compose(), focused);
+  b->SetEnabled(false);
+  const TBitmap disabled_focused = Compose();
+  b->SetFocused(false);
+  EXPECT_EQ(Compose(), disabled_focused);
+}
+
+TEST_F(Button, FocusRepaintsTheButton) {
+  host.visible = true;
+  PaintOn(RGB(1, 1, 1));
+  const int repaints = host.repaints;
+  b->SetFocused(true);
+  EXPECT_EQ(host.repaints, repaints + 1);
+  b->SetFocused(false);
+  EXPECT_EQ(host.repaints, repaints + 2);
 }
 
 TEST_F(Button, RadioAndSwitchGroupsShareStatusInt) {

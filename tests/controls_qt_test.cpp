@@ -1,9 +1,11 @@
-// The Qt adapter of the painted controls: the widgets pass the mouse to their
-// core control and show its bitmap, the siblings of a parent form groups, the
+// The Qt adapter of the painted controls: the widgets pass the mouse, the
+// keys and the focus to their core control and show its bitmap, the siblings of a parent form groups, the
 // Qt text painter draws as QPainter does, the palette gives the system
 // colours and the flash tick comes from a precise 50 ms QTimer.
 #include <QApplication>
+#include <QFocusEvent>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWidget>
@@ -72,6 +74,68 @@ TEST_F(SwitchWidget, MouseEventsReachTheButton) {
   PressAndRelease(w);
   EXPECT_FALSE(w->Button().Checked());
   EXPECT_EQ(log.back(), "click");
+}
+
+void Key(QWidget* target, QEvent::Type type, int key, bool auto_repeat = false,
+         Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QKeyEvent e(type, key, modifiers, QString(), auto_repeat);
+  QApplication::sendEvent(target, &e);
+}
+
+// Space and Enter (main and keypad) press the button as a click; a held key's
+// auto-repeat (a release and a press, both marked) is still the one press.
+TEST_F(SwitchWidget, SpaceAndEnterPressTheButtonOnce) {
+  EXPECT_EQ(w->focusPolicy(), Qt::StrongFocus);
+  using T = QEvent::Type;
+  Key(w, T::KeyPress, Qt::Key_Space);
+  EXPECT_TRUE(w->Button().Checked());
+  EXPECT_TRUE(w->Button().Pressed());
+  for (int i = 0; i < 3; ++i) {
+    Key(w, T::KeyRelease, Qt::Key_Space, true);
+    Key(w, T::KeyPress, Qt::Key_Space, true);
+  }
+  EXPECT_TRUE(log.empty());  // the click comes with the release
+  EXPECT_TRUE(w->Button().Pressed());
+  Key(w, T::KeyRelease, Qt::Key_Space);
+  EXPECT_FALSE(w->Button().Pressed());
+  EXPECT_TRUE(w->Button().Checked());
+  EXPECT_EQ(log, std::vector<std::string>{"click"});
+  for (const int enter : {Qt::Key_Return, Qt::Key_Enter}) {
+    Key(w, T::KeyPress, enter, false, enter == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+    Key(w, T::KeyRelease, enter, false, enter == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+  }
+  EXPECT_EQ(log, (std::vector<std::string>{"click", "click", "click"}));
+  EXPECT_TRUE(w->Button().Checked());  // three toggles
+  // With a modifier, and other keys: nothing.
+  Key(w, T::KeyPress, Qt::Key_Space, false, Qt::ControlModifier);
+  Key(w, T::KeyRelease, Qt::Key_Space, false, Qt::ControlModifier);
+  Key(w, T::KeyPress, Qt::Key_A);
+  Key(w, T::KeyRelease, Qt::Key_A);
+  EXPECT_EQ(log.size(), 3u);
+  EXPECT_TRUE(w->Button().Checked());
+}
+
+// The focus reaches the button, which shows it on its face; a key held when
+// the focus leaves is no click.
+TEST_F(SwitchWidget, FocusIsShownAndEndsAHeldKey) {
+  form.show();
+  const QImage unfocused = Shown(form, *w);
+  QFocusEvent in(QEvent::FocusIn, Qt::TabFocusReason);
+  QApplication::sendEvent(w, &in);
+  EXPECT_TRUE(w->Button().Focused());
+  const QImage focused = Shown(form, *w);
+  EXPECT_NE(focused, unfocused);
+  EXPECT_EQ(focused.pixel(5, 5), qRgb(0, 0, 0));  // the frame's first dot on the light face
+  Key(w, QEvent::KeyPress, Qt::Key_Space);
+  QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+  QApplication::sendEvent(w, &out);
+  EXPECT_FALSE(w->Button().Focused());
+  EXPECT_FALSE(w->Button().Pressed());
+  Key(w, QEvent::KeyRelease, Qt::Key_Space);
+  EXPECT_TRUE(log.empty());
+  EXPECT_TRUE(w->Button().Checked());  // the press's toggle, as a press dragged off with the mouse
+  w->Button().SetChecked(false);
+  EXPECT_EQ(Shown(form, *w), unfocused) << "the frame is gone with the focus";
 }
 
 TEST_F(SwitchWidget, DisablingTheButtonDisablesTheWidget) {

@@ -1,6 +1,6 @@
 // The Qt window's own wiring on the offscreen platform: the stored setting
 // read through QSettings, the widgets showing what the window logic asks, the
-// mouse on the switch, the grid's editor, the port list's refresh, closing,
+// mouse and the keyboard on the switch, the grid's editor, the port list's refresh, closing,
 // and a lost port's hand-over to the GUI thread. What the window decides is
 // tested on the logic itself (window_logic_test.cpp).
 #include <QAbstractItemView>
@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -111,6 +112,28 @@ class Window : public ::testing::Test {
     QMouseEvent e(type, at, target->mapToGlobal(at), Qt::LeftButton,
                   type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(target, &e);
+  }
+  // A key event to the widget with the focus, as the keyboard gives it.
+  void Key(QEvent::Type type, int key, bool auto_repeat = false) {
+    QWidget* target = QApplication::focusWidget();
+    ASSERT_NE(target, nullptr);
+    QKeyEvent e(type, key, key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier, QString(), auto_repeat);
+    QApplication::sendEvent(target, &e);
+  }
+  void Stroke(int key) {
+    Key(QEvent::KeyPress, key);
+    Key(QEvent::KeyRelease, key);
+  }
+  // Tab (or Shift+Tab: Qt::Key_Backtab) until the switch has the focus; how
+  // many strokes it took (0 when it never came there), each widget passed on
+  // the way in `passed`.
+  int TabToTheSwitch(int key, std::vector<QWidget*>* passed = nullptr) {
+    for (int strokes = 1; strokes <= 12; ++strokes) {
+      Stroke(key);
+      if (QApplication::focusWidget() == form->StartSwitch) return strokes;
+      if (passed) passed->push_back(QApplication::focusWidget());
+    }
+    return 0;
   }
   std::string Status() const { return form->StatusLine->text().toUtf8().toStdString(); }
   bool Complete() { return Status() == "Загрузка завершена" && !Active(); }
@@ -225,6 +248,81 @@ TEST_F(Window, TheSwitchTheGridAndTheInputsAreWired) {
   EXPECT_FALSE(Active());
   EXPECT_TRUE(form->PortList->isEnabled() && form->FilePath->isEnabled() && form->OpenFileButton->isEnabled());
   EXPECT_TRUE(form->Model->setData(cell, "00", Qt::EditRole));
+  EXPECT_TRUE(reports.empty()) << reports[0];
+}
+
+// Tab and Shift+Tab reach the switch, which shows the focus; Space presses it
+// as a click (a held key, its auto-repeat, is one press), and the switch stays
+// reachable while the load has the other inputs locked.
+TEST_F(Window, TheKeyboardReachesAndPressesTheSwitch) {
+  pause_ms = 5;
+  MakeWithDevice();
+  form->show();
+  form->activateWindow();
+  ASSERT_TRUE(Pump([&] { return form->isActiveWindow(); }, 10000));
+  Open(WriteFile("image.KVR", sim::MakeUpdateFileText(31)));
+  ab::TAbColBitBtn& button = form->StartSwitch->Button();
+  int clicks = 0, releases = 0;
+  const ab::TControlEvent clicked = button.OnClick, released = button.OnKeyUp;
+  button.OnClick = [&](ab::TAbBinGControl* s) {
+    ++clicks;
+    clicked(s);
+  };
+  button.OnKeyUp = [&](ab::TAbBinGControl* s) {
+    ++releases;
+    released(s);
+  };
+
+  // From the file's field: its button, the port list, the switch.
+  form->FilePath->setFocus(Qt::OtherFocusReason);
+  ASSERT_TRUE(form->FilePath->hasFocus());
+  EXPECT_EQ(TabToTheSwitch(Qt::Key_Tab), 3);
+  EXPECT_TRUE(button.Focused());
+  // Tab leaves the grid (its cells are the arrows'), and Shift+Tab comes back
+  // from it over the pages' tabs.
+  form->DataGrid->setFocus(Qt::OtherFocusReason);
+  ASSERT_TRUE(form->DataGrid->hasFocus());
+  EXPECT_FALSE(button.Focused());
+  EXPECT_EQ(TabToTheSwitch(Qt::Key_Backtab), 2);
+  form->DataGrid->setFocus(Qt::OtherFocusReason);
+  EXPECT_GT(TabToTheSwitch(Qt::Key_Tab), 0) << "Tab stays in the grid";
+  EXPECT_TRUE(button.Focused());
+
+  // Space held: the press, its auto-repeat, the release: one load.
+  Key(QEvent::KeyPress, Qt::Key_Space);
+  EXPECT_EQ(clicks, 0);  // the click comes with the release
+  Key(QEvent::KeyRelease, Qt::Key_Space, true);
+  Key(QEvent::KeyPress, Qt::Key_Space, true);
+  Key(QEvent::KeyRelease, Qt::Key_Space);
+  EXPECT_EQ(clicks, 1);
+  EXPECT_EQ(releases, 1);
+  EXPECT_TRUE(Active());
+  EXPECT_TRUE(button.Checked());
+  ASSERT_TRUE(Pump([&] { return device->FramesReceived() > 20; }));
+  EXPECT_TRUE(Active()) << "a held key was more than one press";
+
+  // Locked inputs are passed over; the switch keeps the focus and is reached again.
+  EXPECT_FALSE(form->FilePath->isEnabled());
+  EXPECT_TRUE(form->StartSwitch->hasFocus());
+  std::vector<QWidget*> passed;
+  EXPECT_GT(TabToTheSwitch(Qt::Key_Tab, &passed), 1);
+  for (QWidget* input : {static_cast<QWidget*>(form->OpenFileButton), static_cast<QWidget*>(form->FilePath),
+                         static_cast<QWidget*>(form->PortList)})
+    EXPECT_EQ(std::count(passed.begin(), passed.end(), input), 0);
+
+  // Space again stops it.
+  Stroke(Qt::Key_Space);
+  EXPECT_EQ(clicks, 2);
+  EXPECT_EQ(releases, 2);
+  EXPECT_FALSE(Active());
+  EXPECT_FALSE(button.Checked());
+  EXPECT_TRUE(form->PortList->isEnabled() && form->FilePath->isEnabled() && form->OpenFileButton->isEnabled());
+  // Enter presses it too.
+  Stroke(Qt::Key_Return);
+  EXPECT_EQ(clicks, 3);
+  EXPECT_TRUE(Active());
+  Stroke(Qt::Key_Return);
+  EXPECT_FALSE(Active());
   EXPECT_TRUE(reports.empty()) << reports[0];
 }
 

@@ -123,6 +123,7 @@ void LoaderWindow::BuildTopRows() {
   StartSwitch->Button().Loaded();
   StartSwitch->Button().OnClick = [this](ab::TAbBinGControl*) { logic_->StartSwitchClicked(); };
   StartSwitch->Button().OnMouseUp = [this](ab::TAbBinGControl*) { logic_->StartSwitchReleased(); };
+  StartSwitch->Button().OnKeyUp = [this](ab::TAbBinGControl*) { logic_->StartSwitchReleased(); };
 
   StatusLine = new QLabel(this);
   Put(StatusLine, layout::kStatusLine);
@@ -154,6 +155,8 @@ void LoaderWindow::BuildPages() {
   DataGrid->verticalHeader()->setDefaultSectionSize(24);
   DataGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   DataGrid->setSelectionMode(QAbstractItemView::ContiguousSelection);
+  // Tab leaves the grid for the window's next control (the arrows move between cells).
+  DataGrid->setTabKeyNavigation(false);
   DataGrid->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                             QAbstractItemView::AnyKeyPressed);
   auto* grid_layout = new QVBoxLayout(DataPage);

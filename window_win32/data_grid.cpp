@@ -211,9 +211,14 @@ long long DataGrid::ListMessage(unsigned msg, unsigned long long wparam, long lo
       if (lparam == editors_) CloseEditor(wparam == 1);
       handled = true;
       return 0;
-    case WM_GETDLGCODE:
+    case WM_GETDLGCODE: {
+      // Return opens the cell's editor: the dialog navigation would take it
+      // for the window's default button. Tab moves on to the next control.
       handled = true;
-      return DLGC_WANTARROWS | DLGC_WANTCHARS;
+      const auto* key = reinterpret_cast<const MSG*>(lparam);
+      const bool enter = key && key->message == WM_KEYDOWN && key->wParam == VK_RETURN;
+      return DLGC_WANTARROWS | DLGC_WANTCHARS | (enter ? DLGC_WANTMESSAGE : 0);
+    }
     case WM_KEYDOWN:
       switch (wparam) {
         case VK_LEFT: SetCurrent(row_, column_ - 1); handled = true; return 0;

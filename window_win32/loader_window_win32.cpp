@@ -224,6 +224,9 @@ void LoaderWindowWin32::BuildTopRows() {
   button.Loaded();
   button.OnClick = [this](ab::TAbBinGControl*) { logic_->StartSwitchClicked(); };
   button.OnMouseUp = [this](ab::TAbBinGControl*) { logic_->StartSwitchReleased(); };
+  button.OnKeyUp = [this](ab::TAbBinGControl*) { logic_->StartSwitchReleased(); };
+  button.OnEnter = [this](ab::TAbBinGControl*) { Trace("switch focused"); };
+  button.OnExit = [this](ab::TAbBinGControl*) { Trace("switch unfocused"); };
 
   status_line_ = Child(window_, WC_STATICW, "", SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX, kStatusLine.x, kStatusLine.y,
                        kStatusLine.width, kStatusLine.height, kStatusLineId, status_font_);
@@ -305,6 +308,10 @@ void LoaderWindowWin32::TraceLayout() {
                   r.bottom - r.top);
     Trace(line);
   }
+}
+
+bool LoaderWindowWin32::NavigationMessage(void* msg) {
+  return window_ && IsDialogMessageW(window_, static_cast<MSG*>(msg));
 }
 
 void LoaderWindowWin32::After(uint32_t delay_ms, std::function<void()> step) {
@@ -399,6 +406,21 @@ long long LoaderWindowWin32::WindowProc(unsigned msg, unsigned long long wparam,
         step();
       }
       return 0;
+    case WM_ACTIVATE:
+      // The control that had the focus has it again when the window comes
+      // back (after a message box, another program).
+      if (LOWORD(w) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(window_, focus)) focused_ = focus;
+      }
+      break;
+    case WM_SETFOCUS:
+      if (focused_ && IsWindow(focused_) && IsChild(window_, focused_) && IsWindowEnabled(focused_) &&
+          IsWindowVisible(focused_)) {
+        SetFocus(focused_);
+        return 0;
+      }
+      break;
     case WM_CLOSE:
       if (logic_->CloseAsked()) DestroyWindow(window_);
       return 0;

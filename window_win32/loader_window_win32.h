@@ -53,6 +53,11 @@ class LoaderWindowWin32 final : public LoaderScreen {
   // Runs `step` on the window's thread after `delay_ms`, once.
   void After(uint32_t delay_ms, std::function<void()> step);
 
+  // Tab and Shift+Tab between the controls, Enter and Escape kept from the
+  // controls that do not ask for them: true when `msg` was taken (the
+  // message loop then neither translates nor dispatches it).
+  bool NavigationMessage(void* msg);
+
   // The window procedure's work; public for the procedure only.
   long long WindowProc(unsigned msg, unsigned long long wparam, long long lparam);
 
@@ -106,6 +111,7 @@ class LoaderWindowWin32 final : public LoaderScreen {
   HWND__* debug_log_ = nullptr;
   HWND__* load_times_ = nullptr;
   HWND__* tips_ = nullptr;
+  HWND__* focused_ = nullptr;  // the control with the focus when the window was last deactivated
   PortListBox ports_;
   ab::win32::SwitchButtonWindow start_switch_;
   ab::win32::GaugeWindow gauge_;

@@ -167,6 +167,7 @@ int main(int argc, char** argv) {
     }
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      if (window.NavigationMessage(&msg)) continue;
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }

@@ -1,6 +1,7 @@
 #include "switch_button_widget.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -16,10 +17,20 @@ TMouseButton MouseButtonOf(Qt::MouseButton button) {
   }
 }
 
+TKey KeyOf(int key) {
+  switch (key) {
+    case Qt::Key_Space: return TKey::kSpace;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return TKey::kEnter;
+    default: return TKey::kOther;
+  }
+}
+
 SwitchButtonWidget::SwitchButtonWidget(QWidget* owner)
     : QWidget(owner), WidgetHost(*static_cast<QWidget*>(this)), button_(this) {
   UseApplicationPalette();
   resize(TAbColBitBtn::kDefaultSize.Width, TAbColBitBtn::kDefaultSize.Height);
+  setFocusPolicy(Qt::StrongFocus);
   QFont f = owner ? owner->font() : font();
   f.setBold(true);
   setFont(f);
@@ -62,6 +73,37 @@ void SwitchButtonWidget::mouseReleaseEvent(QMouseEvent* e) {
 void SwitchButtonWidget::mouseMoveEvent(QMouseEvent* e) {
   const QPoint at = e->position().toPoint();
   button_.MouseMove(at.x(), at.y());
+}
+
+void SwitchButtonWidget::keyPressEvent(QKeyEvent* e) {
+  const TKey key = KeyOf(e->key());
+  if (key == TKey::kOther || e->modifiers() & ~Qt::KeypadModifier) {
+    QWidget::keyPressEvent(e);  // the parent's (a shortcut, a default button)
+    return;
+  }
+  // A key held down comes again and again: the core takes the first only.
+  button_.KeyDown(key);
+}
+
+void SwitchButtonWidget::keyReleaseEvent(QKeyEvent* e) {
+  const TKey key = KeyOf(e->key());
+  if (key == TKey::kOther) {
+    QWidget::keyReleaseEvent(e);
+    return;
+  }
+  // The window system's auto-repeat sends a release before each repeated
+  // press: the key is still down.
+  if (!e->isAutoRepeat()) button_.KeyUp(key);
+}
+
+void SwitchButtonWidget::focusInEvent(QFocusEvent* e) {
+  QWidget::focusInEvent(e);
+  button_.SetFocused(true);
+}
+
+void SwitchButtonWidget::focusOutEvent(QFocusEvent* e) {
+  QWidget::focusOutEvent(e);
+  button_.SetFocused(false);  // a key held ends with no click: its release goes elsewhere
 }
 
 void SwitchButtonWidget::changeEvent(QEvent* e) {

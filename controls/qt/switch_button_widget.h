@@ -1,6 +1,7 @@
-// The switch button as a Qt widget: it owns a TAbColBitBtn, passes the mouse
-// and its showing to it, shows its bitmap and is its host (repaints, the
-// mouse grab, the parent's background, the sibling two-state controls).
+// The switch button as a Qt widget: it owns a TAbColBitBtn, passes the mouse,
+// Space and Enter, the focus and its showing to it, shows its bitmap and is
+// its host (repaints, the mouse grab, the parent's background, the sibling
+// two-state controls). It takes the focus by Tab and by a click.
 #pragma once
 
 #include <QWidget>
@@ -37,6 +38,10 @@ class SwitchButtonWidget : public QWidget, public TwoStateWidget, private Widget
   void mouseDoubleClickEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
   void mouseMoveEvent(QMouseEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+  void keyReleaseEvent(QKeyEvent* e) override;
+  void focusInEvent(QFocusEvent* e) override;
+  void focusOutEvent(QFocusEvent* e) override;
   void changeEvent(QEvent* e) override;
   bool event(QEvent* e) override;
 
@@ -51,6 +56,8 @@ class SwitchButtonWidget : public QWidget, public TwoStateWidget, private Widget
 
 // The core's button of a mouse event.
 TMouseButton MouseButtonOf(Qt::MouseButton button);
+// The core's key of a key event's key (Enter on the main keys or the keypad).
+TKey KeyOf(int key);
 
 // A left press and release at (5, 5) of `control`, as the mouse would give them.
 void PressAndRelease(QWidget* control);

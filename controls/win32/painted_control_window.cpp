@@ -57,6 +57,14 @@ TMouseButton MouseButtonOf(unsigned msg) {
   }
 }
 
+TKey KeyOf(unsigned virtual_key) {
+  switch (virtual_key) {
+    case VK_SPACE: return TKey::kSpace;
+    case VK_RETURN: return TKey::kEnter;
+    default: return TKey::kOther;
+  }
+}
+
 PaintedControlWindow::~PaintedControlWindow() {
   if (hwnd_) {
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
@@ -68,7 +76,8 @@ PaintedControlWindow::~PaintedControlWindow() {
 bool PaintedControlWindow::Create(Hwnd parent, int x, int y, int w, int h, int id) {
   if (!RegisterClassOnce()) return false;
   // WM_NCCREATE stores the object before the handle is known here.
-  HWND hwnd = CreateWindowExW(0, kClassName, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, x, y, w, h, parent,
+  const DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | (TakesFocus() ? WS_TABSTOP : 0);
+  HWND hwnd = CreateWindowExW(0, kClassName, L"", style, x, y, w, h, parent,
                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), this);
   hwnd_ = hwnd;
   if (hwnd_) Shown();
@@ -153,6 +162,9 @@ long long PaintedControlWindow::WindowProc(unsigned msg, unsigned long long wpar
     case WM_LBUTTONDBLCLK:
     case WM_RBUTTONDBLCLK:
     case WM_MBUTTONDBLCLK:
+      // A control that takes the focus takes it with the left button, as a
+      // button does (before the press: the focus's change repaints it).
+      if (TakesFocus() && (msg == WM_LBUTTONDOWN || msg == WM_LBUTTONDBLCLK) && GetFocus() != hwnd_) SetFocus(hwnd_);
       SetCapture(hwnd_);  // the release comes here wherever it happens
       pressing_ = true;
       Mouse(msg, x, y, true);
@@ -191,6 +203,22 @@ long long PaintedControlWindow::WindowProc(unsigned msg, unsigned long long wpar
       tracking_ = false;
       MouseLeft();
       return 0;
+    case WM_GETDLGCODE:
+      if (!TakesFocus()) break;
+      {
+        // Space comes as it is; Enter the dialog navigation would take for
+        // the window's default button: it is asked for here.
+        const auto* key = reinterpret_cast<const MSG*>(lparam);
+        const bool enter = key && key->message == WM_KEYDOWN && key->wParam == VK_RETURN;
+        return enter ? DLGC_WANTMESSAGE : 0;
+      }
+    case WM_SETFOCUS: FocusChanged(true); return 0;
+    case WM_KILLFOCUS: FocusChanged(false); return 0;
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+      if (!TakesFocus()) break;
+      Key(msg, static_cast<unsigned>(wparam));
+      return 0;
     case WM_NCDESTROY: {
       // Gone with its parent: the object no longer names the handle.
       HWND gone = hwnd_;
@@ -217,6 +245,14 @@ void SwitchButtonWindow::Mouse(unsigned msg, int x, int y, bool inside) {
     case WM_MOUSEMOVE: button_.MouseMove(x, y); break;
     default: break;
   }
+}
+
+void SwitchButtonWindow::Key(unsigned msg, unsigned virtual_key) {
+  // A held key's repeats are more key-downs: the core takes the first only.
+  if (msg == WM_KEYDOWN)
+    button_.KeyDown(KeyOf(virtual_key));
+  else
+    button_.KeyUp(KeyOf(virtual_key));
 }
 
 void SwitchButtonWindow::EnabledChanged(bool enabled) {

@@ -1,7 +1,8 @@
 // The painted controls as Win32 child windows: each owns a core control, is
 // its host (repaints, size, visibility, the mouse capture, what lies under
 // it, the GDI text painter, the sibling two-state controls), passes the
-// mouse to it and shows its bitmap through a DIB section in one copy.
+// mouse (and, for one that takes the focus, the keys and the focus) to it
+// and shows its bitmap through a DIB section in one copy.
 #pragma once
 
 #include <vector>
@@ -23,7 +24,8 @@ class PaintedControlWindow : public TControlHost {
   PaintedControlWindow(const PaintedControlWindow&) = delete;
   PaintedControlWindow& operator=(const PaintedControlWindow&) = delete;
 
-  // Makes the child window of `parent` at (x, y), w x h, with the control id `id`.
+  // Makes the child window of `parent` at (x, y), w x h, with the control id
+  // `id`; a tab stop when the control takes the focus.
   bool Create(Hwnd parent, int x, int y, int w, int h, int id);
   Hwnd Handle() const { return hwnd_; }
 
@@ -47,6 +49,12 @@ class PaintedControlWindow : public TControlHost {
   virtual void MouseEntered() {}
   virtual void MouseLeft() {}
   virtual void Shown() {}
+  // The control takes the keyboard focus (Tab, a left press): the focus and
+  // the keys (virtual-key codes; a held key's repeats come as more key-downs)
+  // go to it.
+  virtual bool TakesFocus() const { return false; }
+  virtual void FocusChanged(bool focused) { (void)focused; }
+  virtual void Key(unsigned msg, unsigned virtual_key) { (void)msg, (void)virtual_key; }
   // The two-state control of this window, for its siblings' groups (none by default).
   virtual TAbBinGControl* TwoState() { return nullptr; }
 
@@ -73,6 +81,9 @@ class SwitchButtonWindow final : public PaintedControlWindow {
   void MouseEntered() override { button_.MouseEnter(); }
   void MouseLeft() override { button_.MouseLeave(); }
   void Shown() override { button_.BecameVisible(); }
+  bool TakesFocus() const override { return true; }
+  void FocusChanged(bool focused) override { button_.SetFocused(focused); }
+  void Key(unsigned msg, unsigned virtual_key) override;
   TAbBinGControl* TwoState() override { return &button_; }
 
  private:
@@ -97,5 +108,7 @@ class GaugeWindow final : public PaintedControlWindow {
 
 // The core's mouse button of a Win32 mouse message.
 TMouseButton MouseButtonOf(unsigned msg);
+// The core's key of a virtual-key code.
+TKey KeyOf(unsigned virtual_key);
 
 }  // namespace ab::win32

@@ -9,6 +9,9 @@
 #  - a double click on the switch is one press (one load, still running);
 #  - closing mid-load asks, and "Нет" keeps the load going;
 #  - one click stops the running load;
+#  - the keyboard: Tab from the file's field reaches the switch, Space starts
+#    a load, Tab and Shift+Tab over the locked inputs come back to it, Space
+#    stops it, and a Space held down (auto-repeat) is one press;
 #  - a port that vanishes mid-load gives "Потеряна связь с портом COM8".
 source "$(dirname "$0")/window_wine_lib.sh"
 key='HKCU\SOFTWARE\ZENOVA\KVR_LORVENT_LOADER'
@@ -100,6 +103,47 @@ wait_trace '^inputs unlocked' 5 || fail "one click did not stop the load"
 wait_trace '^switch off' 5 || fail "the switch was not shown off"
 kill -0 "$window_pid" || fail "the window ended"
 echo "one click: the load stopped"
+
+# The keyboard: from the file's field, Tab past its button and the port list
+# to the switch; Space starts a load and stops it.
+mark_trace
+click file-path 40 10
+wait_trace '^switch unfocused' 5 || fail "the switch kept the focus after a click elsewhere (or never had it)"
+mark_trace
+xdotool key Tab Tab
+sleep 0.3
+[[ $(tail -n +$((mark + 1)) "$trace" | grep -c '^switch focused') -eq 0 ]] || fail "two Tabs from the file's field reached the switch"
+xdotool key Tab
+wait_trace '^switch focused' 5 || fail "the third Tab from the file's field did not reach the switch"
+mark_trace
+xdotool key space
+wait_trace '^inputs locked' 5 || fail "Space on the switch started no load"
+wait_trace '^switch on' 5 || fail "the switch was not shown on"
+# While the load runs, away over the pages' tabs and back.
+mark_trace
+xdotool key Tab
+wait_trace '^switch unfocused' 5 || fail "Tab did not leave the switch during the load"
+xdotool key shift+Tab
+wait_trace '^switch focused' 5 || fail "Shift+Tab did not come back to the switch during the load"
+(($(count_trace '^inputs locked') == $(count_trace '^inputs unlocked') + 1)) || fail "the load ended on its own"
+mark_trace
+xdotool key space
+wait_trace '^inputs unlocked' 5 || fail "Space on the switch did not stop the load"
+wait_trace '^switch off' 5 || fail "the switch was not shown off after Space"
+echo "keyboard: Tab reached the switch, Space started the load and stopped it"
+# Space held down for a second: the window system repeats it, and it is one press.
+mark_trace
+xdotool keydown space
+sleep 1
+xdotool keyup space
+wait_trace '^inputs locked' 5 || fail "a held Space started no load"
+sleep 1
+[[ $(tail -n +$((mark + 1)) "$trace" | grep -c '^inputs locked') -eq 1 &&
+  $(tail -n +$((mark + 1)) "$trace" | grep -c '^inputs unlocked') -eq 0 ]] || fail "a held Space was not one press"
+mark_trace
+xdotool key Return
+wait_trace '^inputs unlocked' 5 || fail "Enter on the switch did not stop the load"
+echo "keyboard: a held Space was one press, Enter stopped the load"
 
 # The edited line went out: the device's first line that differs from the file.
 stop_device main 7

@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QSettings>
+#include <QShortcut>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -23,6 +24,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,6 +76,7 @@ class Window : public ::testing::Test {
       return answer_yes;
     };
     qt.choose_file = [this] { return chosen; };
+    qt.ask_text = [this](const std::string&, const std::string&) { return typed; };
     found.clear();
     for (const std::string& name : probed) found.push_back({name});
     o.probe_ports = [this] { return found; };
@@ -149,6 +152,7 @@ class Window : public ::testing::Test {
   std::vector<PortChoice> found;  // what the port probe finds now
   std::unique_ptr<sim::PtyDevice> device;
   std::unique_ptr<LoaderWindow> form;
+  std::optional<std::string> typed;  // the answer to the go-to question
 };
 
 TEST_F(Window, StartUpReadsTheStoredIndexAndShowsTheGrid) {
@@ -173,6 +177,23 @@ TEST_F(Window, StartUpReadsTheStoredIndexAndShowsTheGrid) {
   EXPECT_EQ(reports, std::vector<std::string>{"Invalid data type for 'COM'"});
   EXPECT_EQ(form->PortList->currentIndex(), -1);
   EXPECT_TRUE(form->PortList->currentText().isEmpty());
+}
+
+// Ctrl+G asks where to go; the grid scrolls there, from the debug log's tab too.
+TEST_F(Window, GoToShowsTheCell) {
+  Make({"ttyS0"});
+  form->show();
+  form->Pages->setCurrentWidget(form->DebugPage);
+  typed = "0x1230";
+  QShortcut* go_to = nullptr;
+  for (QShortcut* shortcut : form->findChildren<QShortcut*>())
+    if (shortcut->key() == QKeySequence(Qt::CTRL | Qt::Key_G)) go_to = shortcut;
+  ASSERT_NE(go_to, nullptr);
+  emit go_to->activated();
+  EXPECT_EQ(form->DataGrid->currentIndex(), form->Model->index(0x123, 0));
+  EXPECT_EQ(form->Pages->currentWidget(), form->DataPage);
+  const QRect shown = form->DataGrid->visualRect(form->Model->index(0x123, 0));
+  EXPECT_TRUE(form->DataGrid->viewport()->rect().contains(shown.center()));
 }
 
 // Opening the list makes it again; the closed box tells the chosen port.

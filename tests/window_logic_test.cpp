@@ -417,5 +417,49 @@ TEST(DueTimer, EndsOnceTheCountHasMovedAndOnlyForTheDeadlineArmedLast) {
   EXPECT_EQ(ends[0].first, last);
 }
 
+// Go to: a byte address of the image in hex or a line of the file; a place
+// that is not there is refused with the range, and nothing moves.
+TEST_F(WindowLogic, GoToFindsAnAddressOrALineAndRefusesTheRest) {
+  Make({"x"});
+  const struct {
+    std::string typed;
+    int row, column;      // where the grid goes (-1: refused)
+    std::string refusal;  // the message then
+  } cases[] = {
+      {"0x1230", 0x123, 0, ""},
+      {"1230", 0x123, 0, ""},
+      {" 1a ", 1, 10, ""},
+      {"0X8FFFF", 36863, 15, ""},
+      {"0", 0, 0, ""},
+      {"#1", 0, 0, ""},
+      {"#100", 99, 0, ""},
+      {"#36864", 36863, 0, ""},
+      {"90000", -1, 0, "Адреса 90000 нет: адреса 0..8FFFF."},
+      {"#0", -1, 0, "Строки 0 нет: строки 1..36864."},
+      {"#36865", -1, 0, "Строки 36865 нет: строки 1..36864."},
+      {"#1a", -1, 0, "«#1a» — не адрес и не номер строки."},
+      {"zz", -1, 0, "«zz» — не адрес и не номер строки."},
+      {"0x", -1, 0, "«0x» — не адрес и не номер строки."},
+      {"12 34", -1, 0, "«12 34» — не адрес и не номер строки."},
+      {"", -1, 0, "«» — не адрес и не номер строки."},
+      {"FFFFFFFFFFFFFFFFFFFF", -1, 0, "«FFFFFFFFFFFFFFFFFFFF» — не адрес и не номер строки."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed);
+    screen.messages.clear();
+    screen.shown_cell = {-1, -1};
+    screen.typed = c.typed;
+    logic->GoToAsked();
+    EXPECT_EQ(screen.shown_cell, std::make_pair(c.row, c.row < 0 ? -1 : c.column));
+    EXPECT_EQ(screen.messages, c.refusal.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.refusal});
+  }
+  // The last text is offered again; a cancelled question goes nowhere.
+  screen.typed.reset();
+  logic->GoToAsked();
+  EXPECT_EQ(screen.offered, cases[std::size(cases) - 1].typed);
+  EXPECT_EQ(screen.shown_cell, std::make_pair(-1, -1));
+  EXPECT_EQ(screen.questions.back(), kGoToQuestion);
+}
+
 }  // namespace
 }  // namespace kvr

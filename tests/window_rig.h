@@ -62,6 +62,12 @@ class FakeScreen final : public LoaderScreen {
     if (load_runs) runs_when_told.push_back(load_runs());
   }
   std::string ChooseFile() override { return chosen_file; }
+  std::optional<std::string> AskText(const std::string& question, const std::string& text) override {
+    questions.push_back(question);
+    offered = text;
+    return typed;
+  }
+  void ShowCell(int row, int column) override { shown_cell = {row, column}; }
   void BeginGridReset() override { ++grid_resets; }
   void EndGridReset() override {}
   void CommitCellEdit() override {
@@ -89,6 +95,9 @@ class FakeScreen final : public LoaderScreen {
   std::function<bool()> load_runs;     // whether a load runs (the rig's logic)
   std::vector<bool> runs_when_told;
   bool answer_yes = false;
+  std::optional<std::string> typed;  // the answer to AskText (nothing: cancelled)
+  std::string offered;               // the text AskText offered
+  std::pair<int, int> shown_cell{-1, -1};
   std::function<void()> while_asked;  // what happens while a question is up (the window's loop runs on)
   int questions_taken_down = 0;
   int grid_resets = 0;

@@ -4,12 +4,14 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
@@ -92,6 +94,8 @@ void LoaderWindow::BuildLayout() {
   record_retry_ = new QTimer(this);
   connect(record_retry_, &QTimer::timeout, this, [this] { logic_->RecordRetryElapsed(); });
   connect(OpenFileButton, &QToolButton::clicked, this, [this] { logic_->OpenFileClicked(); });
+  auto* go_to = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_G), this);
+  connect(go_to, &QShortcut::activated, this, [this] { logic_->GoToAsked(); });
 }
 
 // The file and port row, the start switch and the status line.
@@ -246,6 +250,23 @@ void LoaderWindow::LoadStepDue(unsigned id) {
   if (id != load_due_) return;  // stopped or armed again since
   load_due_ = 0;
   logic_->LoadStepDue();
+}
+
+std::optional<std::string> LoaderWindow::AskText(const std::string& question, const std::string& text) {
+  if (qt_.ask_text) return qt_.ask_text(question, text);
+  bool ok = false;
+  const QString typed =
+      QInputDialog::getText(this, windowTitle(), ToQString(question), QLineEdit::Normal, ToQString(text), &ok);
+  if (!ok) return std::nullopt;
+  return typed.toStdString();
+}
+
+void LoaderWindow::ShowCell(int row, int column) {
+  const QModelIndex cell = Model->index(row, column);
+  Pages->setCurrentWidget(DataPage);
+  DataGrid->scrollTo(cell, QAbstractItemView::PositionAtCenter);
+  DataGrid->setCurrentIndex(cell);
+  DataGrid->setFocus();
 }
 
 void LoaderWindow::TakeDownQuestion() {

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "due_timer.h"
@@ -39,6 +40,9 @@ struct QtWindowOptions {
   std::function<void(const std::string&)> message;  // the window's own message boxes
   std::function<bool(const std::string&)> confirm;  // a yes/no question; true for yes
   std::function<std::string()> choose_file;         // the open dialog; "" when cancelled
+  // A line of text asked for (go to); nothing when cancelled. The window's
+  // input dialog by default.
+  std::function<std::optional<std::string>(const std::string& question, const std::string& text)> ask_text;
   std::function<int32_t()> stored_port_index;       // StoredSettings::PortIndex (QtStoredSettings')
 };
 
@@ -92,6 +96,8 @@ class LoaderWindow final : public QWidget, public LoaderScreen {
   bool Ask(const std::string& question) override { return qt_.confirm(question); }
   void TakeDownQuestion() override;
   std::string ChooseFile() override { return qt_.choose_file(); }
+  std::optional<std::string> AskText(const std::string& question, const std::string& text) override;
+  void ShowCell(int row, int column) override;
   void BeginGridReset() override;
   void EndGridReset() override;
   void CommitCellEdit() override;

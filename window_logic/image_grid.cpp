@@ -1,8 +1,10 @@
 #include "image_grid.h"
 
+#include <cstdint>
 #include <optional>
 
 #include "cp1251.h"
+#include "window_texts.h"
 
 namespace kvr {
 
@@ -27,6 +29,52 @@ std::optional<std::string> CellValue(const std::string& typed) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string Arg(std::string text, const std::string& value) { return text.replace(text.find("%1"), 2, value); }
+
+}  // namespace
+
+GridPlace FindGridPlace(const std::string& typed) {
+  std::string text = typed;
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.erase(0, 1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
+  GridPlace place;
+  const bool line = !text.empty() && text.front() == '#';
+  std::string digits = line ? text.substr(1) : text;
+  if (!line && digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits.erase(0, 2);
+  const int base = line ? 10 : 16;
+  int64_t value = 0;
+  bool number = !digits.empty() && digits.size() <= 12;
+  for (const char c : digits) {
+    int digit = -1;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    if (digit < 0) {
+      number = false;
+      break;
+    }
+    value = value * base + digit;
+  }
+  if (!number) {
+    place.refusal = Arg(kNotAPlace, typed);
+    return place;
+  }
+  constexpr int64_t kImageBytes = static_cast<int64_t>(kShownRows) * 16;
+  if (line && (value < 1 || value > kShownRows)) {
+    place.refusal = Arg(kNoSuchLine, digits);
+    return place;
+  }
+  if (!line && value >= kImageBytes) {
+    place.refusal = Arg(kNoSuchAddress, text);
+    return place;
+  }
+  place.row = static_cast<int>(line ? value - 1 : value / 16);
+  place.column = line ? 0 : static_cast<int>(value % 16);
+  return place;
+}
 
 bool ImageGrid::Edit(int row, int column, const std::string& text) {
   if (locked_ || row < 0 || row >= Rows() || column < 0 || column >= Columns()) return false;

@@ -15,6 +15,17 @@ namespace kvr {
 
 inline constexpr int kShownRows = 36864;
 
+// A place in the grid an operator asked to go to, or why there is none.
+struct GridPlace {
+  int row = -1, column = 0;  // row -1: none (`refusal` says why)
+  std::string refusal;
+};
+
+// What the operator typed to go to: a byte address of the image in hex
+// ("0x1230" or "1230": row 0x123, column 0) or a line of the file, counted
+// from 1 as the status line's "Ошибка в строке N" counts ("#100").
+GridPlace FindGridPlace(const std::string& typed);
+
 class ImageGrid {
  public:
   explicit ImageGrid(PageTable& table) : table_(table) {}

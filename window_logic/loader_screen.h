@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,10 @@ class LoaderScreen {
   // acted on): what it asked about has ended while it was up.
   virtual void TakeDownQuestion() = 0;
   virtual std::string ChooseFile() = 0;                   // the open dialog; "" when cancelled
+  // A line of text asked for, `text` offered; nothing when cancelled.
+  virtual std::optional<std::string> AskText(const std::string& question, const std::string& text) = 0;
+  // The grid scrolled to the cell at (row, column), which becomes the current one.
+  virtual void ShowCell(int row, int column) = 0;
 
   // The grid's rows are about to change / have changed wholesale.
   virtual void BeginGridReset() = 0;

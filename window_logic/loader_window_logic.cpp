@@ -189,6 +189,21 @@ void LoaderWindowLogic::OpenFile(const std::string& path) {
   if (held.wrong_size) WarnWrongSize();
 }
 
+void LoaderWindowLogic::GoToAsked() {
+  if (const std::optional<std::string> typed = screen_.AskText(kGoToQuestion, last_go_to_)) GoTo(*typed);
+}
+
+bool LoaderWindowLogic::GoTo(const std::string& typed) {
+  last_go_to_ = typed;
+  const GridPlace place = FindGridPlace(typed);
+  if (place.row < 0) {
+    screen_.ShowMessage(place.refusal);
+    return false;
+  }
+  screen_.ShowCell(place.row, place.column);
+  return true;
+}
+
 void LoaderWindowLogic::StartSwitchClicked() {
   if (LoadRuns()) {
     // Whatever the switch shows, a press during a load stops it.

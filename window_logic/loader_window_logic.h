@@ -53,6 +53,11 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   void OpenFileClicked();
   // Opens `path` as if chosen in the dialog.
   void OpenFile(const std::string& path);
+  // Go to (Ctrl+G): asks where, then goes there.
+  void GoToAsked();
+  // Goes to the place `typed` names (FindGridPlace); a place that is not
+  // there is refused with a message and nothing moves. False then.
+  bool GoTo(const std::string& typed);
   // A click on the start switch (a press and its release over it): starts a
   // load, or stops the running one.
   void StartSwitchClicked();
@@ -142,6 +147,7 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   WindowRecord record_;
   std::vector<PortEntry> entries_;
   std::string file_path_;       // the file last opened
+  std::string last_go_to_;      // what was typed to go to last, offered again
   ImageRecord opened_;          // what was read of it: size and SHA-256, for the record
   std::string load_port_;       // the port name the load runs on
   bool recording_ = false;      // the running load's record is begun and not yet ended

@@ -11,6 +11,11 @@ inline constexpr const char* kWrongSizeStatus = "Неверный размер �
 inline constexpr const char* kTooLargeMessage = "Файл %1 больше 64 МиБ и не открыт.";
 inline constexpr const char* kStoppedAtPage = ", страница %1 из %2";
 inline constexpr const char* kStoppedAtOpening = ", до первой страницы";
+inline constexpr const char* kGoToQuestion =
+    "Перейти к адресу образа (0x1230 или 1230, шестнадцатеричный) или к строке файла (#100):";
+inline constexpr const char* kNotAPlace = "«%1» — не адрес и не номер строки.";
+inline constexpr const char* kNoSuchLine = "Строки %1 нет: строки 1..36864.";
+inline constexpr const char* kNoSuchAddress = "Адреса %1 нет: адреса 0..8FFFF.";
 inline constexpr const char* kRefusedStatus = "Ответ устройства: ";
 inline constexpr const char* kCloseQuestion = "Загрузка не завершена. Прервать загрузку и закрыть программу?";
 inline constexpr const char* kRetryLog = "Повтор %1 (%2): %3";

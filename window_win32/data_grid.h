@@ -33,9 +33,11 @@ class DataGrid {
 
   int CurrentRow() const { return row_; }
   int CurrentColumn() const { return column_; }
+  // Makes (row, column) the current cell and scrolls it into view; a cell
+  // outside the grid is ignored.
+  void SetCurrent(int row, int column);
 
  private:
-  void SetCurrent(int row, int column);
   void OpenEditor(const std::wstring& typed, bool replace);
   void CloseEditor(bool store);
   void RedrawRow(int row);

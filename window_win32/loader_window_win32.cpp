@@ -122,6 +122,89 @@ std::string ChooseUpdateFile(HWND owner) {
   return Utf8(file.c_str());
 }
 
+// A line of text asked for in a dialog of its own (the system has none): the
+// question, an edit box with `text` selected, "OK" and "Отмена".
+struct TextQuestion {
+  std::wstring question, text;
+  bool answered = false;
+};
+
+INT_PTR CALLBACK TextQuestionProc(HWND box, UINT msg, WPARAM wparam, LPARAM lparam) {
+  auto* q = reinterpret_cast<TextQuestion*>(GetWindowLongPtrW(box, DWLP_USER));
+  switch (msg) {
+    case WM_INITDIALOG: {
+      q = reinterpret_cast<TextQuestion*>(lparam);
+      SetWindowLongPtrW(box, DWLP_USER, lparam);
+      SetDlgItemTextW(box, 100, q->question.c_str());
+      SetDlgItemTextW(box, 101, q->text.c_str());
+      SendDlgItemMessageW(box, 101, EM_SETSEL, 0, -1);
+      SetFocus(GetDlgItem(box, 101));
+      return FALSE;  // the focus is set
+    }
+    case WM_COMMAND:
+      if (LOWORD(wparam) == IDOK) {
+        wchar_t typed[256] = {};
+        GetDlgItemTextW(box, 101, typed, 256);
+        q->text = typed;
+        q->answered = true;
+        EndDialog(box, IDOK);
+        return TRUE;
+      }
+      if (LOWORD(wparam) == IDCANCEL) {
+        EndDialog(box, IDCANCEL);
+        return TRUE;
+      }
+      return FALSE;
+    default: return FALSE;
+  }
+}
+
+// The dialog's template, made in memory: items in dialog units.
+std::vector<WORD> TextQuestionTemplate(const std::wstring& caption) {
+  std::vector<WORD> t;
+  const auto put = [&t](DWORD v) {
+    t.push_back(LOWORD(v));
+    t.push_back(HIWORD(v));
+  };
+  const auto text = [&t](const std::wstring& s) {
+    for (wchar_t c : s) t.push_back(static_cast<WORD>(c));
+    t.push_back(0);
+  };
+  const auto align = [&t] {
+    if (t.size() % 2) t.push_back(0);  // DWORD boundary
+  };
+  put(DS_MODALFRAME | DS_SETFONT | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU);
+  put(0);       // extended style
+  t.push_back(4);  // items
+  t.insert(t.end(), {0, 0, 260, 62});
+  t.push_back(0);  // no menu
+  t.push_back(0);  // the dialog class
+  text(caption);
+  t.push_back(8);  // point size
+  text(L"MS Sans Serif");
+  struct Item {
+    DWORD style;
+    short x, y, w, h;
+    WORD id, cls;
+    const wchar_t* text;
+  } items[] = {
+      {WS_CHILD | WS_VISIBLE | SS_LEFT, 7, 6, 246, 18, 100, 0x0082, L""},
+      {WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 7, 26, 246, 12, 101, 0x0081, L""},
+      {WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 146, 43, 50, 14, IDOK, 0x0080, L"OK"},
+      {WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 203, 43, 50, 14, IDCANCEL, 0x0080, L"Отмена"},
+  };
+  for (const Item& item : items) {
+    align();
+    put(item.style);
+    put(0);
+    t.insert(t.end(), {static_cast<WORD>(item.x), static_cast<WORD>(item.y), static_cast<WORD>(item.w),
+                       static_cast<WORD>(item.h), item.id, 0xFFFF, item.cls});
+    text(item.text);
+    t.push_back(0);  // no creation data
+  }
+  return t;
+}
+
 bool AskYesNo(HWND owner, const std::string& caption, const std::string& question) {
   question_hook = SetWindowsHookExW(WH_CBT, QuestionHook, nullptr, GetCurrentThreadId());
   const int answer = MessageBoxW(owner, Wide(question).c_str(), Wide(caption).c_str(),
@@ -311,7 +394,15 @@ void LoaderWindowWin32::TraceLayout() {
 }
 
 bool LoaderWindowWin32::NavigationMessage(void* msg) {
-  return window_ && IsDialogMessageW(window_, static_cast<MSG*>(msg));
+  if (!window_) return false;
+  MSG* m = static_cast<MSG*>(msg);
+  // Ctrl+G: go to, from anywhere in the window.
+  if (m->message == WM_KEYDOWN && m->wParam == 'G' && (GetKeyState(VK_CONTROL) & 0x8000) &&
+      (m->hwnd == window_ || IsChild(window_, m->hwnd))) {
+    logic_->GoToAsked();
+    return true;
+  }
+  return IsDialogMessageW(window_, m);
 }
 
 void LoaderWindowWin32::After(uint32_t delay_ms, std::function<void()> step) {
@@ -501,6 +592,30 @@ bool LoaderWindowWin32::Ask(const std::string& question) {
   const bool yes = AskYesNo(window_, kWindowCaption, question);
   Trace(yes ? "answer yes" : "answer no");
   return yes;
+}
+
+std::optional<std::string> LoaderWindowWin32::AskText(const std::string& question, const std::string& text) {
+  Trace("text question " + question);
+  TextQuestion q{Wide(question), Wide(text)};
+  const std::vector<WORD> shape = TextQuestionTemplate(Wide(kWindowCaption));
+  DialogBoxIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(shape.data()), window_,
+                          TextQuestionProc, reinterpret_cast<LPARAM>(&q));
+  if (!q.answered) {
+    Trace("text answer cancelled");
+    return std::nullopt;
+  }
+  Trace("text answer " + Utf8(q.text));
+  return Utf8(q.text);
+}
+
+void LoaderWindowWin32::ShowCell(int row, int column) {
+  if (!window_) return;
+  TabCtrl_SetCurSel(pages_, 0);
+  ShowWindow(grid_->Handle(), SW_SHOW);
+  ShowWindow(debug_log_, SW_HIDE);
+  grid_->SetCurrent(row, column);
+  SetFocus(grid_->Handle());
+  Trace("cell " + std::to_string(row) + " " + std::to_string(column));
 }
 
 void LoaderWindowWin32::TakeDownQuestion() {

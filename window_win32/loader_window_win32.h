@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,8 @@ class LoaderWindowWin32 final : public LoaderScreen {
   bool Ask(const std::string& question) override;
   void TakeDownQuestion() override;
   std::string ChooseFile() override { return ChooseUpdateFile(window_); }
+  std::optional<std::string> AskText(const std::string& question, const std::string& text) override;
+  void ShowCell(int row, int column) override;
   void BeginGridReset() override {}
   void EndGridReset() override { grid_->Reset(); }
   void CommitCellEdit() override { grid_->CommitEdit(); }

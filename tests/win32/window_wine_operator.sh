@@ -50,6 +50,28 @@ xdotool type AB
 xdotool key Return
 sleep 0.3
 
+# Go to: Ctrl+G, a line of the file typed, and the grid's current cell is there;
+# an address past the image is refused and nothing moves.
+mark_trace
+focus_window
+xdotool key ctrl+g
+wait_trace '^text question Перейти' 5 || fail "Ctrl+G did not ask where to go"
+sleep 0.3
+xdotool type --delay 20 '#100'
+xdotool key Return
+wait_trace '^cell 99 0$' 5 || fail "going to line 100 did not show row 99"
+mark_trace
+xdotool key ctrl+g
+wait_trace '^text question Перейти' 5 || fail "Ctrl+G did not ask again"
+sleep 0.3
+xdotool type --delay 20 '90000'
+xdotool key Return
+wait_trace '^message Адреса 90000 нет' 5 || fail "an address past the image was not refused"
+sleep 0.3
+xdotool key Return
+[[ $(tail -n +$((mark + 1)) "$trace" | grep -c '^cell ') -eq 0 ]] || fail "a refused place moved the grid"
+echo "go to: line 100 shown, address 90000 refused"
+
 # A press on the switch released outside it: no load.
 mark_trace
 read -r x y < <(at start-switch 100 16)

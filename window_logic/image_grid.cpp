@@ -46,8 +46,9 @@ GridPlace FindGridPlace(const std::string& typed) {
   if (!line && digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits.erase(0, 2);
   const int base = line ? 10 : 16;
   int64_t value = 0;
+  // Up to 12 digits: far past the image and far from overflowing.
   bool number = !digits.empty() && digits.size() <= 12;
-  for (const char c : digits) {
+  for (const char c : number ? digits : std::string()) {
     int digit = -1;
     if (c >= '0' && c <= '9') digit = c - '0';
     if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;

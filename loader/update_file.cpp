@@ -53,8 +53,8 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // Opens a regular file; its size goes to `size` when asked for.
 File OpenForReading(const std::string& path, int64_t* size = nullptr) {
-  int64_t found = 0;
-  File f(OpenRegularFile(path, found));
+  File f(OpenFileForReading(path));
+  const int64_t found = RegularFileSize(f.get());
   if (size) *size = found;
   return f;
 }

@@ -11,10 +11,14 @@
 
 namespace kvr {
 
-// Opens the regular file at `path` (UTF-8) for reading and takes its size.
-// Only a regular file is an update file: a device, a pipe or a socket could
-// be read without end. Throws EInOutError when the file cannot be opened or is
-// no regular file; the caller closes what it gets.
-std::FILE* OpenRegularFile(const std::string& path, int64_t& size);
+// Opens the file at `path` (UTF-8) for reading. Throws EInOutError saying
+// what stands in the way when it cannot be opened.
+std::FILE* OpenFileForReading(const std::string& path);
+
+// The size of the open file `f`, checked on what was opened (a name swapped
+// in between cannot slip past). Only a regular file is an update file: a
+// device, a pipe or a socket could be read without end; anything else throws
+// EInOutError. The caller closes `f` either way.
+int64_t RegularFileSize(std::FILE* f);
 
 }  // namespace kvr

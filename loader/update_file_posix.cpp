@@ -46,7 +46,7 @@ int64_t CheckRegular(std::FILE* f) {
 
 }  // namespace
 
-std::FILE* OpenRegularFile(const std::string& path, int64_t& size) {
+std::FILE* OpenFileForReading(const std::string& path) {
   errno = 0;
   std::FILE* f = OpenUtf8(path);
   if (!f) {
@@ -56,13 +56,9 @@ std::FILE* OpenRegularFile(const std::string& path, int64_t& size) {
     if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) throw NotRegular(st.st_mode);
     throw InOutErrorFromErrno(error);
   }
-  try {
-    size = CheckRegular(f);
-  } catch (...) {
-    std::fclose(f);
-    throw;
-  }
   return f;
 }
+
+int64_t RegularFileSize(std::FILE* f) { return CheckRegular(f); }
 
 }  // namespace kvr

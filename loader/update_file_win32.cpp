@@ -46,18 +46,14 @@ EInOutError OpenFailure(const std::string& path, int error, unsigned long system
 // The path goes through the wide-character API: the narrow one reads the
 // bytes in the ANSI code page, so a Cyrillic folder or user name would not be
 // found.
-std::FILE* OpenRegularFile(const std::string& path, int64_t& size) {
+std::FILE* OpenFileForReading(const std::string& path) {
   errno = 0;
   _doserrno = 0;
   std::FILE* f = base::OpenFile(path, "rb");
   if (!f) throw OpenFailure(path, errno != 0 ? errno : EIO, _doserrno);
-  try {
-    size = CheckRegular(f);
-  } catch (...) {
-    std::fclose(f);
-    throw;
-  }
   return f;
 }
+
+int64_t RegularFileSize(std::FILE* f) { return CheckRegular(f); }
 
 }  // namespace kvr

@@ -1,6 +1,6 @@
 // Any bytes as an update file: the open-file action must load them without
 // failing, count the lines as the line reader does and lay each line into its
-// row of two-character cells.
+// row of two-character cells; saved unedited, they are the bytes read.
 #include <unistd.h>
 
 #include <cstdint>
@@ -72,5 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   Check(table.Cell(1, 300) == "" || lines.size() >= 300, "stale row emptied");
   Check(table.Cell(0, 5) == "y004$", "headings kept");
+  // Saved unedited, the file is what was read, byte for byte.
+  Check(kvr::EditedFileText(text, table) == text, "saved as read");
   return 0;
 }

@@ -11,7 +11,7 @@
 #include "hex_text.h"
 #include "image_geometry.h"
 #include "sha256.h"
-#include "update_file_open.h"
+#include "update_file_io.h"
 
 namespace kvr {
 
@@ -28,6 +28,33 @@ EInOutError InOutErrorFromErrno(int err) {
     default:
       return EInOutError(err, "I/O error " + std::to_string(err), reason);
   }
+}
+
+std::string_view NextLine(std::string_view text, size_t& at) {
+  const size_t from = std::min(at, text.size());
+  const size_t end = text.find_first_of("\r\n", from);
+  if (end == std::string_view::npos) {
+    at = text.size();
+    return text.substr(from);
+  }
+  at = end + 1;
+  if (text[end] == '\r' && at < text.size() && text[at] == '\n') ++at;
+  return text.substr(from, end - from);
+}
+
+std::string EditedFileText(std::string_view opened, const PageTable& table) {
+  std::string out;
+  out.reserve(opened.size());
+  size_t at = 0;
+  int64_t row = 0;
+  do {
+    const size_t from = at;
+    const std::string_view line = NextLine(opened, at);
+    table.AppendLineData(++row, out);
+    if (line.size() > 2 * PageTable::DataColumns) out.append(line.substr(2 * PageTable::DataColumns));
+    out.append(opened.substr(from + line.size(), at - from - line.size()));  // the line's own end
+  } while (at < opened.size());
+  return out;
 }
 
 bool HasUpdateFileExtension(std::string_view path) {
@@ -59,102 +86,50 @@ File OpenForReading(const std::string& path, int64_t* size = nullptr) {
   return f;
 }
 
-// The size of the regular file at `path`.
-int64_t FileSize(const std::string& path) {
-  int64_t size = 0;
-  OpenForReading(path, &size);
-  return size;
-}
-
-// Reads the first `limit` bytes of a file as text lines (a file that grows
-// while it is read is not followed): a line ends at CR LF, LF or a lone CR.
-class LineReader {
- public:
-  // `digest`, when given, takes every byte read.
-  LineReader(const std::string& path, int64_t limit, Sha256* digest = nullptr)
-      : file_(OpenForReading(path)), buf_(1 << 16), left_(limit), digest_(digest) {}
-
-  // True once every byte has been consumed.
-  bool Eof() {
-    if (pos_ == end_) Fill();
-    return pos_ == end_;
-  }
-
-  // The next line without its end (empty at the end of the file). The view
-  // stays valid until the next call on the reader.
-  std::string_view ReadLine() {
-    carry_.clear();
-    for (;;) {
-      if (pos_ == end_ && !Fill()) return carry_;
-      const char* p = buf_.data() + pos_;
-      const size_t n = end_ - pos_;
-      const auto* lf = static_cast<const char*>(std::memchr(p, '\n', n));
-      size_t span = lf ? static_cast<size_t>(lf - p) : n;
-      const auto* cr = static_cast<const char*>(std::memchr(p, '\r', span));
-      if (cr) span = static_cast<size_t>(cr - p);
-      if (!cr && !lf) {  // the line goes on in the next block
-        carry_.append(p, n);
-        pos_ = end_;
-        continue;
-      }
-      std::string_view line(p, span);
-      pos_ += span + 1;
-      if (!carry_.empty() || (cr && pos_ == end_)) {
-        carry_.append(line);
-        line = carry_;
-      }
-      if (cr && (pos_ < end_ || Fill()) && buf_[pos_] == '\n') ++pos_;
-      return line;
-    }
-  }
-
- private:
-  // Reads the next block; false at the end of the file.
-  bool Fill() {
+// The first `limit` bytes of the file at `path` (a file that grows while it
+// is read is not followed): one read, so both passes see the same bytes.
+std::string ReadText(const std::string& path, int64_t limit) {
+  File f = OpenForReading(path);
+  std::string text(static_cast<size_t>(limit), '\0');
+  size_t got = 0;
+  while (got < text.size()) {
     errno = 0;
-    const size_t want = static_cast<size_t>(std::min<int64_t>(left_, static_cast<int64_t>(buf_.size())));
-    const size_t n = want == 0 ? 0 : std::fread(buf_.data(), 1, want, file_.get());
-    left_ -= static_cast<int64_t>(n);
-    if (digest_) digest_->Add(buf_.data(), n);
-    if (n == 0 && std::ferror(file_.get())) throw InOutErrorFromErrno(errno != 0 ? errno : EIO);
-    pos_ = 0;
-    end_ = n;
-    return n > 0;
+    const size_t n = std::fread(text.data() + got, 1, text.size() - got, f.get());
+    if (n == 0) {
+      if (std::ferror(f.get())) throw InOutErrorFromErrno(errno != 0 ? errno : EIO);
+      break;  // shorter than it was a moment ago
+    }
+    got += n;
   }
-
-  File file_;
-  std::vector<char> buf_;
-  std::string carry_;
-  size_t pos_ = 0;
-  size_t end_ = 0;
-  int64_t left_;  // bytes still to read
-  Sha256* digest_;
-};
+  text.resize(got);
+  return text;
+}
 
 }  // namespace
 
 bool OpenUpdateFile(const std::string& path, PageTable& table, UpdateFileState& state, UpdateFileUi& ui,
-                    Sha256* digest) {
+                    Sha256* digest, std::string* bytes) {
   if (!HasUpdateFileExtension(path)) return false;
   ui.ClearLogs();
   // Until the whole file is in, the table does not hold the file named (a
   // refused or unreadable file leaves the table as it was).
   state.Opened = false;
 
-  const int64_t size = FileSize(path);
+  int64_t size = 0;
+  OpenForReading(path, &size);
   if (size != ExpectedFileSize) ui.WarnWrongSize();
   if (size > MaxUpdateFileSize) return true;
+  const std::string read = ReadText(path, size);
+  const std::string_view text = read;
   state.UpdateFileSize = static_cast<int32_t>(size);
 
-  // First pass: count the lines, the count taken after each read.
+  // First pass: count the lines (an empty file is one empty line).
   int64_t lines = 0;
-  {
-    LineReader reader(path, size);
-    do {
-      reader.ReadLine();
-      ++lines;
-    } while (!reader.Eof());
-  }
+  size_t at = 0;
+  do {
+    NextLine(text, at);
+    ++lines;
+  } while (at < text.size());
   state.FileLineCount = static_cast<int32_t>(lines - 1);
   state.PageTotal = (static_cast<int64_t>(state.FileLineCount) + PageLines - 1) / PageLines;
 
@@ -162,11 +137,10 @@ bool OpenUpdateFile(const std::string& path, PageTable& table, UpdateFileState& 
   // first, so no line of an earlier, longer file can be sent with this image.
   table.ClearDataRowsFrom(static_cast<int>(lines) + 1);
   table.ReserveRows(static_cast<int>(lines));
-  {
-    LineReader reader(path, size, digest);
-    for (int64_t k = 1; k <= lines; ++k) table.SetLine(static_cast<int>(k), reader.ReadLine());
-    while (digest && !reader.Eof()) reader.ReadLine();  // the digest covers the file to its end
-  }
+  at = 0;
+  for (int64_t k = 1; k <= lines; ++k) table.SetLine(static_cast<int>(k), NextLine(text, at));
+  if (digest) digest->Add(text.data(), text.size());
+  if (bytes) *bytes = read;
 
   state.Opened = true;
   ui.SetStatus(std::string(kLoadingDataStatus) + HexUpper(state.PageTotal, 4));

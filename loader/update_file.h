@@ -1,5 +1,6 @@
 // The open-file action's logic: extension test, size, the two text passes that
-// count the lines and fill the page table, and the status text.
+// count the lines and fill the page table, and the status text; and the text
+// a save writes.
 #pragma once
 
 #include <cstdint>
@@ -55,6 +56,17 @@ class UpdateFileUi {
   virtual void SetStatus(const std::string& caption) = 0;  // the status line
 };
 
+// The update file's line rule: a line ends at CR LF, LF or a lone CR. Returns
+// the line that starts at `at` in `text`, without its end, and moves `at`
+// past that end (to text.size() after the last line).
+std::string_view NextLine(std::string_view text, size_t& at);
+
+// The update file `opened` (its bytes as read) with each line's first 32
+// characters as row k of `table` holds them now: the same lines, line ends
+// and characters past the 32nd, so that the text opens as the cells shown and
+// loads the same bytes. Unedited, it is `opened` byte for byte.
+std::string EditedFileText(std::string_view opened, const PageTable& table);
+
 // True when the path's extension (from its last "." on) is ".KVR" in any case.
 bool HasUpdateFileExtension(std::string_view path);
 
@@ -63,10 +75,10 @@ bool HasUpdateFileExtension(std::string_view path);
 // a wrong size warned of (and a file over MaxUpdateFileSize then refused with
 // nothing changed), the lines counted and laid into `table` (rows after the
 // file's lines emptied), `state` and the status line set. I/O failures throw
-// EInOutError; what was done before them stays. `digest`, when given, takes
-// the bytes of the pass that lays the lines into the table (a record of what
-// was loaded).
+// EInOutError; what was done before them stays. The file is read once:
+// `digest`, when given, takes the bytes laid into the table (a record of what
+// was loaded), and `bytes` the bytes themselves (what a save starts from).
 bool OpenUpdateFile(const std::string& path, PageTable& table, UpdateFileState& state, UpdateFileUi& ui,
-                    Sha256* digest = nullptr);
+                    Sha256* digest = nullptr, std::string* bytes = nullptr);
 
 }  // namespace kvr

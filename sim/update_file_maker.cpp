@@ -104,7 +104,11 @@ std::string ReadFile(const std::string& path) {
 }
 
 bool ImageEqualsFile(const std::vector<uint8_t>& image, const std::string& path) {
-  const std::vector<uint8_t> expected = ImageFromUpdateText(ReadFile(path));
+  return ImageEqualsText(image, ReadFile(path));
+}
+
+bool ImageEqualsText(const std::vector<uint8_t>& image, std::string_view text) {
+  const std::vector<uint8_t> expected = ImageFromUpdateText(text);
   return !expected.empty() && image == expected;
 }
 

@@ -25,6 +25,8 @@ std::vector<uint8_t> ImageFromUpdateText(std::string_view text);
 void WriteFile(const std::string& path, std::string_view text);
 // The bytes of a file; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
+// True when `image` is the image the update file's `text` describes.
+bool ImageEqualsText(const std::vector<uint8_t>& image, std::string_view text);
 // True when `image` is the image the update file at `path` describes.
 bool ImageEqualsFile(const std::vector<uint8_t>& image, const std::string& path);
 

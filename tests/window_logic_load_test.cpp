@@ -52,6 +52,9 @@ std::vector<nlohmann::json> Records(const std::string& file) {
 TEST_F(WindowLoad, WholeLoadsThroughThePortIntoTheDeviceThenAThird) {
   record_file = WriteFile("runs.jsonl", "");
   clock.frozen = true;
+  check_device = [this](const std::string&, const std::string& image_text) -> std::optional<bool> {
+    return sim::ImageEqualsText(device->Image(), image_text);
+  };
   MakeWithDevice();
   std::string text = sim::MakeUpdateFileText(21);
   const std::string path = WriteFile("image.KVR", text);
@@ -85,6 +88,14 @@ TEST_F(WindowLoad, WholeLoadsThroughThePortIntoTheDeviceThenAThird) {
   EXPECT_EQ(device->FramesReceived(), 2 * 41474u);
   Press();
   ASSERT_TRUE(Pump([&] { return device->FramesReceived() > 2 * 41474u + 100; }));
+  // A save during the load: not over the file it was read from, but as
+  // another file, with what the grid shows.
+  screen.messages.clear();
+  EXPECT_FALSE(logic->SaveAs(path));
+  EXPECT_EQ(screen.messages, std::vector<std::string>{"Файл " + path +
+                                                      " сейчас загружается в устройство и не может быть заменён."});
+  ASSERT_TRUE(logic->SaveAs(Folder() + "/copy.KVR"));
+  EXPECT_TRUE(sim::ReadFile(Folder() + "/copy.KVR") == text);
   Press();  // and switching off mid-load stops it
   EXPECT_FALSE(Active());
   EXPECT_EQ(screen.progress, 0);
@@ -109,6 +120,8 @@ TEST_F(WindowLoad, WholeLoadsThroughThePortIntoTheDeviceThenAThird) {
   const nlohmann::json& done = records[0]["loads"][0];
   EXPECT_EQ(done["result"], "complete");
   EXPECT_EQ(done["commands"], 41474);
+  // The simulated device's verdict, on the image shown (the grid's edit in it).
+  EXPECT_EQ(done["message"], "load complete: 41474 commands; simulated device: image equal to the edited image");
   EXPECT_EQ(done["device"], device->SlavePath());
   EXPECT_EQ(records[0]["tool"], "kvr-loader");
   EXPECT_TRUE(records[0]["image"]["edited"].get<bool>());  // the grid's edit: not the file's bytes

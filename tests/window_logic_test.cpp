@@ -20,6 +20,8 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "test_support.h"
@@ -230,8 +232,126 @@ TEST_F(WindowLogic, OpeningFilesAndEditingTheGrid) {
   }
   EXPECT_FALSE(logic->Grid().Edit(36864, 0, "00"));  // past the grid
   EXPECT_FALSE(logic->Grid().Edit(0, 16, "00"));
-  Open(WriteFile("b.KVR", text));
+  // Another file over unsaved edits is asked about first.
+  const std::string next = WriteFile("b.KVR", text);
+  Open(next);
+  EXPECT_EQ(screen.questions.back(), kUnsavedQuestion);
+  EXPECT_TRUE(logic->Grid().Edited());
+  screen.answer_yes = true;
+  Open(next);
+  EXPECT_EQ(logic->FilePath(), next);
   EXPECT_FALSE(logic->Grid().Edited());
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Save as writes the image shown in the file's own lines and line ends (a
+// file that has vanished since is no matter); the saved file is the one
+// worked on then. A save that fails names the file and why, and leaves no
+// half file and the edits as they were. Revert puts the file's cells back;
+// closing over unsaved edits asks.
+TEST_F(WindowLogic, SaveAsWritesTheImageShownAndRevertPutsItBack) {
+  Make({"x"});
+  // LF and lone CR line ends, a line longer than 32 characters, a short one.
+  std::string text = sim::MakeUpdateFileText(4);
+  text.replace(32, 2, "\n");           // line 2 starts at 33
+  text.replace(33 + 32, 2, "\r");      // line 3 at 66
+  text.insert(66 + 32, "tail");        // line 4 at 104
+  text.erase(104 + 28, 2);
+  const std::string opened = WriteFile("opened.KVR", text);
+  Open(opened);
+  EXPECT_FALSE(logic->Grid().Edit(3, 15, "00")) << "an empty cell holds no byte of the file";
+  ASSERT_TRUE(logic->Grid().Edit(0, 0, "7f"));
+  ASSERT_TRUE(logic->Grid().Edit(2, 15, "E1"));
+  EXPECT_TRUE(logic->Grid().CellEdited(0, 0));
+  EXPECT_FALSE(logic->Grid().CellEdited(0, 1));
+  std::string edited = text;
+  edited.replace(0, 2, "7F");
+  edited.replace(66 + 30, 2, "E1");
+  std::filesystem::remove(opened);
+
+  const std::string folder = Folder();
+  std::filesystem::create_directory(folder + "/dir.KVR");
+  const std::string read_only = WriteFile("read-only.KVR", "kept");
+  std::filesystem::permissions(read_only, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+  const struct {
+    std::string path, reason;
+  } refused[] = {
+      {folder + "/nowhere/new.KVR", "No such file or directory"},
+      {folder + "/dir.KVR", "Is a directory"},
+      {read_only, "the file is read-only"},
+  };
+  screen.answer_yes = true;  // replace what is there
+  const std::vector<std::string> before = FolderEntries(folder);
+  for (const auto& c : refused) {
+    screen.messages.clear();
+    EXPECT_FALSE(logic->SaveAs(c.path)) << c.path;
+    EXPECT_EQ(screen.messages, std::vector<std::string>{"Файл не сохранён.\n\n" + c.path + ": " + c.reason});
+    EXPECT_EQ(FolderEntries(folder), before) << c.path;
+    EXPECT_EQ(logic->FilePath(), opened);
+    EXPECT_TRUE(logic->Grid().CellEdited(0, 0));
+  }
+  EXPECT_EQ(sim::ReadFile(read_only), "kept");
+#ifndef _WIN32
+  {  // a disk that fills up part way: the file there stays whole
+    const std::string full = WriteFile("full.KVR", "kept");
+    struct sigaction ignore {}, was {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &was);
+    rlimit limit{}, old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    limit = old;
+    limit.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    screen.messages.clear();
+    const bool saved = logic->SaveAs(full);
+    setrlimit(RLIMIT_FSIZE, &old);
+    sigaction(SIGXFSZ, &was, nullptr);
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(screen.messages, std::vector<std::string>{"Файл не сохранён.\n\n" + full + ": File too large"});
+    EXPECT_EQ(sim::ReadFile(full), "kept");
+    EXPECT_EQ(FolderEntries(folder).size(), before.size() + 1);
+  }
+#endif
+
+  // Saved (".KVR" added to a name without it), the marks are gone and the
+  // saved file is the one named and reverted to.
+  const int redraws = screen.grid_redraws;
+  ASSERT_TRUE(logic->SaveAs(folder + "/saved"));
+  const std::string saved = folder + "/saved.KVR";
+  EXPECT_TRUE(sim::ReadFile(saved) == edited);
+  EXPECT_EQ(logic->FilePath(), saved);
+  EXPECT_EQ(screen.file_path, saved);
+  EXPECT_FALSE(logic->Grid().Edited());
+  EXPECT_EQ(screen.grid_redraws, redraws + 1);
+  // Over a file that is there: asked first.
+  ASSERT_TRUE(logic->Grid().Edit(0, 1, "00"));
+  screen.answer_yes = false;
+  screen.questions.clear();
+  EXPECT_FALSE(logic->SaveAs(saved));
+  EXPECT_EQ(screen.questions, std::vector<std::string>{"Файл " + saved + " уже есть. Заменить его?"});
+  EXPECT_TRUE(sim::ReadFile(saved) == edited);
+
+  // Revert: asked, then the file's cells are back.
+  logic->RevertAsked();
+  EXPECT_TRUE(logic->Grid().Edited());
+  screen.answer_yes = true;
+  logic->RevertAsked();
+  EXPECT_FALSE(logic->Grid().Edited());
+  EXPECT_TRUE(logic->ImageText() == edited);
+
+  // Closing over unsaved edits asks.
+  ASSERT_TRUE(logic->Grid().Edit(5, 5, "00"));
+  screen.answer_yes = false;
+  EXPECT_FALSE(logic->CloseAsked());
+  EXPECT_EQ(screen.questions.back(), kUnsavedQuestion);
+  screen.answer_yes = true;
+  EXPECT_TRUE(logic->CloseAsked());
 }
 
 // Runs `body` as an operator would run the window: without root's rights on

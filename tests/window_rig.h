@@ -62,6 +62,10 @@ class FakeScreen final : public LoaderScreen {
     if (load_runs) runs_when_told.push_back(load_runs());
   }
   std::string ChooseFile() override { return chosen_file; }
+  std::string ChooseSaveFile(const std::string& suggested) override {
+    offered = suggested;
+    return save_file;
+  }
   std::optional<std::string> AskText(const std::string& question, const std::string& text) override {
     questions.push_back(question);
     offered = text;
@@ -70,6 +74,7 @@ class FakeScreen final : public LoaderScreen {
   void ShowCell(int row, int column) override { shown_cell = {row, column}; }
   void BeginGridReset() override { ++grid_resets; }
   void EndGridReset() override {}
+  void RedrawGrid() override { ++grid_redraws; }
   void CommitCellEdit() override {
     if (on_commit) on_commit();
   }
@@ -83,7 +88,7 @@ class FakeScreen final : public LoaderScreen {
   bool Running(WindowTimer timer) const { return timers.count(timer) && timers.at(timer); }
   std::string ChosenName() const { return chosen >= 0 ? ports[static_cast<size_t>(chosen)].name : ""; }
 
-  std::string status, log, times, file_path, chosen_file;
+  std::string status, log, times, file_path, chosen_file, save_file;
   int progress = 0;
   bool switch_on = false, inputs_locked = false;
   std::vector<PortEntry> ports;
@@ -96,11 +101,11 @@ class FakeScreen final : public LoaderScreen {
   std::vector<bool> runs_when_told;
   bool answer_yes = false;
   std::optional<std::string> typed;  // the answer to AskText (nothing: cancelled)
-  std::string offered;               // the text AskText offered
+  std::string offered;               // the text AskText or the save dialog offered
   std::pair<int, int> shown_cell{-1, -1};
   std::function<void()> while_asked;  // what happens while a question is up (the window's loop runs on)
   int questions_taken_down = 0;
-  int grid_resets = 0;
+  int grid_resets = 0, grid_redraws = 0;
   std::function<void()> on_commit;
   std::map<WindowTimer, bool> timers;
   std::map<WindowTimer, uint32_t> intervals;
@@ -148,6 +153,7 @@ class WindowRig : public ::testing::Test {
     };
     o.first_ports = std::move(first);
     o.record_file = record_file;
+    o.check_device = check_device;
     o.check_permission = [this](const std::string& device) {
       checked_device = device;
       return permission;
@@ -217,6 +223,7 @@ class WindowRig : public ::testing::Test {
   PortPermission permission;  // what the permission check says
   std::string checked_device;
   std::string record_file;  // the record file of loads given to the window ("" for none)
+  std::function<std::optional<bool>(const std::string&, const std::string&)> check_device;
   std::unique_ptr<LoaderWindowLogic> logic;
 
  private:

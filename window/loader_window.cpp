@@ -38,6 +38,15 @@ std::string ChooseUpdateFile(QWidget* parent) {
                                              ToQString("Файлы обновления КВР (*.KVR *.kvr)")));
 }
 
+std::string ChooseSaveFile(QWidget* parent, const std::string& suggested) {
+  // "name|pattern" as the dialog's "name (pattern)".
+  const std::string filter = kSaveDialogFilter;
+  const size_t bar = filter.find('|');
+  const QString qt_filter = ToQString(filter.substr(0, bar) + " (" + filter.substr(bar + 1) + ")");
+  return ToUtf8(QFileDialog::getSaveFileName(parent, ToQString(kSaveDialogTitle), ToQString(suggested), qt_filter,
+                                             nullptr, QFileDialog::DontConfirmOverwrite));
+}
+
 LoaderWindow::LoaderWindow(WindowOptions options, QtWindowOptions qt) : QWidget(nullptr), qt_(std::move(qt)) {
   if (!qt_.report)
     qt_.report = [this](const std::string& text) {
@@ -57,6 +66,8 @@ LoaderWindow::LoaderWindow(WindowOptions options, QtWindowOptions qt) : QWidget(
       return yes;
     };
   if (!qt_.choose_file) qt_.choose_file = [this] { return ChooseUpdateFile(this); };
+  if (!qt_.choose_save_file)
+    qt_.choose_save_file = [this](const std::string& suggested) { return kvr::ChooseSaveFile(this, suggested); };
   if (!qt_.stored_port_index) qt_.stored_port_index = [] { return QtStoredSettings().PortIndex(); };
   logic_ = std::make_unique<LoaderWindowLogic>(*this, std::move(options));
   BuildLayout();
@@ -94,8 +105,16 @@ void LoaderWindow::BuildLayout() {
   record_retry_ = new QTimer(this);
   connect(record_retry_, &QTimer::timeout, this, [this] { logic_->RecordRetryElapsed(); });
   connect(OpenFileButton, &QToolButton::clicked, this, [this] { logic_->OpenFileClicked(); });
+  // Save as and revert act on the grid's image: next after it in the Tab
+  // order, which keeps the way from the file's field to the switch short.
+  setTabOrder(DataGrid, SaveAsButton);
+  setTabOrder(SaveAsButton, RevertButton);
+  connect(SaveAsButton, &QPushButton::clicked, this, [this] { logic_->SaveAsAsked(); });
+  connect(RevertButton, &QPushButton::clicked, this, [this] { logic_->RevertAsked(); });
   auto* go_to = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_G), this);
   connect(go_to, &QShortcut::activated, this, [this] { logic_->GoToAsked(); });
+  auto* save_as = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_S), this);
+  connect(save_as, &QShortcut::activated, this, [this] { logic_->SaveAsAsked(); });
 }
 
 // The file and port row, the start switch and the status line.
@@ -109,6 +128,12 @@ void LoaderWindow::BuildTopRows() {
   OpenFileButton->setToolTip(ToQString("Открыть файл"));
   OpenFileButton->setAutoRaise(true);
   Put(OpenFileButton, layout::kOpenFile);
+  SaveAsButton = new QPushButton(ToQString(kSaveAsButton), this);
+  SaveAsButton->setToolTip(ToQString(kSaveAsHint));
+  Put(SaveAsButton, layout::kSaveAs);
+  RevertButton = new QPushButton(ToQString(kRevertButton), this);
+  RevertButton->setToolTip(ToQString(kRevertHint));
+  Put(RevertButton, layout::kRevert);
   PortLabel = new QLabel(ToQString("Выбор порта"), this);
   PortLabel->move(layout::kPortLabel.x, layout::kPortLabel.y);
   PortList = new PortListBox(this);
@@ -191,8 +216,8 @@ void LoaderWindow::ShowProgress(int percent) { ProgressGauge->Gauge().SetProgres
 void LoaderWindow::ShowSwitch(bool on) { StartSwitch->Button().SetChecked(on); }
 
 void LoaderWindow::LockInputs(bool locked) {
-  for (QWidget* input :
-       {static_cast<QWidget*>(OpenFileButton), static_cast<QWidget*>(FilePath), static_cast<QWidget*>(PortList)})
+  for (QWidget* input : {static_cast<QWidget*>(OpenFileButton), static_cast<QWidget*>(FilePath),
+                         static_cast<QWidget*>(PortList), static_cast<QWidget*>(RevertButton)})
     input->setEnabled(!locked);
 }
 
@@ -211,6 +236,8 @@ int LoaderWindow::ChosenPort() const { return PortList->currentIndex(); }
 void LoaderWindow::BeginGridReset() { Model->BeginReset(); }
 
 void LoaderWindow::EndGridReset() { Model->EndReset(); }
+
+void LoaderWindow::RedrawGrid() { Model->Redraw(); }
 
 void LoaderWindow::CommitCellEdit() {
   // A cell still being edited when the switch is pressed belongs to the image.

@@ -24,6 +24,7 @@
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QPushButton;
 class QTabWidget;
 class QTableView;
 class QTimer;
@@ -40,6 +41,8 @@ struct QtWindowOptions {
   std::function<void(const std::string&)> message;  // the window's own message boxes
   std::function<bool(const std::string&)> confirm;  // a yes/no question; true for yes
   std::function<std::string()> choose_file;         // the open dialog; "" when cancelled
+  // The save dialog, a name offered; "" when cancelled.
+  std::function<std::string(const std::string& suggested)> choose_save_file;
   // A line of text asked for (go to); nothing when cancelled. The window's
   // input dialog by default.
   std::function<std::optional<std::string>(const std::string& question, const std::string& text)> ask_text;
@@ -48,6 +51,9 @@ struct QtWindowOptions {
 
 // The open dialog for an update file; "" when cancelled.
 std::string ChooseUpdateFile(QWidget* parent);
+// The save dialog for an update file, `suggested` offered; "" when cancelled.
+// It does not ask about replacing a file (the logic does).
+std::string ChooseSaveFile(QWidget* parent, const std::string& suggested);
 
 class LoaderWindow final : public QWidget, public LoaderScreen {
  public:
@@ -60,6 +66,8 @@ class LoaderWindow final : public QWidget, public LoaderScreen {
   QLabel* FileLabel;
   QLineEdit* FilePath;
   QToolButton* OpenFileButton;
+  QPushButton* SaveAsButton;
+  QPushButton* RevertButton;
   QLabel* PortLabel;
   PortListBox* PortList;
   ab::qt::SwitchButtonWidget* StartSwitch;
@@ -96,10 +104,12 @@ class LoaderWindow final : public QWidget, public LoaderScreen {
   bool Ask(const std::string& question) override { return qt_.confirm(question); }
   void TakeDownQuestion() override;
   std::string ChooseFile() override { return qt_.choose_file(); }
+  std::string ChooseSaveFile(const std::string& suggested) override { return qt_.choose_save_file(suggested); }
   std::optional<std::string> AskText(const std::string& question, const std::string& text) override;
   void ShowCell(int row, int column) override;
   void BeginGridReset() override;
   void EndGridReset() override;
+  void RedrawGrid() override;
   void CommitCellEdit() override;
   void StartTimer(WindowTimer timer, uint32_t interval_ms) override;
   void StopTimer(WindowTimer timer) override;

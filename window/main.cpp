@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
 #include <QToolButton>
@@ -90,6 +91,7 @@ void WriteLayout(kvr::LoaderWindow& window, const std::string& path) {
       {"port-label", window.PortLabel},     {"port-list", window.PortList},     {"start-switch", window.StartSwitch},
       {"status-line", window.StatusLine},   {"pages", window.Pages},            {"data-grid", window.DataGrid},
       {"debug-log", window.DebugLog},       {"load-times", window.LoadTimes},   {"gauge", window.ProgressGauge},
+      {"save-as", window.SaveAsButton},     {"revert", window.RevertButton},
   };
   for (const auto& [name, widget] : controls) {
     const QPoint at = widget->mapTo(&window, QPoint(0, 0));
@@ -155,6 +157,10 @@ int main(int argc, char** argv) {
     simulated.line_baud = kvr::SimulatedLineBaud(o);
     device = std::make_unique<kvr::sim::PtyDevice>(simulated);
     options.first_ports.push_back(kvr::PortName(device->SlavePath()));  // "pts/N"
+    options.check_device = [&device](const std::string& port, const std::string& text) -> std::optional<bool> {
+      if (port != kvr::PortName(device->SlavePath())) return std::nullopt;
+      return kvr::sim::ImageEqualsText(device->Image(), text);
+    };
   }
 #endif
   for (const std::string& p : o.ports) options.first_ports.push_back(kvr::PortName(p));
@@ -167,12 +173,7 @@ int main(int argc, char** argv) {
     // The file given on the command line, as if chosen in the dialog.
     if (!o.file.empty()) logic.OpenFile(o.file);
     logic.OnLoadEnded = [&](kvr::LoadOutcome outcome, const std::string& message) {
-      std::function<bool()> device_image_equal;
-#ifndef _WIN32
-      if (device && logic.LoadPort() == kvr::PortName(device->SlavePath()))
-        device_image_equal = [&] { return kvr::sim::ImageEqualsFile(device->Image(), logic.FilePath()); };
-#endif
-      if (kvr::LoadEndVerdict(logic, outcome, message, o.exit_at_end, device_image_equal) != 0) exit_code = 1;
+      if (kvr::LoadEndVerdict(logic, outcome, message, o.exit_at_end) != 0) exit_code = 1;
       if (o.exit_at_end) QTimer::singleShot(0, &app, [&app] { app.quit(); });
     };
     if (!o.screenshot.empty()) {

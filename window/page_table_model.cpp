@@ -1,5 +1,8 @@
 #include "page_table_model.h"
 
+#include "window_layout.h"
+
+#include <QColor>
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
 
@@ -10,14 +13,17 @@ QString Text(const std::string& s) { return QString::fromStdString(s); }
 }  // namespace
 
 QVariant PageTableModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole)) return {};
+  if (!index.isValid()) return {};
+  if (role == Qt::BackgroundRole && grid_.CellEdited(index.row(), index.column()))
+    return QColor::fromRgb(layout::kEditedCellRgb);
+  if (role != Qt::DisplayRole && role != Qt::EditRole) return {};
   return Text(grid_.Cell(index.row(), index.column()));
 }
 
 bool PageTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   if (!index.isValid() || role != Qt::EditRole) return false;
   if (!grid_.Edit(index.row(), index.column(), value.toString().toStdString())) return false;
-  emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
+  emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole, Qt::BackgroundRole});
   return true;
 }
 

@@ -22,6 +22,8 @@ class PageTableModel final : public QAbstractTableModel {
   // The table is about to change / has changed wholesale.
   void BeginReset() { beginResetModel(); }
   void EndReset() { endResetModel(); }
+  // Every cell's text and mark may have changed.
+  void Redraw() { emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1)); }
 
  private:
   ImageGrid& grid_;

@@ -28,10 +28,6 @@ std::optional<std::string> CellValue(const std::string& typed) {
   return value;
 }
 
-}  // namespace
-
-namespace {
-
 std::string Arg(std::string text, const std::string& value) { return text.replace(text.find("%1"), 2, value); }
 
 }  // namespace
@@ -80,10 +76,18 @@ GridPlace FindGridPlace(const std::string& typed) {
 bool ImageGrid::Edit(int row, int column, const std::string& text) {
   if (locked_ || row < 0 || row >= Rows() || column < 0 || column >= Columns()) return false;
   const std::optional<std::string> value = CellValue(text);
-  if (!value) return false;
+  const std::string before = table_.Cell(column + 1, row + 1);
+  if (!value || before.empty()) return false;
+  // The file's text is kept at the first edit; typed back, the cell is the file's again.
+  const auto kept = originals_.try_emplace({row, column}, before).first;
+  if (kept->second == *value) originals_.erase(kept);
   table_.SetCell(column + 1, row + 1, *value);
-  edited_ = true;
   return true;
+}
+
+void ImageGrid::Revert() {
+  for (const auto& [cell, text] : originals_) table_.SetCell(cell.second + 1, cell.first + 1, text);
+  originals_.clear();
 }
 
 }  // namespace kvr

@@ -4,10 +4,13 @@
 // Windows-1251 bytes in the table and UTF-8 here (a file may hold anything).
 // A typed cell is two hexadecimal digits, stored upper-case; anything else is
 // refused and the cell keeps its value, so that a bad line can only come from
-// a file. Nothing is stored while a load reads the table.
+// a file. Nothing is stored while a load reads the table. The grid knows
+// which cells differ from the file they were read from, and puts them back.
 #pragma once
 
+#include <map>
 #include <string>
+#include <utility>
 
 #include "page_table.h"
 
@@ -35,20 +38,26 @@ class ImageGrid {
   std::string Cell(int row, int column) const;
   std::string ColumnHeading(int column) const;
   std::string RowHeading(int row) const;
-  // Stores a typed cell; false (and nothing stored) while locked or when
-  // `text` is not two hexadecimal digits.
+  // Stores a typed cell; false (and nothing stored) while locked, when
+  // `text` is not two hexadecimal digits, or when the cell is empty: no byte
+  // of the file is there, and a load joins a line's cells, so a byte typed
+  // there would go out at another address than the one shown.
   bool Edit(int row, int column, const std::string& text);
 
   bool Locked() const { return locked_; }
   void SetLocked(bool locked) { locked_ = locked; }
-  // Whether a cell was edited since the table was last read from a file.
-  bool Edited() const { return edited_; }
-  void TableRead() { edited_ = false; }
+  // Whether any cell differs from the file the table was read from.
+  bool Edited() const { return !originals_.empty(); }
+  bool CellEdited(int row, int column) const { return originals_.count({row, column}) != 0; }
+  // Every edited cell back to the file's text.
+  void Revert();
+  // The table is the file's now (read, or saved as it is): nothing is edited.
+  void TableRead() { originals_.clear(); }
 
  private:
   PageTable& table_;
   bool locked_ = false;
-  bool edited_ = false;
+  std::map<std::pair<int, int>, std::string> originals_;  // (row, column) of an edited cell: the file's text
 };
 
 }  // namespace kvr

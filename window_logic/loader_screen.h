@@ -52,6 +52,9 @@ class LoaderScreen {
   // acted on): what it asked about has ended while it was up.
   virtual void TakeDownQuestion() = 0;
   virtual std::string ChooseFile() = 0;                   // the open dialog; "" when cancelled
+  // The save dialog, `suggested` offered; "" when cancelled. It does not ask
+  // about replacing a file: the logic does.
+  virtual std::string ChooseSaveFile(const std::string& suggested) = 0;
   // A line of text asked for, `text` offered; nothing when cancelled.
   virtual std::optional<std::string> AskText(const std::string& question, const std::string& text) = 0;
   // The grid scrolled to the cell at (row, column), which becomes the current one.
@@ -60,6 +63,8 @@ class LoaderScreen {
   // The grid's rows are about to change / have changed wholesale.
   virtual void BeginGridReset() = 0;
   virtual void EndGridReset() = 0;
+  // Cells' texts or marks have changed (the rows stay as they are).
+  virtual void RedrawGrid() = 0;
   // A cell still being edited goes into the image now.
   virtual void CommitCellEdit() = 0;
 

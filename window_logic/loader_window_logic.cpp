@@ -1,5 +1,6 @@
 #include "loader_window_logic.h"
 
+#include <filesystem>
 #include <iostream>
 
 #include "cp1251.h"
@@ -8,6 +9,8 @@
 #include "port_setting_text.h"
 #include "port_texts.h"
 #include "sha256.h"
+#include "update_file_io.h"
+#include "utf8_files.h"
 #include "window_texts.h"
 
 namespace kvr {
@@ -19,6 +22,13 @@ std::string Arg(std::string text, int n, const std::string& value) {
   const std::string key = '%' + std::to_string(n);
   if (const size_t at = text.find(key); at != std::string::npos) text.replace(at, key.size(), value);
   return text;
+}
+
+// Whether two names are one file (a name and its link, a relative and a full name).
+bool SameFile(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  std::error_code ec;
+  return std::filesystem::equivalent(base::Utf8Path(a), base::Utf8Path(b), ec);
 }
 
 }  // namespace
@@ -126,8 +136,10 @@ void LoaderWindowLogic::SetUpAtStart() {
 }
 
 void LoaderWindowLogic::OpenFileClicked() {
+  screen_.CommitCellEdit();
   const std::string path = screen_.ChooseFile();
-  if (!path.empty()) OpenFile(path);
+  if (path.empty() || (grid_.Edited() && !screen_.Ask(kUnsavedQuestion))) return;
+  OpenFile(path);
 }
 
 namespace {
@@ -153,13 +165,13 @@ void LoaderWindowLogic::OpenFile(const std::string& path) {
   PageTable table = table_;  // the headings and the rows a shorter file leaves empty
   UpdateFileState state;
   HeldFileUi held;
-  // The bytes laid into the table are the ones the record names: the file
-  // may change on the disk before the load.
-  Sha256 digest;
+  // The bytes laid into the table are the ones the record names and a save
+  // starts from: the file may change on the disk or vanish.
+  std::string bytes;
   bool read = false;
   const bool whole = Guarded([&] {
     try {
-      read = OpenUpdateFile(path, table, state, held, &digest);
+      read = OpenUpdateFile(path, table, state, held, nullptr, &bytes);
     } catch (const EInOutError& e) {
       // The classic text first, then the file and what is wrong with it, in
       // the command line's words.
@@ -172,21 +184,74 @@ void LoaderWindowLogic::OpenFile(const std::string& path) {
     return;
   }
   screen_.ClearLog();
-  file_path_ = path;
-  screen_.ShowFilePath(path);
   screen_.BeginGridReset();
   table_ = std::move(table);
   file_ = state;
-  grid_.TableRead();
+  TakeFile(path, std::move(bytes));
   screen_.EndGridReset();
-  opened_ = ImageRecord{};
-  opened_.file = path;
-  opened_.size = static_cast<int64_t>(digest.Bytes());
-  opened_.sha256 = digest.FinishHex();
   // A file of the wrong size opens (the classic warned and went on), but
   // its status line does not read like a good file's.
   screen_.ShowStatus(held.wrong_size ? std::string(kWrongSizeStatus) + HexUpper(file_.PageTotal, 4) : held.status);
   if (held.wrong_size) WarnWrongSize();
+}
+
+void LoaderWindowLogic::TakeFile(const std::string& path, std::string text) {
+  file_path_ = path;
+  screen_.ShowFilePath(path);
+  opened_ = ImageRecord{};
+  opened_.file = path;
+  opened_.size = static_cast<int64_t>(text.size());
+  Sha256 digest;
+  digest.Add(text.data(), text.size());
+  opened_.sha256 = digest.FinishHex();
+  opened_text_ = std::move(text);
+  grid_.TableRead();
+}
+
+std::string LoaderWindowLogic::ImageText() const { return EditedFileText(opened_text_, table_); }
+
+void LoaderWindowLogic::SaveAsAsked() {
+  screen_.CommitCellEdit();
+  if (!file_.Opened) {
+    screen_.ShowMessage(kNothingToSaveMessage);
+    return;
+  }
+  const std::string path = screen_.ChooseSaveFile(file_path_);
+  if (!path.empty()) SaveAs(path);
+}
+
+bool LoaderWindowLogic::SaveAs(std::string path) {
+  screen_.CommitCellEdit();
+  if (!file_.Opened) {
+    screen_.ShowMessage(kNothingToSaveMessage);
+    return false;
+  }
+  if (!HasUpdateFileExtension(path)) path += ".KVR";  // it opens again only so
+  if (LoadRuns() && SameFile(path, load_file_)) {
+    screen_.ShowMessage(Arg(kSaveOntoLoadMessage, 1, path));
+    return false;
+  }
+  std::error_code ec;
+  const bool there = std::filesystem::symlink_status(base::Utf8Path(path), ec).type() !=
+                     std::filesystem::file_type::not_found && !ec;
+  if (there && !screen_.Ask(Arg(kReplaceQuestion, 1, path))) return false;
+  std::string text = ImageText();
+  try {
+    ReplaceFileWith(path, text);
+  } catch (const EInOutError& e) {
+    screen_.ShowMessage(Arg(Arg(kNotSavedMessage, 1, path), 2, e.Reason()));
+    return false;
+  }
+  TakeFile(path, std::move(text));
+  screen_.RedrawGrid();
+  return true;
+}
+
+void LoaderWindowLogic::RevertAsked() {
+  screen_.CommitCellEdit();
+  if (grid_.Locked() || !grid_.Edited() || !screen_.Ask(Arg(kRevertQuestion, 1, file_path_))) return;
+  grid_.Revert();
+  screen_.RedrawGrid();
 }
 
 void LoaderWindowLogic::GoToAsked() {
@@ -225,6 +290,7 @@ bool LoaderWindowLogic::StartLoad() {
     return false;
   }
   load_port_ = ChosenPortName();
+  load_file_ = file_path_;
   const std::string device = va::DevicePathFor(load_port_);
   std::string refusal;
   const bool opened = Guarded(
@@ -324,6 +390,8 @@ bool LoaderWindowLogic::CloseAsked() {
     if (taken_down || !yes) return false;
     engine_->Stop("the window was closed during the load,");
   }
+  screen_.CommitCellEdit();
+  if (grid_.Edited() && !screen_.Ask(kUnsavedQuestion)) return false;
   // A record that waits for its file is written first, or given up by the
   // operator (it then goes to standard error and the debug log); the
   // question is asked once, here or by the write's own look.
@@ -357,9 +425,9 @@ void LoaderWindowLogic::LoadFinished(LoadOutcome outcome, const std::string& eng
     // Closed before the record is written: a question or a message about the
     // record file comes up with nothing more going out.
     CloseLoad();
-    EndRecord(outcome, outcome == LoadOutcome::kComplete
-                           ? "load complete: " + std::to_string(engine_->Progress().commands) + " commands"
-                           : message);
+    if (outcome == LoadOutcome::kComplete)
+      message = "load complete: " + std::to_string(engine_->Progress().commands) + " commands" + DeviceVerdict(outcome);
+    EndRecord(outcome, message);
   }
   switch (outcome) {
     case LoadOutcome::kNoAnswer: {
@@ -395,6 +463,18 @@ void LoaderWindowLogic::LoadFinished(LoadOutcome outcome, const std::string& eng
   }
   last_outcome_ = outcome;
   if (OnLoadEnded) OnLoadEnded(outcome, message);
+}
+
+std::string LoaderWindowLogic::DeviceVerdict(LoadOutcome& outcome) {
+  device_verdict_.clear();
+  const std::optional<bool> equal =
+      options_.check_device ? options_.check_device(load_port_, ImageText()) : std::nullopt;
+  if (!equal) return {};
+  device_verdict_ = std::string("simulated device: image ") + (*equal ? "equal to " : "NOT equal to ") +
+                    (grid_.Edited() ? "the edited image" : "the file");
+  if (!*equal) outcome = LoadOutcome::kImageDiffers;
+  screen_.AppendLog(device_verdict_);
+  return "; " + device_verdict_;
 }
 
 std::string LoaderWindowLogic::StopPlace() {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,10 @@ struct WindowOptions {
   std::string tool = "kvr-loader";                                     // the program and version named in each record
   // Opens a port's device instead of the system (an in-process simulated device).
   std::function<std::shared_ptr<va::platform::Device>(const std::string& path)> open_device;
+  // The simulated device's check of a complete load on `port`: whether its
+  // image is the one `image_text` (an update file's text) describes; nothing
+  // when `port` is no simulated device.
+  std::function<std::optional<bool>(const std::string& port, const std::string& image_text)> check_device;
 };
 
 class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
@@ -53,6 +58,17 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   void OpenFileClicked();
   // Opens `path` as if chosen in the dialog.
   void OpenFile(const std::string& path);
+  // Save as (Ctrl+S): the save dialog, then SaveAs.
+  void SaveAsAsked();
+  // Writes the image as shown (edits included) as the file at `path` (".KVR"
+  // added when it has another extension), in the opened file's own lines,
+  // line ends and size; asks before replacing a file there; refuses the file
+  // a running load was read from. A failure is told naming the file and
+  // leaves no half file. Once saved, the window works on that file: it is
+  // the one named, recorded and reverted to. False when nothing was saved.
+  bool SaveAs(std::string path);
+  // Revert: the edited cells back to the file's text (asked first).
+  void RevertAsked();
   // Go to (Ctrl+G): asks where, then goes there.
   void GoToAsked();
   // Goes to the place `typed` names (FindGridPlace); a place that is not
@@ -82,6 +98,9 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
 
   // A load is running (from the switch's press to its end).
   bool LoadRuns() const { return engine_->Running() || port_.Active(); }
+  // The simulated device's verdict on the last complete load ("" when there
+  // was none): "simulated device: image equal to the file".
+  const std::string& DeviceVerdictText() const { return device_verdict_; }
   // How the last load ended (kIdle before the first).
   LoadOutcome LastOutcome() const { return last_outcome_; }
   // Called when a load has ended, after the window shows how.
@@ -90,6 +109,8 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   // A line for the debug log.
   void Log(const std::string& line) { screen_.AppendLog(line); }
   const std::string& FilePath() const { return file_path_; }
+  // The image as a save would write it: the file's bytes with the cells shown.
+  std::string ImageText() const;
   // The port the last load ran on ("" before the first).
   const std::string& LoadPort() const { return load_port_; }
   ImageGrid& Grid() { return grid_; }
@@ -131,6 +152,10 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   // `on_failure` runs before the report. False when it failed.
   bool Guarded(const std::function<void()>& step, const std::function<void()>& on_failure = {});
   void ShowSwitchTruth() { screen_.ShowSwitch(LoadRuns()); }
+  // The window now works on `path`, whose bytes are `text`.
+  void TakeFile(const std::string& path, std::string text);
+  // The simulated device's verdict on a complete load, for its record ("" when none).
+  std::string DeviceVerdict(LoadOutcome& outcome);
   void LockInputs(bool locked);
   void ShowTimes();
 
@@ -146,10 +171,13 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   std::unique_ptr<LoadEngine> engine_;
   WindowRecord record_;
   std::vector<PortEntry> entries_;
-  std::string file_path_;       // the file last opened
+  std::string file_path_;       // the file last opened (or saved as)
+  std::string opened_text_;     // its bytes as read (or written): what a save starts from
+  std::string load_file_;       // the file the running load's image was read from
   std::string last_go_to_;      // what was typed to go to last, offered again
   ImageRecord opened_;          // what was read of it: size and SHA-256, for the record
   std::string load_port_;       // the port name the load runs on
+  std::string device_verdict_;  // the simulated device's verdict on the last complete load
   bool recording_ = false;      // the running load's record is begun and not yet ended
   std::string record_holder_;   // who held the record file at the last try ("" when nobody)
   uint32_t record_ask_at_ = 0;  // when to ask whether to wait on for it

@@ -2,6 +2,7 @@
 
 #include "gdi_text_painter.h"
 #include "utf8_files.h"
+#include "window_layout.h"
 
 // The system's headers last: their macros (RGB, DrawText) would rename ours.
 #include <windows.h>
@@ -79,6 +80,8 @@ void DataGrid::Reset() {
   ListView_SetItemCountEx(list_, grid_.Rows(), LVSICF_NOSCROLL);
   InvalidateRect(list_, nullptr, TRUE);
 }
+
+void DataGrid::Redraw() { InvalidateRect(list_, nullptr, FALSE); }
 
 void DataGrid::RedrawRow(int row) { ListView_RedrawItems(list_, row, row); }
 
@@ -174,7 +177,11 @@ bool DataGrid::Notify(const NMHDR& header, long long& result) {
           const int row = static_cast<int>(draw.nmcd.dwItemSpec);
           const bool heading = draw.iSubItem == 0;
           const bool current = row == row_ && draw.iSubItem == column_ + 1;
-          draw.clrTextBk = GetSysColor(heading ? COLOR_BTNFACE : current ? COLOR_HIGHLIGHT : COLOR_WINDOW);
+          const bool edited = !heading && grid_.CellEdited(row, draw.iSubItem - 1);
+          constexpr unsigned kRgb = layout::kEditedCellRgb;
+          draw.clrTextBk = current  ? GetSysColor(COLOR_HIGHLIGHT)
+                           : edited ? RGB(kRgb >> 16, (kRgb >> 8) & 0xFF, kRgb & 0xFF)
+                                    : GetSysColor(heading ? COLOR_BTNFACE : COLOR_WINDOW);
           draw.clrText = GetSysColor(current ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT);
           result = CDRF_NEWFONT;
           return true;

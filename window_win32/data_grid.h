@@ -22,6 +22,8 @@ class DataGrid {
 
   // The rows have changed wholesale.
   void Reset();
+  // Cells' texts or marks have changed.
+  void Redraw();
   // The editor's text goes into the image now (if it is open).
   void CommitEdit();
   // The parent's WM_NOTIFY from the list view; true with `result` set when handled.

@@ -37,6 +37,8 @@ enum ControlId : int {
   kDebugLogId,
   kGaugeId,
   kLoadTimesId,
+  kSaveAsId,
+  kRevertId,
 };
 
 UINT_PTR TimerId(WindowTimer timer) {
@@ -119,6 +121,28 @@ std::string ChooseUpdateFile(HWND owner) {
   ofn.lpstrTitle = title.c_str();
   ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
   if (!GetOpenFileNameW(&ofn)) return "";
+  return Utf8(file.c_str());
+}
+
+std::string ChooseSaveFile(HWND owner, const std::string& suggested) {
+  std::wstring file(32768, L'\0');
+  const std::wstring offered = Wide(suggested);
+  file.replace(0, std::min(offered.size(), file.size() - 1), offered.substr(0, file.size() - 1));
+  const std::wstring title = Wide(kSaveDialogTitle);
+  // "name|pattern" with the dialog's separators.
+  std::wstring filter = Wide(kSaveDialogFilter) + std::wstring(2, L'\0');
+  filter[filter.find(L'|')] = L'\0';
+  OPENFILENAMEW ofn{};
+  ofn.lStructSize = sizeof(ofn);
+  ofn.hwndOwner = owner;
+  ofn.lpstrFilter = filter.c_str();
+  ofn.lpstrFile = file.data();
+  ofn.nMaxFile = static_cast<DWORD>(file.size());
+  ofn.lpstrTitle = title.c_str();
+  ofn.lpstrDefExt = L"KVR";
+  // No question about replacing a file here: the window logic asks it.
+  ofn.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOREADONLYRETURN;
+  if (!GetSaveFileNameW(&ofn)) return "";
   return Utf8(file.c_str());
 }
 
@@ -276,7 +300,7 @@ void LoaderWindowWin32::BuildLayout() {
   using layout::kGauge;
   gauge_.Create(window_, kGauge.x, kGauge.y, kGauge.width, kGauge.height, kGaugeId);
   gauge_.Gauge().SetFont(ab::TFont{"MS Sans Serif", 8, 0, false});
-  AddOpenFileHint();
+  AddButtonHints();
 }
 
 // The file and port row, the start switch and the status line.
@@ -345,21 +369,31 @@ void LoaderWindowWin32::BuildPages() {
   load_times_ = Child(window_, WC_STATICW, "", SS_RIGHT | SS_NOPREFIX, kPages.x + kPages.width - (times.cx + 16),
                       kPages.y + (tab.bottom - times.cy) / 2, times.cx + 8, times.cy, kLoadTimesId, font_);
   SetWindowPos(load_times_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  // Save as and revert act on the grid's image: next after it in the Tab
+  // order, which keeps the way from the file's field to the switch short.
+  using layout::kRevert, layout::kSaveAs;
+  save_as_ = Child(window_, WC_BUTTONW, kSaveAsButton, WS_TABSTOP | BS_PUSHBUTTON, kSaveAs.x, kSaveAs.y, kSaveAs.width,
+                   kSaveAs.height, kSaveAsId, font_);
+  revert_ = Child(window_, WC_BUTTONW, kRevertButton, WS_TABSTOP | BS_PUSHBUTTON, kRevert.x, kRevert.y, kRevert.width,
+                  kRevert.height, kRevertId, font_);
 }
 
-// The "..." button's hint.
-void LoaderWindowWin32::AddOpenFileHint() {
+// The buttons' hints.
+void LoaderWindowWin32::AddButtonHints() {
   tips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
                           CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr,
                           GetModuleHandleW(nullptr), nullptr);
-  const std::wstring hint = Wide("Открыть файл");
-  TOOLINFOW ti{};
-  ti.cbSize = sizeof(ti);
-  ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-  ti.hwnd = window_;
-  ti.uId = reinterpret_cast<UINT_PTR>(open_file_);
-  ti.lpszText = const_cast<wchar_t*>(hint.c_str());
-  SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+  for (const auto& [button, text] : {std::pair<HWND, const char*>{open_file_, "Открыть файл"},
+                                     {save_as_, kSaveAsHint}, {revert_, kRevertHint}}) {
+    const std::wstring hint = Wide(text);
+    TOOLINFOW ti{};
+    ti.cbSize = sizeof(ti);
+    ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    ti.hwnd = window_;
+    ti.uId = reinterpret_cast<UINT_PTR>(button);
+    ti.lpszText = const_cast<wchar_t*>(hint.c_str());
+    SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+  }
 }
 
 void LoaderWindowWin32::Show() {
@@ -382,6 +416,7 @@ void LoaderWindowWin32::TraceLayout() {
       {"port-label", port_label_}, {"port-list", ports_.Handle()},    {"start-switch", start_switch_.Handle()},
       {"status-line", status_line_}, {"pages", pages_},               {"data-grid", grid_->Handle()},
       {"debug-log", debug_log_},   {"load-times", load_times_},       {"gauge", gauge_.Handle()},
+      {"save-as", save_as_},       {"revert", revert_},
   };
   for (const auto& [name, hwnd] : controls) {
     RECT r{};
@@ -396,10 +431,13 @@ void LoaderWindowWin32::TraceLayout() {
 bool LoaderWindowWin32::NavigationMessage(void* msg) {
   if (!window_) return false;
   MSG* m = static_cast<MSG*>(msg);
-  // Ctrl+G: go to, from anywhere in the window.
-  if (m->message == WM_KEYDOWN && m->wParam == 'G' && (GetKeyState(VK_CONTROL) & 0x8000) &&
+  // Ctrl+G: go to, Ctrl+S: save as, from anywhere in the window.
+  if (m->message == WM_KEYDOWN && (m->wParam == 'G' || m->wParam == 'S') && (GetKeyState(VK_CONTROL) & 0x8000) &&
       (m->hwnd == window_ || IsChild(window_, m->hwnd))) {
-    logic_->GoToAsked();
+    if (m->wParam == 'G')
+      logic_->GoToAsked();
+    else
+      logic_->SaveAsAsked();
     return true;
   }
   return IsDialogMessageW(window_, m);
@@ -416,6 +454,12 @@ void LoaderWindowWin32::Command(int id, int code) {
   switch (id) {
     case kOpenFileId:
       if (code == BN_CLICKED) logic_->OpenFileClicked();
+      break;
+    case kSaveAsId:
+      if (code == BN_CLICKED) logic_->SaveAsAsked();
+      break;
+    case kRevertId:
+      if (code == BN_CLICKED) logic_->RevertAsked();
       break;
     case kPortListId:
       if (code == CBN_DROPDOWN) logic_->PortListOpening();
@@ -538,7 +582,7 @@ void LoaderWindowWin32::ShowSwitch(bool on) {
 }
 
 void LoaderWindowWin32::LockInputs(bool locked) {
-  for (HWND input : {open_file_, file_path_, ports_.Handle()}) EnableWindow(input, !locked);
+  for (HWND input : {open_file_, file_path_, ports_.Handle(), revert_}) EnableWindow(input, !locked);
   Trace(locked ? "inputs locked" : "inputs unlocked");
 }
 

@@ -37,6 +37,9 @@ struct Win32WindowOptions {
 
 // The open dialog for an update file; "" when cancelled.
 std::string ChooseUpdateFile(HWND__* owner);
+// The save dialog for an update file, `suggested` offered; "" when cancelled.
+// It does not ask about replacing a file (the logic does).
+std::string ChooseSaveFile(HWND__* owner, const std::string& suggested);
 // A yes/no question with the buttons "Да" and "Нет", "Нет" the default; true for yes.
 bool AskYesNo(HWND__* owner, const std::string& caption, const std::string& question);
 
@@ -66,7 +69,7 @@ class LoaderWindowWin32 final : public LoaderScreen {
   void BuildLayout();
   void BuildTopRows();
   void BuildPages();
-  void AddOpenFileHint();
+  void AddButtonHints();
   void Command(int id, int code);
   void TraceLayout();
   void FlushLog();
@@ -91,10 +94,12 @@ class LoaderWindowWin32 final : public LoaderScreen {
   bool Ask(const std::string& question) override;
   void TakeDownQuestion() override;
   std::string ChooseFile() override { return ChooseUpdateFile(window_); }
+  std::string ChooseSaveFile(const std::string& suggested) override { return kvr::ChooseSaveFile(window_, suggested); }
   std::optional<std::string> AskText(const std::string& question, const std::string& text) override;
   void ShowCell(int row, int column) override;
   void BeginGridReset() override {}
   void EndGridReset() override { grid_->Reset(); }
+  void RedrawGrid() override { grid_->Redraw(); }
   void CommitCellEdit() override { grid_->CommitEdit(); }
   void StartTimer(WindowTimer timer, uint32_t interval_ms) override;
   void StopTimer(WindowTimer timer) override;
@@ -108,6 +113,8 @@ class LoaderWindowWin32 final : public LoaderScreen {
   HWND__* file_label_ = nullptr;
   HWND__* file_path_ = nullptr;
   HWND__* open_file_ = nullptr;
+  HWND__* save_as_ = nullptr;
+  HWND__* revert_ = nullptr;
   HWND__* port_label_ = nullptr;
   HWND__* status_line_ = nullptr;
   HWND__* pages_ = nullptr;

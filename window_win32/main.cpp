@@ -138,6 +138,10 @@ int main(int argc, char** argv) {
         std::make_unique<kvr::sim::InProcessDevice>(kvr::sim::LineDeviceOptions{{}, kvr::SimulatedLineBaud(o) > 0});
     options.open_device = device->Opener();
     options.first_ports.push_back(kvr::sim::kSimulatedPortName);
+    options.check_device = [&device](const std::string& port, const std::string& text) -> std::optional<bool> {
+      if (port != kvr::sim::kSimulatedPortName) return std::nullopt;
+      return kvr::sim::ImageEqualsText(device->Image(), text);
+    };
   }
   for (const std::string& p : o.ports) options.first_ports.push_back(p);
 
@@ -148,10 +152,7 @@ int main(int argc, char** argv) {
     kvr::LoaderWindowLogic& logic = window.Logic();
     if (!o.file.empty()) logic.OpenFile(o.file);
     logic.OnLoadEnded = [&](kvr::LoadOutcome outcome, const std::string& message) {
-      std::function<bool()> device_image_equal;
-      if (device && logic.LoadPort() == kvr::sim::kSimulatedPortName)
-        device_image_equal = [&] { return kvr::sim::ImageEqualsFile(device->Image(), logic.FilePath()); };
-      if (kvr::LoadEndVerdict(logic, outcome, message, o.exit_at_end, device_image_equal) != 0) exit_code = 1;
+      if (kvr::LoadEndVerdict(logic, outcome, message, o.exit_at_end) != 0) exit_code = 1;
       if (o.exit_at_end) window.After(0, [&window] { DestroyWindow(window.Handle()); });
     };
     window.Show();

@@ -4,7 +4,9 @@
 # what the simulated device took:
 #  - the registry's stored index preselects its port;
 #  - the file opened through the "..." dialog from a folder named in Cyrillic;
-#  - a cell edited with the keyboard, and that line going out to the device;
+#  - a cell edited with the keyboard, saved with Ctrl+S through the save
+#    dialog (the saved file the image but for that cell), a file over 64 MiB
+#    refused after it, and the edited line going out to the device;
 #  - a press dragged off the switch starts nothing;
 #  - a double click on the switch is one press (one load, still running);
 #  - closing mid-load asks, and "Нет" keeps the load going;
@@ -71,6 +73,47 @@ sleep 0.3
 xdotool key Return
 [[ $(tail -n +$((mark + 1)) "$trace" | grep -c '^cell ') -eq 0 ]] || fail "a refused place moved the grid"
 echo "go to: line 100 shown, address 90000 refused"
+
+# Save as: Ctrl+S and a name typed into the save dialog (".KVR" added); the
+# saved file is the image but for the edited cell (the second line's seventh
+# byte: characters 47 and 48), and the window works on it from then on.
+mark_trace
+focus_window
+xdotool key ctrl+s
+dialog=$(timeout 10 xdotool search --sync --name 'Сохранить файл обновления как' | head -n 1)
+[[ -n $dialog ]] || fail "Ctrl+S brought up no save dialog"
+xdotool windowactivate --sync "$dialog" 2>/dev/null || true
+sleep 0.5
+xdotool type --delay 20 "$(winepath -w "$(dirname "$image")")\\SAVED"
+xdotool key Return
+# (Wine's dialog adds the filter's extension in lower case)
+wait_trace '^file .*SAVED\.(KVR|kvr)$' 10 || fail "the image was not saved as SAVED.KVR"
+saved=$(grep '^file ' "$trace" | tail -n 1)
+saved=$(dirname "$image")/${saved##*\\}
+[[ $(stat -c %s "$saved") -eq $(stat -c %s "$image") && $(head -c 48 "$saved" | tail -c 2) == AB ]] ||
+  fail "the saved file is not the image with the edited cell"
+{ cmp -l "$image" "$saved" || true; } | awk '$1 != 47 && $1 != 48 { bad = 1 } END { exit bad }' ||
+  fail "the saved file differs from the image beyond the edited cell: $(cmp -l "$image" "$saved" | head -n 5)"
+echo "save as: SAVED.KVR is the image but for the edited cell"
+
+# A file over 64 MiB chosen after it is refused with a message, and the
+# window keeps the saved file (the load below sends its image).
+big=$(dirname "$image")/BIG.KVR
+truncate -s $((64 * 1024 * 1024 + 1)) "$big"
+mark_trace
+click open-file 16 12
+dialog=$(timeout 10 xdotool search --sync --name 'Файл для загрузки' | head -n 1)
+[[ -n $dialog ]] || fail "the open dialog did not come up again"
+xdotool windowactivate --sync "$dialog" 2>/dev/null || true
+sleep 0.5
+xdotool type --delay 20 "$(winepath -w "$big")"
+xdotool key Return
+wait_trace '^message Неправильный файл обновления.*' 10 || fail "the file over 64 MiB was not refused"
+sleep 0.3
+xdotool key Return
+sleep 0.3
+[[ $(grep '^file ' "$trace" | tail -n 1) == *SAVED.[Kk][Vv][Rr] ]] || fail "the refused file replaced the one open"
+echo "refused: BIG.KVR, the window kept SAVED.KVR"
 
 # A press on the switch released outside it: no load.
 mark_trace

@@ -210,22 +210,20 @@ void LoaderWindowLogic::TakeFile(const std::string& path, std::string text) {
 
 std::string LoaderWindowLogic::ImageText() const { return EditedFileText(opened_text_, table_); }
 
-void LoaderWindowLogic::SaveAsAsked() {
+bool LoaderWindowLogic::ImageToSave() {
   screen_.CommitCellEdit();
-  if (!file_.Opened) {
-    screen_.ShowMessage(kNothingToSaveMessage);
-    return;
-  }
+  if (!file_.Opened) screen_.ShowMessage(kNothingToSaveMessage);
+  return file_.Opened;
+}
+
+void LoaderWindowLogic::SaveAsAsked() {
+  if (!ImageToSave()) return;
   const std::string path = screen_.ChooseSaveFile(file_path_);
   if (!path.empty()) SaveAs(path);
 }
 
 bool LoaderWindowLogic::SaveAs(std::string path) {
-  screen_.CommitCellEdit();
-  if (!file_.Opened) {
-    screen_.ShowMessage(kNothingToSaveMessage);
-    return false;
-  }
+  if (!ImageToSave()) return false;
   if (!HasUpdateFileExtension(path)) path += ".KVR";  // it opens again only so
   if (LoadRuns() && SameFile(path, load_file_)) {
     screen_.ShowMessage(Arg(kSaveOntoLoadMessage, 1, path));

@@ -152,6 +152,8 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   // `on_failure` runs before the report. False when it failed.
   bool Guarded(const std::function<void()>& step, const std::function<void()>& on_failure = {});
   void ShowSwitchTruth() { screen_.ShowSwitch(LoadRuns()); }
+  // Whether there is an image to save (told when not), a cell being edited in it.
+  bool ImageToSave();
   // The window now works on `path`, whose bytes are `text`.
   void TakeFile(const std::string& path, std::string text);
   // The simulated device's verdict on a complete load, for its record ("" when none).

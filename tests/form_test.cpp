@@ -262,6 +262,12 @@ TEST_F(Window, TheSwitchTheGridAndTheInputsAreWired) {
     EXPECT_FALSE(input->isEnabled());
   EXPECT_FALSE(form->Model->flags(cell) & Qt::ItemIsEditable);
   EXPECT_FALSE(form->Model->setData(cell, "00", Qt::EditRole));
+  // A key typed into the locked grid moves nothing (no search for a cell's text).
+  for (const char typed : std::string("0A")) {
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(QChar(typed)));
+    QApplication::sendEvent(form->DataGrid, &press);
+  }
+  EXPECT_EQ(form->DataGrid->currentIndex(), cell);
   ASSERT_TRUE(Pump([&] { return form->LoadTimes->text().contains(QString::fromUtf8("Осталось ")); }));
 
   Press();  // the first complete press stops it

@@ -176,7 +176,7 @@ void LoaderWindow::BuildPages() {
   Pages->addTab(DataPage, ToQString("Данные для загрузки"));
   Pages->addTab(DebugPage, ToQString("Окно отладки"));
   Model = new PageTableModel(logic_->Grid(), this);
-  DataGrid = new QTableView(DataPage);
+  DataGrid = new HexGridView(DataPage);
   DataGrid->setModel(Model);
   DataGrid->setItemDelegate(new HexCellDelegate(DataGrid));
   DataGrid->horizontalHeader()->setDefaultSectionSize(44);

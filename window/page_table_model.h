@@ -3,6 +3,7 @@
 
 #include <QAbstractTableModel>
 #include <QStyledItemDelegate>
+#include <QTableView>
 
 #include "image_grid.h"
 
@@ -35,6 +36,15 @@ class HexCellDelegate final : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
   QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+};
+
+// The grid's view. A typed key opens a cell's editor; where no cell can be
+// edited (during a load) it does nothing, rather than jump to a cell whose
+// text starts with it.
+class HexGridView final : public QTableView {
+ public:
+  using QTableView::QTableView;
+  void keyboardSearch(const QString&) override {}
 };
 
 }  // namespace kvr

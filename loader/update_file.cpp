@@ -6,7 +6,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "hex_text.h"
 #include "image_geometry.h"
@@ -78,25 +77,23 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// Opens a regular file; its size goes to `size` when asked for.
-File OpenForReading(const std::string& path, int64_t* size = nullptr) {
+// Opens a regular file and takes its size.
+File OpenForReading(const std::string& path, int64_t& size) {
   File f(OpenFileForReading(path));
-  const int64_t found = RegularFileSize(f.get());
-  if (size) *size = found;
+  size = RegularFileSize(f.get());
   return f;
 }
 
-// The first `limit` bytes of the file at `path` (a file that grows while it
+// The first `limit` bytes of the open file `f` (a file that grows while it
 // is read is not followed): one read, so both passes see the same bytes.
-std::string ReadText(const std::string& path, int64_t limit) {
-  File f = OpenForReading(path);
+std::string ReadText(std::FILE* f, int64_t limit) {
   std::string text(static_cast<size_t>(limit), '\0');
   size_t got = 0;
   while (got < text.size()) {
     errno = 0;
-    const size_t n = std::fread(text.data() + got, 1, text.size() - got, f.get());
+    const size_t n = std::fread(text.data() + got, 1, text.size() - got, f);
     if (n == 0) {
-      if (std::ferror(f.get())) throw InOutErrorFromErrno(errno != 0 ? errno : EIO);
+      if (std::ferror(f)) throw InOutErrorFromErrno(errno != 0 ? errno : EIO);
       break;  // shorter than it was a moment ago
     }
     got += n;
@@ -116,10 +113,10 @@ bool OpenUpdateFile(const std::string& path, PageTable& table, UpdateFileState& 
   state.Opened = false;
 
   int64_t size = 0;
-  OpenForReading(path, &size);
+  const File file = OpenForReading(path, size);
   if (size != ExpectedFileSize) ui.WarnWrongSize();
   if (size > MaxUpdateFileSize) return true;
-  const std::string read = ReadText(path, size);
+  const std::string read = ReadText(file.get(), size);
   const std::string_view text = read;
   state.UpdateFileSize = static_cast<int32_t>(size);
 

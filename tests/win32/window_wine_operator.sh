@@ -84,6 +84,9 @@ dialog=$(timeout 10 xdotool search --sync --name 'Сохранить файл о
 [[ -n $dialog ]] || fail "Ctrl+S brought up no save dialog"
 xdotool windowactivate --sync "$dialog" 2>/dev/null || true
 sleep 0.5
+# Into the name box by its key (Alt+N), which selects the name offered there.
+xdotool key alt+n
+sleep 0.2
 xdotool type --delay 20 "$(winepath -w "$(dirname "$image")")\\SAVED"
 xdotool key Return
 # (Wine's dialog adds the filter's extension in lower case)

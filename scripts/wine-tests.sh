@@ -23,6 +23,8 @@ echo "== Windows build (build/win)"
 cmake -S . -B build/win -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release \
   -DKVR_WITH_QT=OFF -DKVR_BUILD_BENCH=OFF -DKVR_GTEST_SOURCE=/usr/src/googletest >/dev/null
 cmake --build build/win
+echo "== imports: nothing later than Windows 7 SP1"
+scripts/check-windows-imports.sh build/win/bin/kvr-loader.exe build/win/bin/kvr-loader-cli.exe
 [[ "${1:-}" == build ]] && exit 0
 
 export WINEPREFIX="$root/build/win/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64

@@ -607,6 +607,8 @@ const struct {
 } kSkips[] = {
     {"^scripts/run-tests\\.sh", "the test command itself, which runs this test"},
     {"^scripts/wine-tests\\.sh", "the Windows build under Wine: a step of the test command (scripts/run-tests.sh)"},
+    {"^scripts/check-windows-imports\\.sh",
+     "reads the Windows build's programs: run by scripts/wine-tests.sh right after that build"},
     {"^scripts/run-main\\.sh",
      "the main job: installs what is missing, builds into build/release and keeps the window open until it is "
      "closed"},

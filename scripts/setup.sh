@@ -9,7 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-missing.sh cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev \
-  libcli11-dev nlohmann-json3-dev xvfb fonts-dejavu-core clang libclang-rt-14-dev ser2net libx11-dev
+  libcli11-dev nlohmann-json3-dev xvfb fonts-dejavu-core clang libclang-rt-14-dev ser2net libx11-dev \
+  g++-multilib
 
 configs=("$@")
 [ ${#configs[@]} -gt 0 ] || configs=(release)

@@ -107,43 +107,45 @@ LRESULT CALLBACK QuestionHook(int code, WPARAM wparam, LPARAM lparam) {
 
 }  // namespace
 
-std::string ChooseUpdateFile(HWND owner) {
+namespace {
+
+// The system's open or save dialog: `filter` as "name|pattern", `offered`
+// the name it starts with. Returns the file chosen, or "" when cancelled.
+std::string AskForFile(HWND owner, bool save, const char* title, const std::string& filter,
+                       const std::string& offered) {
   std::wstring file(32768, L'\0');
-  const std::wstring title = Wide(kOpenDialogTitle);
-  // "Файлы обновления КВР|*.KVR" with the dialog's separators.
-  const std::wstring filter = Wide("Файлы обновления КВР") + std::wstring(1, L'\0') + L"*.KVR" + std::wstring(2, L'\0');
+  const std::wstring name = Wide(offered);
+  file.replace(0, std::min(name.size(), file.size() - 1), name.substr(0, file.size() - 1));
+  const std::wstring wide_title = Wide(title);
+  std::wstring wide_filter = Wide(filter) + std::wstring(2, L'\0');  // with the dialog's separators
+  wide_filter[wide_filter.find(L'|')] = L'\0';
   OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof(ofn);
   ofn.hwndOwner = owner;
-  ofn.lpstrFilter = filter.c_str();
+  ofn.lpstrFilter = wide_filter.c_str();
   ofn.lpstrFile = file.data();
   ofn.nMaxFile = static_cast<DWORD>(file.size());
-  ofn.lpstrTitle = title.c_str();
-  ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-  if (!GetOpenFileNameW(&ofn)) return "";
+  ofn.lpstrTitle = wide_title.c_str();
+  ofn.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+  if (save) {
+    ofn.lpstrDefExt = L"KVR";
+    // No question about replacing a file here: the window logic asks it.
+    ofn.Flags |= OFN_NOREADONLYRETURN;
+  } else {
+    ofn.Flags |= OFN_FILEMUSTEXIST;
+  }
+  if (!(save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn))) return "";
   return Utf8(file.c_str());
 }
 
+}  // namespace
+
+std::string ChooseUpdateFile(HWND owner) {
+  return AskForFile(owner, false, kOpenDialogTitle, "Файлы обновления КВР|*.KVR", "");
+}
+
 std::string ChooseSaveFile(HWND owner, const std::string& suggested) {
-  std::wstring file(32768, L'\0');
-  const std::wstring offered = Wide(suggested);
-  file.replace(0, std::min(offered.size(), file.size() - 1), offered.substr(0, file.size() - 1));
-  const std::wstring title = Wide(kSaveDialogTitle);
-  // "name|pattern" with the dialog's separators.
-  std::wstring filter = Wide(kSaveDialogFilter) + std::wstring(2, L'\0');
-  filter[filter.find(L'|')] = L'\0';
-  OPENFILENAMEW ofn{};
-  ofn.lStructSize = sizeof(ofn);
-  ofn.hwndOwner = owner;
-  ofn.lpstrFilter = filter.c_str();
-  ofn.lpstrFile = file.data();
-  ofn.nMaxFile = static_cast<DWORD>(file.size());
-  ofn.lpstrTitle = title.c_str();
-  ofn.lpstrDefExt = L"KVR";
-  // No question about replacing a file here: the window logic asks it.
-  ofn.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOREADONLYRETURN;
-  if (!GetSaveFileNameW(&ofn)) return "";
-  return Utf8(file.c_str());
+  return AskForFile(owner, true, kSaveDialogTitle, kSaveDialogFilter, suggested);
 }
 
 // A line of text asked for in a dialog of its own (the system has none): the

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The Windows installer under Wine, silently, per user and for all users.
-# After `setup.exe /S [/AllUsers]`: the programs built are in the mode's
-# default folder, kvr-loader-cli.exe there tells the project's version and
-# loads a whole image into its simulated device, the
-# .KVR type's open command runs the installed window, which opens the file
+# After `setup.exe /S [/AllUsers]`: the programs of the prefix's
+# architecture (the 64-bit ones on a 64-bit prefix, the 32-bit ones on a
+# 32-bit one: the built programs given) are in the mode's default folder,
+# kvr-loader-cli.exe there tells the project's version and loads a whole
+# image into its simulated device, the .KVR type's open command runs the
+# installed window, which opens the file
 # and loads pages from it into the simulated device inside it, the
 # Start-menu entry leads to the window, and the Add/Remove Programs entry
 # names the version and the uninstaller. Per user, a second install into
@@ -31,22 +33,27 @@ fail() {
   exit 1
 }
 
+# reg ARGS...: Wine's `reg` in the system's own registry view, as Add/Remove
+# Programs and the shell read it (`wine reg` is the 32-bit one when Wine has
+# its 32-bit part, and sees WOW6432Node on a 64-bit prefix).
+reg() { wine reg "$@" /reg:64; }
+
 # Wine's `reg` writes CRLF lines; a value is "    NAME    REG_TYPE    DATA".
 # reg_value KEY [NAME]: the value's data (the default value without NAME);
 # fails when the key or the value is not there.
 reg_value() {
   local out
   if [[ $# -eq 1 ]]; then
-    out=$(wine reg query "$1" /ve </dev/null 2>/dev/null) || return 1
+    out=$(reg query "$1" /ve </dev/null 2>/dev/null) || return 1
   else
-    out=$(wine reg query "$1" /v "$2" </dev/null 2>/dev/null) || return 1
+    out=$(reg query "$1" /v "$2" </dev/null 2>/dev/null) || return 1
   fi
   out=$(printf '%s\n' "$out" | tr -d '\r' | grep -m 1 -E '^    .*    REG_[A-Z_]+')
   [[ -n $out ]] || return 1
   printf '%s\n' "$out" | sed -E 's/^    .*    REG_[A-Z_]+( {4}|$)//'
 }
-reg_key_exists() { wine reg query "$1" </dev/null >/dev/null 2>&1; }
-reg_delete() { wine reg delete "$1" /f </dev/null >/dev/null 2>&1 || true; }
+reg_key_exists() { reg query "$1" </dev/null >/dev/null 2>&1; }
+reg_delete() { reg delete "$1" /f </dev/null >/dev/null 2>&1 || true; }
 
 # expect_value KEY NAME WANTED: the value must be there and hold WANTED.
 # (Looked for up to 10 s: a busy machine's wineserver may show a value the
@@ -79,11 +86,15 @@ uninstall_from() {
   run_line uninstall "\"$(winepath -w "$work/Uninstall.exe")\"$2 _?=$1"
 }
 
-# The folders Wine gives the user and the machine.
-mapfile -t folders < <(wine cmd /c 'echo %LOCALAPPDATA%&echo %APPDATA%&echo %ProgramW6432%&echo %ProgramData%&echo %TEMP%' \
+# The folders Wine gives the user and the machine. The system's own Program
+# Files: %ProgramW6432% on 64-bit Windows (a 32-bit cmd sees the 32-bit one
+# as %ProgramFiles%), which 32-bit Windows does not have (cmd echoes it as it is).
+mapfile -t folders < <(wine cmd /c \
+  'echo %LOCALAPPDATA%&echo %APPDATA%&echo %ProgramW6432%&echo %ProgramData%&echo %TEMP%&echo %ProgramFiles%' \
   </dev/null 2>/dev/null | tr -d '\r')
-[[ ${#folders[@]} -eq 5 && -n ${folders[4]} ]] || fail "Wine's folders not found: ${folders[*]}"
+[[ ${#folders[@]} -eq 6 && -n ${folders[5]} ]] || fail "Wine's folders not found: ${folders[*]}"
 local_appdata=${folders[0]} appdata=${folders[1]} program_files=${folders[2]} program_data=${folders[3]}
+[[ $program_files == %ProgramW6432% ]] && program_files=${folders[5]}
 temp=$(winepath -u "${folders[4]}")
 # What NSIS unpacks for itself (nsXXXX.tmp) or an uninstaller copies itself into (~nsuN.tmp).
 nsis_temp() { find "$temp" -maxdepth 1 \( -name 'ns*.tmp' -o -name '~nsu*.tmp' \) 2>/dev/null | sort; }
@@ -219,8 +230,8 @@ check_mode() {
     check_installed "$folder"
   else
     # Another program takes the type over: the uninstaller must leave it its own.
-    wine reg add "$classes\\.KVR" /ve /d Other.UpdateFile /f </dev/null >/dev/null 2>&1
-    wine reg add "$classes\\.KVR\\OpenWithProgids" /v Other.UpdateFile /d "" /f </dev/null >/dev/null 2>&1
+    reg add "$classes\\.KVR" /ve /d Other.UpdateFile /f </dev/null >/dev/null 2>&1
+    reg add "$classes\\.KVR\\OpenWithProgids" /v Other.UpdateFile /d "" /f </dev/null >/dev/null 2>&1
   fi
 
   # Uninstall by the quiet command Add/Remove Programs runs.

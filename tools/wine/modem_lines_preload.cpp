@@ -35,28 +35,23 @@ int Answer(IoctlFn real, int fd, unsigned long request, void* arg) {
   return 0;
 }
 
-void* ThirdArgument(va_list args) { return va_arg(args, void*); }
-
 }  // namespace
 
-extern "C" int ioctl(int fd, unsigned long request, ...) {
-  static IoctlFn real = reinterpret_cast<IoctlFn>(dlsym(RTLD_NEXT, "ioctl"));
-  va_list args;
-  va_start(args, request);
-  void* arg = ThirdArgument(args);
-  va_end(args);
-  return Answer(real, fd, request, arg);
-}
+// An entry point of the C library that takes ioctl's requests, answered
+// through Answer with the library's own function of that name.
+#define KVR_MODEM_LINES_ENTRY(name)                                                   \
+  extern "C" int name(int fd, unsigned long request, ...) {                            \
+    static IoctlFn real = reinterpret_cast<IoctlFn>(dlsym(RTLD_NEXT, #name));          \
+    va_list args;                                                                      \
+    va_start(args, request);                                                           \
+    void* arg = va_arg(args, void*);                                                   \
+    va_end(args);                                                                      \
+    return Answer(real, fd, request, arg);                                             \
+  }
 
+KVR_MODEM_LINES_ENTRY(ioctl)
 #if defined(__i386__)
 // A 32-bit program built with 64-bit time (as the 32-bit Wine is) calls
 // this one instead of ioctl.
-extern "C" int __ioctl_time64(int fd, unsigned long request, ...) {
-  static IoctlFn real = reinterpret_cast<IoctlFn>(dlsym(RTLD_NEXT, "__ioctl_time64"));
-  va_list args;
-  va_start(args, request);
-  void* arg = ThirdArgument(args);
-  va_end(args);
-  return Answer(real, fd, request, arg);
-}
+KVR_MODEM_LINES_ENTRY(__ioctl_time64)
 #endif

@@ -58,6 +58,20 @@ TEST(Rfc2217Stream, DecodesTheSameInAnyPieces) {
         << piece;
     EXPECT_EQ(seen, (std::vector<std::string>{"251/44", "107:1", "101:\\x00\\x00\\xFF\\x00", "253/1"})) << piece;
   }
+  // A subnegotiation past the limit breaks the stream for good, however the
+  // arrivals are cut: a later subnegotiation in the same arrival does not mend
+  // it, and nothing after the break is delivered.
+  const std::string broken = "d" + std::string("\xFF\xFA\x2C\x65") + std::string(5000, 'x') + "\xFF\xF0" +
+                             tn::ComPortCommand(tn::NOTIFY_MODEMSTATE + tn::kServer, "\x01") + "e";
+  for (const size_t piece : {broken.size(), size_t{1}, size_t{4097}}) {
+    tn::Decoder decoder;
+    std::string data;
+    decoder.OnData = [&](const char* d, size_t n) { data.append(d, n); };
+    for (size_t at = 0; at < broken.size(); at += piece)
+      decoder.Feed(broken.data() + at, std::min(piece, broken.size() - at));
+    EXPECT_TRUE(decoder.Broken()) << piece;
+    EXPECT_EQ(data, "d") << piece;
+  }
   EXPECT_EQ(tn::ComPortCommand(tn::SET_BAUDRATE, tn::BigEndian32(0xFF)),
             std::string("\xFF\xFA\x2C\x01\x00\x00\x00\xFF\xFF\xFF\xF0", 11));
 }

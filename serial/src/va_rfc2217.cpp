@@ -35,6 +35,7 @@ std::string BigEndian32(uint32_t v) {
 }
 
 void Decoder::Feed(const void* bytes, size_t count) {
+  if (broken_) return;
   const auto* p = static_cast<const uint8_t*>(bytes);
   size_t run = 0;  // start of the plain data run within this arrival
   const auto flush = [&](size_t end) {
@@ -69,7 +70,10 @@ void Decoder::Feed(const void* bytes, size_t count) {
         state_ = State::kData;
         break;
       case State::kSub:
-        ++sub_length_;
+        if (++sub_length_ > kMaxSubLength) {
+          broken_ = true;  // no data run is open inside a subnegotiation
+          return;
+        }
         if (c == IAC) {
           state_ = State::kSubIac;
         } else if (sub_.size() < kMaxSub) {

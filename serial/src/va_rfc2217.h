@@ -57,10 +57,11 @@ class Decoder {
   std::function<void(uint8_t verb, uint8_t option)> OnNegotiation;
   std::function<void(uint8_t command, const std::string& value)> OnComPort;  // the server's, code with 100 added
 
+  // Bytes after a break are not decoded: nothing more is delivered.
   void Feed(const void* bytes, size_t count);
   // A subnegotiation longer than any com-port command runs on without end:
-  // the stream is broken.
-  bool Broken() const { return sub_length_ > kMaxSubLength; }
+  // the stream is broken, for good, wherever the arrivals were cut.
+  bool Broken() const { return broken_; }
 
  private:
   enum class State { kData, kIac, kOption, kSub, kSubIac };
@@ -68,6 +69,7 @@ class Decoder {
   uint8_t verb_ = 0;
   std::string sub_;  // a subnegotiation being gathered (at most kMaxSub bytes kept)
   size_t sub_length_ = 0;
+  bool broken_ = false;
   static constexpr size_t kMaxSub = 64, kMaxSubLength = 4096;
 };
 

@@ -88,6 +88,10 @@ TEST(PortIdentity, ReadFromTheKernelsRecordOfTheDeviceNumber) {
   EXPECT_EQ(modem.VendorId + ":" + modem.ProductId + " " + modem.Product, "2341:0043 Uno");
   EXPECT_EQ(modem.SerialNumber, "");
   EXPECT_EQ(modem.ById, "");
+  // An attribute file longer than the kernel ever writes one (no line end):
+  // read no further than a page.
+  std::ofstream(sys / "devices/pci0000:00/usb1/1-2/product", std::ios::trunc) << std::string(100000, 'U');
+  EXPECT_EQ(identify(dev / "ttyACM0").Product.size(), 4096u);
   for (const char* plain : {"ttyS0", "plain/ttyUSB0", "ttyUSB9"}) {
     const TVaPortIdentity none = identify(dev / plain);
     EXPECT_FALSE(none.IsUsb()) << plain;

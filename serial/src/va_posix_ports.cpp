@@ -65,11 +65,16 @@ bool IsSerialNodeName(const std::string& name) {
 
 namespace {
 
-// The first line of a sysfs attribute, "" when there is none.
+// The first line of a sysfs attribute, "" when there is none. The kernel
+// gives an attribute at most a page: a longer one is not its word, and is
+// read no further.
 std::string ReadAttribute(const std::filesystem::path& file) {
-  std::ifstream in(file);
-  std::string line;
-  std::getline(in, line);
+  constexpr size_t kPage = 4096;
+  std::ifstream in(file, std::ios::binary);
+  std::string line(kPage, '\0');
+  in.read(line.data(), kPage);
+  line.resize(static_cast<size_t>(in.gcount()));
+  line.erase(std::min(line.find('\n'), line.size()));
   return line;
 }
 

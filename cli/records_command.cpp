@@ -62,6 +62,15 @@ std::string At(const json& object, const char* key) {
   return object.is_object() && object.contains(key) ? Text(object[key]) : "";
 }
 
+// A member, or null when there is none. (A record's operator[] would add the
+// member, moving the others, while its loads are being gone through.)
+const json& Member(const json& object, const char* key) {
+  static const json none;
+  if (!object.is_object()) return none;
+  const auto it = object.find(key);
+  return it == object.end() ? none : *it;
+}
+
 std::string Serial(const json& load) {
   return load.contains("usb") && load["usb"].is_object() ? At(load["usb"], "serial_number") : "";
 }
@@ -115,7 +124,7 @@ class Printer {
           out_ << "started,ended,port,device,serial_number,result,exit_code,commands,page_retries,image_file,"
                   "image_size,image_sha256,tool,message\r\n";
         for (const json& load : loads) {
-          const json& image = record["image"];
+          const json& image = Member(record, "image");
           out_ << CsvField(At(load, "started")) << ',' << CsvField(At(load, "ended")) << ','
                << CsvField(At(load, "port")) << ',' << CsvField(At(load, "device")) << ',' << CsvField(Serial(load))
                << ',' << CsvField(At(load, "result")) << ',' << CsvField(At(load, "exit_code")) << ','
@@ -134,7 +143,7 @@ class Printer {
           out_ << Padded(WithoutControls(At(load, "started")), 24)
                << Padded(cell(WithoutControls(At(load, "port"))), 14) << Padded(cell(WithoutControls(Serial(load))), 12)
                << Padded(cell(WithoutControls(At(load, "result"))), 14)
-               << Padded(cell(WithoutControls(At(record["image"], "sha256"))), 64)
+               << Padded(cell(WithoutControls(At(Member(record, "image"), "sha256"))), 64)
                << WithoutControls(At(load, "message")) << "\n";
         }
         break;

@@ -466,6 +466,21 @@ TEST_F(Records, ReadingFiltersAndForms) {
     }
     EXPECT_EQ(rows, c.rows) << shown << "\n" << r.out;
   }
+  // A record without its image (written by hand, or by another tool) is
+  // shown without one in every form.
+  json imageless = runs[1];
+  imageless.erase("image");
+  const std::string bare = dir.File("bare.jsonl");
+  sim::WriteFile(bare, imageless.dump() + "\n" + runs[2].dump() + "\n");
+  for (const std::string form : {"", "--csv", "--json", "--lines"}) {
+    std::vector<std::string> args = {"records", bare};
+    if (!form.empty()) args.push_back(form);
+    const Result shown = RunTool(args);
+    EXPECT_EQ(shown.code, 0) << form << shown.err;
+    EXPECT_NE(shown.out.find("ttyUSB0"), std::string::npos) << form << shown.out;
+    EXPECT_NE(shown.out.find("pts/3"), std::string::npos) << form << shown.out;
+  }
+
   // A result no load ends with is refused, naming those there are.
   Result r = RunTool({"records", file, "--json", "--result", "nothing like it"});
   EXPECT_EQ(r.code, 1);

@@ -19,6 +19,7 @@
 #include "gang_load.h"
 #include "hex_text.h"
 #include "load_record.h"
+#include "port_list.h"
 #include "port_load.h"
 #include "port_table.h"
 #include "program_arguments.h"
@@ -42,7 +43,6 @@ const char* kExitCodes =
     "SIGHUP, SIGPIPE), after closing the port. Several ports: 0 only when every load completed, otherwise\n"
     "the highest code among the others.";
 
-constexpr int kMaxPorts = 64;
 
 // The image read once for every load; only its warning is shown.
 class ImageReading final : public UpdateFileUi {
@@ -107,30 +107,6 @@ std::string ParseFaults(const std::string& list, sim::DeviceOptions& f) {
 int Usage(const std::string& problem) {
   ReportRefusal("kvr-loader-cli", problem);
   return kUsageOrFile;
-}
-
-// --ports-from: one port per line; # starts a comment that runs to the end of
-// the line; blank lines are skipped, blanks around a name too.
-std::string ReadPortList(const std::string& path, std::vector<std::string>& ports) {
-  // A plain file of reasonable size: a device or a pipe could be read without end.
-  std::error_code ec;
-  const std::filesystem::path file = Utf8Path(path);
-  if (!std::filesystem::is_regular_file(file, ec)) return "--ports-from: " + path + " is not a readable plain file";
-  if (std::filesystem::file_size(file, ec) > 64 * 1024) return "--ports-from: " + path + " is larger than 64 KiB";
-  std::ifstream in(file);
-  if (!in) return "--ports-from: cannot read " + path;
-  std::string line;
-  while (std::getline(in, line)) {
-    line.erase(std::min(line.find('#'), line.size()));
-    const size_t first = line.find_first_not_of(" \t\r");
-    if (first == std::string::npos) continue;
-    const size_t last = line.find_last_not_of(" \t\r");
-    ports.push_back(line.substr(first, last - first + 1));
-    if (ports.size() > static_cast<size_t>(kMaxPorts))
-      return "--ports-from: " + path + " names more than " + std::to_string(kMaxPorts) + " ports";
-  }
-  if (in.bad()) return "--ports-from: cannot read " + path;
-  return {};
 }
 
 // The jobs of a load: the ports named, or the simulated devices with their

@@ -217,6 +217,9 @@ TEST_F(Cli, CtrlCStopsEveryLoadOfAGang) {
 TEST_F(Cli, BadOptionValuesAreRefusedByName) {
   const std::string no_ports = image_dir_->File("no-ports.txt");
   sim::WriteFile(no_ports, "# bench 3: none yet\n\n");
+  // The system would open "/dev/null" alone: another port than the one named.
+  const std::string nul_port = image_dir_->File("nul-port.txt");
+  sim::WriteFile(nul_port, std::string("/dev/zero\n/dev/null\0-bench-4\n", 29));
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"--baud", "0"}, "--baud: \"0\" is not a whole number from 50 to 4000000"},
       {{"--baud", "9600x"}, "--baud: \"9600x\" is not a whole number from 50 to 4000000"},
@@ -245,6 +248,7 @@ TEST_F(Cli, BadOptionValuesAreRefusedByName) {
       {{"--port", "/dev/null", "--port", "/dev/zero", "--log", "x"}, "--log is for one port"},
       {{"--ports-from", no_ports}, "--ports-from: " + no_ports + " names no port"},
       {{"--ports-from", "/no/such/list"}, "--ports-from: /no/such/list is not a readable plain file"},
+      {{"--ports-from", nul_port}, "--ports-from: " + nul_port + " line 2 holds a NUL byte"},
       {{"--ports-from", "/dev/zero"}, "--ports-from: /dev/zero is not a readable plain file"},  // read without end
       {{"--simulate-devices", "0"}, "--simulate-devices: \"0\" is not a whole number from 1 to 64"},
       {{"--simulate-faults", "2:drop=1"}, "\"2:drop=1\" names a device from 1 to 1"},

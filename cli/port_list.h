@@ -1,0 +1,17 @@
+// The ports of a gang load: at most kMaxPorts, named on the command line or
+// in a --ports-from file.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kvr::cli {
+
+inline constexpr int kMaxPorts = 64;
+
+// --ports-from: one port per line; # starts a comment that runs to the end of
+// the line; blank lines are skipped, blanks around a name too. Appends the
+// ports to `ports`; "" when all is well, else what is wrong with the file.
+std::string ReadPortList(const std::string& path, std::vector<std::string>& ports);
+
+}  // namespace kvr::cli

@@ -44,6 +44,15 @@ struct DeviceOptions {
   std::vector<DeviceFault> faults;
   // Faults at random, each reply with this probability (0..1).
   double noise_rate = 0, drop_rate = 0, repeat_rate = 0;
+  // More of them, each frame or reply with its probability: the reply names
+  // another command (wrong); the reply before it goes out again first (stale:
+  // the previous command's, the previous page's at a page's start); the frame
+  // is neither carried out nor answered (ignore). The two that take time need
+  // a host that tells the device the time (SetTime): the reply goes out
+  // `late_ms` late (late); the device falls silent for `silence_ms`, every
+  // frame meanwhile ignored (silence).
+  double wrong_rate = 0, stale_rate = 0, ignore_rate = 0, late_rate = 0, silence_rate = 0;
+  uint32_t late_ms = 0, silence_ms = 0;
   uint32_t seed = 1;
   // The device stops after answering this many frames (0: never).
   uint64_t hangup_after = 0;
@@ -59,14 +68,18 @@ class BootLoaderDevice {
  public:
   explicit BootLoaderDevice(DeviceOptions options = {});
 
+  // The host's clock, in ms: late replies and silences are measured on it.
+  void SetTime(int64_t now_ms) { now_ms_ = now_ms; }
   // Bytes arriving from the loader.
   void Receive(const uint8_t* data, size_t n);
   // The line has fallen idle: a gathered run ending in CR is a bad frame.
   void LineIdle();
 
-  // The next piece to send back; false when there is none.
+  // The next piece to send back; false when there is none due yet.
   bool TakePiece(std::vector<uint8_t>& piece);
   bool HasOutput() const { return !out_.empty(); }
+  // How long until the next piece is due: 0 when one is, -1 when none waits.
+  int64_t MsUntilOutput() const;
   // True once the device has answered `hangup_after` frames.
   bool HungUp() const { return options_.hangup_after != 0 && frames_ >= options_.hangup_after; }
 
@@ -79,11 +92,31 @@ class BootLoaderDevice {
   // Every address of a "DL:1:" command, in order.
   const std::vector<uint32_t>& Addresses() const { return addresses_; }
   const std::string& LastCommand() const { return last_command_; }
+  // Faults the device made (each kind above, the random ones and the listed).
+  uint64_t FaultsMade() const { return faults_made_; }
+  // Commands a correct loader never sends: a data line without its page's
+  // address or out of order, a page ended short of its 16 lines. The first
+  // is told in words.
+  uint64_t ProtocolFaults() const { return protocol_faults_; }
+  const std::string& FirstProtocolFault() const { return first_protocol_fault_; }
+  // The page the loader is at (its address; -1 in the opening): when its
+  // first command came, and when the device last answered it rightly and in
+  // time (its first command's time until then).
+  int64_t PageAddress() const { return tracked_page_; }
+  int64_t PageStartMs() const { return page_start_ms_; }
+  int64_t LastAnswerMs() const { return last_answer_ms_; }
 
  private:
   void HandleFrame(std::string_view text);
   std::string Answer(std::string_view text);
   void Reply(std::string_view text);
+  bool Chance(double rate);
+  void ProtocolFault(const std::string& what);
+
+  struct Piece {
+    int64_t due_ms;
+    std::vector<uint8_t> bytes;
+  };
 
   DeviceOptions options_;
   std::mt19937 rng_;
@@ -93,9 +126,15 @@ class BootLoaderDevice {
     in_.clear();
     in_sum_ = 0;
   }
-  std::deque<std::vector<uint8_t>> out_;
+  std::deque<Piece> out_;
   std::vector<uint8_t> image_;  // empty until the first write: a device costs nothing to make
   int64_t page_address_ = -1;
+  int next_line_ = 0;  // the data line due next on the page
+  int64_t now_ms_ = 0, silent_until_ms_ = 0;
+  int64_t tracked_page_ = -1, page_start_ms_ = -1, last_answer_ms_ = -1;
+  std::string last_reply_;
+  uint64_t faults_made_ = 0, protocol_faults_ = 0;
+  std::string first_protocol_fault_;
   uint64_t replies_ = 0;
   uint64_t frames_ = 0;
   uint64_t bad_sums_ = 0;

@@ -79,6 +79,10 @@ uint64_t PtyDevice::Rejected() {
   return device_.Rejected();
 }
 
+int64_t PtyDevice::NowMs() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - born_).count();
+}
+
 std::vector<uint32_t> PtyDevice::Addresses() {
   std::lock_guard<std::mutex> lock(mutex_);
   return device_.Addresses();
@@ -108,9 +112,17 @@ void PtyDevice::Run() {
   uint8_t buf[512];
   bool pending_idle = false;
   auto rx_free = std::chrono::steady_clock::now();
+  int64_t output_in = -1;  // ms until a late reply is due (-1: none waits)
+  auto last_rx = std::chrono::steady_clock::now();
   for (;;) {
     pollfd fds[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-    const int r = poll(fds, 2, pending_idle ? 20 : -1);
+    int wait = -1;
+    if (pending_idle)
+      wait = static_cast<int>(std::max<int64_t>(0, 20 - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                           std::chrono::steady_clock::now() - last_rx)
+                                                           .count()));
+    if (output_in >= 0 && (wait < 0 || output_in < wait)) wait = static_cast<int>(output_in);
+    const int r = poll(fds, 2, wait);
     if (r < 0) continue;
     if (fds[1].revents) return;
     ssize_t n = 0;
@@ -126,17 +138,20 @@ void PtyDevice::Run() {
     bool hung_up = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (r == 0) {
+      device_.SetTime(NowMs());
+      if (r == 0 && pending_idle && std::chrono::steady_clock::now() - last_rx >= std::chrono::milliseconds(20)) {
         device_.LineIdle();
         pending_idle = false;
       } else if (n > 0) {
         device_.Receive(buf, static_cast<size_t>(n));
         pending_idle = true;
+        last_rx = std::chrono::steady_clock::now();
       } else if (fds[0].revents & (POLLHUP | POLLERR)) {
         poll(&fds[1], 1, 10);  // nobody on the line: do not spin
       }
       hung_up = device_.HungUp();
       while (!hung_up && device_.TakePiece(piece)) out.push_back(piece);
+      output_in = device_.MsUntilOutput();
     }
     for (const std::vector<uint8_t>& p : out) Send(p);
     out.clear();

@@ -39,6 +39,14 @@ class PtyDevice {
   uint64_t FramesReceived();
   uint64_t Rejected();
   std::vector<uint32_t> Addresses();
+  // Reads the device under its lock (its faults, its protocol checks).
+  template <class F>
+  auto Inspect(F&& look) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return look(static_cast<const BootLoaderDevice&>(device_));
+  }
+  // The device's clock (its SetTime): ms since the device was made.
+  int64_t NowMs() const;
   // Ends the device side: the slave sees the far end vanish.
   void Hangup();
 
@@ -49,6 +57,7 @@ class PtyDevice {
 
   BootLoaderDevice device_;
   const std::chrono::nanoseconds char_time_;  // 0: no line timing
+  const std::chrono::steady_clock::time_point born_ = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point tx_free_{};
   std::mutex mutex_;
   int master_ = -1;

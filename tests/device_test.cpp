@@ -86,6 +86,71 @@ TEST(BootLoaderDevice, FaultsShapeTheReplies) {
   EXPECT_EQ(Exchange(d, Frame("DL:1:000000")), (Pieces{"P", "L", "1\r", "P", "L", "1\r"}));
 }
 
+// The faults at a random rate, each at rate 1: what comes back, and whether
+// the command was carried out.
+TEST(BootLoaderDevice, RandomFaultsOfEachKind) {
+  const std::string line = "DL:20:" + std::string(32, '0');
+  struct Case {
+    const char* kind;
+    double DeviceOptions::*rate;
+    Pieces first, second;  // the replies to DL:1 and to line 0
+    bool written;          // line 0 carried out
+    uint64_t faults;
+  } cases[] = {
+      {"wrong", &DeviceOptions::wrong_rate, {"PL7\r"}, {"PL21\r"}, true, 2},
+      {"stale", &DeviceOptions::stale_rate, {"PL1\r"}, {"PL1\r", "PL20\r"}, true, 1},  // none before the first
+      {"ignore", &DeviceOptions::ignore_rate, {}, {}, false, 2},
+      {"late", &DeviceOptions::late_rate, {}, {}, true, 2},
+      {"silence", &DeviceOptions::silence_rate, {}, {}, false, 1},  // the second frame falls in the silence
+  };
+  for (const Case& c : cases) {
+    DeviceOptions o;
+    o.*c.rate = 1;
+    o.late_ms = o.silence_ms = 50;
+    BootLoaderDevice d(o);
+    EXPECT_EQ(Exchange(d, Frame("DL:1:000000")), c.first) << c.kind;
+    EXPECT_EQ(Exchange(d, Frame(line)), c.second) << c.kind;
+    EXPECT_EQ(d.Image()[0] == 0, c.written) << c.kind;
+    EXPECT_EQ(d.FaultsMade(), c.faults) << c.kind;
+  }
+  // A late reply goes out once its time has come, in order.
+  DeviceOptions o;
+  o.late_rate = 1;
+  o.late_ms = 50;
+  BootLoaderDevice d(o);
+  d.SetTime(1000);
+  EXPECT_EQ(Exchange(d, Frame("DL:0")), Pieces{});
+  EXPECT_EQ(d.MsUntilOutput(), 50);
+  d.SetTime(1050);
+  EXPECT_EQ(Exchange(d, ""), Pieces{"PL0\r"});
+  EXPECT_EQ(d.MsUntilOutput(), -1);
+}
+
+// What a correct loader never sends is counted and the first told; a page
+// restarted from its address is no fault.
+TEST(BootLoaderDevice, CountsCommandsOutOfProtocol) {
+  const auto line = [](int k) { return Frame(std::string("DL:2") + "0123456789ABCDEF"[k] + ":" + std::string(32, '0')); };
+  std::string page = Frame("DL:1:000100");
+  for (int k = 0; k < 16; ++k) page += line(k);
+  page += Frame("DL:7");
+  struct Case {
+    std::string commands;
+    uint64_t faults;
+    std::string first;
+  } cases[] = {
+      {Frame("DL:0") + Frame("DL:6") + page + Frame("DL:1:000200") + line(0) + Frame("DL:1:000200") + line(0), 0, ""},
+      {line(0), 1, "a data line without its page's address"},
+      {Frame("DL:1:000100") + line(0) + line(2) + line(1), 2, "line 2 of page 1 where line 1 was due"},
+      {Frame("DL:1:000100") + line(0) + Frame("DL:7"), 1, "page 1 ended after 1 of 16 lines"},
+  };
+  for (const Case& c : cases) {
+    BootLoaderDevice d;
+    Exchange(d, c.commands);
+    EXPECT_EQ(d.ProtocolFaults(), c.faults) << c.first;
+    EXPECT_EQ(d.FirstProtocolFault(), c.first);
+  }
+}
+
 TEST(BootLoaderDevice, FramesSplitAcrossReceivesAreJoined) {
   BootLoaderDevice d;
   const std::string f = Frame("DL:1:000200") + Frame("DL:7");

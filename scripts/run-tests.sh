@@ -3,7 +3,8 @@
 # build, once under AddressSanitizer + UndefinedBehaviorSanitizer, and the
 # threaded code's tests (serial component, window) and a gang load under
 # ThreadSanitizer; the Debian package is built, installed with dpkg -i, used
-# and removed; each fuzz target runs for half a minute. Then the Windows build
+# and removed; each fuzz target runs for half a minute; a short soak of whole
+# loads into a device that misbehaves at random. Then the Windows build
 # (mingw-w64) and its tests under Wine: the serial component on COM ports
 # mapped to pseudo-terminals, the registry setting, a full load by
 # kvr-loader-cli.exe, and the window kvr-loader.exe in an X server.
@@ -76,6 +77,8 @@ step "a gang load under ThreadSanitizer: four simulated devices, one losing its 
 
 step "the Debian package: built, installed, used, validated, removed" scripts/package-check.sh
 step "fuzzing: each target 30 s" scripts/fuzz.sh 30
+step "soak: three whole loads into a device that misbehaves at random (release build)" \
+  build/release/bin/bench_soak --loads 3 --rates 0.0002
 step "the documented commands: README.md and the manual pages, as written (release build)" \
   build/release/bin/doc_commands_tests
 step "tests: tsan (serial component and window)" ctest --test-dir build/tsan --output-on-failure -L 'serial|window'

@@ -214,9 +214,9 @@ int main(int argc, char** argv) {
   }
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   std::printf("soak: %d loads in %.0f s: %d complete, %d gave up, %d other; %llu faults, %llu retries; "
-              "%d violations\n",
+              "%d violation%s\n",
               s.loads, wall, complete, gave_up, s.loads - complete - gave_up, static_cast<unsigned long long>(faults),
-              static_cast<unsigned long long>(retries), violations);
+              static_cast<unsigned long long>(retries), violations, violations == 1 ? "" : "s");
   unlink(image.c_str());
   rmdir(dir);
   return violations == 0 ? 0 : 1;

@@ -110,8 +110,8 @@ class ScriptedSocket final : public net::Socket {
     const size_t end = Available();
     if (g_script->next >= g_script->stream.size()) return 0;
     if (g_script->next >= end) return -1;
-    // Pieces of 1 to 64 bytes in a pattern the flags choose.
-    const size_t piece = 1 + (g_script->cut * 7 + g_script->next * 13) % 64;
+    // Pieces of 1 to 64 bytes (or to a whole read's 4096) in a pattern the flags choose.
+    const size_t piece = 1 + (g_script->cut * 7 + g_script->next * 13) % (g_script->cut & 32 ? 4096 : 64);
     const size_t n = std::min({size, piece, end - g_script->next});
     std::memcpy(buf, g_script->stream.data() + g_script->next, n);
     g_script->next += n;

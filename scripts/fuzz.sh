@@ -25,7 +25,7 @@ run() {
   if build/fuzz/bin/fuzz_"$t" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix=build/fuzz/crash- \
       "${len[@]}" "$dir" >build/fuzz/"$t".log 2>&1; then
     local runs
-    runs=$(grep -o 'number_of_executed_units: [0-9]*' build/fuzz/"$t".log | cut -d' ' -f2)
+    runs=$(grep -ao 'number_of_executed_units: [0-9]*' build/fuzz/"$t".log | cut -d' ' -f2)
     echo "fuzz_$t: $runs runs in ${seconds} s ($((runs / seconds)) per second), no finding"
   else
     echo "fuzz_$t: FINDING (see build/fuzz/$t.log)"

@@ -43,7 +43,6 @@ const char* kExitCodes =
     "SIGHUP, SIGPIPE), after closing the port. Several ports: 0 only when every load completed, otherwise\n"
     "the highest code among the others.";
 
-
 // The image read once for every load; only its warning is shown.
 class ImageReading final : public UpdateFileUi {
  public:

@@ -112,6 +112,12 @@ std::vector<double> Rates(const char* text) {
 
 int main(int argc, char** argv) {
   Settings s;
+  const auto usage = [] {
+    std::fprintf(stderr, "usage: bench_soak [--loads N] [--first-seed S] [--rates R,R,...] "
+                         "[--reply-timeout SECONDS] [--retries N]\n");
+    return 2;
+  };
+  if (argc % 2 == 0) return usage();
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string opt = argv[i];
     if (opt == "--loads") s.loads = std::atoi(argv[i + 1]);
@@ -119,13 +125,9 @@ int main(int argc, char** argv) {
     else if (opt == "--rates") s.rates = Rates(argv[i + 1]);
     else if (opt == "--reply-timeout") s.timeout_s = std::atof(argv[i + 1]);
     else if (opt == "--retries") s.retries = std::atoi(argv[i + 1]);
-    else {
-      std::fprintf(stderr, "usage: bench_soak [--loads N] [--first-seed S] [--rates R,R,...] "
-                           "[--reply-timeout SECONDS] [--retries N]\n");
-      return 2;
-    }
+    else return usage();
   }
-  if (s.loads < 1 || s.rates.empty() || s.timeout_s < 0.01 || s.retries < 0) return 2;
+  if (s.loads < 1 || s.rates.empty() || s.timeout_s < 0.01 || s.retries < 0) return usage();
 
   char dir[] = "/tmp/bench_soak_image_XXXXXX";
   if (!mkdtemp(dir)) return 2;
@@ -207,6 +209,7 @@ int main(int argc, char** argv) {
       std::printf(", gave up at page %04llX %lld ms after its last answer, %lld ms after its start",
                   static_cast<long long>(seen.page < 0 ? 0 : seen.page / 256),
                   static_cast<long long>(e.ended_ms - seen.answer), static_cast<long long>(e.ended_ms - seen.start));
+    if (e.code != 0) std::printf(": %s", LastLine(e.err).c_str());
     std::printf("\n");
     for (const std::string& w : wrong) std::printf("  VIOLATION (seed %u, rate %g): %s\n", seed, rate, w.c_str());
     violations += static_cast<int>(wrong.size());

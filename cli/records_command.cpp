@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
@@ -99,6 +101,10 @@ std::string Padded(const std::string& text, size_t width) {
   return text.size() >= width ? text + "  " : text + std::string(width - text.size() + 2, ' ');
 }
 
+constexpr const char* kCsvHeader =
+    "started,ended,port,device,serial_number,result,exit_code,commands,page_retries,image_file,"
+    "image_size,image_sha256,tool,message\r\n";
+
 // Writes the records in the chosen form as they are read.
 class Printer {
  public:
@@ -120,9 +126,7 @@ class Printer {
         out_ << record.dump(-1, ' ', false, json::error_handler_t::replace) << "\n";
         break;
       case RecordsFormat::kCsv:
-        if (printed_ == 0)
-          out_ << "started,ended,port,device,serial_number,result,exit_code,commands,page_retries,image_file,"
-                  "image_size,image_sha256,tool,message\r\n";
+        if (printed_ == 0) out_ << kCsvHeader;
         for (const json& load : loads) {
           const json& image = Member(record, "image");
           out_ << CsvField(At(load, "started")) << ',' << CsvField(At(load, "ended")) << ','
@@ -153,6 +157,7 @@ class Printer {
 
   void Finish() {
     if (format_ == RecordsFormat::kJson) out_ << (printed_ == 0 ? "[]\n" : "\n]\n");
+    if (format_ == RecordsFormat::kCsv && printed_ == 0) out_ << kCsvHeader;  // a spreadsheet's columns, no rows
     out_.flush();
   }
 
@@ -168,6 +173,21 @@ bool IsRecord(const json& value) {
 }
 
 // A report of the earlier kind: one document {"kvr_loader_report": 1, "runs": [...]}.
+bool IsEarlierReport(const json& doc) {
+  return doc.is_object() && doc.contains("kvr_loader_report") && doc.contains("runs") && doc["runs"].is_array();
+}
+
+// Its runs as records.
+void PrintEarlierReport(json& doc, Printer& printer) {
+  for (json& run : doc["runs"]) {
+    if (!run.is_object() || !run.contains("loads") || !run["loads"].is_array()) continue;
+    json record = {{kRecordKey, kRecordVersion}};
+    record.update(run);
+    printer.Record(std::move(record));
+  }
+}
+
+// An earlier report laid out over many lines, read whole.
 bool ReadEarlierReport(std::ifstream& in, Printer& printer) {
   in.clear();
   in.seekg(0, std::ios::end);
@@ -177,15 +197,8 @@ bool ReadEarlierReport(std::ifstream& in, Printer& printer) {
   std::string text(static_cast<size_t>(size), '\0');
   if (!in.read(text.data(), size)) return false;
   json doc = Parse(text);
-  if (doc.is_discarded() || !doc.is_object() || !doc.contains("kvr_loader_report") || !doc.contains("runs") ||
-      !doc["runs"].is_array())
-    return false;
-  for (json& run : doc["runs"]) {
-    if (!run.is_object() || !run.contains("loads") || !run["loads"].is_array()) continue;
-    json record = {{kRecordKey, kRecordVersion}};
-    record.update(run);
-    printer.Record(std::move(record));
-  }
+  if (!IsEarlierReport(doc)) return false;
+  PrintEarlierReport(doc, printer);
   return true;
 }
 
@@ -230,9 +243,11 @@ int PrintRecords(const std::string& path, const RecordsFilter& filter, RecordsFo
     err << "error: the record file " << WithoutControls(path) << " is not a plain file\n";
     return 1;
   }
+  errno = 0;
   std::ifstream in(Utf8Path(path), std::ios::binary);
   if (!in) {
-    err << "error: the record file " << WithoutControls(path) << " cannot be read\n";
+    const std::string why = ec ? ec.message() : errno ? std::strerror(errno) : "refused";
+    err << "error: the record file " << WithoutControls(path) << " cannot be read: " << why << "\n";
     return 1;
   }
   Printer printer(format, filter, out);
@@ -270,6 +285,9 @@ int PrintRecords(const std::string& path, const RecordsFilter& filter, RecordsFo
       if (IsRecord(value)) {
         ++records;
         printer.Record(std::move(value));
+      } else if (IsEarlierReport(value)) {  // an earlier report written on one line
+        ++records;
+        PrintEarlierReport(value, printer);
       } else {
         skip(number);
       }
@@ -293,6 +311,12 @@ int PrintRecords(const std::string& path, const RecordsFilter& filter, RecordsFo
   }
   if (!line.empty() || too_long) take();  // the last line, without its newline (cut short)
   printer.Finish();
+  // Nothing of a record file in it (an update file, notes): said once, not
+  // as a cut-short write on every line.
+  if (records == 0 && skipped_count > 0 && start.rfind("{\"", 0) != 0) {
+    err << "error: " << WithoutControls(path) << " holds no load records\n";
+    return 1;
+  }
   if (skipped_count > 0) {
     err << "records: " << skipped_count << (skipped_count == 1 ? " line" : " lines")
         << " skipped, not a whole record (a write cut short): line";
@@ -300,10 +324,6 @@ int PrintRecords(const std::string& path, const RecordsFilter& filter, RecordsFo
     for (size_t k = 0; k < skipped.size(); ++k) err << (k == 0 ? " " : ", ") << skipped[k];
     if (skipped_count > skipped.size()) err << ", ...";
     err << "\n";
-  }
-  if (records == 0 && skipped_count > 0 && start.rfind("{\"", 0) != 0) {
-    err << "error: " << WithoutControls(path) << " holds no load records\n";
-    return 1;
   }
   return 0;
 }

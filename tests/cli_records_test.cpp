@@ -444,6 +444,7 @@ TEST_F(Records, ReadingFiltersAndForms) {
       {{"--json", "--serial", "A10K5XYZ"}, 2, "\"A10K5XYZ\""},
       {{"--csv"}, 4, "ttyUSB1,/dev/ttyUSB1,\"'=HYPERLINK(\"\"x\"\")\",no answer,3,"},
       {{"--lines", "--port", "pts/3"}, 1, "{\"kvr_loader_record\":1,"},
+      {{"--csv", "--result", "interrupted"}, 0, "started,ended,port,"},  // the columns even without a row
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = {"records", file};
@@ -503,17 +504,27 @@ TEST_F(Records, ReadingFiltersAndForms) {
   sim::WriteFile(converted, r.out);
   EXPECT_EQ(RunTool({"records", converted}).out, RunTool({"records", file}).out);
   EXPECT_EQ(sim::ReadFile(earlier), old.dump(2) + "\n");  // read, never changed
+  // The same report written on one line.
+  const std::string one_line = dir.File("one-line.json");
+  sim::WriteFile(one_line, old.dump() + "\n");
+  r = RunTool({"records", one_line});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, RunTool({"records", file}).out);
 
-  const std::string notes = dir.File("notes.txt"), fifo = dir.File("fifo.jsonl");
+  const std::string notes = dir.File("notes.txt"), fifo = dir.File("fifo.jsonl"), image = dir.File("TEST.KVR");
   sim::WriteFile(notes, "shopping list\n");
+  sim::WriteFile(image, sim::MakeUpdateFileText(3));
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);  // read, it would wait for a writer without end
   for (const auto& [path, words] : {std::pair{notes, std::string("holds no load records")},
-                                    std::pair{dir.File("none.jsonl"), std::string("cannot be read")},
+                                    std::pair{image, std::string("holds no load records")},  // once, no line listed
+                                    std::pair{dir.File("none.jsonl"), std::string("cannot be read: No such file")},
                                     std::pair{dir.Path(), std::string("is not a plain file")},
                                     std::pair{fifo, std::string("is not a plain file")}}) {
     r = RunTool({"records", path});
     EXPECT_EQ(r.code, 1) << path;
     EXPECT_NE(r.err.find(words), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("skipped"), std::string::npos) << r.err;
   }
   r = RunTool({"records", file, "--since", "yesterday"});
   EXPECT_EQ(r.code, 1);

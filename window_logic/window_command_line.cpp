@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "load_record.h"
 #include "tool_options.h"
 #include "window_texts.h"
 
@@ -82,6 +83,9 @@ int StoreRecordFile(StoredSettings& settings, const std::string& file) {
     if (!ec) full = real;
     const std::u8string text = full.u8string();
     stored.assign(text.begin(), text.end());
+    // What every load would check first, checked now: a file the loads could
+    // not be recorded in is not stored.
+    if (const std::string why = CheckRecordFile(stored, "", ""); !why.empty()) return Refuse(why);
   }
   if (!settings.SetRecordFile(stored)) return Refuse("the setting could not be stored in " + settings.Place());
   std::cout << (stored.empty() ? std::string("loads are no longer recorded") : "loads are recorded in " + stored)

@@ -51,8 +51,9 @@ int ParseWindowCommandLine(const std::vector<std::string>& args, const WindowCom
 
 // --set-record: stores `file` as the record file of every later start (as a
 // full path: the folder the window starts in changes; "" stops recording) and
-// says so on standard output. Returns the exit code: 0, or kWindowUsageExit
-// when it could not be stored.
+// says so on standard output. The file is checked (and made, empty) as a load
+// checks it first. Returns the exit code: 0, or kWindowUsageExit when it
+// could not be taken or stored.
 int StoreRecordFile(StoredSettings& settings, const std::string& file);
 
 // The line rate the simulated device of --simulate keeps, on every system: a

@@ -18,6 +18,7 @@
 #include "boot_loader_device.h"
 #include "gang_load.h"
 #include "hex_text.h"
+#include "image_geometry.h"
 #include "load_record.h"
 #include "port_list.h"
 #include "port_load.h"
@@ -43,13 +44,54 @@ const char* kExitCodes =
     "SIGHUP, SIGPIPE), after closing the port. Several ports: 0 only when every load completed, otherwise\n"
     "the highest code among the others.";
 
-// The image read once for every load; only its warning is shown.
+// The image read once for every load; a wrong size is noted, and told in
+// the command line's own words once the file is read.
 class ImageReading final : public UpdateFileUi {
  public:
   void ClearLogs() override {}
-  void WarnWrongSize() override { std::cerr << "warning: " << kWrongFileMessage << "\n"; }
+  void WarnWrongSize() override { wrong_size = true; }
   void SetStatus(const std::string&) override {}
+  bool wrong_size = false;
 };
+
+// What makes a file of the wrong size differ from a standard one (36864
+// lines of 32 hex digits, each ended by CR LF, one more CR LF), and whether
+// the image itself is whole all the same.
+std::string WrongSizeWarning(const std::string& path, const std::string& text, int64_t size, bool whole) {
+  std::string says = "warning: " + path + " is " + std::to_string(size) + " bytes, not the " +
+                     std::to_string(ExpectedFileSize) + " of a standard update file";
+  if (text.empty()) return says;  // not read
+  size_t crlf = 0, lf = 0, cr = 0, lines = 0, long_lines = 0;
+  for (size_t at = 0; at < text.size();) {
+    const size_t begin = at;
+    const std::string_view line = NextLine(text, at);
+    if (!line.empty()) ++lines;
+    if (line.size() > 2 * LineBytes) ++long_lines;
+    const size_t end = begin + line.size();
+    if (end < text.size()) {
+      if (text[end] == '\n') ++lf;
+      else if (end + 1 < text.size() && text[end + 1] == '\n') ++crlf;
+      else ++cr;
+    }
+  }
+  std::vector<std::string> differs;
+  if (crlf == 0 && lf > 0 && cr == 0) differs.push_back("its lines end in LF alone, not CR LF");
+  if (crlf == 0 && cr > 0 && lf == 0) differs.push_back("its lines end in CR alone, not CR LF");
+  if ((crlf > 0) + (lf > 0) + (cr > 0) > 1)
+    differs.push_back("its line ends are mixed (" + std::to_string(crlf) + " CR LF, " + std::to_string(lf) + " LF, " +
+                      std::to_string(cr) + " CR)");
+  if (lines != static_cast<size_t>(ImageLines))
+    differs.push_back("it holds " + std::to_string(lines) + " lines, not " + std::to_string(ImageLines) +
+                      (lines > static_cast<size_t>(ImageLines) ? " (those after that are not loaded)" : ""));
+  if (long_lines > 0)
+    differs.push_back(std::to_string(long_lines) + (long_lines == 1 ? " line is" : " lines are") +
+                      " longer than 32 characters (the rest is not loaded)");
+  if (differs.empty()) differs.push_back("its lines are as they should be; the difference is at its end");
+  says += ": ";
+  for (size_t k = 0; k < differs.size(); ++k) says += (k == 0 ? "" : "; ") + differs[k];
+  return says + (whole ? "; the image itself is whole (36864 lines of 32 hex digits) and is loaded"
+                       : "; the image is not whole");
+}
 
 int FileError(const std::string& what) {
   std::cerr << "error: " << WithoutControls(what) << "\n";
@@ -147,9 +189,10 @@ std::string MakeJobs(const std::vector<std::string>& ports, bool simulate, int d
 // sent for an image that cannot be right; `digest` (when given) takes the bytes
 // read. Returns an exit code, or -1 to go on.
 int ReadImage(const std::string& path, PageTable& table, UpdateFileState& file, Sha256* digest) {
+  ImageReading ui;
+  std::string text;
   try {
-    ImageReading ui;
-    if (!OpenUpdateFile(path, table, file, ui, digest))
+    if (!OpenUpdateFile(path, table, file, ui, digest, &text))
       return FileError(path + ": not an update file (extension .KVR expected)");
   } catch (const EInOutError& e) {
     return FileError(path + ": " + e.Reason());
@@ -160,9 +203,15 @@ int ReadImage(const std::string& path, PageTable& table, UpdateFileState& file, 
     std::cerr << "error: interrupted while reading the file; nothing was sent\n";
     return FactsOf(LoadOutcome::kInterrupted).exit_code;
   }
+  const ImageProblem problem = file.Opened ? CheckImage(table, file) : ImageProblem{};
+  if (ui.wrong_size) {
+    std::error_code ec;
+    const auto size = file.Opened ? static_cast<int64_t>(text.size())
+                                  : static_cast<int64_t>(std::filesystem::file_size(Utf8Path(path), ec));
+    std::cerr << WithoutControls(WrongSizeWarning(path, text, size, file.Opened && !problem)) << "\n";
+  }
   if (!file.Opened) return FileError(path + ": refused: an update file is at most 64 MiB; nothing was sent");
-  if (const ImageProblem problem = CheckImage(table, file))
-    return FileError(path + ": " + problem.Describe() + "; nothing was sent");
+  if (problem) return FileError(path + ": " + problem.Describe() + "; nothing was sent");
   return -1;
 }
 
@@ -221,6 +270,7 @@ struct RecordsCommand {
 struct MakeImageCommand {
   std::string image;
   uint32_t seed = 2026;
+  bool force = false;
 };
 
 CLI::App* AddLoadCommand(CLI::App& app, LoadCommand& c) {
@@ -279,6 +329,7 @@ void AddMakeImageCommand(CLI::App& app, MakeImageCommand& c) {
   make->add_option("FILE", c.image, "The file to write: its name ends in .KVR (a symbolic link there is refused).")
       ->required();
   make->add_option("--seed", c.seed, "Seed of the made-up bytes (default 2026).")->check(WholeNumber(0, UINT32_MAX));
+  make->add_flag("--force", c.force, "Replace FILE when it exists (without it an existing file is kept).");
   make->footer("Exit codes: 0 the image was written; 1 usage or file error.");
 }
 
@@ -341,11 +392,30 @@ int ShowRecords(RecordsCommand& c) {
 int MakeImage(const MakeImageCommand& c) {
   // The loader takes only .KVR files: an image made under another name could not be loaded.
   if (!HasUpdateFileExtension(c.image)) return Usage("make-image: " + c.image + ": the name must end in .KVR");
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path target = Utf8Path(c.image);
+  const fs::file_status there = fs::symlink_status(target, ec);
+  // An update file made by mistake over a real one would destroy it: only
+  // --force replaces a file, and then whole or not at all (a file beside it,
+  // renamed over it).
+  const bool replace = fs::is_regular_file(there);
+  if (replace && !c.force) return FileError(c.image + " exists; --force replaces it");
   try {
-    sim::WriteFile(c.image, sim::MakeUpdateFileText(c.seed));
+    if (!replace) {
+      sim::WriteFile(c.image, sim::MakeUpdateFileText(c.seed));  // refuses a link, a pipe or a folder there
+      return kOk;
+    }
+    const std::string beside = c.image + ".making";
+    sim::WriteFile(beside, sim::MakeUpdateFileText(c.seed));
+    fs::rename(Utf8Path(beside), target, ec);
+    if (ec) {
+      const std::string why = ec.message();
+      fs::remove(Utf8Path(beside), ec);
+      return FileError("cannot replace " + c.image + ": " + why);
+    }
   } catch (const std::exception& e) {
-    std::cerr << "error: " << WithoutControls(e.what()) << "\n";
-    return kUsageOrFile;
+    return FileError(e.what());
   }
   return kOk;
 }

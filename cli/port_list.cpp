@@ -1,6 +1,8 @@
 #include "port_list.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -12,10 +14,13 @@ std::string ReadPortList(const std::string& path, std::vector<std::string>& port
   // A plain file of reasonable size: a device or a pipe could be read without end.
   std::error_code ec;
   const std::filesystem::path file = Utf8Path(path);
-  if (!std::filesystem::is_regular_file(file, ec)) return "--ports-from: " + path + " is not a readable plain file";
+  const std::filesystem::file_status status = std::filesystem::status(file, ec);
+  if (ec) return "--ports-from: " + path + " cannot be read: " + ec.message();
+  if (!std::filesystem::is_regular_file(status)) return "--ports-from: " + path + " is not a plain file";
   if (std::filesystem::file_size(file, ec) > 64 * 1024) return "--ports-from: " + path + " is larger than 64 KiB";
+  errno = 0;
   std::ifstream in(file);
-  if (!in) return "--ports-from: cannot read " + path;
+  if (!in) return "--ports-from: " + path + " cannot be read: " + (errno ? std::strerror(errno) : "refused");
   std::string line;
   for (size_t number = 1; std::getline(in, line); ++number) {
     line.erase(std::min(line.find('#'), line.size()));
@@ -29,7 +34,7 @@ std::string ReadPortList(const std::string& path, std::vector<std::string>& port
     if (ports.size() > static_cast<size_t>(kMaxPorts))
       return "--ports-from: " + path + " names more than " + std::to_string(kMaxPorts) + " ports";
   }
-  if (in.bad()) return "--ports-from: cannot read " + path;
+  if (in.bad()) return "--ports-from: " + path + " cannot be read: " + (errno ? std::strerror(errno) : "a read failed");
   return {};
 }
 

@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -77,6 +78,7 @@ inline CLI::Validator DecimalNumber(double lo, double hi) {
 // otherwise the exit code: 0 after --help or --version, kToolUsageExit after
 // a refusal (named on standard error).
 inline int ParseToolOptions(CLI::App& app, std::vector<std::string> args) {
+  const std::vector<std::string> given = args;  // the parser uses `args` up
   std::reverse(args.begin(), args.end());  // CLI11 takes them last first
   // An option of one value given twice is refused in the tool's words: the
   // parser is told to keep both, and the count is looked at afterwards.
@@ -105,6 +107,16 @@ inline int ParseToolOptions(CLI::App& app, std::vector<std::string> args) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     ReportRefusal(app.get_name(), e.what());
+    // A file whose name starts with a dash reads as an option: the way out.
+    for (auto it = given.begin(); it != given.end() && *it != "--"; ++it) {
+      std::string name = *it;
+      for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (name.size() > 5 && name[0] == '-' && name.compare(name.size() - 4, 4, ".kvr") == 0) {
+        std::cerr << "hint: " << WithoutControls(*it) << " starts with a dash: give it after --, as in "
+                  << app.get_name() << " ... -- " << WithoutControls(*it) << "\n";
+        break;
+      }
+    }
     return kToolUsageExit;
   }
   return -1;

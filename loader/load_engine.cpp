@@ -185,7 +185,8 @@ void LoadEngine::Fail(const std::string& why, std::string_view reply) {
   }
   if (++page_retries_ > settings_.retries) {
     Finish(LoadOutcome::kNoAnswer, "the device stopped answering at " + Where() + " (" + why + ", " +
-                                       std::to_string(settings_.retries) + " retries used)");
+                                       std::to_string(settings_.retries) +
+                                       (settings_.retries == 1 ? " retry used)" : " retries used)"));
     return;
   }
   ++retries_;

@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <thread>
 #include <vector>
 
@@ -247,9 +248,9 @@ TEST_F(Cli, BadOptionValuesAreRefusedByName) {
       {{"--port", "/dev/null", "--port", "/dev/../dev/null"}, "the port /dev/../dev/null is named twice"},
       {{"--port", "/dev/null", "--port", "/dev/zero", "--log", "x"}, "--log is for one port"},
       {{"--ports-from", no_ports}, "--ports-from: " + no_ports + " names no port"},
-      {{"--ports-from", "/no/such/list"}, "--ports-from: /no/such/list is not a readable plain file"},
+      {{"--ports-from", "/no/such/list"}, "--ports-from: /no/such/list cannot be read: No such file or directory"},
       {{"--ports-from", nul_port}, "--ports-from: " + nul_port + " line 2 holds a NUL byte"},
-      {{"--ports-from", "/dev/zero"}, "--ports-from: /dev/zero is not a readable plain file"},  // read without end
+      {{"--ports-from", "/dev/zero"}, "--ports-from: /dev/zero is not a plain file"},  // read without end
       {{"--simulate-devices", "0"}, "--simulate-devices: \"0\" is not a whole number from 1 to 64"},
       {{"--simulate-faults", "2:drop=1"}, "\"2:drop=1\" names a device from 1 to 1"},
       {{"--record", ""}, "--record needs a file name"},
@@ -279,6 +280,10 @@ TEST_F(Cli, OptionsComeInAnyOrder) {
   const std::string dash = dir.File("-dash.KVR"), list = dir.File("bench.txt");
   sim::WriteFile(dash, sim::MakeUpdateFileText(77));
   sim::WriteFile(list, "# bench 1\n  /dev/no-such-1   # left socket\n/dev/no-such-2#right\n\n");
+  // An existing update file is replaced only with --force.
+  const std::string kept = dir.File("KEPT.KVR"), forced = dir.File("FORCED.KVR");
+  sim::WriteFile(kept, "a real update file");
+  sim::WriteFile(forced, "an old test image");
   const std::string stopped = "stopped: ";  // by --stop-after (a busy machine may send one more)
   struct Case {
     std::vector<std::string> args;
@@ -304,6 +309,17 @@ TEST_F(Cli, OptionsComeInAnyOrder) {
       {{"load", "--version"}, 0, "kvr-loader-cli " KVR_VERSION, ""},
       {{"ports", "--version"}, 0, "kvr-loader-cli " KVR_VERSION, ""},
       {{"make-image", dir.File("made.txt")}, 1, "", "the name must end in .KVR"},
+      {{"make-image", kept}, 1, "", "error: " + kept + " exists; --force replaces it"},
+      {{"load", "--simulate", "-dash.KVR"},
+       1,
+       "",
+       "hint: -dash.KVR starts with a dash: give it after --, as in kvr-loader-cli ... -- -dash.KVR"},
+      {{"load", "--simulate", "--simulate-faults", "drop=1", "--retries", "1", "--reply-timeout", "0.05", "--pause-ms",
+        "0", "--quiet", image_},
+       3,
+       "",
+       "(no reply within 0.05 s, 1 retry used)"},
+      {{"make-image", forced, "--force", "--seed", "5"}, 0, "", ""},
   };
   for (const Case& c : cases) {
     const Result r = RunTool(c.args);
@@ -315,6 +331,9 @@ TEST_F(Cli, OptionsComeInAnyOrder) {
     EXPECT_EQ(r.out.find("left socket"), std::string::npos) << line;  // a comment is no part of a port's name
   }
   EXPECT_FALSE(std::filesystem::exists(dir.File("made.txt")));
+  EXPECT_EQ(sim::ReadFile(kept), "a real update file");
+  EXPECT_EQ(sim::ReadFile(forced), sim::MakeUpdateFileText(5));
+  EXPECT_FALSE(std::filesystem::exists(forced + ".making"));
   // Each command's help ends with its own exit codes.
   for (const std::string command : {"ports", "make-image"}) {
     const Result r = RunTool({command, "--help"});
@@ -450,10 +469,16 @@ TEST_F(Cli, LoadsThroughANetworkSerialServer) {
   r = RunTool({"load", "--port", mute, "--quiet", image_}, 0, 60000);
   close(silent);
   EXPECT_EQ(r.code, 2);
-  EXPECT_NE(r.err.find(mute + " (Error 536870913, the server does not answer the RFC 2217 com-port option"),
-            std::string::npos)
+  EXPECT_NE(r.err.find(mute + " (the server does not answer the RFC 2217 com-port option"), std::string::npos)
       << r.err;
   EXPECT_LT(r.seconds, 20);
+  // A name the resolver does not know: its own words, no number of the component's.
+  const std::string nowhere = "rfc2217://no-such-host.invalid:2217";
+  r = RunTool({"load", "--port", nowhere, "--quiet", image_}, 0, 60000);
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("Can't open specified device " + nowhere + " (no-such-host.invalid: "), std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("Error 5368"), std::string::npos) << r.err;
 }
 
 TEST_F(Cli, PortAndFileErrors) {
@@ -474,14 +499,41 @@ TEST_F(Cli, PortAndFileErrors) {
   // A right-sized file whose first line is a terminal command: named, escaped.
   const std::string escape = image_dir_->File("escape.KVR");
   sim::WriteFile(escape, "\x1B[2J" + sim::MakeUpdateFileText(77).substr(4));
+  const std::string standard = " bytes, not the 1253378 of a standard update file";
   for (const auto& [file, words] :
-       {std::pair{big, std::string("refused: an update file is at most 64 MiB")},
-        std::pair{short_file, std::string("line 101 of the image")},
+       {std::pair{big, "warning: " + big + " is 67108865" + standard + "\nerror: " + big +
+                           ": refused: an update file is at most 64 MiB"},
+        std::pair{short_file, "warning: " + short_file + " is 3400" + standard +
+                                  ": it holds 100 lines, not 36864; the image is not whole\nerror: " + short_file +
+                                  ": line 101 of the image"},
         std::pair{escape, std::string("line 1 of the image is not 32 hexadecimal digits: \"\\x1B[2J")}}) {
     r = RunTool({"load", "--port", far_end.SlavePath(), file});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find(words), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find('\x1B'), std::string::npos);
+  }
+  // Files of another size that still hold the whole image: what differs, and that it loads.
+  const std::string standard_text = sim::MakeUpdateFileText(77);
+  const auto ends_in = [&](char end) {
+    std::string text;
+    for (const char c : standard_text)
+      if (c != '\r' && c != '\n') text += c;
+      else if (c == '\n') text += end;
+    return text;
+  };
+  const std::string lf = ends_in('\n'), cr = ends_in('\r'),
+                    longer = standard_text + "00112233445566778899AABBCCDDEEFF\r\n";
+  for (const auto& [name, text, words] :
+       {std::tuple{"lf.KVR", lf, "is 1216513" + standard + ": its lines end in LF alone, not CR LF; the image itself "
+                                 "is whole (36864 lines of 32 hex digits) and is loaded\n"},
+        std::tuple{"cr.KVR", cr, "is 1216513" + standard + ": its lines end in CR alone, not CR LF; the image"},
+        std::tuple{"longer.KVR", longer,
+                   "is 1253412" + standard + ": it holds 36865 lines, not 36864 (those after that are not loaded)"}}) {
+    const std::string file = image_dir_->File(name);
+    sim::WriteFile(file, text);
+    r = RunTool({"load", "--simulate", "--pause-ms", "0", "--stop-after", "3", "--quiet", file});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("warning: " + file + " " + words), std::string::npos) << r.err;
   }
   EXPECT_EQ(far_end.Read(1, 200), "");
   r = RunTool({"load", image_});

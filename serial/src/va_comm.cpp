@@ -172,6 +172,11 @@ void TVaCustomComm::OpenDevice() {
   if (!device) {
     if (platform::IsNotFoundError(platform::LastError()))
       RaiseCommError("Specified device not found (" + EscapePercent(path) + ").");
+    // A network port's own failures (a name not found, a server that does
+    // not speak RFC 2217) are told in words alone: their codes are the
+    // component's, not the system's.
+    if (std::string words; platform::NetworkErrorText(platform::LastError(), words))
+      throw EVaCommError("Can't open specified device " + path + " (" + TrimErrorText(words) + ")");
     RaiseCommError("Can't open specified device " + EscapePercent(path) + " (Error %d, %s)");
   }
   SetDevice(std::move(device));

@@ -4,6 +4,7 @@
 // settings. These run on Linux and, in the Windows build, under Wine.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -11,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "test_support.h"
 #include "window_command_line.h"
 
 namespace kvr {
@@ -123,10 +123,13 @@ class FakeStoredSettings final : public StoredSettings {
 
 TEST(WindowCommandLine, SetRecordStoresTheFullPathOrNothing) {
   // In a folder of its own: a stored record file is made there at once.
-  test::TempDir dir;
-  const std::filesystem::path before = std::filesystem::current_path();
-  std::filesystem::current_path(dir.Path());
-  std::filesystem::create_directory("folder");
+  namespace fs = std::filesystem;
+  const fs::path dir =
+      fs::temp_directory_path() /
+      ("kvr-set-record-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  fs::create_directories(dir / "folder");
+  const fs::path before = fs::current_path();
+  fs::current_path(dir);
   const std::u8string here = (std::filesystem::weakly_canonical(std::filesystem::current_path()) / "runs.jsonl")
                                  .u8string();
   const std::string full(here.begin(), here.end());
@@ -161,7 +164,8 @@ TEST(WindowCommandLine, SetRecordStoresTheFullPathOrNothing) {
   EXPECT_EQ(RecordFileOf(o, settings), "/kept/runs.jsonl");
   o.record = "other.jsonl";
   EXPECT_EQ(RecordFileOf(o, settings), "other.jsonl");
-  std::filesystem::current_path(before);
+  fs::current_path(before);
+  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -14,15 +14,14 @@
 //   - the device never sees a data line without its page's address, lines
 //     out of order or a short page.
 // Every run prints its seed, rate, exit, faults and retries; a broken rule
-// prints VIOLATION with the seed that reproduces it, and the exit code is 1.
+// prints BROKEN RULE with the seed that reproduces it, and the exit code is 1.
 //
 //   bench_soak [--loads N] [--first-seed S] [--rates R,R,...] [--reply-timeout SECONDS] [--retries N]
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +32,7 @@
 
 #include "image_geometry.h"
 #include "load_engine.h"
+#include "program_run.h"
 #include "pty_device.h"
 #include "update_file_maker.h"
 
@@ -55,36 +55,11 @@ struct Exit {
   double wall = 0;       // seconds
 };
 
-// Runs the loader with `args`, its standard error into a file, and notes when
-// it ended on the device's clock.
+// Runs the loader with `args` and notes when it ended on the device's clock.
 Exit RunLoader(const std::vector<std::string>& args, kvr::sim::PtyDevice& device) {
-  char err_path[] = "/tmp/bench_soak_XXXXXX";
-  const int err = mkstemp(err_path);
-  std::vector<const char*> argv = {KVR_LOADER_CLI};
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  argv.push_back(nullptr);
-  const auto t0 = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(err, 2);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    execv(KVR_LOADER_CLI, const_cast<char* const*>(argv.data()));
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  Exit e;
-  e.ended_ms = device.NowMs();
-  e.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  e.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  e.err.resize(1 << 20);
-  lseek(err, 0, SEEK_SET);
-  const ssize_t n = read(err, e.err.data(), e.err.size());
-  e.err.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  close(err);
-  unlink(err_path);
-  return e;
+  const int64_t started_ms = device.NowMs();
+  const bench::ProgramRun run = bench::RunProgram(KVR_LOADER_CLI, args, true);
+  return {run.code, run.err, started_ms + std::llround(run.wall * 1000), run.wall};
 }
 
 std::string LastLine(const std::string& text) {
@@ -157,7 +132,7 @@ int main(int argc, char** argv) {
     if (e.code != 0) return 1;
   }
 
-  int violations = 0, complete = 0, gave_up = 0;
+  int broken = 0, complete = 0, gave_up = 0;
   uint64_t faults = 0, retries = 0;
   const auto t0 = std::chrono::steady_clock::now();
   for (int run = 0; run < s.loads; ++run) {
@@ -211,16 +186,16 @@ int main(int argc, char** argv) {
                   static_cast<long long>(e.ended_ms - seen.answer), static_cast<long long>(e.ended_ms - seen.start));
     if (e.code != 0) std::printf(": %s", LastLine(e.err).c_str());
     std::printf("\n");
-    for (const std::string& w : wrong) std::printf("  VIOLATION (seed %u, rate %g): %s\n", seed, rate, w.c_str());
-    violations += static_cast<int>(wrong.size());
+    for (const std::string& w : wrong) std::printf("  BROKEN RULE (seed %u, rate %g): %s\n", seed, rate, w.c_str());
+    broken += static_cast<int>(wrong.size());
     std::fflush(stdout);
   }
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   std::printf("soak: %d loads in %.0f s: %d complete, %d gave up, %d other; %llu faults, %llu retries; "
-              "%d violation%s\n",
+              "%d rule%s broken\n",
               s.loads, wall, complete, gave_up, s.loads - complete - gave_up, static_cast<unsigned long long>(faults),
-              static_cast<unsigned long long>(retries), violations, violations == 1 ? "" : "s");
+              static_cast<unsigned long long>(retries), broken, broken == 1 ? "" : "s");
   unlink(image.c_str());
   rmdir(dir);
-  return violations == 0 ? 0 : 1;
+  return broken == 0 ? 0 : 1;
 }

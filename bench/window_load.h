@@ -19,53 +19,15 @@
 #include <vector>
 
 #include "loader_window.h"
+#include "program_run.h"
 #include "pty_device.h"
 
 namespace bench {
-
-inline double CpuSeconds(const rusage& u) {
-  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 inline double SelfCpuSeconds() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
   return CpuSeconds(u);
-}
-
-struct ProgramRun {
-  std::string out;           // its standard output
-  double cpu = 0, wall = 0;  // seconds
-};
-
-// Runs `program` with `args` and waits for it; its standard output goes
-// through a temporary file (a pipe could fill while nobody reads it).
-inline ProgramRun RunProgram(const char* program, const std::vector<std::string>& args) {
-  char out_path[] = "/tmp/bench_run_XXXXXX";
-  const int out = mkstemp(out_path);
-  std::vector<const char*> argv = {program};
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  argv.push_back(nullptr);
-  const auto t0 = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out, 1);
-    execv(program, const_cast<char* const*>(argv.data()));
-    _exit(127);
-  }
-  int status = 0;
-  rusage u{};
-  wait4(pid, &status, 0, &u);
-  ProgramRun run;
-  run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  run.cpu = CpuSeconds(u);
-  run.out.resize(1 << 16);
-  lseek(out, 0, SEEK_SET);
-  const ssize_t n = read(out, run.out.data(), run.out.size());
-  run.out.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  close(out);
-  unlink(out_path);
-  return run;
 }
 
 // Each load's "ms per command" from the command line's output

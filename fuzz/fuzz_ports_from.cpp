@@ -3,40 +3,21 @@
 // once its comment is cut, each trimmed, without '#', NUL or line break.
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "fuzz_check.h"
 
 #include "port_list.h"
 
-namespace {
-
-std::string TempPath() {
-  static const std::string path = [] {
-    char name[] = "/tmp/fuzz_ports_from.XXXXXX";
-    const int fd = mkstemp(name);
-    if (fd >= 0) close(fd);
-    return std::string(name);
-  }();
-  return path;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string file(reinterpret_cast<const char*>(data), size);
-  {
-    std::ofstream f(TempPath(), std::ios::binary | std::ios::trunc);
-    f.write(file.data(), static_cast<std::streamsize>(file.size()));
-  }
+  const std::string& path = FileHolding(file);
   std::vector<std::string> ports;
-  const std::string wrong = kvr::cli::ReadPortList(TempPath(), ports);
+  const std::string wrong = kvr::cli::ReadPortList(path, ports);
   if (!wrong.empty()) {
-    Check(wrong.rfind("--ports-from: " + TempPath() + " ", 0) == 0, "a refusal names the option and the file");
+    Check(wrong.rfind("--ports-from: " + path + " ", 0) == 0, "a refusal names the option and the file");
     return 0;
   }
   Check(size <= 64 * 1024, "a file over 64 KiB is refused");

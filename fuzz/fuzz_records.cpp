@@ -10,10 +10,8 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 #include "fuzz_check.h"
 
@@ -24,34 +22,6 @@ namespace {
 
 using json = nlohmann::ordered_json;
 using kvr::cli::RecordsFormat;
-
-// Printable text: valid UTF-8 without C0, DEL, C1 or direction controls;
-// `allowed` names the line ends the form writes.
-bool Printable(const std::string& text, const std::string& allowed) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  for (size_t i = 0; i < text.size();) {
-    const unsigned char c = p[i];
-    if (c < 0x80) {
-      if ((c < 0x20 && allowed.find(static_cast<char>(c)) == std::string::npos) || c == 0x7F) return false;
-      ++i;
-      continue;
-    }
-    const size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
-    if (n == 0 || c > 0xF4 || i + n > text.size()) return false;
-    uint32_t cp = c & (0x7F >> n);
-    for (size_t k = 1; k < n; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return false;
-      cp = cp << 6 | (p[i + k] & 0x3F);
-    }
-    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF))
-      return false;
-    if ((cp >= 0x80 && cp <= 0x9F) || cp == 0x061C || cp == 0x200E || cp == 0x200F ||
-        (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069))
-      return false;
-    i += n;
-  }
-  return true;
-}
 
 // The fields of a CSV row (RFC 4180 quoting).
 size_t CsvFields(const std::string& row) {
@@ -65,15 +35,6 @@ size_t CsvFields(const std::string& row) {
   return fields;
 }
 
-std::string TempPath() {
-  static const std::string path = [] {
-    char name[] = "/tmp/fuzz_records.XXXXXX";
-    const int fd = mkstemp(name);
-    if (fd >= 0) close(fd);
-    return std::string(name);
-  }();
-  return path;
-}
 
 }  // namespace
 
@@ -83,12 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kvr::cli::RecordsFilter filter;
   if (data[0] & 4) filter.result = "complete";
   const std::string file(reinterpret_cast<const char*>(data + 1), size - 1);
-  {
-    std::ofstream f(TempPath(), std::ios::binary | std::ios::trunc);
-    f.write(file.data(), static_cast<std::streamsize>(file.size()));
-  }
   std::ostringstream out, err;
-  const int code = kvr::cli::PrintRecords(TempPath(), filter, format, out, err);
+  const int code = kvr::cli::PrintRecords(FileHolding(file), filter, format, out, err);
   Check(code == 0 || code == 1, "exit code 0 or 1");
   const std::string text = out.str();
 

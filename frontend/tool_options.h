@@ -6,7 +6,6 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -19,6 +18,7 @@
 
 #include "hex_text.h"
 #include "program_arguments.h"
+#include "update_file.h"
 
 namespace kvr {
 
@@ -109,9 +109,7 @@ inline int ParseToolOptions(CLI::App& app, std::vector<std::string> args) {
     ReportRefusal(app.get_name(), e.what());
     // A file whose name starts with a dash reads as an option: the way out.
     for (auto it = given.begin(); it != given.end() && *it != "--"; ++it) {
-      std::string name = *it;
-      for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      if (name.size() > 5 && name[0] == '-' && name.compare(name.size() - 4, 4, ".kvr") == 0) {
+      if (it->size() > 1 && (*it)[0] == '-' && HasUpdateFileExtension(*it)) {
         std::cerr << "hint: " << WithoutControls(*it) << " starts with a dash: give it after --, as in "
                   << app.get_name() << " ... -- " << WithoutControls(*it) << "\n";
         break;

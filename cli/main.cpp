@@ -222,7 +222,7 @@ int RecordRun(const std::string& path, const RunRecord& run) {
   const std::string line = RecordLine(run);
   const int interrupts = InterruptCount();
   std::string shown_holder;
-  const AppendResult r = AppendRecord(path, line, [&](const std::string& holder) {
+  const base::Status appended = AppendRecord(path, line, [&](const std::string& holder) {
     if (holder != shown_holder) {
       std::cerr << "waiting for the record file " << WithoutControls(path) << ", held by " << holder
                 << " (Ctrl-C ends the wait; the record then goes to standard error)" << std::endl;
@@ -230,11 +230,11 @@ int RecordRun(const std::string& path, const RunRecord& run) {
     }
     return InterruptCount() == interrupts;
   });
-  if (r.written) return run.exit_code;
-  std::cerr << "warning: " << WithoutControls(r.why) << "; the file keeps what it held, and this run's record is "
+  if (appended) return run.exit_code;
+  std::cerr << "warning: " << WithoutControls(appended.error().text) << "; the file keeps what it held, and this run's record is "
             << "not in it. The record:\n"
             << line << std::flush;
-  if (r.gave_up) return FactsOf(LoadOutcome::kInterrupted).exit_code;
+  if (appended.error().kind == base::FailureKind::kBusy) return FactsOf(LoadOutcome::kInterrupted).exit_code;
   return run.exit_code == kOk ? FactsOf(LoadOutcome::kLogIncomplete).exit_code : run.exit_code;
 }
 
@@ -449,8 +449,8 @@ int Load(LoadCommand& c, const CLI::App& load) {
   RunRecord run;
   run.tool = "kvr-loader-cli " KVR_VERSION;
   if (!c.record_file.empty()) {
-    if (const std::string wrong = CheckRecordFile(c.record_file, c.file, c.o.log); !wrong.empty())
-      return FileError(wrong + "; nothing was sent");
+    if (const base::Status checked = CheckRecordFile(c.record_file, c.file, c.o.log); !checked)
+      return FileError(checked.error().text + "; nothing was sent");
     run.image = {c.file, static_cast<int64_t>(digest.Bytes()), digest.FinishHex()};
   }
 
@@ -496,7 +496,7 @@ int main(int argc, char** argv) {
   const auto named = [&](CLI::App* command) { return command->get_name() == first; };
   if (!first.empty() && first[0] != '-' && app.get_subcommands(named).empty())
     return Usage("unknown command \"" + first + "\" (load, ports, records or make-image)");
-  if (const int code = ParseToolOptions(app, argc, argv); code >= 0) return code;
+  if (const std::optional<int> ended = ParseToolOptions(app, argc, argv)) return *ended;
 
   if (app.got_subcommand("ports")) return ListPorts(ports_json);
   if (app.got_subcommand("records")) return ShowRecords(records_command);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "result.h"
 #include "va_ports.h"
 
 namespace kvr {
@@ -59,20 +60,15 @@ std::string RecordLine(const RunRecord& run);
 // Whether the record file can take a run, checked before anything is sent:
 // it is opened the way the append opens it (made when missing) and must be
 // a plain file that holds records or nothing, not the image and not the log
-// ("" for none). "" when it can, otherwise why not.
-std::string CheckRecordFile(const std::string& path, const std::string& image_path, const std::string& log_path);
-
-struct AppendResult {
-  bool written = false;
-  bool gave_up = false;  // the wait for the lock was ended by `keep_waiting`
-  std::string why;       // what failed, when not written
-};
+// ("" for none). The failure says why not, naming the file.
+base::Status CheckRecordFile(const std::string& path, const std::string& image_path, const std::string& log_path);
 
 // Appends `line` to the record file under its lock. When another program
 // holds the lock, `keep_waiting(holder)` is called at once and then every
 // 100 ms with who holds it ("kvr-loader-cli (process 1234)"); false ends the
-// wait. A failed write leaves the file as it was.
-AppendResult AppendRecord(const std::string& path, const std::string& line,
+// wait (a failure of kind kBusy). A failed write leaves the file as it was;
+// the failure says what failed, naming the file.
+base::Status AppendRecord(const std::string& path, const std::string& line,
                           const std::function<bool(const std::string& holder)>& keep_waiting);
 
 }  // namespace kvr

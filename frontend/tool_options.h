@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,10 +75,10 @@ inline CLI::Validator DecimalNumber(double lo, double hi) {
       "NUMBER " + text_of(lo) + ".." + text_of(hi));
 }
 
-// Parses a program's arguments (argv[1..] as UTF-8). Returns -1 to go on;
-// otherwise the exit code: 0 after --help or --version, kToolUsageExit after
-// a refusal (named on standard error).
-inline int ParseToolOptions(CLI::App& app, std::vector<std::string> args) {
+// Parses a program's arguments (argv[1..] as UTF-8). Returns the exit code
+// when the program ends here: 0 after --help or --version, kToolUsageExit
+// after a refusal (named on standard error); nothing to go on.
+inline std::optional<int> ParseToolOptions(CLI::App& app, std::vector<std::string> args) {
   const std::vector<std::string> given = args;  // the parser uses `args` up
   std::reverse(args.begin(), args.end());  // CLI11 takes them last first
   // An option of one value given twice is refused in the tool's words: the
@@ -117,11 +118,11 @@ inline int ParseToolOptions(CLI::App& app, std::vector<std::string> args) {
     }
     return kToolUsageExit;
   }
-  return -1;
+  return std::nullopt;
 }
 
 // The same for the program's own arguments.
-inline int ParseToolOptions(CLI::App& app, int argc, char** argv) {
+inline std::optional<int> ParseToolOptions(CLI::App& app, int argc, char** argv) {
   return ParseToolOptions(app, Utf8Arguments(argc, argv));
 }
 

@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
   app.set_version_flag("-v,--version", "kvr-makefile " KVR_VERSION, "Show the version and exit.");
   app.add_option("PATH", path, "The file to write (a symbolic link there is refused).")->required();
   app.add_option("SEED", seed, "Seed of the made-up bytes (default 2026).")->check(kvr::WholeNumber(0, UINT32_MAX));
-  if (const int code = kvr::ParseToolOptions(app, argc, argv); code >= 0) return code;
+  if (const std::optional<int> ended = kvr::ParseToolOptions(app, argc, argv)) return *ended;
   try {
     kvr::sim::WriteFile(path, kvr::sim::MakeUpdateFileText(seed));
   } catch (const std::exception& e) {

@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
   app.add_option("--file", path, "The update file (default: a made-up standard image in a private temporary folder).");
   app.add_option("--pieces", pieces, "Each reply in this many pieces.")->check(WholeNumber(1, 1024));
   app.add_flag("--real-time", real_time, "Real pauses (a full load then takes about 35 minutes).");
-  if (const int code = ParseToolOptions(app, argc, argv); code >= 0) return code;
+  if (const std::optional<int> ended = ParseToolOptions(app, argc, argv)) return *ended;
 
   try {
     std::unique_ptr<PrivateFolder> folder;

@@ -281,10 +281,10 @@ bool LoaderWindowLogic::StartLoad() {
   // Nothing is opened or sent for an image that cannot be right.
   if (engine_->Begin()) return false;
   // A record that could not be written is refused before anything is sent.
-  if (const std::string wrong = record_.Check(file_path_); !wrong.empty()) {
-    engine_->Refuse(LoadOutcome::kRecordError, kRecordRefusedMessage + wrong);
+  if (const base::Status checked = record_.Check(file_path_); !checked) {
+    engine_->Refuse(LoadOutcome::kRecordError, kRecordRefusedMessage + checked.error().text);
     ShowSwitchTruth();  // off while the message is up
-    screen_.ShowMessage(kRecordRefusedMessage + wrong);
+    screen_.ShowMessage(kRecordRefusedMessage + checked.error().text);
     return false;
   }
   load_port_ = ChosenPortName();

@@ -6,8 +6,9 @@
 
 namespace kvr {
 
-std::string WindowRecord::Check(const std::string& image) const {
-  return Enabled() ? CheckRecordFile(file_, image, "") : std::string();
+base::Status WindowRecord::Check(const std::string& image) const {
+  if (!Enabled()) return {};
+  return CheckRecordFile(file_, image, "");
 }
 
 void WindowRecord::Begin(const ImageRecord& image, const std::string& port) {
@@ -43,15 +44,15 @@ WindowRecord::Written WindowRecord::Write() {
   Written w;
   while (!waiting_.empty()) {
     std::string holder;
-    const AppendResult r = AppendRecord(file_, waiting_.front(), [&holder](const std::string& h) {
+    const base::Status appended = AppendRecord(file_, waiting_.front(), [&holder](const std::string& h) {
       holder = h;
       return false;  // no waiting here
     });
-    if (r.gave_up) {
+    if (!appended && appended.error().kind == base::FailureKind::kBusy) {
       w.busy = holder;
       return w;
     }
-    if (!r.written) w.failures.push_back({r.why, waiting_.front()});
+    if (!appended) w.failures.push_back({appended.error().text, waiting_.front()});
     waiting_.pop_front();
   }
   return w;

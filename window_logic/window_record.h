@@ -21,8 +21,8 @@ class WindowRecord {
   WindowRecord(std::string file, std::string tool) : file_(std::move(file)), tool_(std::move(tool)) {}
 
   bool Enabled() const { return !file_.empty(); }
-  // Why the record of a load of `image` could not be written ("" when it can).
-  std::string Check(const std::string& image) const;
+  // Whether the record of a load of `image` can be written; the failure says why not.
+  base::Status Check(const std::string& image) const;
   // A load of `image` began on `port`: the file as it was read into the
   // table (its size and SHA-256), and whether the grid changed it since.
   void Begin(const ImageRecord& image, const std::string& port);

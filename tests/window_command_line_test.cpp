@@ -35,30 +35,17 @@ class CapturedStreams {
   std::streambuf* err_;
 };
 
-WindowCommandLineHost Host(bool screenshot) {
-  WindowCommandLineHost host;
-  host.version = "kvr-loader 9.9.9";
-  host.simulate_help = "Run the simulated boot loader.";
-  host.port_name = "PATH";
-  host.port_help = "List PATH first.";
-  host.port_missing = "a device path";
-  host.trace_help = "Write the trace.";
-  host.exit_codes = "Exit codes: 0 closed; 2 a mistake in the options.\n";
-  host.screenshot = screenshot;
-  return host;
-}
-
 TEST(WindowCommandLine, ReadsOptionsAndRefusesMistakes) {
   struct Case {
     Args args;
-    int code;                   // -1: go on
+    int code;                   // -1: goes on
     std::string file = "";      // what was read, when it goes on
     Ports ports = {};
     bool fast = false;
     std::optional<std::string> record = std::nullopt, set_record = std::nullopt;
     int screenshot_page = 0;
     std::string said = "";      // on standard error (a refusal) or standard output (help, version)
-    bool screenshot = true;     // the host takes pictures (the Linux window)
+    bool screenshot = true;     // the Qt window's host, which takes pictures; else the Win32 one
   } cases[] = {
       // One value per --port: the next word is the file, not a second port.
       {{"--port", "COM42", "X.KVR"}, -1, "X.KVR", {"COM42"}},
@@ -68,12 +55,13 @@ TEST(WindowCommandLine, ReadsOptionsAndRefusesMistakes) {
       {{"--record", "runs.jsonl", "X.KVR"}, -1, "X.KVR", {}, false, "runs.jsonl"},
       {{"--set-record", ""}, -1, "", {}, false, std::nullopt, ""},
       {{"--screenshot-page", "2304"}, -1, "", {}, false, std::nullopt, std::nullopt, 2304},
-      {{"--help"}, 0, "", {}, false, std::nullopt, std::nullopt, 0, "Exit codes: 0 closed"},
-      {{"--version"}, 0, "", {}, false, std::nullopt, std::nullopt, 0, "kvr-loader 9.9.9\n"},
+      {{"--help"}, 0, "", {}, false, std::nullopt, std::nullopt, 0, "a mistake in the options, or no display.\n"},
+      {{"--version"}, 0, "", {}, false, std::nullopt, std::nullopt, 0, "kvr-loader " KVR_VERSION "\n"},
       // Mistakes.
       {{"A.KVR", "B.KVR"}, 2, "", {}, false, std::nullopt, std::nullopt, 0, "B.KVR"},
       {{"X.KVR", "--port"}, 2, "", {}, false, std::nullopt, std::nullopt, 0, "--port"},
       {{"--port", "", "X.KVR"}, 2, "", {}, false, std::nullopt, std::nullopt, 0, "--port needs a device path"},
+      {{"--port", "", "X.KVR"}, 2, "", {}, false, std::nullopt, std::nullopt, 0, "--port needs a port name", false},
       {{"--record", ""}, 2, "", {}, false, std::nullopt, std::nullopt, 0, "--record needs a file name"},
       {{"--record", "a", "--record", "b"}, 2, "", {}, false, std::nullopt, std::nullopt, 0, "--record given twice"},
       {{"--record", "a", "--set-record", "b"}, 2, "", {}, false, std::nullopt, std::nullopt, 0, "--record"},
@@ -88,7 +76,8 @@ TEST(WindowCommandLine, ReadsOptionsAndRefusesMistakes) {
     SCOPED_TRACE(text);
     WindowCommandLine o;
     CapturedStreams streams;
-    EXPECT_EQ(ParseWindowCommandLine(c.args, Host(c.screenshot), o), c.code) << streams.err.str();
+    const WindowCommandLineHost host = CommandLineHostOf(c.screenshot ? WindowHost::kQt : WindowHost::kWin32);
+    EXPECT_EQ(ParseWindowCommandLine(c.args, host, o).value_or(-1), c.code) << streams.err.str();
     const std::string said = c.code == 0 ? streams.out.str() : streams.err.str();
     EXPECT_NE(said.find(c.said), std::string::npos) << said;
     if (c.code == 2) {

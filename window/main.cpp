@@ -37,7 +37,6 @@
 #include <utility>
 #include <vector>
 
-#include "load_end_verdict.h"
 #include "loader_window.h"
 #include "program_arguments.h"
 #include "qt_flash_timer.h"
@@ -46,6 +45,7 @@
 #include "update_file_maker.h"
 #include "utf8_files.h"
 #include "window_command_line.h"
+#include "window_start.h"
 #include "window_texts.h"
 #ifdef _WIN32
 #include "registry_settings.h"
@@ -55,27 +55,6 @@
 #endif
 
 namespace {
-
-const char* kExitCodes =
-    "Exit codes: 0 the window was closed, or with --exit-at-end the load completed (and, with --simulate, the "
-    "device's\nimage equals the file); 1 with --exit-at-end, the load did not complete or the image differs (the "
-    "reason on\nstandard error); 2 a mistake in the options, or no display.\n";
-
-// What this host's command line says its own way: its --simulate runs the
-// simulated boot loader behind a pseudo-terminal, and it takes pictures.
-kvr::WindowCommandLineHost CommandLineHost() {
-  kvr::WindowCommandLineHost host;
-  host.version = "kvr-loader " KVR_VERSION;
-  host.simulate_help =
-      "Run the simulated boot loader behind a pseudo-terminal; its port is listed first and preselected.";
-  host.port_name = "PATH";
-  host.port_help = "List PATH first in the port list and preselect it (may be repeated).";
-  host.port_missing = "a device path";
-  host.trace_help = "Write the controls' places to FILE once the window is up (for tests).";
-  host.exit_codes = kExitCodes;
-  host.screenshot = true;
-  return host;
-}
 
 // The client area's place on the screen and each control's within it.
 void WriteLayout(kvr::LoaderWindow& window, const std::string& path) {
@@ -104,8 +83,9 @@ void WriteLayout(kvr::LoaderWindow& window, const std::string& path) {
 
 int main(int argc, char** argv) {
   kvr::WindowCommandLine o;
-  if (const int code = kvr::ParseWindowCommandLine(kvr::Utf8Arguments(argc, argv), CommandLineHost(), o); code >= 0)
-    return code;
+  if (const std::optional<int> ended = kvr::ParseWindowCommandLine(
+          kvr::Utf8Arguments(argc, argv), kvr::CommandLineHostOf(kvr::WindowHost::kQt), o))
+    return *ended;
 #ifdef _WIN32
   kvr::RegistrySettings settings;  // HKEY_CURRENT_USER\SOFTWARE\ZENOVA, open for the life of the program
 #else
@@ -133,7 +113,7 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(QIcon::fromTheme("kvr-loader"));
 
   ab::qt::StartFlashTimer();
-  kvr::WindowOptions options;
+  kvr::WindowOptions options = kvr::WindowOptionsFor(o, settings);
   kvr::QtWindowOptions qt_options;
   kvr::LoaderWindow* window_ptr = nullptr;
   auto report = [&](const std::string& text) {
@@ -146,9 +126,6 @@ int main(int argc, char** argv) {
   qt_options.choose_file = [&window_ptr] { return kvr::ChooseUpdateFile(window_ptr); };
   qt_options.stored_port_index = [&settings] { return settings.PortIndex(); };
   va::SetMainThread(std::make_shared<kvr::QtMainThread>(report));
-  if (o.fast) options.load.pause_ms = 0;
-  options.tool = "kvr-loader " KVR_VERSION;
-  options.record_file = kvr::RecordFileOf(o, settings);
 
 #ifndef _WIN32
   std::unique_ptr<kvr::sim::PtyDevice> device;
@@ -170,12 +147,10 @@ int main(int argc, char** argv) {
     kvr::LoaderWindow window(options, qt_options);
     window_ptr = &window;
     kvr::LoaderWindowLogic& logic = window.Logic();
-    // The file given on the command line, as if chosen in the dialog.
-    if (!o.file.empty()) logic.OpenFile(o.file);
-    logic.OnLoadEnded = [&](kvr::LoadOutcome outcome, const std::string& message) {
-      if (kvr::LoadEndVerdict(logic, outcome, message, o.exit_at_end) != 0) exit_code = 1;
-      if (o.exit_at_end) QTimer::singleShot(0, &app, [&app] { app.quit(); });
-    };
+    const kvr::WindowLoop loop{
+        [&window](int ms, std::function<void()> job) { QTimer::singleShot(ms, &window, std::move(job)); },
+        [&app] { app.quit(); }};
+    kvr::StartAsAsked(logic, o, loop, exit_code);
     if (!o.screenshot.empty()) {
       auto* poll = new QTimer(&window);
       poll->setInterval(50);
@@ -189,16 +164,6 @@ int main(int argc, char** argv) {
     }
     window.show();
     if (!o.trace.empty()) QTimer::singleShot(0, &window, [&window, &o] { WriteLayout(window, o.trace); });
-    if (o.autostart) QTimer::singleShot(200, &window, [&logic] { logic.StartSwitchClicked(); });
-    if (o.exit_at_end && !o.autostart) {
-      // Nothing starts a load by itself: the program ends once the window is up.
-      QTimer::singleShot(1000, &window, [&app, &exit_code, &logic] {
-        if (logic.LoadRuns() || logic.LastOutcome() != kvr::LoadOutcome::kIdle) return;
-        exit_code = 1;
-        std::cerr << "kvr-loader: the load did not complete (no load was started)\n";
-        app.quit();
-      });
-    }
     const int rc = app.exec();
     if (exit_code == 0) exit_code = rc;
     window_ptr = nullptr;

@@ -20,8 +20,31 @@ int Refuse(const std::string& problem) {
 
 }  // namespace
 
-int ParseWindowCommandLine(const std::vector<std::string>& args, const WindowCommandLineHost& host,
-                           WindowCommandLine& o) {
+WindowCommandLineHost CommandLineHostOf(WindowHost which) {
+  const bool qt = which == WindowHost::kQt;
+  WindowCommandLineHost host;
+  host.version = "kvr-loader " KVR_VERSION;
+  host.simulate_help = qt ? "Run the simulated boot loader behind a pseudo-terminal; its port is listed first and "
+                            "preselected."
+                          : "Run the simulated boot loader inside the program; its port SIM is listed first and "
+                            "preselected.";
+  host.port_name = qt ? "PATH" : "NAME";
+  host.port_help = qt ? "List PATH first in the port list and preselect it (may be repeated)."
+                      : "List NAME (COM3, ...) first in the port list and preselect it (may be repeated).";
+  host.port_missing = qt ? "a device path" : "a port name";
+  host.trace_help = qt ? "Write the controls' places to FILE once the window is up (for tests)."
+                       : "Write what the window shows, a line each, to FILE (for tests).";
+  host.exit_codes = std::string(
+                        "Exit codes: 0 the window was closed, or with --exit-at-end the load completed (and, with "
+                        "--simulate, the device's\nimage equals the file); 1 with --exit-at-end, the load did not "
+                        "complete or the image differs (the reason on\nstandard error); 2 a mistake in the options") +
+                    (qt ? ", or no display.\n" : ".\n");
+  host.screenshot = qt;
+  return host;
+}
+
+std::optional<int> ParseWindowCommandLine(const std::vector<std::string>& args, const WindowCommandLineHost& host,
+                                          WindowCommandLine& o) {
   CLI::App app(kWindowCaption, kProgram);
   app.set_version_flag("-v,--version", host.version, "Show the version and exit.");
   app.set_help_flag("-h,--help", "Show this help and exit.");
@@ -59,9 +82,7 @@ int ParseWindowCommandLine(const std::vector<std::string>& args, const WindowCom
   }
   app.add_option("--trace", o.trace, host.trace_help)->type_name("FILE");
 
-  const int code = ParseToolOptions(app, args);
-  if (code == 0) return 0;
-  if (code > 0) return kWindowUsageExit;
+  if (const std::optional<int> ended = ParseToolOptions(app, args)) return *ended == 0 ? 0 : kWindowUsageExit;
   for (const std::string& port : o.ports)
     if (port.empty()) return Refuse("--port needs " + host.port_missing);
   if (record_option->count()) {
@@ -69,7 +90,7 @@ int ParseWindowCommandLine(const std::vector<std::string>& args, const WindowCom
     o.record = record;
   }
   if (set_record_option->count()) o.set_record = set_record;
-  return -1;
+  return std::nullopt;
 }
 
 int StoreRecordFile(StoredSettings& settings, const std::string& file) {
@@ -85,7 +106,7 @@ int StoreRecordFile(StoredSettings& settings, const std::string& file) {
     stored.assign(text.begin(), text.end());
     // What every load would check first, checked now: a file the loads could
     // not be recorded in is not stored.
-    if (const std::string why = CheckRecordFile(stored, "", ""); !why.empty()) return Refuse(why);
+    if (const base::Status checked = CheckRecordFile(stored, "", ""); !checked) return Refuse(checked.error().text);
   }
   if (!settings.SetRecordFile(stored)) return Refuse("the setting could not be stored in " + settings.Place());
   std::cout << (stored.empty() ? std::string("loads are no longer recorded") : "loads are recorded in " + stored)

@@ -43,11 +43,19 @@ struct WindowCommandLineHost {
   bool screenshot = false;   // --screenshot FILE.png and --screenshot-page N
 };
 
+// The window hosts: Qt (its --simulate behind a pseudo-terminal, pictures
+// of the window) and Win32 (its --simulate inside the program, a trace of
+// what the window shows).
+enum class WindowHost { kQt, kWin32 };
+
+// What `host`'s command line says its own way.
+WindowCommandLineHost CommandLineHostOf(WindowHost host);
+
 // Reads `args` (the program's arguments after its name, in UTF-8) into `o`.
-// Returns -1 to go on; else the exit code: 0 after --help or --version,
-// kWindowUsageExit after a mistake.
-int ParseWindowCommandLine(const std::vector<std::string>& args, const WindowCommandLineHost& host,
-                           WindowCommandLine& o);
+// Returns the exit code when the program ends here: 0 after --help or
+// --version, kWindowUsageExit after a mistake; nothing to go on.
+std::optional<int> ParseWindowCommandLine(const std::vector<std::string>& args, const WindowCommandLineHost& host,
+                                          WindowCommandLine& o);
 
 // --set-record: stores `file` as the record file of every later start (as a
 // full path: the folder the window starts in changes; "" stops recording) and

@@ -17,7 +17,6 @@
 
 #include "gdi_text_painter.h"
 #include "line_device.h"
-#include "load_end_verdict.h"
 #include "loader_window_win32.h"
 #include "program_arguments.h"
 #include "registry_settings.h"
@@ -27,6 +26,7 @@
 #include "win32_flash_timer.h"
 #include "win32_main_thread.h"
 #include "window_command_line.h"
+#include "window_start.h"
 #include "window_texts.h"
 
 // The system's headers last: their macros (RGB, DrawText) would rename ours.
@@ -35,11 +35,6 @@
 #include <timeapi.h>
 
 namespace {
-
-const char* kExitCodes =
-    "Exit codes: 0 the window was closed, or with --exit-at-end the load completed (and, with --simulate, the "
-    "device's\nimage equals the file); 1 with --exit-at-end, the load did not complete or the image differs (the "
-    "reason on\nstandard error); 2 a mistake in the options.\n";
 
 // A program of the window subsystem has no console of its own: its output
 // goes to the one it was started from, if any.
@@ -51,22 +46,6 @@ void UseParentConsole() {
   std::freopen("CONOUT$", "w", stderr);
   std::cout.clear();
   std::cerr.clear();
-}
-
-// What this host's command line says its own way: its --simulate runs the
-// simulated boot loader inside the program, and its trace holds what the
-// window shows.
-kvr::WindowCommandLineHost CommandLineHost() {
-  kvr::WindowCommandLineHost host;
-  host.version = "kvr-loader " KVR_VERSION;
-  host.simulate_help =
-      "Run the simulated boot loader inside the program; its port SIM is listed first and preselected.";
-  host.port_name = "NAME";
-  host.port_help = "List NAME (COM3, ...) first in the port list and preselect it (may be repeated).";
-  host.port_missing = "a port name";
-  host.trace_help = "Write what the window shows, a line each, to FILE (for tests).";
-  host.exit_codes = kExitCodes;
-  return host;
 }
 
 // The trace file: each line written whole at once.
@@ -94,8 +73,9 @@ class TraceFile {
 int main(int argc, char** argv) {
   UseParentConsole();
   kvr::WindowCommandLine o;
-  if (const int code = kvr::ParseWindowCommandLine(kvr::Utf8Arguments(argc, argv), CommandLineHost(), o); code >= 0)
-    return code;
+  if (const std::optional<int> ended = kvr::ParseWindowCommandLine(
+          kvr::Utf8Arguments(argc, argv), kvr::CommandLineHostOf(kvr::WindowHost::kWin32), o))
+    return *ended;
   kvr::RegistrySettings settings;  // HKEY_CURRENT_USER\SOFTWARE\ZENOVA, open for the life of the program
   if (o.set_record) return kvr::StoreRecordFile(settings, *o.set_record);
   TraceFile trace(o.trace);
@@ -123,15 +103,12 @@ int main(int argc, char** argv) {
   auto main_thread = std::make_shared<kvr::Win32MainThread>(report);
   va::SetMainThread(main_thread);
 
-  kvr::WindowOptions options;
+  kvr::WindowOptions options = kvr::WindowOptionsFor(o, settings);
   kvr::Win32WindowOptions win32;
   win32.report = report;
   if (o.exit_at_end) win32.message = [](const std::string& text) { std::cerr << text << std::endl; };
   win32.stored_port_index = [&settings] { return settings.PortIndex(); };
   if (!o.trace.empty()) win32.trace = [&trace](const std::string& line) { trace.Line(line); };
-  if (o.fast) options.load.pause_ms = 0;
-  options.tool = "kvr-loader " KVR_VERSION;
-  options.record_file = kvr::RecordFileOf(o, settings);
   std::unique_ptr<kvr::sim::InProcessDevice> device;
   if (o.simulate) {
     device =
@@ -149,23 +126,10 @@ int main(int argc, char** argv) {
   {
     kvr::LoaderWindowWin32 window(options, win32);
     owner = window.Handle();
-    kvr::LoaderWindowLogic& logic = window.Logic();
-    if (!o.file.empty()) logic.OpenFile(o.file);
-    logic.OnLoadEnded = [&](kvr::LoadOutcome outcome, const std::string& message) {
-      if (kvr::LoadEndVerdict(logic, outcome, message, o.exit_at_end) != 0) exit_code = 1;
-      if (o.exit_at_end) window.After(0, [&window] { DestroyWindow(window.Handle()); });
-    };
+    const kvr::WindowLoop loop{[&window](int ms, std::function<void()> job) { window.After(ms, std::move(job)); },
+                               [&window] { DestroyWindow(window.Handle()); }};
+    kvr::StartAsAsked(window.Logic(), o, loop, exit_code);
     window.Show();
-    if (o.autostart) window.After(200, [&logic] { logic.StartSwitchClicked(); });
-    if (o.exit_at_end && !o.autostart) {
-      // Nothing starts a load by itself: the program ends once the window is up.
-      window.After(1000, [&] {
-        if (logic.LoadRuns() || logic.LastOutcome() != kvr::LoadOutcome::kIdle) return;
-        exit_code = 1;
-        std::cerr << "kvr-loader: the load did not complete (no load was started)" << std::endl;
-        DestroyWindow(window.Handle());
-      });
-    }
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
       if (window.NavigationMessage(&msg)) continue;

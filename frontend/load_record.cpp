@@ -3,7 +3,6 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <thread>
 
@@ -63,12 +62,16 @@ std::string WhatItHolds(const std::string& head) {
 }  // namespace
 
 std::string IsoTime(std::chrono::system_clock::time_point t) {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
-  const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-  const std::tm utc = UtcCalendar(seconds);
+  using namespace std::chrono;
+  const auto ms = floor<milliseconds>(t);
+  const auto day = floor<days>(ms);
+  const year_month_day date(day);
+  const hh_mm_ss<milliseconds> time(ms - day);
   char text[80];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(ms % 1000));
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                static_cast<int>(time.seconds().count()), static_cast<int>(time.subseconds().count()));
   return text;
 }
 

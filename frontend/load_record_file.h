@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 #include <filesystem>
 #include <string>
 
@@ -61,8 +60,5 @@ class RecordFileHandle {
   bool created_ = false;
   bool locked_ = false;
 };
-
-// The calendar time in UTC of `seconds` since 1970.
-std::tm UtcCalendar(std::time_t seconds);
 
 }  // namespace kvr

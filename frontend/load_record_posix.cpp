@@ -141,10 +141,4 @@ base::Status RecordFileHandle::Sync() {
   return {};
 }
 
-std::tm UtcCalendar(std::time_t seconds) {
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  return utc;
-}
-
 }  // namespace kvr

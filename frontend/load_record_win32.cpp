@@ -130,10 +130,4 @@ base::Status RecordFileHandle::Sync() {
   return {};
 }
 
-std::tm UtcCalendar(std::time_t seconds) {
-  std::tm utc{};
-  gmtime_s(&utc, &seconds);
-  return utc;
-}
-
 }  // namespace kvr

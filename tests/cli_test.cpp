@@ -83,17 +83,18 @@ TEST_F(Cli, SilentDeviceGivesExit3AfterTheRetries) {
   va::test::PtyPair far_end;  // nobody answers
   const Result r = RunTool(
       {"load", "--port", far_end.SlavePath(), "--reply-timeout", "0.3", "--retries", "2", "--pause-ms", "0", image_});
-  EXPECT_EQ(r.code, 3) << r.err;
+  EXPECT_EQ(r.code, 3) << r.err;  // a give-up that never comes is killed at RunTool's limit (-2)
   EXPECT_NE(r.err.find("the device stopped answering at opening, command DL:0"), std::string::npos) << r.err;
-  EXPECT_GE(r.seconds, 0.9);   // three waits of 0.3 s (a busy machine only lengthens them)
-  EXPECT_LT(r.seconds, 30.0);  // bounded: about 1.1 s here; a give-up that never comes runs to the 240 s limit
+  // The command and its two retries, nothing else: a retry per reply time-out
+  // (its length is counted on injected ticks in the command link's tests).
+  EXPECT_EQ(far_end.Read(64, 200), "DL:0\xFA\rDL:0\xFA\rDL:0\xFA\r");
 }
 
 TEST_F(Cli, LostPortGivesExit4WithoutSpinning) {
   const Result r = RunTool({"load", "--simulate", "--simulate-faults", "hangup=500", "--pause-ms", "0", image_});
   EXPECT_EQ(r.code, 4) << r.err;
+  // A lost port that goes unseen runs to RunTool's limit and is killed there (-2).
   EXPECT_NE(r.err.find("was lost at page"), std::string::npos) << r.err;
-  EXPECT_LT(r.seconds, 30.0);  // about 0.1 s here; a lost port that goes unseen runs to the 240 s limit
 }
 
 TEST_F(Cli, CtrlCGives130AfterClosingThePortAndThePausesSleep) {
@@ -104,7 +105,9 @@ TEST_F(Cli, CtrlCGives130AfterClosingThePortAndThePausesSleep) {
   EXPECT_NE(r.err.find("the port is closed"), std::string::npos);
   // Over 2.5 s at the real pace a spinning pause costs a whole core; the
   // sleeping one a few per cent (start-up included; the margin is for a busy
-  // or instrumented machine).
+  // or instrumented machine). This comparison stays: the pause loop is the
+  // program's own, and a spinning one gives the same output and exit code,
+  // only the processor time tells it.
   EXPECT_LT(r.cpu_seconds, 0.4 * r.seconds) << r.cpu_seconds << " s of CPU in " << r.seconds << " s";
 }
 
@@ -116,9 +119,11 @@ TEST_P(CliSignal, InALongPauseEndsItAtOnceClosesThePortAndSendsNothing) {
   va::test::PtyPair far_end;
   // Signalled once the load is under way (its first progress line), inside
   // a 60 s pause: it ends then (about 0.03 s later here), not when the pause
-  // would. Reading the file first takes long under the sanitizers.
+  // would, which is past the 30 s limit (killed there: -2). Reading the file
+  // first takes long under the sanitizers.
   test::ChildOptions o;
   o.argv = {KVR_LOADER_CLI, "load", "--port", far_end.SlavePath(), "--pause-ms", "60000", image_};
+  o.limit_ms = 30000;
   bool sent = false;
   o.watch = [&](pid_t pid, const std::string& err) {
     if (!sent && err.find("page 0000/0900") != std::string::npos) sent = kill(pid, GetParam()) == 0;
@@ -127,7 +132,6 @@ TEST_P(CliSignal, InALongPauseEndsItAtOnceClosesThePortAndSendsNothing) {
   ASSERT_TRUE(sent) << r.err;
   EXPECT_EQ(r.code, 130) << r.err;
   EXPECT_NE(r.err.find("the port is closed"), std::string::npos) << r.err;
-  EXPECT_LT(r.seconds, 30.0);
   EXPECT_EQ(far_end.Read(6, 200), "");
 }
 
@@ -198,9 +202,8 @@ TEST_F(Cli, CtrlCStopsEveryLoadOfAGang) {
   sim::WriteFile(list, "# bench 2\n" + ends[1].SlavePath() + "\n\n  " + ends[2].SlavePath() + "  \n");
   const Result r = RunTool(
       {"load", "--port", ends[0].SlavePath(), "--ports-from", list, "--pause-ms", "60000", "--record", record, image_},
-      1000);
-  EXPECT_EQ(r.code, 130) << r.err;
-  EXPECT_LT(r.seconds, 30.0);  // about 1.1 s here; the pauses would run 60 s
+      1000, 30000);
+  EXPECT_EQ(r.code, 130) << r.err;  // about 1.1 s here; the pauses would run past the 30 s limit (-2)
   const std::vector<nlohmann::json> records = ReadRecords(record);
   ASSERT_EQ(records.size(), 1u);
   const nlohmann::json& run = records[0];
@@ -453,7 +456,6 @@ TEST_F(Cli, LoadsThroughANetworkSerialServer) {
   stopper.join();
   EXPECT_EQ(lost.code, 4) << lost.err;
   EXPECT_NE(lost.err.find("the port " + server.Rfc2217Url() + " was lost"), std::string::npos) << lost.err;
-  EXPECT_LT(lost.seconds, 20);
 
   const std::string refused = "rfc2217://127.0.0.1:" + std::to_string(sim::FreeLoopbackPort());
   Result r = RunTool({"load", "--port", refused, "--quiet", image_}, 0, 60000);
@@ -471,7 +473,6 @@ TEST_F(Cli, LoadsThroughANetworkSerialServer) {
   EXPECT_EQ(r.code, 2);
   EXPECT_NE(r.err.find(mute + " (the server does not answer the RFC 2217 com-port option"), std::string::npos)
       << r.err;
-  EXPECT_LT(r.seconds, 20);
   // A name the resolver does not know: its own words, no number of the component's.
   const std::string nowhere = "rfc2217://no-such-host.invalid:2217";
   r = RunTool({"load", "--port", nowhere, "--quiet", image_}, 0, 60000);

@@ -274,7 +274,7 @@ void World::Reset(const std::vector<std::string>& names) {
   api.WaitForMultipleObjects = [](Dword n, const Handle* hs, Bool, Dword ms) {
     {
       std::lock_guard<std::mutex> lock(W().mutex_);
-      if (n > 1) W().multi_waits.push_back({std::this_thread::get_id(), std::vector<Handle>(hs, hs + n)});
+      if (n > 1) W().multi_waits.push_back({std::this_thread::get_id(), std::vector<Handle>(hs, hs + n), ms});
     }
     return W().WaitMultiple(n, hs, ms);
   };

@@ -56,6 +56,7 @@ struct Port {
 struct WaitCall {
   std::thread::id thread;
   std::vector<Handle> handles;
+  Dword ms = 0;  // the time-out asked for
 };
 
 class World {

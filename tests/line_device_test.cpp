@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -108,16 +109,24 @@ TEST(LineDevice, BlockedCallsEndAtAWakeUpAHangupOrAShutdown) {
     IoResult waited = IoResult::kDone, read = IoResult::kDone;
     // A wake-up does not end a read: that one waits a bounded time.
     const uint32_t read_timeout = c.read == IoResult::kTimeout ? 50 : va::INFINITE_WAIT;
+    std::atomic<pid_t> waiter_id{0}, reader_id{0};
     std::thread waiter([&] {
+      waiter_id = va::test::ThisThreadId();
       uint32_t events = 0;
       waited = line.WaitEvents(events, wake);
     });
     std::thread reader([&] {
+      reader_id = va::test::ThisThreadId();
       char byte;
       uint32_t n = 0;
       read = line.Read(&byte, 1, read_timeout, n);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // both are most likely blocked by now
+    while (waiter_id.load() == 0 || reader_id.load() == 0) std::this_thread::yield();
+    // Both blocked in their calls (the wake-up's read may already have timed out).
+    EXPECT_TRUE(va::test::WaitUntilAsleep(waiter_id.load()));
+    if (c.read != IoResult::kTimeout) {
+      EXPECT_TRUE(va::test::WaitUntilAsleep(reader_id.load()));
+    }
     c.end(line, wake);
     waiter.join();
     reader.join();

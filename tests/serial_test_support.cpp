@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 namespace va::test {
@@ -46,6 +48,22 @@ std::string PtyPair::Read(size_t n, int timeout_ms) {
     out.append(buf, static_cast<size_t>(got));
   }
   return out;
+}
+
+pid_t ThisThreadId() { return gettid(); }
+
+bool WaitUntilAsleep(pid_t tid, int timeout_ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  do {
+    // The state follows the command's name in parentheses, which may hold any byte.
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t name_end = text.rfind(')');
+    if (name_end == std::string::npos || text.size() < name_end + 3) return false;  // the thread is gone
+    if (text[name_end + 2] == 'S') return true;
+    std::this_thread::yield();
+  } while (std::chrono::steady_clock::now() < end);
+  return false;
 }
 
 bool FakeDevice::SetLineSettings(const platform::LineSettings& s) {

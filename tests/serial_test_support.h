@@ -3,6 +3,8 @@
 // component that records its close pause, and a scriptable fake device.
 #pragma once
 
+#include <sys/types.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -50,6 +52,13 @@ class TestComm : public TVaComm {
   using TVaCustomComm::DoEvents;
   std::shared_ptr<std::vector<uint32_t>> pauses = std::make_shared<std::vector<uint32_t>>();
 };
+
+// The calling thread's id, as /proc/self/task names it.
+pid_t ThisThreadId();
+// Waits (at most `timeout_ms`) until thread `tid` of this process sleeps in a
+// call, i.e. it has got as far as a blocking wait; false when it did not (it
+// ended, say, or never blocked).
+bool WaitUntilAsleep(pid_t tid, int timeout_ms = 3000);
 
 // A device whose behaviour the test scripts.
 class FakeDevice final : public platform::Device {

@@ -4,7 +4,7 @@
 # serial server (ser2net on the loopback address) in front of it. A whole
 # load over raw TCP; two servers loaded at once, one over RFC 2217; the server
 # stopped mid-load (the port lost, exit 4); a refused connection and a server
-# that never answers (exit 2, each named, each bounded). Run by ctest from
+# that never answers (exit 2, each named). Run by ctest from
 # scripts/wine-tests.sh (KVR_PTYHOST, KVR_MAKEFILE, the prefix).
 set -euo pipefail
 cli=$1
@@ -49,24 +49,25 @@ fail() {
   exit 1
 }
 
-expect() {  # expect NAME CODE TEXT MAX_SECONDS
+# A run that never ends (a lost port unseen, a negotiation without its limit)
+# runs into ctest's limit for this script; the times are only reported.
+expect() {  # expect NAME CODE TEXT
   [[ $(cat "$work/$1.rc") -eq $2 ]] || fail "$1: exit $(cat "$work/$1.rc"), not $2"
   [[ -z "$3" ]] || grep -qF -- "$3" "$work/$1.stdout" "$work/$1.stderr" || fail "$1: no \"$3\""
-  awk -v t="$(cat "$work/$1.s")" -v m="$4" 'BEGIN { exit !(t < m) }' || fail "$1: took $(cat "$work/$1.s") s"
 }
 
 start_device a 8
 start_device b 9
 
 run raw load --port "$RAW_a" --pause-ms 0 --quiet "$wimage"
-expect raw 0 "load complete" 300
+expect raw 0 "load complete"
 run gang load --port "$RFC_a" --port "$RAW_b" --pause-ms 0 "$wimage"
-expect gang 0 "" 300  # 0 only when both loads completed; b's image is the gang's alone
+expect gang 0 ""  # 0 only when both loads completed; b's image is the gang's alone
 
 # The server stops once the load is under way: the port is lost (exit 4).
 (sleep 4; echo s >&8) &
 run lost load --port "$RFC_a" --quiet "$wimage"
-expect lost 4 "the port $RFC_a was lost" 30
+expect lost 4 "the port $RFC_a was lost"
 
 # Nothing listens: refused at once. A listener that never answers the
 # com-port option: named within the negotiation's limit.
@@ -76,7 +77,7 @@ exec 7>"$work/silent.in"
 for _ in $(seq 100); do grep -q ready "$work/silent.out" && break; sleep 0.05; done
 mute="rfc2217://127.0.0.1:$(awk '/ready/ { print $2 }' "$work/silent.out")"
 run mute load --port "$mute" --quiet "$wimage"
-expect mute 2 "$mute (the server does not answer the RFC 2217 com-port option" 20
+expect mute 2 "$mute (the server does not answer the RFC 2217 com-port option"
 
 exec 7>&- 8>&- 9>&-  # the devices report their images and end; so does the listener
 wait
@@ -84,6 +85,6 @@ grep -q "image equal to the file" "$work/a.out" || fail "device a: image not equ
 grep -q "image equal to the file" "$work/b.out" || fail "device b: image not equal"
 refused="rfc2217://127.0.0.1:$(awk '/ready/ { print $2 }' "$work/silent.out")"
 run refused load --port "$refused" --quiet "$wimage"
-expect refused 2 "Can't open specified device $refused (Error 10061" 20
+expect refused 2 "Can't open specified device $refused (Error 10061"
 sed -n 1,3p "$work/refused.stderr"
 echo "network ports under Wine: raw, RFC 2217, a gang of two, lost, mute and refused servers as expected"

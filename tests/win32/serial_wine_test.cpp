@@ -94,12 +94,10 @@ TEST_F(EchoPort, DirectWriteAndAReadWithTheTimeOut) {
   comm_->Buffers().SetReadTimeout(300);
   comm_->Open();
   char buf[64];
-  // Nothing on the line: the read ends after its time-out with nothing.
-  const auto start = steady_clock::now();
+  // Nothing on the line: the read ends after its time-out with nothing (the
+  // time-outs handed to Windows are checked on the fake table; a read that
+  // never ended would run into ctest's limit).
   EXPECT_EQ(comm_->ReadBuf(buf, sizeof buf), 0);
-  const auto waited = duration_cast<milliseconds>(steady_clock::now() - start).count();
-  EXPECT_GE(waited, 250);
-  EXPECT_LT(waited, 3000);
   // Written straight to the device, read back in one or more pieces.
   const std::string text = "DL:1:000000\r";
   EXPECT_EQ(comm_->WriteBuf(text.data(), static_cast<int>(text.size())), static_cast<int>(text.size()));
@@ -177,9 +175,7 @@ TEST_F(EchoPort, ClosingWithOperationsOutstanding) {
     std::string text = "x";
     text += std::to_string(i);
     comm_->WriteBuf(text.data(), static_cast<int>(text.size()));
-    const auto start = steady_clock::now();
-    comm_->Close();
-    EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - start).count(), 3000) << "cycle " << i;
+    comm_->Close();  // one that waited for ever would run into ctest's limit
     EXPECT_FALSE(comm_->Active());
   }
   // Echoes of the last cycle may still come in: the port is not purged on open.
@@ -200,19 +196,16 @@ TEST_F(EchoPort, TheFarEndHangingUpIsReportedOnceAndNothingSpins) {
   // The event thread's wait notices it; the program need not touch the line.
   PumpUntil([&] { return lost > 0; });
   ASSERT_EQ(lost, 1);
-  const double cpu_before = kvr::wintest::ProcessCpuSeconds();
-  const auto start = steady_clock::now();
+  // A silence: no second report. That the threads then leave the device
+  // alone (no further waits) is counted on the fake table, which fails the
+  // calls with the codes Wine gives here.
   loop_.PumpFor(600);
-  const double wall = duration_cast<milliseconds>(steady_clock::now() - start).count() / 1000.0;
-  const double cpu = kvr::wintest::ProcessCpuSeconds() - cpu_before;
-  EXPECT_LT(cpu, 0.3 * wall) << cpu << " s of processor time in " << wall << " s";
   EXPECT_EQ(lost, 1);
   EXPECT_EQ(errors, 1);
   char buf[8];
   EXPECT_EQ(comm_->ReadBuf(buf, sizeof buf), 0);
-  const auto close_start = steady_clock::now();
   comm_->Close();
-  EXPECT_LT(duration_cast<milliseconds>(steady_clock::now() - close_start).count(), 3000);
+  EXPECT_FALSE(comm_->Active());
 }
 
 }  // namespace

@@ -7,7 +7,8 @@
 # later than the Linux window's loop learns of them: +2 to +10 % a command
 # in runs here, varying with the machine. A pause kept twice (+80 %) or a
 # command left to the window's 50 ms supervising look (about +40 %) still
-# fails it. Reports the processor time of the Wine process.
+# fails it. Reports the processor time of the Wine process. The pace is
+# what is tested: only timing over seconds tells a pause kept twice.
 #   window_wine_pace.sh KVR-LOADER.EXE [LINUX-KVR-LOADER]  (else $KVR_LINUX_WINDOW)
 source "$(dirname "$0")/window_wine_lib.sh"
 linux_window=${2:-$KVR_LINUX_WINDOW}

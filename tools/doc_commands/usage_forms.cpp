@@ -171,7 +171,7 @@ std::string Fill(const std::string& form, const Placeholders& table, std::vector
       std::string prefix, rest = w;
       static const std::regex kDevicePrefix("^([^:,=]+):(?=[a-z])");  // D: before the first item
       if (std::smatch m; std::regex_search(rest, m, kDevicePrefix)) {
-        prefix = (IsPlaceholder(m[1].str()) ? value({m[1].str() + ":"}, m[1].str() + ":") : m[1].str()) + ":";
+        prefix = (IsPlaceholder(m[1].str()) ? value({m[1].str() + ":"}, m[1].str()) : m[1].str()) + ":";
         rest = m.suffix();
       }
       std::string filled;

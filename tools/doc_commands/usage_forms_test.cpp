@@ -100,8 +100,9 @@ TEST(UsageGrammar, PlaceholdersAreFilledOrNamed) {
   // What the table lacks stays as written and is named.
   EXPECT_EQ(Fill("kvr-loader-cli load --port PORT --level LEVEL UPDATE.KVR", kTable, unknown, seen),
             "kvr-loader-cli load --port /dev/ttyUSB0 --level LEVEL UPDATE.KVR");
-  EXPECT_EQ(Fill("kvr-simload [options]", kTable, unknown, seen), "kvr-simload [options]");
-  EXPECT_EQ(unknown, (std::vector<std::string>{"LEVEL", "[options] of kvr-simload"}));
+  EXPECT_EQ(Fill("kvr-simload [options] --f X:drop=RATE", kTable, unknown, seen),
+            "kvr-simload [options] --f X:drop=0.001");
+  EXPECT_EQ(unknown, (std::vector<std::string>{"LEVEL", "[options] of kvr-simload", "X"}));
 }
 
 TEST(UsageGrammar, UsageLinesAreTold) {

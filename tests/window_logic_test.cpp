@@ -489,16 +489,20 @@ TEST_F(WindowLogic, ClosingWithoutALoadAsksNothing) {
   EXPECT_TRUE(screen.questions.empty());
 }
 
-// The load's steps: an end never comes before the millisecond count has moved
-// on by the time asked (the window would only arm the timer again), and a
-// deadline armed again or stopped never ends at all.
-TEST(DueTimer, EndsOnceTheCountHasMovedAndOnlyForTheDeadlineArmedLast) {
+// The load's steps: deadlines end in their order, not in the order they
+// were armed (no clock compared: a timer that ended at once, or on the
+// deadline armed first, would end out of order), and a deadline armed again
+// or stopped never ends at all.
+TEST(DueTimer, EndsInDeadlineOrderAndOnlyForTheDeadlineArmedLast) {
   std::mutex mutex;
-  std::vector<std::pair<unsigned, uint32_t>> ends;  // id, the count when it came
-  DueTimer timer([&](unsigned id) {
-    std::lock_guard<std::mutex> lock(mutex);
-    ends.emplace_back(id, base::MonotonicTicks());
-  });
+  std::vector<std::pair<char, unsigned>> ends;  // which timer, the id its end came with
+  const auto noting = [&](char which) {
+    return [&, which](unsigned id) {
+      std::lock_guard<std::mutex> lock(mutex);
+      ends.emplace_back(which, id);
+    };
+  };
+  DueTimer timer(noting('t')), earlier(noting('e'));
   const auto ended = [&](size_t count) {
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     for (;;) {
@@ -516,14 +520,13 @@ TEST(DueTimer, EndsOnceTheCountHasMovedAndOnlyForTheDeadlineArmedLast) {
       std::lock_guard<std::mutex> lock(mutex);
       ends.clear();
     }
-    const unsigned dropped = timer.Start(ms + 200);
-    const uint32_t armed = base::MonotonicTicks();
-    const unsigned id = timer.Start(ms);
+    const unsigned dropped = timer.Start(ms + 100);
+    const unsigned id = timer.Start(ms + 300);
+    const unsigned earlier_id = earlier.Start(ms);
     ASSERT_NE(id, dropped);
-    ASSERT_TRUE(ended(1));
+    ASSERT_TRUE(ended(2));
     std::lock_guard<std::mutex> lock(mutex);
-    EXPECT_EQ(ends[0].first, id);
-    EXPECT_GE(ends[0].second - armed, ms);
+    EXPECT_EQ(ends, (std::vector<std::pair<char, unsigned>>{{'e', earlier_id}, {'t', id}}));
   }
   {
     std::lock_guard<std::mutex> lock(mutex);
@@ -534,7 +537,7 @@ TEST(DueTimer, EndsOnceTheCountHasMovedAndOnlyForTheDeadlineArmedLast) {
   const unsigned last = timer.Start(30);  // the stopped one would have ended first
   ASSERT_TRUE(ended(1));
   std::lock_guard<std::mutex> lock(mutex);
-  EXPECT_EQ(ends[0].first, last);
+  EXPECT_EQ(ends, (std::vector<std::pair<char, unsigned>>{{'t', last}}));
 }
 
 // Go to: a byte address of the image in hex or a line of the file; a place

@@ -14,6 +14,10 @@
 #   scripts/run-tests.sh           the whole run (CI)
 #   scripts/run-tests.sh --quick   the release build and its tests only: a
 #                                  developer's check, minutes from a built tree
+#   scripts/run-tests.sh --unit    what changed built (release), then the
+#                                  in-process unit tests only (ctest label
+#                                  unit): the loop while changing code, under
+#                                  30 s from a built tree
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -42,13 +46,23 @@ summary() {
 }
 
 export QT_QPA_PLATFORM=offscreen
+if [ "${1:-}" = --unit ]; then
+  if [ -f build/release/build.ninja ]; then
+    step "build: release, what changed" cmake --build build/release
+  else
+    step "set-up and build: release" scripts/setup.sh release
+  fi
+  [ "$failed" = 0 ] && step "tests: unit (release)" ctest --test-dir build/release --output-on-failure -j2 -L unit
+  summary
+  exit
+fi
 if [ "${1:-}" = --quick ]; then
   step "set-up and build: release" scripts/setup.sh release
   [ "$failed" = 0 ] && step "tests: release" ctest --test-dir build/release --output-on-failure -j2
   summary
   exit
 fi
-[ $# = 0 ] || { echo "usage: scripts/run-tests.sh [--quick]" >&2; exit 2; }
+[ $# = 0 ] || { echo "usage: scripts/run-tests.sh [--quick | --unit]" >&2; exit 2; }
 
 step "set-up and builds: release, asan, tsan" scripts/setup.sh release asan tsan
 if [ "$failed" != 0 ]; then
@@ -69,7 +83,7 @@ gang_load() {
   setarch "$(uname -m)" -R build/tsan/bin/kvr-loader-cli make-image "$gang/GANG.KVR"
   setarch "$(uname -m)" -R build/tsan/bin/kvr-loader-cli load --simulate --simulate-devices 4 \
     --simulate-faults 3:hangup=3000 --simulate-faults 4:drop=1 --pause-ms 0 --reply-timeout 0.05 --retries 5 \
-    --quiet --report "$gang/runs.json" "$gang/GANG.KVR" || code=$?
+    --quiet --record "$gang/runs.jsonl" "$gang/GANG.KVR" || code=$?
   rm -rf "$gang"
   [ "$code" = 4 ] || { echo "the gang load ended with $code, not 4"; return 1; }
 }

@@ -141,16 +141,16 @@ std::vector<PortOutcome> RunGang(const LoadOptions& options, const std::vector<P
     PortLoad& load = *loads[i];
     const auto hand_over =
         std::make_shared<PortHandOver>(queue, [&load](const std::string& m) { load.ReportError(m); });
-    if (std::optional<PortOutcome> failed = load.Prepare(hand_over, &checked)) {
-      outcomes[i] = std::move(*failed);
+    if (const PortLoad::Phase prepared = load.Prepare(hand_over, &checked); !prepared) {
+      outcomes[i] = prepared.error();
       ended[i] = true;
     }
   }
   // Then every load starts, none held up meanwhile by another's opening.
   for (size_t i = 0; i < loads.size(); ++i) {
     if (ended[i]) continue;
-    if (std::optional<PortOutcome> failed = loads[i]->Go()) {
-      outcomes[i] = std::move(*failed);
+    if (const PortLoad::Phase started = loads[i]->Go(); !started) {
+      outcomes[i] = started.error();
       ended[i] = true;
     } else {
       ++running;

@@ -99,8 +99,8 @@ int FileError(const std::string& what) {
 }
 
 // --simulate-faults: split=N,noise=RATE,drop=RATE,repeat=RATE,hangup=FRAMES,
-// seed=N,noiseat=REPLY:BYTES,line=BAUD. Returns what is wrong, or "" when all is well.
-std::string ParseFaults(const std::string& list, sim::DeviceOptions& f) {
+// seed=N,noiseat=REPLY:BYTES,line=BAUD. The failure says what is wrong.
+base::Status ParseFaults(const std::string& list, sim::DeviceOptions& f) {
   const auto whole = [](const std::string& text, uint64_t hi, uint64_t& v) {
     return WholeIn<uint64_t>(text, 0, hi, v);
   };
@@ -113,33 +113,35 @@ std::string ParseFaults(const std::string& list, sim::DeviceOptions& f) {
   while (std::getline(ss, item, ',')) {
     const size_t eq = item.find('=');
     const std::string k = item.substr(0, eq), v = eq == std::string::npos ? "" : item.substr(eq + 1);
-    const std::string bad = "--simulate-faults: \"" + item + "\" ";
+    const auto bad = [&item](const std::string& wants) {
+      return base::UsageFailure("--simulate-faults: \"" + item + "\" " + wants);
+    };
     uint64_t n = 0;
     if (k == "split") {
-      if (!whole(v, 1024, n) || n < 1) return bad + "wants split=N with N from 1 to 1024";
+      if (!whole(v, 1024, n) || n < 1) return bad("wants split=N with N from 1 to 1024");
       f.pieces = static_cast<int>(n);
     } else if (k == "noise" || k == "drop" || k == "repeat") {
       double r = 0;
-      if (!rate(v, r)) return bad + "wants " + k + "=RATE with RATE from 0 to 1";
+      if (!rate(v, r)) return bad("wants " + k + "=RATE with RATE from 0 to 1");
       (k == "noise" ? f.noise_rate : k == "drop" ? f.drop_rate : f.repeat_rate) = r;
     } else if (k == "hangup") {
-      if (!whole(v, UINT64_MAX, n)) return bad + "wants hangup=FRAMES, a whole number";
+      if (!whole(v, UINT64_MAX, n)) return bad("wants hangup=FRAMES, a whole number");
       f.hangup_after = n;
     } else if (k == "line") {  // a real line's timing at that rate
-      if (!whole(v, 4000000, n) || n < 50) return bad + "wants line=BAUD with BAUD from 50 to 4000000";
+      if (!whole(v, 4000000, n) || n < 50) return bad("wants line=BAUD with BAUD from 50 to 4000000");
       f.line_baud = static_cast<uint32_t>(n);
     } else if (k == "seed") {
-      if (!whole(v, UINT32_MAX, n)) return bad + "wants seed=N with N from 0 to 4294967295";
+      if (!whole(v, UINT32_MAX, n)) return bad("wants seed=N with N from 0 to 4294967295");
       f.seed = static_cast<uint32_t>(n);
     } else if (k == "noiseat") {  // that many noise bytes before one reply
       const size_t colon = v.find(':');
       uint64_t bytes = 0;
       if (colon == std::string::npos || !whole(v.substr(0, colon), UINT64_MAX, n) ||
           !whole(v.substr(colon + 1), 1000000, bytes))
-        return bad + "wants noiseat=REPLY:BYTES with BYTES from 0 to 1000000";
+        return bad("wants noiseat=REPLY:BYTES with BYTES from 0 to 1000000");
       f.faults.push_back({sim::DeviceFault::Kind::kNoise, n, std::string(bytes, '~')});
     } else {
-      return bad + "is not one of split, noise, drop, repeat, hangup, seed, noiseat, line";
+      return bad("is not one of split, noise, drop, repeat, hangup, seed, noiseat, line");
     }
   }
   return {};
@@ -150,20 +152,38 @@ int Usage(const std::string& problem) {
   return kUsageOrFile;
 }
 
+// A failure said on standard error in the command line's words; its exit code.
+int Refused(const base::Failure& failure) {
+  switch (failure.kind) {
+    case base::FailureKind::kUsage:
+      return Usage(failure.text);
+    case base::FailureKind::kInterrupted:
+    case base::FailureKind::kBusy:
+      std::cerr << "error: " << WithoutControls(failure.text) << "\n";
+      return FactsOf(LoadOutcome::kInterrupted).exit_code;
+    case base::FailureKind::kFile:
+      break;
+  }
+  return FileError(failure.text);
+}
+
 // The jobs of a load: the ports named, or the simulated devices with their
-// faults ("LIST" for every device, "D:LIST" for device D). "" when all is well.
-std::string MakeJobs(const std::vector<std::string>& ports, bool simulate, int devices,
-                     const std::vector<std::string>& faults, std::vector<PortJob>& jobs) {
+// faults ("LIST" for every device, "D:LIST" for device D).
+base::Result<std::vector<PortJob>> MakeJobs(const std::vector<std::string>& ports, bool simulate, int devices,
+                                            const std::vector<std::string>& faults) {
+  std::vector<PortJob> jobs;
   if (!simulate) {
     std::set<std::filesystem::path> seen;
     for (const std::string& port : ports) {
-      if (port.empty()) return "--port needs a device path, not an empty text";
+      if (port.empty()) return base::UsageFailure("--port needs a device path, not an empty text");
       // The same device by two names (a link, "..") is the same port.
-      if (!seen.insert(RealPath(va::DevicePathFor(port))).second) return "the port " + port + " is named twice";
+      if (!seen.insert(RealPath(va::DevicePathFor(port))).second)
+        return base::UsageFailure("the port " + port + " is named twice");
       jobs.push_back({port, false, {}});
     }
-    if (jobs.size() > static_cast<size_t>(kMaxPorts)) return "at most " + std::to_string(kMaxPorts) + " ports at once";
-    return {};
+    if (jobs.size() > static_cast<size_t>(kMaxPorts))
+      return base::UsageFailure("at most " + std::to_string(kMaxPorts) + " ports at once");
+    return jobs;
   }
   for (int i = 1; i <= devices; ++i) jobs.push_back({devices == 1 ? "" : "sim" + std::to_string(i), true, {}});
   for (const std::string& item : faults) {
@@ -173,36 +193,35 @@ std::string MakeJobs(const std::vector<std::string>& ports, bool simulate, int d
                                              std::all_of(list.begin(), list.begin() + static_cast<long>(colon),
                                                          [](char c) { return c >= '0' && c <= '9'; })) {
       if (!WholeIn(std::string_view(list).substr(0, colon), 1, devices, device))
-        return "--simulate-faults: \"" + item + "\" names a device from 1 to " + std::to_string(devices);
+        return base::UsageFailure("--simulate-faults: \"" + item + "\" names a device from 1 to " +
+                                  std::to_string(devices));
       list = list.substr(colon + 1);
     }
     for (int i = 1; i <= devices; ++i) {
       if (device != 0 && device != i) continue;
-      if (const std::string wrong = ParseFaults(list, jobs[static_cast<size_t>(i - 1)].faults); !wrong.empty())
-        return wrong;
+      if (const base::Status parsed = ParseFaults(list, jobs[static_cast<size_t>(i - 1)].faults); !parsed)
+        return parsed.error();
     }
   }
-  return {};
+  return jobs;
 }
 
 // Reads the image once for every load and checks it; nothing is opened or
 // sent for an image that cannot be right; `digest` (when given) takes the bytes
-// read. Returns an exit code, or -1 to go on.
-int ReadImage(const std::string& path, PageTable& table, UpdateFileState& file, Sha256* digest) {
+// read. The failure is the file's, or an interrupt.
+base::Status ReadImage(const std::string& path, PageTable& table, UpdateFileState& file, Sha256* digest) {
   ImageReading ui;
   std::string text;
   try {
     if (!OpenUpdateFile(path, table, file, ui, digest, &text))
-      return FileError(path + ": not an update file (extension .KVR expected)");
+      return base::FileFailure(path + ": not an update file (extension .KVR expected)");
   } catch (const EInOutError& e) {
-    return FileError(path + ": " + e.Reason());
+    return base::FileFailure(path + ": " + e.Reason());
   } catch (const std::exception& e) {
-    return FileError(path + ": " + e.what());
+    return base::FileFailure(path + ": " + e.what());
   }
-  if (Interrupted()) {
-    std::cerr << "error: interrupted while reading the file; nothing was sent\n";
-    return FactsOf(LoadOutcome::kInterrupted).exit_code;
-  }
+  if (Interrupted())
+    return base::Failure{base::FailureKind::kInterrupted, "interrupted while reading the file; nothing was sent"};
   const ImageProblem problem = file.Opened ? CheckImage(table, file) : ImageProblem{};
   if (ui.wrong_size) {
     std::error_code ec;
@@ -210,9 +229,9 @@ int ReadImage(const std::string& path, PageTable& table, UpdateFileState& file, 
                                   : static_cast<int64_t>(std::filesystem::file_size(Utf8Path(path), ec));
     std::cerr << WithoutControls(WrongSizeWarning(path, text, size, file.Opened && !problem)) << "\n";
   }
-  if (!file.Opened) return FileError(path + ": refused: an update file is at most 64 MiB; nothing was sent");
-  if (problem) return FileError(path + ": " + problem.Describe() + "; nothing was sent");
-  return -1;
+  if (!file.Opened) return base::FileFailure(path + ": refused: an update file is at most 64 MiB; nothing was sent");
+  if (problem) return base::FileFailure(path + ": " + problem.Describe() + "; nothing was sent");
+  return {};
 }
 
 // Appends the run to the record file, waiting for the lock as long as the
@@ -238,24 +257,24 @@ int RecordRun(const std::string& path, const RunRecord& run) {
   return run.exit_code == kOk ? FactsOf(LoadOutcome::kLogIncomplete).exit_code : run.exit_code;
 }
 
-LoadRecord ToRecord(const PortOutcome& o) {
+LoadRecord ToRecord(const PortOutcome& outcome) {
   LoadRecord r;
-  r.port = o.port;
-  r.device = o.device;
-  r.identity = o.identity;
-  r.started = o.started;
-  r.ended = o.ended;
-  r.commands = o.commands;
-  r.page_retries = o.page_retries;
-  r.result = o.Result();
-  r.exit_code = o.ExitCode();
-  r.message = o.message;
+  r.port = outcome.port;
+  r.device = outcome.device;
+  r.identity = outcome.identity;
+  r.started = outcome.started;
+  r.ended = outcome.ended;
+  r.commands = outcome.commands;
+  r.page_retries = outcome.page_retries;
+  r.result = outcome.Result();
+  r.exit_code = outcome.ExitCode();
+  r.message = outcome.message;
   return r;
 }
 
 // What the command line gave, by command.
 struct LoadCommand {
-  LoadOptions o;
+  LoadOptions options;
   std::string file, ports_from, record_file;
   std::vector<std::string> ports, faults;
   bool simulate = false;
@@ -273,44 +292,44 @@ struct MakeImageCommand {
   bool force = false;
 };
 
-CLI::App* AddLoadCommand(CLI::App& app, LoadCommand& c) {
+CLI::App* AddLoadCommand(CLI::App& app, LoadCommand& command) {
   CLI::App* load = app.add_subcommand(
       "load", "Send FILE.KVR to the device's boot loader (to several at once); options may come before and after it.");
-  load->add_option("FILE.KVR", c.file,
+  load->add_option("FILE.KVR", command.file,
                    "The update file: its name ends in .KVR (any case); -- before a name that starts "
                    "with a dash.")
       ->required();
   CLI::Option* port = load->add_option(
-      "--port", c.ports, "The serial port: COM7, ttyUSB0 or a device path; give it again for each further port.");
+      "--port", command.ports, "The serial port: COM7, ttyUSB0 or a device path; give it again for each further port.");
   port->allow_extra_args(false);  // one port per --port: the image may follow
   CLI::Option* port_list = load->add_option(
-      "--ports-from", c.ports_from,
+      "--ports-from", command.ports_from,
       "A file naming one port per line; # starts a comment that runs to the end of the line; blank lines are skipped.");
   CLI::Option* simulated =
-      load->add_flag("--simulate", c.simulate, "Load into the built-in simulated device and print its verdict.");
+      load->add_flag("--simulate", command.simulate, "Load into the built-in simulated device and print its verdict.");
   port->excludes(simulated);
   port_list->excludes(simulated);
-  load->add_option("--simulate-devices", c.devices, "That many simulated devices at once (default 1).")
+  load->add_option("--simulate-devices", command.devices, "That many simulated devices at once (default 1).")
       ->check(WholeNumber(1, kMaxPorts))
       ->needs(simulated);
-  load->add_option("--simulate-faults", c.faults,
+  load->add_option("--simulate-faults", command.faults,
                    "Faults of the simulated devices: [D:]split=N,noise=RATE,drop=RATE,repeat=RATE,hangup=FRAMES,"
                    "seed=N,noiseat=REPLY:BYTES,line=BAUD (a real line's timing: frames take their wire time, "
                    "replies come a byte at a time); with D: only device D. Give it again for other devices.")
       ->allow_extra_args(false)
       ->needs(simulated);
-  load->add_option("--baud", c.o.baud, "Line rate (default 38400).")->check(WholeNumber(50, 4000000));
-  load->add_option("--pause-ms", c.o.load.pause_ms, "The pause before each command is longer than this (default 50).")
+  load->add_option("--baud", command.options.baud, "Line rate (default 38400).")->check(WholeNumber(50, 4000000));
+  load->add_option("--pause-ms", command.options.load.pause_ms, "The pause before each command is longer than this (default 50).")
       ->check(WholeNumber(0, 60000));
-  load->add_option("--reply-timeout", c.reply_timeout, "Seconds a reply may take, from its command (default 10).")
+  load->add_option("--reply-timeout", command.reply_timeout, "Seconds a reply may take, from its command (default 10).")
       ->check(DecimalNumber(0.01, 3600));
-  load->add_option("--retries", c.o.load.retries, "Page restarts per page (default 3).")->check(WholeNumber(0, 100));
-  load->add_option("--log", c.o.log, "Write every reply to this file, as the window's debug log (one port only).");
-  load->add_option("--record,--report", c.record_file,
+  load->add_option("--retries", command.options.load.retries, "Page restarts per page (default 3).")->check(WholeNumber(0, 100));
+  load->add_option("--log", command.options.log, "Write every reply to this file, as the window's debug log (one port only).");
+  load->add_option("--record,--report", command.record_file,
                    "Append a record of this run (ports, devices, image, times, results) to this file, one JSON "
                    "line per run (--report is its older name).");
-  load->add_flag("--quiet", c.o.quiet, "No progress line.");
-  load->add_option("--stop-after", c.o.load.stop_after, "Stop after this many commands (benchmarks).")
+  load->add_flag("--quiet", command.options.quiet, "No progress line.");
+  load->add_option("--stop-after", command.options.load.stop_after, "Stop after this many commands (benchmarks).")
       ->check(WholeNumber(0, 1000000000))
       ->group("");
   load->footer(kExitCodes);
@@ -324,33 +343,33 @@ void AddPortsCommand(CLI::App& app, bool& json) {
   ports->footer("Exit codes: 0 listed (also when no port is found); 1 usage error.");
 }
 
-void AddMakeImageCommand(CLI::App& app, MakeImageCommand& c) {
+void AddMakeImageCommand(CLI::App& app, MakeImageCommand& command) {
   CLI::App* make = app.add_subcommand("make-image", "Write a standard-size test image to FILE.");
-  make->add_option("FILE", c.image, "The file to write: its name ends in .KVR (a symbolic link there is refused).")
+  make->add_option("FILE", command.image, "The file to write: its name ends in .KVR (a symbolic link there is refused).")
       ->required();
-  make->add_option("--seed", c.seed, "Seed of the made-up bytes (default 2026).")->check(WholeNumber(0, UINT32_MAX));
-  make->add_flag("--force", c.force, "Replace FILE when it exists (without it an existing file is kept).");
+  make->add_option("--seed", command.seed, "Seed of the made-up bytes (default 2026).")->check(WholeNumber(0, UINT32_MAX));
+  make->add_flag("--force", command.force, "Replace FILE when it exists (without it an existing file is kept).");
   make->footer("Exit codes: 0 the image was written; 1 usage or file error.");
 }
 
-void AddRecordsCommand(CLI::App& app, RecordsCommand& c) {
+void AddRecordsCommand(CLI::App& app, RecordsCommand& command) {
   CLI::App* records = app.add_subcommand(
       "records", "Print the loads recorded in FILE (--record): time, port, serial number, result, image, message.");
-  records->add_option("FILE", c.file, "The record file (an earlier JSON report is read too).")->required();
-  records->add_option("--port", c.filter.port, "Only loads into this port (as given, its device or by-id name).");
-  records->add_option("--serial", c.filter.serial, "Only loads through the USB adapter with this serial number.");
-  records->add_option("--result", c.filter.result, "Only loads that ended so: " + OutcomeNames() + ".")
+  records->add_option("FILE", command.file, "The record file (an earlier JSON report is read too).")->required();
+  records->add_option("--port", command.filter.port, "Only loads into this port (as given, its device or by-id name).");
+  records->add_option("--serial", command.filter.serial, "Only loads through the USB adapter with this serial number.");
+  records->add_option("--result", command.filter.result, "Only loads that ended so: " + OutcomeNames() + ".")
       ->check(CLI::Validator(
           [](std::string& v) -> std::string {
             return OutcomeNamed(v) ? "" : "\"" + v + "\" is not how a load ends: " + OutcomeNames();
           },
           "RESULT"));
-  records->add_option("--since", c.filter.since,
+  records->add_option("--since", command.filter.since,
                       "Only loads started at or after this UTC time: YYYY-MM-DD[THH:MM[:SS]].");
-  CLI::Option* as_json = records->add_flag("--json", c.json, "As a JSON array of the records.");
-  CLI::Option* as_csv = records->add_flag("--csv", c.csv, "As CSV, one row per load, for a spreadsheet.");
+  CLI::Option* as_json = records->add_flag("--json", command.json, "As a JSON array of the records.");
+  CLI::Option* as_csv = records->add_flag("--csv", command.csv, "As CSV, one row per load, for a spreadsheet.");
   CLI::Option* as_lines =
-      records->add_flag("--lines", c.lines, "As record lines (turns an earlier JSON report into a record file).");
+      records->add_flag("--lines", command.lines, "As record lines (turns an earlier JSON report into a record file).");
   as_json->excludes(as_csv)->excludes(as_lines);
   as_csv->excludes(as_lines);
   records->footer(
@@ -379,40 +398,40 @@ int ListPorts(bool json) {
   return kOk;
 }
 
-int ShowRecords(RecordsCommand& c) {
-  if (!c.filter.since.empty() && !SinceTime(c.filter.since, c.filter.since))
-    return Usage("--since: \"" + c.filter.since + "\" is not a time YYYY-MM-DD[THH:MM[:SS]] (UTC)");
-  const RecordsFormat format = c.json    ? RecordsFormat::kJson
-                               : c.csv   ? RecordsFormat::kCsv
-                               : c.lines ? RecordsFormat::kLines
+int ShowRecords(RecordsCommand& command) {
+  if (!command.filter.since.empty() && !SinceTime(command.filter.since, command.filter.since))
+    return Usage("--since: \"" + command.filter.since + "\" is not a time YYYY-MM-DD[THH:MM[:SS]] (UTC)");
+  const RecordsFormat format = command.json    ? RecordsFormat::kJson
+                               : command.csv   ? RecordsFormat::kCsv
+                               : command.lines ? RecordsFormat::kLines
                                          : RecordsFormat::kTable;
-  return PrintRecords(c.file, c.filter, format, std::cout, std::cerr);
+  return PrintRecords(command.file, command.filter, format, std::cout, std::cerr);
 }
 
-int MakeImage(const MakeImageCommand& c) {
+int MakeImage(const MakeImageCommand& command) {
   // The loader takes only .KVR files: an image made under another name could not be loaded.
-  if (!HasUpdateFileExtension(c.image)) return Usage("make-image: " + c.image + ": the name must end in .KVR");
+  if (!HasUpdateFileExtension(command.image)) return Usage("make-image: " + command.image + ": the name must end in .KVR");
   namespace fs = std::filesystem;
   std::error_code ec;
-  const fs::path target = Utf8Path(c.image);
+  const fs::path target = Utf8Path(command.image);
   const fs::file_status there = fs::symlink_status(target, ec);
   // An update file made by mistake over a real one would destroy it: only
   // --force replaces a file, and then whole or not at all (a file beside it,
   // renamed over it).
   const bool replace = fs::is_regular_file(there);
-  if (replace && !c.force) return FileError(c.image + " exists; --force replaces it");
+  if (replace && !command.force) return FileError(command.image + " exists; --force replaces it");
   try {
     if (!replace) {
-      sim::WriteFile(c.image, sim::MakeUpdateFileText(c.seed));  // refuses a link, a pipe or a folder there
+      sim::WriteFile(command.image, sim::MakeUpdateFileText(command.seed));  // refuses a link, a pipe or a folder there
       return kOk;
     }
-    const std::string beside = c.image + ".making";
-    sim::WriteFile(beside, sim::MakeUpdateFileText(c.seed));
+    const std::string beside = command.image + ".making";
+    sim::WriteFile(beside, sim::MakeUpdateFileText(command.seed));
     fs::rename(Utf8Path(beside), target, ec);
     if (ec) {
       const std::string why = ec.message();
       fs::remove(Utf8Path(beside), ec);
-      return FileError("cannot replace " + c.image + ": " + why);
+      return FileError("cannot replace " + command.image + ": " + why);
     }
   } catch (const std::exception& e) {
     return FileError(e.what());
@@ -420,53 +439,58 @@ int MakeImage(const MakeImageCommand& c) {
   return kOk;
 }
 
-// The load's jobs from its options; "" when all is well, else what is wrong.
-std::string CheckLoadCommand(LoadCommand& c, const CLI::App& load, std::vector<PortJob>& jobs) {
+// The load's jobs from its options.
+base::Result<std::vector<PortJob>> CheckLoadCommand(LoadCommand& command, const CLI::App& load) {
+  using base::UsageFailure;
   if (load.count("--ports-from")) {
-    if (c.ports_from.empty()) return "--ports-from needs a file name, not an empty text";
-    if (const std::string wrong = ReadPortList(c.ports_from, c.ports); !wrong.empty()) return wrong;
-    if (c.ports.empty()) return "--ports-from: " + c.ports_from + " names no port";
+    if (command.ports_from.empty()) return UsageFailure("--ports-from needs a file name, not an empty text");
+    if (const base::Status read = ReadPortList(command.ports_from, command.ports); !read) return read.error();
+    if (command.ports.empty()) return UsageFailure("--ports-from: " + command.ports_from + " names no port");
   }
-  if (c.ports.empty() && !c.simulate) return "load needs --port PATH, --ports-from FILE or --simulate";
-  if (const std::string wrong = MakeJobs(c.ports, c.simulate, c.devices, c.faults, jobs); !wrong.empty()) return wrong;
-  if (load.count("--log") && c.o.log.empty()) return "--log needs a file name, not an empty text";
-  if (!c.o.log.empty() && jobs.size() > 1) return "--log is for one port; a load into several records each in --record";
-  if (load.count("--record") && c.record_file.empty()) return "--record needs a file name, not an empty text";
-  return {};
+  if (command.ports.empty() && !command.simulate) return UsageFailure("load needs --port PATH, --ports-from FILE or --simulate");
+  base::Result<std::vector<PortJob>> jobs = MakeJobs(command.ports, command.simulate, command.devices, command.faults);
+  if (!jobs) return jobs;
+  if (load.count("--log") && command.options.log.empty()) return UsageFailure("--log needs a file name, not an empty text");
+  if (!command.options.log.empty() && jobs->size() > 1)
+    return UsageFailure("--log is for one port; a load into several records each in --record");
+  if (load.count("--record") && command.record_file.empty())
+    return UsageFailure("--record needs a file name, not an empty text");
+  return jobs;
 }
 
-int Load(LoadCommand& c, const CLI::App& load) {
-  std::vector<PortJob> jobs;
-  if (const std::string wrong = CheckLoadCommand(c, load, jobs); !wrong.empty()) return Usage(wrong);
-  c.o.load.reply_timeout_ms = static_cast<uint32_t>(std::lround(DecimalValue(c.reply_timeout) * 1000));
+int Load(LoadCommand& command, const CLI::App& load) {
+  base::Result<std::vector<PortJob>> checked = CheckLoadCommand(command, load);
+  if (!checked) return Refused(checked.error());
+  const std::vector<PortJob>& jobs = *checked;
+  command.options.load.reply_timeout_ms = static_cast<uint32_t>(std::lround(DecimalValue(command.reply_timeout) * 1000));
   CatchInterrupts();
 
   PageTable table;
   UpdateFileState state;
   Sha256 digest;  // of the bytes read into the table, for the record
-  if (const int code = ReadImage(c.file, table, state, c.record_file.empty() ? nullptr : &digest); code >= 0)
-    return code;
+  if (const base::Status read = ReadImage(command.file, table, state, command.record_file.empty() ? nullptr : &digest); !read)
+    return Refused(read.error());
   RunRecord run;
   run.tool = "kvr-loader-cli " KVR_VERSION;
-  if (!c.record_file.empty()) {
-    if (const base::Status checked = CheckRecordFile(c.record_file, c.file, c.o.log); !checked)
+  if (!command.record_file.empty()) {
+    if (const base::Status checked = CheckRecordFile(command.record_file, command.file, command.options.log); !checked)
       return FileError(checked.error().text + "; nothing was sent");
-    run.image = {c.file, static_cast<int64_t>(digest.Bytes()), digest.FinishHex()};
+    run.image = {command.file, static_cast<int64_t>(digest.Bytes()), digest.FinishHex()};
   }
 
   run.started = std::chrono::system_clock::now();
   std::vector<PortOutcome> outcomes;
   if (jobs.size() == 1) {
-    PortLoad single(c.o, jobs[0], table, state, c.file, LoadOutput::kSingle);
+    PortLoad single(command.options, jobs[0], table, state, command.file, LoadOutput::kSingle);
     outcomes.push_back(single.Run());
   } else {
-    outcomes = RunGang(c.o, jobs, table, state, c.file);
+    outcomes = RunGang(command.options, jobs, table, state, command.file);
     std::cout << OutcomeTable(outcomes) << std::flush;
   }
   run.ended = std::chrono::system_clock::now();
   run.exit_code = CombinedExitCode(outcomes);
   for (const PortOutcome& outcome : outcomes) run.loads.push_back(ToRecord(outcome));
-  return c.record_file.empty() ? run.exit_code : RecordRun(c.record_file, run);
+  return command.record_file.empty() ? run.exit_code : RecordRun(command.record_file, run);
 }
 
 }  // namespace

@@ -80,14 +80,14 @@ bool ErrIsTerminal() {
 
 PortLoad::PortLoad(const LoadOptions& options, PortJob job, const PageTable& table, const UpdateFileState& file,
                    const std::string& image_path, LoadOutput output)
-    : o_(options),
+    : options_(options),
       job_(std::move(job)),
       image_path_(image_path),
       table_(table),
       file_(file),
       output_(output),
       engine_(port_, ticks_, table, file, *this) {
-  engine_.Configure(o_.load);
+  engine_.Configure(options_.load);
   outcome_.port = job_.port;
 }
 
@@ -101,7 +101,7 @@ void PortLoad::Say(const std::string& line) {
   if (Gang()) {
     std::cerr << WithoutControls(job_.port) << ": " << line << "\n";
   } else {
-    std::cerr << (ErrIsTerminal() && !o_.quiet ? "\n" : "") << line << "\n";
+    std::cerr << (ErrIsTerminal() && !options_.quiet ? "\n" : "") << line << "\n";
   }
 }
 
@@ -109,7 +109,7 @@ void PortLoad::LoadRetry(int attempt, const std::string& where, const std::strin
   ++retries_;
   Publish();
   // A gang's view counts the retries on a terminal; a pipe gets every one.
-  if (!o_.quiet && output_ != LoadOutput::kGangView)
+  if (!options_.quiet && output_ != LoadOutput::kGangView)
     Say("retry " + std::to_string(attempt) + " of " + where + ": " + why);
 }
 
@@ -117,7 +117,7 @@ std::string PermissionHint(const std::string& device_path) {
   return PermissionHintText(device_path, CheckPortPermission(device_path), kEnglishPortWords);
 }
 
-PortOutcome PortLoad::Fail(LoadOutcome outcome, const std::string& what) {
+PortOutcome PortLoad::EndAs(LoadOutcome outcome, const std::string& what) {
   outcome_.outcome = outcome;
   outcome_.message = WithoutControls(what);
   if (output_ != LoadOutput::kGangView) {
@@ -128,10 +128,10 @@ PortOutcome PortLoad::Fail(LoadOutcome outcome, const std::string& what) {
     comm_.Close();
   } catch (...) {
   }
-  return Finish();
+  return FinalOutcome();
 }
 
-PortOutcome PortLoad::Finish() {
+PortOutcome PortLoad::FinalOutcome() {
   outcome_.ended = std::chrono::system_clock::now();
   const LoadProgress figures = engine_.Progress();
   outcome_.commands = figures.commands;
@@ -142,35 +142,37 @@ PortOutcome PortLoad::Finish() {
   return outcome_;
 }
 
-std::string PortLoad::OpenLog() {
-  const std::string log = "the log " + o_.log;
+base::Status PortLoad::OpenLog() {
+  const std::string log = "the log " + options_.log;
 #ifdef _WIN32
   std::error_code ec;
-  if (std::filesystem::equivalent(base::Utf8Path(o_.log), base::Utf8Path(image_path_), ec))
-    return log + " is the image file itself";
-  log_ = base::OpenFile(o_.log, "a");
+  if (std::filesystem::equivalent(base::Utf8Path(options_.log), base::Utf8Path(image_path_), ec))
+    return base::FileFailure(log + " is the image file itself");
+  log_ = base::OpenFile(options_.log, "a");
 #else
-  const int fd = open(o_.log.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+  const int fd = open(options_.log.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
   if (fd < 0)
-    return "cannot write " + log + ": " + (errno == ENXIO ? "a pipe that nobody reads" : std::strerror(errno));
+    return base::FileFailure("cannot write " + log + ": " +
+                             (errno == ENXIO ? "a pipe that nobody reads" : std::strerror(errno)));
   struct stat opened = {};
   struct stat image = {};
   if (fstat(fd, &opened) == 0 && stat(image_path_.c_str(), &image) == 0 && opened.st_dev == image.st_dev &&
       opened.st_ino == image.st_ino) {
     close(fd);
-    return log + " is the image file itself";
+    return base::FileFailure(log + " is the image file itself");
   }
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   log_ = fdopen(fd, "w");
   if (!log_) close(fd);
 #endif
-  return log_ ? std::string() : "cannot write " + log + ": " + std::strerror(errno);
+  if (!log_) return base::FileFailure("cannot write " + log + ": " + std::strerror(errno));
+  return {};
 }
 
 bool PortLoad::StartLog() {
 #ifdef _WIN32
   std::fclose(log_);
-  log_ = base::OpenFile(o_.log, "w");
+  log_ = base::OpenFile(options_.log, "w");
   return log_ != nullptr;
 #else
   struct stat st {};
@@ -187,7 +189,7 @@ void PortLoad::WriteLog(const std::string& line) {
 
 void PortLoad::ReportLogFailure(int error) {
   log_failed_ = true;
-  Say("warning: writing the log " + WithoutControls(o_.log) + " failed (" + std::strerror(error) +
+  Say("warning: writing the log " + WithoutControls(options_.log) + " failed (" + std::strerror(error) +
       "); the load goes on, the log is incomplete");
 }
 
@@ -214,12 +216,12 @@ void PortLoad::Progress(bool force) {
       last_progress_ms_ = now;
       Publish();
     }
-    if (o_.quiet || output_ == LoadOutput::kGangView || (!force && percent_ == last_printed_percent_)) return;
+    if (options_.quiet || output_ == LoadOutput::kGangView || (!force && percent_ == last_printed_percent_)) return;
   }
   // Asked only here: a gang's loads look at their progress every 20 ms each.
   const bool tty = ErrIsTerminal();
   if (!Gang()) {
-    if (o_.quiet) return;
+    if (options_.quiet) return;
     if (!force && (tty ? now - last_progress_ms_ < 200 : percent_ == last_printed_percent_)) return;
     last_progress_ms_ = now;
   }
@@ -247,8 +249,8 @@ PortOutcome PortLoad::Run() {
   // The port's events come to this thread through the queue.
   const auto queue = std::make_shared<va::TVaCallQueue>();
   queue->OnException = [this](const std::string& m) { ReportError(m); };
-  if (std::optional<PortOutcome> failed = Prepare(queue)) return *failed;
-  if (std::optional<PortOutcome> failed = Go()) return *failed;
+  if (const Phase prepared = Prepare(queue); !prepared) return prepared.error();
+  if (const Phase started = Go(); !started) return started.error();
   for (;;) {
     // The port's events, until the load's next deadline (a command's pause,
     // a time limit) or a look at the interrupts and the progress line.
@@ -259,16 +261,15 @@ PortOutcome PortLoad::Run() {
   }
 }
 
-std::optional<PortOutcome> PortLoad::Prepare(const std::shared_ptr<va::TVaMainThread>& main,
-                                             const ImageProblem* checked) {
+PortLoad::Phase PortLoad::Prepare(const std::shared_ptr<va::TVaMainThread>& main, const ImageProblem* checked) {
   outcome_.started = std::chrono::system_clock::now();
   if (const ImageProblem problem = checked ? *checked : CheckImage(table_, file_)) {
     engine_.Begin(problem);  // the engine ends it as an image error
-    return Fail(LoadOutcome::kImageError, image_path_ + ": " + problem.Describe() + "; nothing was sent");
+    return EndAs(LoadOutcome::kImageError, image_path_ + ": " + problem.Describe() + "; nothing was sent");
   }
-  if (!o_.log.empty()) {
-    if (const std::string wrong = OpenLog(); !wrong.empty())
-      return Fail(LoadOutcome::kLogError, wrong + "; nothing was sent");
+  if (!options_.log.empty()) {
+    if (const base::Status opened = OpenLog(); !opened)
+      return EndAs(LoadOutcome::kLogError, opened.error().text + "; nothing was sent");
   }
   std::string path = va::DevicePathFor(job_.port);
   if (job_.simulate) {
@@ -276,7 +277,7 @@ std::optional<PortOutcome> PortLoad::Prepare(const std::shared_ptr<va::TVaMainTh
     try {
       device_ = std::make_unique<sim::PtyDevice>(job_.faults);
     } catch (const std::exception& e) {
-      return Fail(LoadOutcome::kPortError, std::string("no simulated device: ") + e.what());
+      return EndAs(LoadOutcome::kPortError, std::string("no simulated device: ") + e.what());
     }
     path = device_->SlavePath();
 #else
@@ -293,24 +294,24 @@ std::optional<PortOutcome> PortLoad::Prepare(const std::shared_ptr<va::TVaMainTh
   return OpenPort(path, main);
 }
 
-std::optional<PortOutcome> PortLoad::Go() {
+PortLoad::Phase PortLoad::Go() {
   // The load's clock starts here, not before the port opened: a gang's
   // ports open one after the other.
-  if (Interrupted()) return Fail(LoadOutcome::kInterrupted, "interrupted before the load; nothing was sent");
+  if (Interrupted()) return EndAs(LoadOutcome::kInterrupted, "interrupted before the load; nothing was sent");
   engine_.Begin(ImageProblem{});
   try {
     engine_.SendOpening();
   } catch (const std::exception& e) {
-    return Fail(LoadOutcome::kPortError, e.what());
+    return EndAs(LoadOutcome::kPortError, e.what());
   }
-  return std::nullopt;
+  return {};
 }
 
-std::optional<PortOutcome> PortLoad::OpenPort(const std::string& path, const std::shared_ptr<va::TVaMainThread>& main) {
+PortLoad::Phase PortLoad::OpenPort(const std::string& path, const std::shared_ptr<va::TVaMainThread>& main) {
   comm_.SetMainThread(main);
   // The window's line settings.
   SetUpLoadPort(
-      comm_, path, o_.baud,
+      comm_, path, options_.baud,
       [this](int count) {
         moved_ = true;
         engine_.OnRxChar(count);
@@ -332,18 +333,18 @@ std::optional<PortOutcome> PortLoad::OpenPort(const std::string& path, const std
   comm_.ClosePause = [](uint32_t) {};
   if (log_) engine_.SetLog([this](const std::string& line) { WriteLog(line); });
   if (!Gang()) g_single_stop.store(&engine_.Stopper());
-  if (Interrupted()) return Fail(LoadOutcome::kInterrupted, "interrupted before the load; nothing was sent");
+  if (Interrupted()) return EndAs(LoadOutcome::kInterrupted, "interrupted before the load; nothing was sent");
   try {
     comm_.Open();
   } catch (const std::exception& e) {
     // Opening a network port may take seconds: a Ctrl-C meanwhile is what ended it.
-    if (Interrupted()) return Fail(LoadOutcome::kInterrupted, "interrupted while the port opened; nothing was sent");
+    if (Interrupted()) return EndAs(LoadOutcome::kInterrupted, "interrupted while the port opened; nothing was sent");
     outcome_.hint = PermissionHint(path);
-    return Fail(LoadOutcome::kPortError, e.what());
+    return EndAs(LoadOutcome::kPortError, e.what());
   }
   if (log_ && !StartLog())
-    return Fail(LoadOutcome::kLogError, "cannot empty the log " + o_.log + ": " + std::strerror(errno));
-  return std::nullopt;
+    return EndAs(LoadOutcome::kLogError, "cannot empty the log " + options_.log + ": " + std::strerror(errno));
+  return {};
 }
 
 void PortLoad::TakeReceived() {
@@ -355,33 +356,33 @@ std::optional<PortOutcome> PortLoad::Step(bool take_received) {
   if (engine_.Running()) {
     try {
       if (Interrupted())
-        return Fail(LoadOutcome::kInterrupted, "interrupted at " + engine_.Where() + "; the port is closed");
+        return EndAs(LoadOutcome::kInterrupted, "interrupted at " + engine_.Where() + "; the port is closed");
       if (lost_.load())
-        return Fail(LoadOutcome::kPortLost, "the port " + job_.port + " was lost at " + engine_.Where());
-      if (!event_error_.empty()) return Fail(LoadOutcome::kPortError, event_error_);
+        return EndAs(LoadOutcome::kPortLost, "the port " + job_.port + " was lost at " + engine_.Where());
+      if (!event_error_.empty()) return EndAs(LoadOutcome::kPortError, event_error_);
       if (take_received || engine_.MsUntilDue() == 0) TakeReceived();
       engine_.Poll();
       Progress(false);
     } catch (const std::exception& e) {
-      return Fail(LoadOutcome::kPortError, e.what());
+      return EndAs(LoadOutcome::kPortError, e.what());
     }
     if (engine_.Running()) return std::nullopt;
   }
-  return End();
+  return EndAfterExchange();
 }
 
-PortOutcome PortLoad::End() {
+PortOutcome PortLoad::EndAfterExchange() {
   if (Interrupted())
-    return Fail(LoadOutcome::kInterrupted, "interrupted at " + engine_.Where() + "; the port is closed");
-  if (engine_.Outcome() == LoadOutcome::kNoAnswer) return Fail(LoadOutcome::kNoAnswer, engine_.EndMessage());
-  if (!device_) return Conclude({});
-  return Conclude([this] { return device_->Image(); });
+    return EndAs(LoadOutcome::kInterrupted, "interrupted at " + engine_.Where() + "; the port is closed");
+  if (engine_.Outcome() == LoadOutcome::kNoAnswer) return EndAs(LoadOutcome::kNoAnswer, engine_.EndMessage());
+  if (!device_) return EndRanOrStopped({});
+  return EndRanOrStopped([this] { return device_->Image(); });
 }
 
-PortOutcome PortLoad::Conclude(const std::function<std::vector<uint8_t>()>& simulated_image) {
+PortOutcome PortLoad::EndRanOrStopped(const std::function<std::vector<uint8_t>()>& simulated_image) {
   const bool complete = engine_.Outcome() == LoadOutcome::kComplete;
   Progress(true);
-  if (!Gang() && !o_.quiet && ErrIsTerminal()) std::cerr << "\n";
+  if (!Gang() && !options_.quiet && ErrIsTerminal()) std::cerr << "\n";
   const LoadProgress figures = engine_.Progress();
   const uint64_t frames = figures.commands;
   const double seconds = figures.elapsed_ms / 1000.0;
@@ -401,7 +402,7 @@ PortOutcome PortLoad::Conclude(const std::function<std::vector<uint8_t>()>& simu
     if (!Gang()) std::cout << verdict << "\n";
     if (!equal) {
       outcome_.outcome = LoadOutcome::kImageDiffers;
-      return Finish();
+      return FinalOutcome();
     }
   }
   if (log_) {
@@ -413,7 +414,7 @@ PortOutcome PortLoad::Conclude(const std::function<std::vector<uint8_t>()>& simu
   if (log_failed_ && complete) {
     outcome_.outcome = LoadOutcome::kLogIncomplete;
   }
-  return Finish();
+  return FinalOutcome();
 }
 
 }  // namespace kvr::cli

@@ -23,6 +23,7 @@
 #include "comm_channel.h"
 #include "load_engine.h"
 #include "page_table.h"
+#include "result.h"
 #include "tick_source.h"
 #include "update_file.h"
 #include "va_comm.h"
@@ -135,10 +136,11 @@ class PortLoad final : public LoadView {
   // same thread pumps. Step takes the bytes that came without a CR when the
   // load is due or `take_received` says so. `checked`, when given, is
   // CheckImage's result for the image (several loads of one image check it
-  // once).
-  std::optional<PortOutcome> Prepare(const std::shared_ptr<va::TVaMainThread>& main,
-                                     const ImageProblem* checked = nullptr);
-  std::optional<PortOutcome> Go();
+  // once). Prepare and Go fail with the outcome when the load ends there;
+  // Step gives the outcome once the load has ended.
+  using Phase = base::Result<void, PortOutcome>;
+  Phase Prepare(const std::shared_ptr<va::TVaMainThread>& main, const ImageProblem* checked = nullptr);
+  Phase Go();
   std::optional<PortOutcome> Step(bool take_received = true);
   // Milliseconds until the load is due (0: now); -1 when only its port's
   // events move it on.
@@ -161,35 +163,35 @@ class PortLoad final : public LoadView {
   void SetStatus(const std::string&) override {}
   void SetProgress(int percent) override { percent_ = percent; }
   void LoadRetry(int attempt, const std::string& where, const std::string& why) override;
-  void LoadFinished(LoadOutcome, const std::string&) override {}
+  void LoadEnded(LoadOutcome, const std::string&) override {}
 
  private:
   // Ends the load so: says why, closes the port.
-  PortOutcome Fail(LoadOutcome outcome, const std::string& what);
+  PortOutcome EndAs(LoadOutcome outcome, const std::string& what);
   // The outcome with the load's figures.
-  PortOutcome Finish();
-  // The phases of Run: each gives the outcome when the load ends there.
-  std::optional<PortOutcome> OpenPort(const std::string& path, const std::shared_ptr<va::TVaMainThread>& main);
+  PortOutcome FinalOutcome();
+  // Opens the port with the load's settings and events.
+  Phase OpenPort(const std::string& path, const std::shared_ptr<va::TVaMainThread>& main);
   // The bytes waiting at the port, to the engine.
   void TakeReceived();
-  // The end of a load that left the exchange: an interrupt, no answer, or Conclude.
-  PortOutcome End();
+  // The end of a load that left the exchange: an interrupt, no answer, or EndRanOrStopped.
+  PortOutcome EndAfterExchange();
   // A load that ran to its end or was stopped; `simulated_image` (when set)
   // gives the simulated device's image, compared with the file.
-  PortOutcome Conclude(const std::function<std::vector<uint8_t>()>& simulated_image);
+  PortOutcome EndRanOrStopped(const std::function<std::vector<uint8_t>()>& simulated_image);
   void Progress(bool force);
   void Publish();
   // The single load's reply log: opened without emptying it, refusing the
-  // image itself and a pipe nobody reads ("" when all is well); emptied once
-  // the port is open, so a run that sends nothing keeps the previous log.
-  std::string OpenLog();
+  // image itself and a pipe nobody reads; emptied once the port is open, so
+  // a run that sends nothing keeps the previous log.
+  base::Status OpenLog();
   bool StartLog();
   void WriteLog(const std::string& line);
   void ReportLogFailure(int error);
   // A line of the load's own, on standard error (a gang load's prefixed).
   void Say(const std::string& line);
 
-  const LoadOptions& o_;
+  const LoadOptions& options_;
   PortJob job_;
   const std::string image_path_;
   const PageTable& table_;

@@ -15,9 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string file(reinterpret_cast<const char*>(data), size);
   const std::string& path = FileHolding(file);
   std::vector<std::string> ports;
-  const std::string wrong = kvr::cli::ReadPortList(path, ports);
-  if (!wrong.empty()) {
-    Check(wrong.rfind("--ports-from: " + path + " ", 0) == 0, "a refusal names the option and the file");
+  const base::Status read = kvr::cli::ReadPortList(path, ports);
+  if (!read) {
+    Check(read.error().text.rfind("--ports-from: " + path + " ", 0) == 0, "a refusal names the option and the file");
     return 0;
   }
   Check(size <= 64 * 1024, "a file over 64 KiB is refused");

@@ -46,7 +46,7 @@ struct Channel : kvr::ByteChannel {
 struct View : kvr::LoadView {
   void SetProgress(int p) override { Check(p >= 0 && p <= 100, "gauge range"); }
   void SetStatus(const std::string&) override {}
-  void LoadFinished(kvr::LoadOutcome r, const std::string&) override {
+  void LoadEnded(kvr::LoadOutcome r, const std::string&) override {
     Check(r == kvr::LoadOutcome::kComplete, "the exchange ends only a complete load");
   }
 };

@@ -54,16 +54,16 @@ void CommandLink::Write() {
   if (on_sent) on_sent(last_command_);
   // What came during the pause is the next piece, after the command.
   for (size_t at = 0; at < held.size(); at += kReceiveBufferSize) {
-    const size_t m = std::min(kReceiveBufferSize, held.size() - at);
+    const size_t size = std::min(kReceiveBufferSize, held.size() - at);
     if (waiting_)
-      Hold(held.data() + at, m);  // its reply asked for the next command at once
+      Hold(held.data() + at, size);  // its reply asked for the next command at once
     else
-      HandlePiece(held.data() + at, m);
+      GatherReply(held.data() + at, size);
   }
 }
 
-void CommandLink::Hold(const uint8_t* bytes, size_t m) {
-  const size_t keep = std::min(m, kHeldInputLimit - std::min(kHeldInputLimit, held_.size()));
+void CommandLink::Hold(const uint8_t* bytes, size_t size) {
+  const size_t keep = std::min(size, kHeldInputLimit - std::min(kHeldInputLimit, held_.size()));
   held_.insert(held_.end(), bytes, bytes + keep);
 }
 
@@ -78,32 +78,32 @@ void CommandLink::OnRxChar(int count) {
     if (waiting_)
       Hold(receive_buffer_.data(), static_cast<size_t>(got));
     else
-      HandlePiece(receive_buffer_.data(), static_cast<size_t>(got));
+      GatherReply(receive_buffer_.data(), static_cast<size_t>(got));
     if (got < want) return;  // fewer bytes than announced: do not wait for more
   }
 }
 
-void CommandLink::HandlePiece(const uint8_t* piece, size_t m) {
-  const bool has_cr = std::memchr(piece, 13, m) != nullptr;
+void CommandLink::GatherReply(const uint8_t* piece, size_t size) {
+  const bool has_cr = std::memchr(piece, 13, size) != nullptr;
   // Bytes past the reply buffer are dropped; the reply still ends at its CR.
   const size_t at = reply_pending_ ? reply_offset_ : 0;
-  if (at < kReplyBufferSize) std::memcpy(reply_buffer_.data() + at, piece, std::min(m, kReplyBufferSize - at));
+  if (at < kReplyBufferSize) std::memcpy(reply_buffer_.data() + at, piece, std::min(size, kReplyBufferSize - at));
 
   size_t length;
   if (!reply_pending_) {
     if (!has_cr) {
       // The rest comes with the next pieces: the reply is gathered until its CR.
       reply_pending_ = true;
-      reply_offset_ = m;
+      reply_offset_ = size;
       return;
     }
-    length = m - 1;
+    length = size - 1;
   } else {
     if (!has_cr) {
-      reply_offset_ += m;
+      reply_offset_ += size;
       return;
     }
-    length = reply_offset_ + m - 1;
+    length = reply_offset_ + size - 1;
     reply_pending_ = false;
     reply_offset_ = 0;
   }

@@ -68,8 +68,6 @@ class CommandLink {
   // during its pause are handled.
   std::function<void(std::string_view command)> on_sent;
 
-  bool ReplyPending() const { return reply_pending_; }
-  size_t ReplyOffset() const { return reply_offset_; }
   // The pause before each command: more than this many milliseconds (50 by
   // default); 0 sends at once.
   void SetSendPause(uint32_t ms) { send_pause_ms_ = ms; }
@@ -90,8 +88,10 @@ class CommandLink {
 
  private:
   void Write();
-  void Hold(const uint8_t* bytes, size_t m);
-  void HandlePiece(const uint8_t* piece, size_t m);
+  // Keeps bytes that come while a command waits for its pause (up to kHeldInputLimit).
+  void Hold(const uint8_t* bytes, size_t size);
+  // Adds a piece to the reply being gathered; a CR in it ends the reply.
+  void GatherReply(const uint8_t* piece, size_t size);
 
   ByteChannel& port_;
   TickSource& ticks_;

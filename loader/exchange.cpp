@@ -129,7 +129,7 @@ void Exchange::PageEnd() {
   // The load ends with the image, whatever the file's size, and never runs past it.
   if (line_counter_ >= ImageLines) {
     view_.SetStatus(std::string(kLoadCompleteStatus));
-    view_.LoadFinished(LoadOutcome::kComplete, "load complete");
+    view_.LoadEnded(LoadOutcome::kComplete, "load complete");
     return;
   }
   const std::string command = PageAddressCommand(line_counter_);

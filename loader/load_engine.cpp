@@ -91,7 +91,7 @@ ImageProblem LoadEngine::Begin(const ImageProblem& checked) {
   retries_ = 0;
   start_tick_ = sent_tick_ = ticks_.Ticks();
   problem_ = checked;
-  if (problem_) Finish(LoadOutcome::kImageError, problem_.Describe());
+  if (problem_) End(LoadOutcome::kImageError, problem_.Describe());
   return problem_;
 }
 
@@ -105,7 +105,7 @@ void LoadEngine::OnSent() {
   ++commands_;
   sent_tick_ = ticks_.Ticks();
   if (settings_.stop_after && commands_ >= settings_.stop_after)
-    Finish(LoadOutcome::kStopped, "stopped after " + std::to_string(commands_) + " commands");
+    End(LoadOutcome::kStopped, "stopped after " + std::to_string(commands_) + " commands");
 }
 
 void LoadEngine::OnRxChar(int count) {
@@ -126,7 +126,7 @@ void LoadEngine::OnReply(std::string_view reply) {
   }
   const std::string_view due = exchange_.DueReply();
   if (reply.substr(0, due.size()) != due) {
-    Fail("reply \"" + Printable(reply) + "\" where " + std::string(due) + " was due", reply);
+    PageFailed("reply \"" + Printable(reply) + "\" where " + std::string(due) + " was due", reply);
     return;
   }
   retrying_ = false;
@@ -136,7 +136,7 @@ void LoadEngine::OnReply(std::string_view reply) {
 void LoadEngine::Poll() {
   if (!Underway()) return;
   if (stop_.Requested()) {
-    Finish(LoadOutcome::kInterrupted, "stopped at " + Where());
+    End(LoadOutcome::kInterrupted, "stopped at " + Where());
     return;
   }
   if (link_.SendWaiting()) {
@@ -150,7 +150,7 @@ void LoadEngine::Poll() {
     // gives up within (retries + 1) x (time-out + quiet period + pause).
     const bool late = Elapsed(sent_tick_, timeout + 1) ||
                       (retrying_ && Elapsed(attempt_tick_, quiet + settings_.pause_ms + 1 + timeout + 1));
-    if (late) Fail("no reply within " + Seconds(timeout));
+    if (late) PageFailed("no reply within " + Seconds(timeout));
   } else if (phase_ == Phase::kSettling) {
     if (Elapsed(quiet_tick_, quiet)) {
       link_.DropPendingReply();
@@ -159,7 +159,7 @@ void LoadEngine::Poll() {
       exchange_.RestartPage();
     } else if (Elapsed(attempt_tick_, timeout + 1)) {
       // Still the refused reply's noise (if one started it).
-      Fail("the line did not fall quiet within " + Seconds(timeout), std::string(refused_reply_));
+      PageFailed("the line did not fall quiet within " + Seconds(timeout), std::string(refused_reply_));
     }
   }
 }
@@ -176,7 +176,7 @@ int64_t LoadEngine::MsUntilDue() {
   return left;
 }
 
-void LoadEngine::Fail(const std::string& why, std::string_view reply) {
+void LoadEngine::PageFailed(const std::string& why, std::string_view reply) {
   refused_reply_ = reply;
   const int64_t page = exchange_.PageFirstLine();
   if (page != retry_page_) {
@@ -184,7 +184,7 @@ void LoadEngine::Fail(const std::string& why, std::string_view reply) {
     page_retries_ = 0;
   }
   if (++page_retries_ > settings_.retries) {
-    Finish(LoadOutcome::kNoAnswer, "the device stopped answering at " + Where() + " (" + why + ", " +
+    End(LoadOutcome::kNoAnswer, "the device stopped answering at " + Where() + " (" + why + ", " +
                                        std::to_string(settings_.retries) +
                                        (settings_.retries == 1 ? " retry used)" : " retries used)"));
     return;
@@ -199,32 +199,32 @@ void LoadEngine::Fail(const std::string& why, std::string_view reply) {
 void LoadEngine::Stop(const std::string& who) {
   stop_.Request();
   link_.CancelSend();
-  if (Underway()) Finish(LoadOutcome::kInterrupted, who + " at " + Where());
+  if (Underway()) End(LoadOutcome::kInterrupted, who + " at " + Where());
 }
 
-void LoadEngine::LoadFinished(LoadOutcome outcome, const std::string& message) {
-  if (Underway()) Finish(outcome, message);
+void LoadEngine::LoadEnded(LoadOutcome outcome, const std::string& message) {
+  if (Underway()) End(outcome, message);
 }
 
 void LoadEngine::PortLost(const std::string& message) {
   stop_.Request();
   link_.CancelSend();
-  if (Underway()) Finish(LoadOutcome::kPortLost, message);
+  if (Underway()) End(LoadOutcome::kPortLost, message);
 }
 
 void LoadEngine::Refuse(LoadOutcome outcome, const std::string& message) {
   stop_.Request();
   link_.CancelSend();
-  Finish(outcome, message);
+  End(outcome, message);
 }
 
-void LoadEngine::Finish(LoadOutcome outcome, const std::string& message) {
+void LoadEngine::End(LoadOutcome outcome, const std::string& message) {
   link_.CancelSend();
   phase_ = Phase::kDone;
   outcome_ = outcome;
   end_message_ = message;
   end_tick_ = ticks_.Ticks();
-  view_.LoadFinished(outcome, message);
+  view_.LoadEnded(outcome, message);
 }
 
 LoadProgress LoadEngine::Progress() {

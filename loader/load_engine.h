@@ -132,12 +132,15 @@ class LoadEngine final : private LoadView {
   // end's view, its end of the last page completes the load.
   void SetProgress(int percent) override { view_.SetProgress(percent); }
   void SetStatus(const std::string& caption) override { view_.SetStatus(caption); }
-  void LoadFinished(LoadOutcome outcome, const std::string& message) override;
+  void LoadEnded(LoadOutcome outcome, const std::string& message) override;
 
   void OnSent();
   void OnReply(std::string_view reply);
-  void Fail(const std::string& why, std::string_view reply = {});
-  void Finish(LoadOutcome outcome, const std::string& message);
+  // The page's attempt failed (`reply`, when one came instead of the one
+  // due): the page starts again, or the load ends when its retries are used.
+  void PageFailed(const std::string& why, std::string_view reply = {});
+  // The load ends so: the view is told (LoadView::LoadEnded).
+  void End(LoadOutcome outcome, const std::string& message);
   // A load has begun and not yet ended.
   bool Underway() const { return phase_ != Phase::kIdle && phase_ != Phase::kDone; }
   bool Elapsed(uint32_t since, uint32_t ms) { return static_cast<uint32_t>(ticks_.Ticks() - since) >= ms; }

@@ -20,7 +20,7 @@ class LoadView {
     (void)attempt, (void)where, (void)why;
   }
   // The load ended; `message` says why and where.
-  virtual void LoadFinished(LoadOutcome outcome, const std::string& message) = 0;
+  virtual void LoadEnded(LoadOutcome outcome, const std::string& message) = 0;
 };
 
 }  // namespace kvr

@@ -39,7 +39,7 @@ class ConsoleUi final : public UpdateFileUi, public LoadView {
     if (caption.rfind(kPageStatus, 0) != 0 || ++pages_ % 256 == 1) std::cout << caption << "\n";
   }
   void SetProgress(int percent) override { progress_ = percent; }
-  void LoadFinished(LoadOutcome result, const std::string&) override { complete_ = result == LoadOutcome::kComplete; }
+  void LoadEnded(LoadOutcome result, const std::string&) override { complete_ = result == LoadOutcome::kComplete; }
 
   int progress_ = 0;
   bool complete_ = false;

@@ -39,7 +39,7 @@ struct View final : LoadView, UpdateFileUi {
   void SetProgress(int percent) override { progress.push_back(percent); }
   void SetStatus(const std::string& caption) override { status.push_back(caption); }
   void LoadRetry(int, const std::string&, const std::string& why) override { retries.push_back(why); }
-  void LoadFinished(LoadOutcome r, const std::string& m) override {
+  void LoadEnded(LoadOutcome r, const std::string& m) override {
     results.push_back(r);
     message = m;
   }

@@ -63,7 +63,7 @@ class RecordingChannel final : public ByteChannel {
 struct RecordingView final : LoadView, UpdateFileUi {
   void SetProgress(int percent) override { progress.push_back(percent); }
   void SetStatus(const std::string& caption) override { status.push_back(caption); }
-  void LoadFinished(LoadOutcome outcome, const std::string&) override { finished.push_back(outcome); }
+  void LoadEnded(LoadOutcome outcome, const std::string&) override { finished.push_back(outcome); }
   void ClearLogs() override { ++clears; }
   void WarnWrongSize() override { ++warnings; }
 

@@ -413,7 +413,7 @@ void LoaderWindowLogic::LoadRetry(int attempt, const std::string& where, const s
 // Every end of a load comes here from the engine. A load that ran closes its
 // port as switching off would close it and is recorded; a refused one never
 // opened it.
-void LoaderWindowLogic::LoadFinished(LoadOutcome outcome, const std::string& engine_message) {
+void LoaderWindowLogic::LoadEnded(LoadOutcome outcome, const std::string& engine_message) {
   std::string message = engine_message;
   if (close_question_up_) {  // no question stands over a load that has ended
     close_question_up_ = false;
@@ -422,10 +422,10 @@ void LoaderWindowLogic::LoadFinished(LoadOutcome outcome, const std::string& eng
   if (port_.Active() || recording_) {
     // Closed before the record is written: a question or a message about the
     // record file comes up with nothing more going out.
-    CloseLoad();
+    ClosePortAfterLoad();
     if (outcome == LoadOutcome::kComplete)
       message = "load complete: " + std::to_string(engine_->Progress().commands) + " commands" + DeviceVerdict(outcome);
-    EndRecord(outcome, message);
+    RecordLoadEnd(outcome, message);
   }
   switch (outcome) {
     case LoadOutcome::kNoAnswer: {
@@ -481,7 +481,7 @@ std::string LoaderWindowLogic::StopPlace() {
   return Arg(Arg(kStoppedAtPage, 1, HexUpper(page, 4)), 2, HexUpper(file_.PageTotal, 4));
 }
 
-void LoaderWindowLogic::CloseLoad() {
+void LoaderWindowLogic::ClosePortAfterLoad() {
   screen_.StopTimer(WindowTimer::kSupervisor);
   screen_.StopTimer(WindowTimer::kStartDelay);
   screen_.StopTimer(WindowTimer::kLoadDue);
@@ -496,7 +496,7 @@ void LoaderWindowLogic::PortLost() {
   engine_->PortLost("the port " + load_port_ + " was lost at " + engine_->Where());
 }
 
-void LoaderWindowLogic::EndRecord(LoadOutcome outcome, const std::string& message) {
+void LoaderWindowLogic::RecordLoadEnd(LoadOutcome outcome, const std::string& message) {
   recording_ = false;
   const LoadProgress figures = engine_->Progress();
   const OutcomeFacts& facts = FactsOf(outcome);

@@ -126,7 +126,7 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   void SetProgress(int percent) override { screen_.ShowProgress(percent); }
   void SetStatus(const std::string& caption) override { screen_.ShowStatus(caption); }
   void LoadRetry(int attempt, const std::string& where, const std::string& why) override;
-  void LoadFinished(LoadOutcome outcome, const std::string& message) override;
+  void LoadEnded(LoadOutcome outcome, const std::string& message) override;
   // UpdateFileUi
   void ClearLogs() override { screen_.ClearLog(); }
   void WarnWrongSize() override;
@@ -138,11 +138,11 @@ class LoaderWindowLogic final : public LoadView, public UpdateFileUi {
   bool StartLoad();
   // After every step of the load: the timer set for its next deadline.
   void ScheduleLoadStep();
-  void CloseLoad();
+  void ClosePortAfterLoad();
   // Where a stopped load ended, for the status line: ", страница 0011 из 0900".
   std::string StopPlace();
   void PortLost();
-  void EndRecord(LoadOutcome outcome, const std::string& message);
+  void RecordLoadEnd(LoadOutcome outcome, const std::string& message);
   // Writes the records that wait for the file, without waiting for its lock:
   // while another writer holds it, a timer tries again, and after 2 s (then
   // every 10 s) the operator is asked whether to wait on.

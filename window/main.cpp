@@ -82,18 +82,18 @@ void WriteLayout(kvr::LoaderWindow& window, const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  kvr::WindowCommandLine o;
+  kvr::WindowCommandLine asked;
   if (const std::optional<int> ended = kvr::ParseWindowCommandLine(
-          kvr::Utf8Arguments(argc, argv), kvr::CommandLineHostOf(kvr::WindowHost::kQt), o))
+          kvr::Utf8Arguments(argc, argv), kvr::CommandLineHostOf(kvr::WindowHost::kQt), asked))
     return *ended;
 #ifdef _WIN32
   kvr::RegistrySettings settings;  // HKEY_CURRENT_USER\SOFTWARE\ZENOVA, open for the life of the program
 #else
   kvr::QtStoredSettings settings;
 #endif
-  if (o.set_record) return kvr::StoreRecordFile(settings, *o.set_record);
+  if (asked.set_record) return kvr::StoreRecordFile(settings, *asked.set_record);
 #ifdef _WIN32
-  if (o.simulate) {
+  if (asked.simulate) {
     kvr::ReportRefusal("kvr-loader", "--simulate needs a POSIX system");
     return kvr::kWindowUsageExit;
   }
@@ -113,25 +113,25 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(QIcon::fromTheme("kvr-loader"));
 
   ab::qt::StartFlashTimer();
-  kvr::WindowOptions options = kvr::WindowOptionsFor(o, settings);
+  kvr::WindowOptions options = kvr::WindowOptionsFor(asked, settings);
   kvr::QtWindowOptions qt_options;
   kvr::LoaderWindow* window_ptr = nullptr;
   auto report = [&](const std::string& text) {
     std::cerr << text << "\n";
-    if (!o.exit_at_end)
+    if (!asked.exit_at_end)
       QMessageBox::critical(window_ptr, QString::fromUtf8(kvr::kApplicationTitle), QString::fromUtf8(text.c_str()));
   };
   qt_options.report = report;
-  if (o.exit_at_end) qt_options.message = [](const std::string& text) { std::cerr << text << "\n"; };
+  if (asked.exit_at_end) qt_options.message = [](const std::string& text) { std::cerr << text << "\n"; };
   qt_options.choose_file = [&window_ptr] { return kvr::ChooseUpdateFile(window_ptr); };
   qt_options.stored_port_index = [&settings] { return settings.PortIndex(); };
   va::SetMainThread(std::make_shared<kvr::QtMainThread>(report));
 
 #ifndef _WIN32
   std::unique_ptr<kvr::sim::PtyDevice> device;
-  if (o.simulate) {
+  if (asked.simulate) {
     kvr::sim::DeviceOptions simulated;
-    simulated.line_baud = kvr::SimulatedLineBaud(o);
+    simulated.line_baud = kvr::SimulatedLineBaud(asked);
     device = std::make_unique<kvr::sim::PtyDevice>(simulated);
     options.first_ports.push_back(kvr::PortName(device->SlavePath()));  // "pts/N"
     options.check_device = [&device](const std::string& port, const std::string& text) -> std::optional<bool> {
@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
     };
   }
 #endif
-  for (const std::string& p : o.ports) options.first_ports.push_back(kvr::PortName(p));
+  for (const std::string& p : asked.ports) options.first_ports.push_back(kvr::PortName(p));
 
   int exit_code = 0;
   {
@@ -150,20 +150,20 @@ int main(int argc, char** argv) {
     const kvr::WindowLoop loop{
         [&window](int ms, std::function<void()> job) { QTimer::singleShot(ms, &window, std::move(job)); },
         [&app] { app.quit(); }};
-    kvr::StartAsAsked(logic, o, loop, exit_code);
-    if (!o.screenshot.empty()) {
+    kvr::StartAsAsked(logic, asked, loop, exit_code);
+    if (!asked.screenshot.empty()) {
       auto* poll = new QTimer(&window);
       poll->setInterval(50);
-      QObject::connect(poll, &QTimer::timeout, &window, [&window, &logic, poll, &o] {
-        if (logic.Progress().lines < static_cast<int64_t>(o.screenshot_page) * 16) return;
+      QObject::connect(poll, &QTimer::timeout, &window, [&window, &logic, poll, &asked] {
+        if (logic.Progress().lines < static_cast<int64_t>(asked.screenshot_page) * 16) return;
         poll->stop();
-        window.grab().save(QString::fromStdString(o.screenshot));
-        std::cout << "screenshot: " << o.screenshot << std::endl;
+        window.grab().save(QString::fromStdString(asked.screenshot));
+        std::cout << "screenshot: " << asked.screenshot << std::endl;
       });
       poll->start();
     }
     window.show();
-    if (!o.trace.empty()) QTimer::singleShot(0, &window, [&window, &o] { WriteLayout(window, o.trace); });
+    if (!asked.trace.empty()) QTimer::singleShot(0, &window, [&window, &asked] { WriteLayout(window, asked.trace); });
     const int rc = app.exec();
     if (exit_code == 0) exit_code = rc;
     window_ptr = nullptr;

@@ -44,21 +44,21 @@ WindowCommandLineHost CommandLineHostOf(WindowHost which) {
 }
 
 std::optional<int> ParseWindowCommandLine(const std::vector<std::string>& args, const WindowCommandLineHost& host,
-                                          WindowCommandLine& o) {
+                                          WindowCommandLine& asked) {
   CLI::App app(kWindowCaption, kProgram);
   app.set_version_flag("-v,--version", host.version, "Show the version and exit.");
   app.set_help_flag("-h,--help", "Show this help and exit.");
   app.footer(host.exit_codes);
-  app.add_option("FILE.KVR", o.file, "Update file opened at start, as if chosen in the dialog.");
-  app.add_flag("--simulate", o.simulate, host.simulate_help);
-  app.add_option("--port", o.ports, host.port_help)
+  app.add_option("FILE.KVR", asked.file, "Update file opened at start, as if chosen in the dialog.");
+  app.add_flag("--simulate", asked.simulate, host.simulate_help);
+  app.add_option("--port", asked.ports, host.port_help)
       ->type_name(host.port_name)
       ->allow_extra_args(false);  // one port per --port: the file may follow
-  app.add_flag("--fast", o.fast,
+  app.add_flag("--fast", asked.fast,
                "Skip the protocol's pauses and, with --simulate, the simulated line's timing (the reply time-outs "
                "still run in real time).");
-  app.add_flag("--autostart", o.autostart, "Press the start switch once the window is up.");
-  app.add_flag("--exit-at-end", o.exit_at_end,
+  app.add_flag("--autostart", asked.autostart, "Press the start switch once the window is up.");
+  app.add_flag("--exit-at-end", asked.exit_at_end,
                "Quit when the load ends (exit code 0 when it completed and, with --simulate, the device's image "
                "equals the file).");
   std::string record, set_record;
@@ -73,23 +73,23 @@ std::optional<int> ParseWindowCommandLine(const std::vector<std::string>& args, 
           ->type_name("FILE");
   set_record_option->excludes(record_option);
   if (host.screenshot) {
-    app.add_option("--screenshot", o.screenshot,
+    app.add_option("--screenshot", asked.screenshot,
                    "Save a picture of the window to FILE.png when the load reaches --screenshot-page.")
         ->type_name("FILE.png");
-    app.add_option("--screenshot-page", o.screenshot_page, "The page (0..2304) at which --screenshot is taken.")
+    app.add_option("--screenshot-page", asked.screenshot_page, "The page (0..2304) at which --screenshot is taken.")
         ->type_name("N")
         ->check(WholeNumber(0, kLastPage));
   }
-  app.add_option("--trace", o.trace, host.trace_help)->type_name("FILE");
+  app.add_option("--trace", asked.trace, host.trace_help)->type_name("FILE");
 
   if (const std::optional<int> ended = ParseToolOptions(app, args)) return *ended == 0 ? 0 : kWindowUsageExit;
-  for (const std::string& port : o.ports)
+  for (const std::string& port : asked.ports)
     if (port.empty()) return Refuse("--port needs " + host.port_missing);
   if (record_option->count()) {
     if (record.empty()) return Refuse("--record needs a file name");
-    o.record = record;
+    asked.record = record;
   }
-  if (set_record_option->count()) o.set_record = set_record;
+  if (set_record_option->count()) asked.set_record = set_record;
   return std::nullopt;
 }
 
@@ -114,8 +114,8 @@ int StoreRecordFile(StoredSettings& settings, const std::string& file) {
   return 0;
 }
 
-std::string RecordFileOf(const WindowCommandLine& o, const StoredSettings& settings) {
-  return o.record ? *o.record : settings.RecordFile();
+std::string RecordFileOf(const WindowCommandLine& asked, const StoredSettings& settings) {
+  return asked.record ? *asked.record : settings.RecordFile();
 }
 
 }  // namespace kvr

@@ -51,11 +51,11 @@ enum class WindowHost { kQt, kWin32 };
 // What `host`'s command line says its own way.
 WindowCommandLineHost CommandLineHostOf(WindowHost host);
 
-// Reads `args` (the program's arguments after its name, in UTF-8) into `o`.
+// Reads `args` (the program's arguments after its name, in UTF-8) into `asked`.
 // Returns the exit code when the program ends here: 0 after --help or
 // --version, kWindowUsageExit after a mistake; nothing to go on.
 std::optional<int> ParseWindowCommandLine(const std::vector<std::string>& args, const WindowCommandLineHost& host,
-                                          WindowCommandLine& o);
+                                          WindowCommandLine& asked);
 
 // --set-record: stores `file` as the record file of every later start (as a
 // full path: the folder the window starts in changes; "" stops recording) and
@@ -67,9 +67,9 @@ int StoreRecordFile(StoredSettings& settings, const std::string& file);
 // The line rate the simulated device of --simulate keeps, on every system: a
 // real 38400-baud line's timing, or none with --fast (0), which skips the
 // protocol's pauses too.
-inline uint32_t SimulatedLineBaud(const WindowCommandLine& o) { return o.fast ? 0 : 38400; }
+inline uint32_t SimulatedLineBaud(const WindowCommandLine& asked) { return asked.fast ? 0 : 38400; }
 
 // The record file of this start: --record's, else the stored one.
-std::string RecordFileOf(const WindowCommandLine& o, const StoredSettings& settings);
+std::string RecordFileOf(const WindowCommandLine& asked, const StoredSettings& settings);
 
 }  // namespace kvr

@@ -15,7 +15,7 @@ namespace kvr {
 
 // The window's options the command line sets: no pauses with --fast, the
 // program named in each record, the record file.
-WindowOptions WindowOptionsFor(const WindowCommandLine& o, const StoredSettings& settings);
+WindowOptions WindowOptionsFor(const WindowCommandLine& asked, const StoredSettings& settings);
 
 // What the host's loop does for the start.
 struct WindowLoop {
@@ -23,9 +23,9 @@ struct WindowLoop {
   std::function<void()> quit;                                    // ends the loop (the window closes)
 };
 
-// Sets `logic` going as `o` asks. `exit_code` (which outlives the window)
+// Sets `logic` going as `asked` says. `exit_code` (which outlives the window)
 // becomes 1 when the load does not end as asked (LoadEndVerdict), or when
 // --exit-at-end finds that no load was started.
-void StartAsAsked(LoaderWindowLogic& logic, const WindowCommandLine& o, const WindowLoop& loop, int& exit_code);
+void StartAsAsked(LoaderWindowLogic& logic, const WindowCommandLine& asked, const WindowLoop& loop, int& exit_code);
 
 }  // namespace kvr

@@ -72,15 +72,15 @@ class TraceFile {
 
 int main(int argc, char** argv) {
   UseParentConsole();
-  kvr::WindowCommandLine o;
+  kvr::WindowCommandLine asked;
   if (const std::optional<int> ended = kvr::ParseWindowCommandLine(
-          kvr::Utf8Arguments(argc, argv), kvr::CommandLineHostOf(kvr::WindowHost::kWin32), o))
+          kvr::Utf8Arguments(argc, argv), kvr::CommandLineHostOf(kvr::WindowHost::kWin32), asked))
     return *ended;
   kvr::RegistrySettings settings;  // HKEY_CURRENT_USER\SOFTWARE\ZENOVA, open for the life of the program
-  if (o.set_record) return kvr::StoreRecordFile(settings, *o.set_record);
-  TraceFile trace(o.trace);
-  if (trace.Failed(o.trace)) {
-    kvr::ReportRefusal("kvr-loader", "--trace: " + o.trace + " cannot be written");
+  if (asked.set_record) return kvr::StoreRecordFile(settings, *asked.set_record);
+  TraceFile trace(asked.trace);
+  if (trace.Failed(asked.trace)) {
+    kvr::ReportRefusal("kvr-loader", "--trace: " + asked.trace + " cannot be written");
     return kvr::kWindowUsageExit;
   }
 
@@ -96,23 +96,23 @@ int main(int argc, char** argv) {
   HWND owner = nullptr;
   auto report = [&](const std::string& text) {
     std::cerr << text << std::endl;
-    if (!o.exit_at_end)
+    if (!asked.exit_at_end)
       MessageBoxW(owner, base::Wide(text).c_str(), base::Wide(kvr::kApplicationTitle).c_str(),
                   MB_OK | MB_ICONERROR);
   };
   auto main_thread = std::make_shared<kvr::Win32MainThread>(report);
   va::SetMainThread(main_thread);
 
-  kvr::WindowOptions options = kvr::WindowOptionsFor(o, settings);
+  kvr::WindowOptions options = kvr::WindowOptionsFor(asked, settings);
   kvr::Win32WindowOptions win32;
   win32.report = report;
-  if (o.exit_at_end) win32.message = [](const std::string& text) { std::cerr << text << std::endl; };
+  if (asked.exit_at_end) win32.message = [](const std::string& text) { std::cerr << text << std::endl; };
   win32.stored_port_index = [&settings] { return settings.PortIndex(); };
-  if (!o.trace.empty()) win32.trace = [&trace](const std::string& line) { trace.Line(line); };
+  if (!asked.trace.empty()) win32.trace = [&trace](const std::string& line) { trace.Line(line); };
   std::unique_ptr<kvr::sim::InProcessDevice> device;
-  if (o.simulate) {
+  if (asked.simulate) {
     device =
-        std::make_unique<kvr::sim::InProcessDevice>(kvr::sim::LineDeviceOptions{{}, kvr::SimulatedLineBaud(o) > 0});
+        std::make_unique<kvr::sim::InProcessDevice>(kvr::sim::LineDeviceOptions{{}, kvr::SimulatedLineBaud(asked) > 0});
     options.open_device = device->Opener();
     options.first_ports.push_back(kvr::sim::kSimulatedPortName);
     options.check_device = [&device](const std::string& port, const std::string& text) -> std::optional<bool> {
@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
       return kvr::sim::ImageEqualsText(device->Image(), text);
     };
   }
-  for (const std::string& p : o.ports) options.first_ports.push_back(p);
+  for (const std::string& p : asked.ports) options.first_ports.push_back(p);
 
   int exit_code = 0;
   {
@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
     owner = window.Handle();
     const kvr::WindowLoop loop{[&window](int ms, std::function<void()> job) { window.After(ms, std::move(job)); },
                                [&window] { DestroyWindow(window.Handle()); }};
-    kvr::StartAsAsked(window.Logic(), o, loop, exit_code);
+    kvr::StartAsAsked(window.Logic(), asked, loop, exit_code);
     window.Show();
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

@@ -77,7 +77,6 @@ class BootLoaderDevice {
 
   // The next piece to send back; false when there is none due yet.
   bool TakePiece(std::vector<uint8_t>& piece);
-  bool HasOutput() const { return !out_.empty(); }
   // How long until the next piece is due: 0 when one is, -1 when none waits.
   int64_t MsUntilOutput() const;
   // True once the device has answered `hangup_after` frames.

@@ -33,8 +33,6 @@ class DataGrid {
   long long ListMessage(unsigned msg, unsigned long long wparam, long long lparam, bool& handled);
   long long EditorMessage(unsigned msg, unsigned long long wparam, long long lparam, bool& handled);
 
-  int CurrentRow() const { return row_; }
-  int CurrentColumn() const { return column_; }
   // Makes (row, column) the current cell and scrolls it into view; a cell
   // outside the grid is ignored.
   void SetCurrent(int row, int column);

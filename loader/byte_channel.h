@@ -1,7 +1,7 @@
 // The three things the loader needs of a port: write n bytes and return at
 // once, read up to n received bytes, and (from the port's owner) an event that
-// announces received bytes with the number waiting, which is forwarded to
-// CommandLink::OnRxChar on the main thread.
+// announces received bytes with the number waiting, which the front end
+// forwards to LoadEngine::OnRxChar on the thread that runs the load.
 #pragma once
 
 namespace kvr {

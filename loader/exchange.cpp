@@ -89,7 +89,8 @@ void Exchange::OnReply(std::string_view reply) {
     }
     return;
   }
-  // Anything else sends nothing: the load waits until the switch is turned off.
+  // Anything else sends nothing. (The load engine hands over only the reply
+  // that was due; another is a failed attempt at the page there.)
 }
 
 void Exchange::Open() {

@@ -44,7 +44,7 @@ class Exchange {
 
   // Starts the current page again from its address command, its lines from
   // the page's first line; before any page address it starts the opening
-  // again with "DL:0". (Used by the command-line loader's retries.)
+  // again with "DL:0". (The load engine's page retries, in every front end.)
   void RestartPage();
   // The first line of the page being sent; -1 during the opening.
   int64_t PageFirstLine() const { return page_first_line_; }

@@ -51,7 +51,7 @@ inline constexpr std::string_view kLoadingDataStatus = "Загрузка дан�
 class UpdateFileUi {
  public:
   virtual ~UpdateFileUi() = default;
-  virtual void ClearLogs() = 0;                            // the debug log and the hidden memo
+  virtual void ClearLogs() = 0;                            // the debug log
   virtual void WarnWrongSize() = 0;                        // message box kWrongFileMessage
   virtual void SetStatus(const std::string& caption) = 0;  // the status line
 };

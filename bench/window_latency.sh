@@ -33,6 +33,7 @@ if [[ ! -x $bin/kvr-loader || ! -x $bin/kvr-loader-cli || ! -x $bin/bench_window
     scripts/setup.sh release || exit 1
   fi
 fi
+scripts/install-missing.sh xvfb || exit 1
 [[ -x $bin/bench_window_ping ]] || { echo "bench_window_ping was not built (no Xlib: libx11-dev)" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/window-latency.XXXXXX)

@@ -46,6 +46,9 @@ summary() {
 }
 
 export QT_QPA_PLATFORM=offscreen
+# The network serial server the command line's and the documents' tests put
+# in front of a simulated line.
+scripts/install-missing.sh ser2net
 if [ "${1:-}" = --unit ]; then
   if [ -f build/release/build.ninja ]; then
     step "build: release, what changed" cmake --build build/release

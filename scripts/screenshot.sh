@@ -5,6 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh release
+scripts/install-missing.sh xvfb
 folder=$(mktemp -d)
 xvfb=""
 trap 'kill $xvfb 2>/dev/null || true; rm -rf "$folder"' EXIT

@@ -20,7 +20,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 scripts/install-missing.sh wine64 wine g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix nsis googletest \
-  libcli11-dev nlohmann-json3-dev ser2net xvfb xdotool x11-xkb-utils imagemagick fonts-wine jq
+  libcli11-dev nlohmann-json3-dev ser2net xvfb xdotool x11-xkb-utils imagemagick fonts-wine jq g++-multilib
 # The 32-bit Wine runs the 32-bit programs and the installer (a 32-bit
 # program on every Windows). Debian's i386 packages; a machine that cannot
 # have them fails here, saying so.

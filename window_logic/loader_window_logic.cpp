@@ -169,16 +169,18 @@ void LoaderWindowLogic::OpenFile(const std::string& path) {
   // starts from: the file may change on the disk or vanish.
   std::string bytes;
   bool read = false;
-  const bool whole = Guarded([&] {
-    try {
-      read = OpenUpdateFile(path, table, state, held, nullptr, &bytes);
-    } catch (const EInOutError& e) {
-      // The classic text first, then the file and what is wrong with it, in
-      // the command line's words.
-      throw std::runtime_error(std::string(e.what()) + "\n\n" + path + ": " + e.Reason());
-    }
-  });
-  if (!whole || !read) return;
+  try {
+    read = OpenUpdateFile(path, table, state, held, nullptr, &bytes);
+  } catch (const EInOutError& e) {
+    // The classic text first, then the file and what is wrong with it, in
+    // the command line's words.
+    screen_.ReportError(std::string(e.what()) + "\n\n" + path + ": " + e.Reason());
+    return;
+  } catch (const std::exception& e) {
+    screen_.ReportError(e.what());
+    return;
+  }
+  if (!read) return;
   if (!state.Opened) {  // too large to be an update file
     screen_.ShowMessage(std::string(kWrongFileMessage) + "\n\n" + Arg(kTooLargeMessage, 1, path));
     return;
@@ -290,29 +292,28 @@ bool LoaderWindowLogic::StartLoad() {
   load_port_ = ChosenPortName();
   load_file_ = file_path_;
   const std::string device = va::DevicePathFor(load_port_);
-  std::string refusal;
-  const bool opened = Guarded(
-      [&] {
-        SetUpLoadPort(
-            port_, device, 38400, [this](int count) { BytesArrived(count); },
-            // The lost-port handler closes the port: not from inside its own event.
-            [this] { screen_.Later([this] { PortLost(); }); });
-        try {
-          port_.Open();
-        } catch (const std::exception& e) {
-          // The component's text first, then what the operator can do about it.
-          refusal = e.what();
-          const std::string hint =
-              PermissionHintText(load_port_, options_.check_permission(device), kRussianPortWords);
-          if (hint.empty()) throw;
-          throw std::runtime_error(refusal + "\n\n" + hint);
-        }
-      },
-      [&] {
-        engine_->Refuse(LoadOutcome::kPortError, refusal.empty() ? "the port could not be set up" : refusal);
-        ShowSwitchTruth();  // off while the report is up
-      });
-  if (!opened) return false;
+  // A port that cannot be set up or opened: the load is refused with the
+  // component's text, and the report adds what the operator can do about it.
+  const auto refused = [this](const std::string& refusal, const std::string& report) {
+    engine_->Refuse(LoadOutcome::kPortError, refusal);
+    ShowSwitchTruth();  // off while the report is up
+    screen_.ReportError(report);
+    return false;
+  };
+  try {
+    SetUpLoadPort(
+        port_, device, 38400, [this](int count) { BytesArrived(count); },
+        // The lost-port handler closes the port: not from inside its own event.
+        [this] { screen_.Later([this] { PortLost(); }); });
+  } catch (const std::exception& e) {
+    return refused("the port could not be set up", e.what());
+  }
+  try {
+    port_.Open();
+  } catch (const std::exception& e) {
+    const std::string hint = PermissionHintText(load_port_, options_.check_permission(device), kRussianPortWords);
+    return refused(e.what(), hint.empty() ? e.what() : std::string(e.what()) + "\n\n" + hint);
+  }
   ImageRecord image = opened_;
   image.edited = grid_.Edited();
   record_.Begin(image, load_port_);

@@ -28,8 +28,6 @@ std::optional<std::string> CellValue(const std::string& typed) {
   return value;
 }
 
-std::string Arg(std::string text, const std::string& value) { return text.replace(text.find("%1"), 2, value); }
-
 }  // namespace
 
 GridPlace FindGridPlace(const std::string& typed) {
@@ -56,16 +54,16 @@ GridPlace FindGridPlace(const std::string& typed) {
     value = value * base + digit;
   }
   if (!number) {
-    place.refusal = Arg(kNotAPlace, typed);
+    place.refusal = FillIn(kNotAPlace, 1, typed);
     return place;
   }
   constexpr int64_t kImageBytes = static_cast<int64_t>(kShownRows) * 16;
   if (line && (value < 1 || value > kShownRows)) {
-    place.refusal = Arg(kNoSuchLine, digits);
+    place.refusal = FillIn(kNoSuchLine, 1, digits);
     return place;
   }
   if (!line && value >= kImageBytes) {
-    place.refusal = Arg(kNoSuchAddress, text);
+    place.refusal = FillIn(kNoSuchAddress, 1, text);
     return place;
   }
   place.row = static_cast<int>(line ? value - 1 : value / 16);

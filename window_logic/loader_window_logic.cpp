@@ -17,13 +17,6 @@ namespace kvr {
 
 namespace {
 
-// `text` with its placeholder %n replaced by `value`.
-std::string Arg(std::string text, int n, const std::string& value) {
-  const std::string key = '%' + std::to_string(n);
-  if (const size_t at = text.find(key); at != std::string::npos) text.replace(at, key.size(), value);
-  return text;
-}
-
 // Whether two names are one file (a name and its link, a relative and a full name).
 bool SameFile(const std::string& a, const std::string& b) {
   if (a == b) return true;
@@ -182,7 +175,7 @@ void LoaderWindowLogic::OpenFile(const std::string& path) {
   }
   if (!read) return;
   if (!state.Opened) {  // too large to be an update file
-    screen_.ShowMessage(std::string(kWrongFileMessage) + "\n\n" + Arg(kTooLargeMessage, 1, path));
+    screen_.ShowMessage(std::string(kWrongFileMessage) + "\n\n" + FillIn(kTooLargeMessage, 1, path));
     return;
   }
   screen_.ClearLog();
@@ -228,18 +221,18 @@ bool LoaderWindowLogic::SaveAs(std::string path) {
   if (!ImageToSave()) return false;
   if (!HasUpdateFileExtension(path)) path += ".KVR";  // it opens again only so
   if (LoadRuns() && SameFile(path, load_file_)) {
-    screen_.ShowMessage(Arg(kSaveOntoLoadMessage, 1, path));
+    screen_.ShowMessage(FillIn(kSaveOntoLoadMessage, 1, path));
     return false;
   }
   std::error_code ec;
   const bool there = std::filesystem::symlink_status(base::Utf8Path(path), ec).type() !=
                      std::filesystem::file_type::not_found && !ec;
-  if (there && !screen_.Ask(Arg(kReplaceQuestion, 1, path))) return false;
+  if (there && !screen_.Ask(FillIn(kReplaceQuestion, 1, path))) return false;
   std::string text = ImageText();
   try {
     ReplaceFileWith(path, text);
   } catch (const EInOutError& e) {
-    screen_.ShowMessage(Arg(Arg(kNotSavedMessage, 1, path), 2, e.Reason()));
+    screen_.ShowMessage(FillIn(FillIn(kNotSavedMessage, 1, path), 2, e.Reason()));
     return false;
   }
   TakeFile(path, std::move(text));
@@ -249,7 +242,7 @@ bool LoaderWindowLogic::SaveAs(std::string path) {
 
 void LoaderWindowLogic::RevertAsked() {
   screen_.CommitCellEdit();
-  if (grid_.Locked() || !grid_.Edited() || !screen_.Ask(Arg(kRevertQuestion, 1, file_path_))) return;
+  if (grid_.Locked() || !grid_.Edited() || !screen_.Ask(FillIn(kRevertQuestion, 1, file_path_))) return;
   grid_.Revert();
   screen_.RedrawGrid();
 }
@@ -397,7 +390,7 @@ bool LoaderWindowLogic::CloseAsked() {
   const int asked_before = record_questions_;
   if (record_.Waiting()) WriteRecords();
   if (record_.Waiting() && !asking_ && record_questions_ == asked_before) {
-    if (screen_.Ask(Arg(kRecordBusyQuestion, 1, record_holder_))) {
+    if (screen_.Ask(FillIn(kRecordBusyQuestion, 1, record_holder_))) {
       record_ask_at_ = ticks_->Ticks() + 10000;  // waited on: not asked again at once
       return false;
     }
@@ -408,7 +401,7 @@ bool LoaderWindowLogic::CloseAsked() {
 }
 
 void LoaderWindowLogic::LoadRetry(int attempt, const std::string& where, const std::string& why) {
-  screen_.AppendLog(Arg(Arg(Arg(kRetryLog, 1, std::to_string(attempt)), 2, where), 3, Cp1251ToUtf8(why)));
+  screen_.AppendLog(FillIn(FillIn(FillIn(kRetryLog, 1, std::to_string(attempt)), 2, where), 3, Cp1251ToUtf8(why)));
 }
 
 // Every end of a load comes here from the engine. A load that ran closes its
@@ -453,7 +446,7 @@ void LoaderWindowLogic::LoadEnded(LoadOutcome outcome, const std::string& engine
       // The operator is told what is wrong with the image, in the status line.
       const ImageProblem& problem = engine_->Problem();
       message = problem.kind == ImageProblem::Kind::kNoFile ? std::string(kNoFileStatus)
-                                                            : Arg(kBadLineStatus, 1, std::to_string(problem.line));
+                                                            : FillIn(kBadLineStatus, 1, std::to_string(problem.line));
       screen_.ShowStatus(message);
       break;
     }
@@ -479,7 +472,7 @@ std::string LoaderWindowLogic::DeviceVerdict(LoadOutcome& outcome) {
 std::string LoaderWindowLogic::StopPlace() {
   const int64_t page = engine_->Progress().page;
   if (page < 0) return kStoppedAtOpening;
-  return Arg(Arg(kStoppedAtPage, 1, HexUpper(page, 4)), 2, HexUpper(file_.PageTotal, 4));
+  return FillIn(FillIn(kStoppedAtPage, 1, HexUpper(page, 4)), 2, HexUpper(file_.PageTotal, 4));
 }
 
 void LoaderWindowLogic::ClosePortAfterLoad() {
@@ -527,7 +520,7 @@ void LoaderWindowLogic::WriteRecords() {
   if (static_cast<int32_t>(now - record_ask_at_) < 0) return;
   asking_ = true;
   ++record_questions_;
-  const bool wait_on = screen_.Ask(Arg(kRecordBusyQuestion, 1, written.busy));
+  const bool wait_on = screen_.Ask(FillIn(kRecordBusyQuestion, 1, written.busy));
   asking_ = false;
   if (wait_on) {
     record_ask_at_ = ticks_->Ticks() + 10000;

@@ -1,7 +1,16 @@
 // The window's own texts: caption, title, status line, messages and questions.
 #pragma once
 
+#include <string>
+
 namespace kvr {
+
+// `text` with its placeholder %n ("%1", "%2", ...) filled in with `value`.
+inline std::string FillIn(std::string text, int n, const std::string& value) {
+  const std::string key = '%' + std::to_string(n);
+  if (const size_t at = text.find(key); at != std::string::npos) text.replace(at, key.size(), value);
+  return text;
+}
 
 inline constexpr const char* kWindowCaption = "Загрузчик DATAFLASH в ВЕЛМ KVR-LORVENT/VUNI v.1";
 inline constexpr const char* kApplicationTitle = "Загрузчик обновленного ПО в Велм-КВР";

@@ -250,7 +250,8 @@ int RecordRun(const std::string& path, const RunRecord& run) {
     return InterruptCount() == interrupts;
   });
   if (appended) return run.exit_code;
-  std::cerr << "warning: " << WithoutControls(appended.error().text) << "; the file keeps what it held, and this run's record is "
+  std::cerr << "warning: " << WithoutControls(appended.error().text)
+            << "; the file keeps what it held, and this run's record is "
             << "not in it. The record:\n"
             << line << std::flush;
   if (appended.error().kind == base::FailureKind::kBusy) return FactsOf(LoadOutcome::kInterrupted).exit_code;
@@ -319,12 +320,15 @@ CLI::App* AddLoadCommand(CLI::App& app, LoadCommand& command) {
       ->allow_extra_args(false)
       ->needs(simulated);
   load->add_option("--baud", command.options.baud, "Line rate (default 38400).")->check(WholeNumber(50, 4000000));
-  load->add_option("--pause-ms", command.options.load.pause_ms, "The pause before each command is longer than this (default 50).")
+  load->add_option("--pause-ms", command.options.load.pause_ms,
+                   "The pause before each command is longer than this (default 50).")
       ->check(WholeNumber(0, 60000));
   load->add_option("--reply-timeout", command.reply_timeout, "Seconds a reply may take, from its command (default 10).")
       ->check(DecimalNumber(0.01, 3600));
-  load->add_option("--retries", command.options.load.retries, "Page restarts per page (default 3).")->check(WholeNumber(0, 100));
-  load->add_option("--log", command.options.log, "Write every reply to this file, as the window's debug log (one port only).");
+  load->add_option("--retries", command.options.load.retries, "Page restarts per page (default 3).")
+      ->check(WholeNumber(0, 100));
+  load->add_option("--log", command.options.log,
+                   "Write every reply to this file, as the window's debug log (one port only).");
   load->add_option("--record,--report", command.record_file,
                    "Append a record of this run (ports, devices, image, times, results) to this file, one JSON "
                    "line per run (--report is its older name).");
@@ -345,9 +349,11 @@ void AddPortsCommand(CLI::App& app, bool& json) {
 
 void AddMakeImageCommand(CLI::App& app, MakeImageCommand& command) {
   CLI::App* make = app.add_subcommand("make-image", "Write a standard-size test image to FILE.");
-  make->add_option("FILE", command.image, "The file to write: its name ends in .KVR (a symbolic link there is refused).")
+  make->add_option("FILE", command.image,
+                   "The file to write: its name ends in .KVR (a symbolic link there is refused).")
       ->required();
-  make->add_option("--seed", command.seed, "Seed of the made-up bytes (default 2026).")->check(WholeNumber(0, UINT32_MAX));
+  make->add_option("--seed", command.seed, "Seed of the made-up bytes (default 2026).")
+      ->check(WholeNumber(0, UINT32_MAX));
   make->add_flag("--force", command.force, "Replace FILE when it exists (without it an existing file is kept).");
   make->footer("Exit codes: 0 the image was written; 1 usage or file error.");
 }
@@ -404,13 +410,14 @@ int ShowRecords(RecordsCommand& command) {
   const RecordsFormat format = command.json    ? RecordsFormat::kJson
                                : command.csv   ? RecordsFormat::kCsv
                                : command.lines ? RecordsFormat::kLines
-                                         : RecordsFormat::kTable;
+                                               : RecordsFormat::kTable;
   return PrintRecords(command.file, command.filter, format, std::cout, std::cerr);
 }
 
 int MakeImage(const MakeImageCommand& command) {
   // The loader takes only .KVR files: an image made under another name could not be loaded.
-  if (!HasUpdateFileExtension(command.image)) return Usage("make-image: " + command.image + ": the name must end in .KVR");
+  if (!HasUpdateFileExtension(command.image))
+    return Usage("make-image: " + command.image + ": the name must end in .KVR");
   namespace fs = std::filesystem;
   std::error_code ec;
   const fs::path target = Utf8Path(command.image);
@@ -447,10 +454,12 @@ base::Result<std::vector<PortJob>> CheckLoadCommand(LoadCommand& command, const 
     if (const base::Status read = ReadPortList(command.ports_from, command.ports); !read) return read.error();
     if (command.ports.empty()) return UsageFailure("--ports-from: " + command.ports_from + " names no port");
   }
-  if (command.ports.empty() && !command.simulate) return UsageFailure("load needs --port PATH, --ports-from FILE or --simulate");
+  if (command.ports.empty() && !command.simulate)
+    return UsageFailure("load needs --port PATH, --ports-from FILE or --simulate");
   base::Result<std::vector<PortJob>> jobs = MakeJobs(command.ports, command.simulate, command.devices, command.faults);
   if (!jobs) return jobs;
-  if (load.count("--log") && command.options.log.empty()) return UsageFailure("--log needs a file name, not an empty text");
+  if (load.count("--log") && command.options.log.empty())
+    return UsageFailure("--log needs a file name, not an empty text");
   if (!command.options.log.empty() && jobs->size() > 1)
     return UsageFailure("--log is for one port; a load into several records each in --record");
   if (load.count("--record") && command.record_file.empty())
@@ -462,13 +471,15 @@ int Load(LoadCommand& command, const CLI::App& load) {
   base::Result<std::vector<PortJob>> checked = CheckLoadCommand(command, load);
   if (!checked) return Refused(checked.error());
   const std::vector<PortJob>& jobs = *checked;
-  command.options.load.reply_timeout_ms = static_cast<uint32_t>(std::lround(DecimalValue(command.reply_timeout) * 1000));
+  command.options.load.reply_timeout_ms =
+      static_cast<uint32_t>(std::lround(DecimalValue(command.reply_timeout) * 1000));
   CatchInterrupts();
 
   PageTable table;
   UpdateFileState state;
   Sha256 digest;  // of the bytes read into the table, for the record
-  if (const base::Status read = ReadImage(command.file, table, state, command.record_file.empty() ? nullptr : &digest); !read)
+  if (const base::Status read = ReadImage(command.file, table, state, command.record_file.empty() ? nullptr : &digest);
+      !read)
     return Refused(read.error());
   RunRecord run;
   run.tool = "kvr-loader-cli " KVR_VERSION;

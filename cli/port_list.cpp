@@ -11,7 +11,9 @@
 namespace kvr::cli {
 
 base::Status ReadPortList(const std::string& path, std::vector<std::string>& ports) {
-  const auto refused = [&path](const std::string& why) { return base::UsageFailure("--ports-from: " + path + " " + why); };
+  const auto refused = [&path](const std::string& why) {
+    return base::UsageFailure("--ports-from: " + path + " " + why);
+  };
   // A plain file of reasonable size: a device or a pipe could be read without end.
   std::error_code ec;
   const std::filesystem::path file = Utf8Path(path);

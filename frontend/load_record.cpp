@@ -109,8 +109,7 @@ std::string OpenAndLook(const fs::path& target) {
 
 // Appends `line` to the open file, whose lock this run holds.
 base::Status AppendLocked(RecordFileHandle& file, const std::string& line) {
-  if (const std::string holds = WhatItHolds(file.Read(0, kLookedAt)); !holds.empty())
-    return base::FileFailure(holds);
+  if (const std::string holds = WhatItHolds(file.Read(0, kLookedAt)); !holds.empty()) return base::FileFailure(holds);
   const base::Result<int64_t> size = file.Size();
   if (!size) return base::FileFailure("cannot be read: " + size.error().text);
   // A last line cut short by a crash stays on its own line.
@@ -153,7 +152,9 @@ base::Status AppendRecord(const std::string& path, const std::string& line,
 }
 
 base::Status CheckRecordFile(const std::string& path, const std::string& image_path, const std::string& log_path) {
-  const auto refused = [&path](const std::string& why) { return base::FileFailure("the record file " + path + " " + why); };
+  const auto refused = [&path](const std::string& why) {
+    return base::FileFailure("the record file " + path + " " + why);
+  };
   const fs::path target = RealPath(path);  // a link to the file is followed, so the link stays
   std::error_code ec;
   if (fs::equivalent(target, Utf8Path(image_path), ec)) return refused("is the image file itself");

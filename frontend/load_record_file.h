@@ -15,7 +15,7 @@ namespace kvr {
 class RecordFileHandle {
  public:
   // Opens `path` for reading and appending; made when missing. A name that is
-  // not a plain file is refused: "is not a plain file"; a system error: 
+  // not a plain file is refused: "is not a plain file"; a system error:
   // "cannot be opened for writing: <the system's words>".
   static base::Result<RecordFileHandle> Open(const std::filesystem::path& path);
 

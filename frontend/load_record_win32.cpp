@@ -56,7 +56,8 @@ base::Result<RecordFileHandle> RecordFileHandle::Open(const fs::path& path) {
                     FILE_ATTRIBUTE_NORMAL, nullptr);
     created = h != INVALID_HANDLE_VALUE;
   }
-  if (h == INVALID_HANDLE_VALUE) return base::FileFailure("cannot be opened for writing: " + WindowsText(GetLastError()));
+  if (h == INVALID_HANDLE_VALUE)
+    return base::FileFailure("cannot be opened for writing: " + WindowsText(GetLastError()));
   if (GetFileType(h) != FILE_TYPE_DISK) {
     CloseHandle(h);
     return base::FileFailure("is not a plain file");
@@ -115,8 +116,7 @@ base::Result<int64_t> RecordFileHandle::Size() const {
 base::Status RecordFileHandle::WriteAt(int64_t offset, const std::string& text) {
   DWORD written = 0;
   OVERLAPPED at = At(offset);
-  if (WriteFile(Handle(handle_), text.data(), static_cast<DWORD>(text.size()), &written, &at) &&
-      written == text.size())
+  if (WriteFile(Handle(handle_), text.data(), static_cast<DWORD>(text.size()), &written, &at) && written == text.size())
     return {};
   const DWORD error = GetLastError();
   FILE_END_OF_FILE_INFO end{};

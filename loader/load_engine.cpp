@@ -185,8 +185,8 @@ void LoadEngine::PageFailed(const std::string& why, std::string_view reply) {
   }
   if (++page_retries_ > settings_.retries) {
     End(LoadOutcome::kNoAnswer, "the device stopped answering at " + Where() + " (" + why + ", " +
-                                       std::to_string(settings_.retries) +
-                                       (settings_.retries == 1 ? " retry used)" : " retries used)"));
+                                    std::to_string(settings_.retries) +
+                                    (settings_.retries == 1 ? " retry used)" : " retries used)"));
     return;
   }
   ++retries_;

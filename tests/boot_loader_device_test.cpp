@@ -76,9 +76,8 @@ TEST(BootLoaderDevice, SumByteOfThirteenIsFramedCorrectly) {
 TEST(BootLoaderDevice, FaultsShapeTheReplies) {
   DeviceOptions o;
   o.pieces = 3;
-  o.faults = {{DeviceFault::Kind::kNoise, 0, "~~"},
-              {DeviceFault::Kind::kDrop, 1, ""},
-              {DeviceFault::Kind::kRepeat, 2, ""}};
+  o.faults = {
+      {DeviceFault::Kind::kNoise, 0, "~~"}, {DeviceFault::Kind::kDrop, 1, ""}, {DeviceFault::Kind::kRepeat, 2, ""}};
   BootLoaderDevice d(o);
   EXPECT_EQ(Exchange(d, Frame("DL:0")), (Pieces{"~~", "PL", "0\r"}));
   EXPECT_EQ(Exchange(d, Frame("DL:6")), Pieces{});
@@ -129,7 +128,9 @@ TEST(BootLoaderDevice, RandomFaultsOfEachKind) {
 // What a correct loader never sends is counted and the first told; a page
 // restarted from its address is no fault.
 TEST(BootLoaderDevice, CountsCommandsOutOfProtocol) {
-  const auto line = [](int k) { return Frame(std::string("DL:2") + "0123456789ABCDEF"[k] + ":" + std::string(32, '0')); };
+  const auto line = [](int k) {
+    return Frame(std::string("DL:2") + "0123456789ABCDEF"[k] + ":" + std::string(32, '0'));
+  };
   std::string page = Frame("DL:1:000100");
   for (int k = 0; k < 16; ++k) page += line(k);
   page += Frame("DL:7");

@@ -471,8 +471,7 @@ TEST_F(Cli, LoadsThroughANetworkSerialServer) {
   r = RunTool({"load", "--port", mute, "--quiet", image_}, 0, 60000);
   close(silent);
   EXPECT_EQ(r.code, 2);
-  EXPECT_NE(r.err.find(mute + " (the server does not answer the RFC 2217 com-port option"), std::string::npos)
-      << r.err;
+  EXPECT_NE(r.err.find(mute + " (the server does not answer the RFC 2217 com-port option"), std::string::npos) << r.err;
   // A name the resolver does not know: its own words, no number of the component's.
   const std::string nowhere = "rfc2217://no-such-host.invalid:2217";
   r = RunTool({"load", "--port", nowhere, "--quiet", image_}, 0, 60000);

@@ -392,7 +392,8 @@ TEST_F(Window, LostPortStopsTheLoadWithAMessage) {
   ASSERT_TRUE(Pump([&] { return device->FramesReceived() > 50; }));
   device->Hangup();
   ASSERT_TRUE(Pump([&] { return !messages.empty(); }, 10000));
-  EXPECT_EQ(messages[0], std::string(FactsOf(LoadOutcome::kPortLost).russian) + form->PortList->currentText().toStdString());
+  EXPECT_EQ(messages[0],
+            std::string(FactsOf(LoadOutcome::kPortLost).russian) + form->PortList->currentText().toStdString());
   EXPECT_FALSE(Active());
   EXPECT_FALSE(form->StartSwitch->Button().Checked());
 }

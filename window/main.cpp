@@ -83,8 +83,8 @@ void WriteLayout(kvr::LoaderWindow& window, const std::string& path) {
 
 int main(int argc, char** argv) {
   kvr::WindowCommandLine asked;
-  if (const std::optional<int> ended = kvr::ParseWindowCommandLine(
-          kvr::Utf8Arguments(argc, argv), kvr::CommandLineHostOf(kvr::WindowHost::kQt), asked))
+  if (const std::optional<int> ended = kvr::ParseWindowCommandLine(kvr::Utf8Arguments(argc, argv),
+                                                                   kvr::CommandLineHostOf(kvr::WindowHost::kQt), asked))
     return *ended;
 #ifdef _WIN32
   kvr::RegistrySettings settings;  // HKEY_CURRENT_USER\SOFTWARE\ZENOVA, open for the life of the program

@@ -283,29 +283,35 @@ std::string Write(const QImage& image, const std::string& path) {
   return {};
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  CLI::App tool("Paints one of the loader's controls or gradients off screen to a PNG file.", kTool);
+// The tool's own help and version flags, its footer, and one picture to be named.
+void SetUpTool(CLI::App& tool, const std::string& version) {
   tool.set_help_flag("-h,--help", "Show this help (or a picture's) and exit.");
-  const std::string version = std::string(kTool) + " " + KVR_VERSION;
   tool.set_version_flag("-v,--version", version, "Show the version and exit.");
   tool.require_subcommand(1);
   tool.footer(kFooter);
   tool.get_formatter()->label("SUBCOMMAND", "PICTURE");
+}
 
-  const std::vector<std::string> styles = StyleNames();
+// The pictures, each with its options and their defaults, in the order the help lists them.
+
+Picture GradientPicture(CLI::App& tool, const std::string& version, const std::vector<std::string>& styles) {
   Picture gradient(tool, "gradient", "One gradient style filling the picture.", version);
   gradient.AddSize("337x25");
   gradient.AddChoice("--style", "gsHorizontal1", "STYLE", styles, "The gradient style.");
   gradient.AddColor("--from", "$F0F0F0", "The colour the gradient starts from.");
   gradient.AddColor("--to", "$696969", "The colour it runs to.");
+  return gradient;
+}
 
+Picture GradientsPicture(CLI::App& tool, const std::string& version) {
   Picture gradients(tool, "gradients", "The fourteen gradient styles side by side, 4 pixels apart, on white.", version);
   gradients.AddSize("120x60");
   gradients.AddColor("--from", "$00FFFF", "The colour the gradients start from.");
   gradients.AddColor("--to", "$800000", "The colour they run to.");
+  return gradients;
+}
 
+Picture GaugePicture(CLI::App& tool, const std::string& version) {
   Picture gauge(tool, "gauge", "The progress gauge.", version);
   gauge.AddSize("803x25");
   gauge.AddChoice("--kind", "gkHorizontalBar", "KIND", kKindNames, "The gauge's kind.");
@@ -317,7 +323,10 @@ int main(int argc, char** argv) {
   gauge.AddColor("--backcolor", "$FFFFFF", "BackColor: the empty part.");
   gauge.AddColor("--color", "-16777201", "Color: around the dial of a pie or needle.");
   gauge.AddBool("--showtext", "1", "ShowText: the percentage.");
+  return gauge;
+}
 
+Picture ButtonPicture(CLI::App& tool, const std::string& version, const std::vector<std::string>& styles) {
   Picture button(tool, "button", "The two-state switch button, in the state its options give.", version);
   button.AddSize("345x33");
   button.AddText("--textoff", "Старт BootLoader", "TEXT", "TextOff: the caption while off.");
@@ -339,7 +348,20 @@ int main(int argc, char** argv) {
   button.AddColor("--textcolon", "$00FF00", "TextColOn: the caption's colour while on.");
   button.AddColor("--textcoloff", "$000000", "TextColOff: the caption's colour while off.");
   button.AddBool("--text3d", "1", "Text3D: the caption raised.");
+  return button;
+}
 
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App tool("Paints one of the loader's controls or gradients off screen to a PNG file.", kTool);
+  const std::string version = std::string(kTool) + " " + KVR_VERSION;
+  SetUpTool(tool, version);
+  const std::vector<std::string> styles = StyleNames();
+  Picture gradient = GradientPicture(tool, version, styles);
+  Picture gradients = GradientsPicture(tool, version);
+  Picture gauge = GaugePicture(tool, version);
+  Picture button = ButtonPicture(tool, version, styles);
   const std::vector<Picture*> pictures = {&gradient, &gradients, &gauge, &button};
   // The picture is named first; an unknown one is named as such rather than
   // as a stray argument.

@@ -28,6 +28,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -351,6 +352,65 @@ Picture ButtonPicture(CLI::App& tool, const std::string& version, const std::vec
   return button;
 }
 
+// The picture the arguments named, once they are parsed; none before.
+const Picture* Chosen(const std::vector<Picture*>& pictures) {
+  for (const Picture* p : pictures)
+    if (p->Chosen()) return p;
+  return nullptr;
+}
+
+// The command whose --help a refusal points to: the chosen picture's, or the tool's.
+std::string HelpOf(const Picture* p) { return p ? std::string(kTool) + " " + p->Name() : std::string(kTool); }
+
+// CLI11's parse of the arguments into the pictures' options, what it throws
+// turned into the exit code: help, version or a refusal.
+std::optional<int> Parse(CLI::App& tool, const std::vector<Picture*>& pictures, const std::string& version, int argc,
+                         char** argv) {
+  try {
+    tool.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    // The tool's help lists every picture with its options; a picture's, its own.
+    std::cout << tool.help("", CLI::AppFormatMode::All);
+    return kWritten;
+  } catch (const CLI::CallForVersion&) {
+    std::cout << version << "\n";
+    return kWritten;
+  } catch (const CLI::ExtrasError&) {
+    return Refuse(Unexpected(tool.remaining(true), Chosen(pictures)), HelpOf(Chosen(pictures)));
+  } catch (const CLI::RequiredError&) {
+    return Refuse(std::string("which picture? ") + kPictures);  // none was named (only "--", say)
+  } catch (const CLI::ArgumentMismatch& e) {
+    // Every option takes one value, so this is one given none ("--style: 1 required STYLE missing").
+    const std::string what = e.what();
+    return Refuse(what.substr(0, what.find(':')) + " needs a value", HelpOf(Chosen(pictures)));
+  } catch (const CLI::ParseError& e) {
+    return Refuse(e.what(), HelpOf(Chosen(pictures)));
+  }
+  return std::nullopt;
+}
+
+// Reads the arguments. Returns the exit code when they end the run (help,
+// version or a refusal), nothing when the chosen picture is to be painted.
+std::optional<int> ReadArguments(CLI::App& tool, const std::vector<Picture*>& pictures, const std::string& version,
+                                 int argc, char** argv) {
+  // The picture is named first; an unknown one is named as such rather than
+  // as a stray argument.
+  if (argc < 2) return Refuse(std::string("which picture? ") + kPictures);
+  if (const std::string first = argv[1];
+      !first.starts_with('-') &&
+      std::none_of(pictures.begin(), pictures.end(), [&](const Picture* p) { return p->Name() == first; }))
+    return Refuse("unknown picture \"" + first + "\" (" + kPictures + ")");
+
+  // The tool's own options are read first; the window system gets none of
+  // them (it would take --style as its widget style).
+  if (const std::optional<int> code = Parse(tool, pictures, version, argc, argv)) return code;
+  const Picture* picked = Chosen(pictures);
+  if (!picked) return Refuse(std::string("which picture? ") + kPictures);
+  if (const std::string repeated = picked->Repeated(); !repeated.empty()) return Refuse(repeated, HelpOf(picked));
+  if (!picked->Has("o")) return Refuse("-o FILE.png is missing: the file to write the picture to", HelpOf(picked));
+  return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -363,47 +423,8 @@ int main(int argc, char** argv) {
   Picture gauge = GaugePicture(tool, version);
   Picture button = ButtonPicture(tool, version, styles);
   const std::vector<Picture*> pictures = {&gradient, &gradients, &gauge, &button};
-  // The picture is named first; an unknown one is named as such rather than
-  // as a stray argument.
-  if (argc < 2) return Refuse(std::string("which picture? ") + kPictures);
-  if (const std::string first = argv[1];
-      !first.starts_with('-') &&
-      std::none_of(pictures.begin(), pictures.end(), [&](const Picture* p) { return p->Name() == first; }))
-    return Refuse("unknown picture \"" + first + "\" (" + kPictures + ")");
-
-  // The tool's own options are read first; the window system gets none of
-  // them (it would take --style as its widget style).
-  const auto chosen = [&]() -> const Picture* {
-    for (const Picture* p : pictures)
-      if (p->Chosen()) return p;
-    return nullptr;
-  };
-  const auto help_of = [&](const Picture* p) { return p ? std::string(kTool) + " " + p->Name() : std::string(kTool); };
-  try {
-    tool.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    // The tool's help lists every picture with its options; a picture's, its own.
-    std::cout << tool.help("", CLI::AppFormatMode::All);
-    return kWritten;
-  } catch (const CLI::CallForVersion&) {
-    std::cout << version << "\n";
-    return kWritten;
-  } catch (const CLI::ExtrasError&) {
-    return Refuse(Unexpected(tool.remaining(true), chosen()), help_of(chosen()));
-  } catch (const CLI::RequiredError&) {
-    return Refuse(std::string("which picture? ") + kPictures);  // none was named (only "--", say)
-  } catch (const CLI::ArgumentMismatch& e) {
-    // Every option takes one value, so this is one given none ("--style: 1 required STYLE missing").
-    const std::string what = e.what();
-    return Refuse(what.substr(0, what.find(':')) + " needs a value", help_of(chosen()));
-  } catch (const CLI::ParseError& e) {
-    return Refuse(e.what(), help_of(chosen()));
-  }
-  const Picture* picked = chosen();
-  if (!picked) return Refuse(std::string("which picture? ") + kPictures);
-  const Picture& a = *picked;
-  if (const std::string repeated = a.Repeated(); !repeated.empty()) return Refuse(repeated, help_of(picked));
-  if (!a.Has("o")) return Refuse("-o FILE.png is missing: the file to write the picture to", help_of(picked));
+  if (const std::optional<int> code = ReadArguments(tool, pictures, version, argc, argv)) return *code;
+  const Picture& a = *Chosen(pictures);
 
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   int qt_argc = 1;

@@ -411,6 +411,132 @@ std::optional<int> ReadArguments(CLI::App& tool, const std::vector<Picture*>& pi
   return std::nullopt;
 }
 
+TBitmap PaintGradient(const Picture& a) {
+  int w = 0, h = 0;
+  a.Size(w, h);
+  TBitmap picture = NewBitmap(w, h);
+  TCanvas c(picture);
+  FillGradient(c, {0, 0, w, h}, a.Color("from"), a.Color("to"), a.Style("style"));
+  return picture;
+}
+
+TBitmap PaintGradients(const Picture& a) {
+  int w = 0, h = 0;
+  a.Size(w, h);
+  const int gap = 4;
+  TBitmap picture = NewBitmap(kGradientStyleCount * (w + gap) - gap, h);
+  picture.Fill(ToPixel(clWhite));
+  TCanvas c(picture);
+  for (int s = 0; s < kGradientStyleCount; ++s)
+    FillGradient(c, {s * (w + gap), 0, s * (w + gap) + w, h}, a.Color("from"), a.Color("to"),
+                 static_cast<TGradientStyle>(s));
+  return picture;
+}
+
+TBitmap PaintGauge(const Picture& a) {
+  int w = 0, h = 0;
+  a.Size(w, h);
+  OffscreenHost host(w, h);
+  TGauge g(&host);
+  g.SetFont(qt::FontFromQt(QApplication::font()));  // a gauge without an owner has the application's font
+  g.SetKind(static_cast<TGaugeKind>(a.Choice("kind", kKindNames)));
+  g.BeginLoading();
+  g.SetMinValue(a.Int("min"));
+  g.SetMaxValue(a.Int("max"));
+  g.Loaded();
+  g.SetProgress(a.Int("progress"));
+  g.SetBorderStyle(static_cast<TBorderStyle>(a.Choice("border", kBorderNames)));
+  g.SetForeColor(a.Color("forecolor"));
+  g.SetBackColor(a.Color("backcolor"));
+  g.SetColor(a.Color("color"));
+  g.SetShowText(a.Bool("showtext"));
+  TBitmap picture;
+  g.Paint(picture);
+  return picture;
+}
+
+// The button's properties as the options give them, up to its glyph.
+void SetUpButton(TAbColBitBtn& b, const Picture& a) {
+  TFont font = qt::FontFromQt(QApplication::font());  // the owner's font, in bold
+  font.Bold = true;
+  b.SetFont(font);
+  b.SetMode(mSwitch);
+  b.SetTextOff(a.Text("textoff"));
+  b.SetTextOn(a.Text("texton"));
+  b.SetTextColOn(a.Color("textcolon"));
+  b.SetTextColOff(a.Color("textcoloff"));
+  b.SetText3D(a.Bool("text3d"));
+  b.ButtonBevel().SetWidth(a.Int("bevelwidth"));
+  b.GradBtnFace().SetStyle(a.Style("facestyle"));
+  b.GradBtnFace().SetColorFrom(a.Color("colorfrom"));
+  b.GradBtnFace().SetColorTo(a.Color("colorto"));
+  b.GradBtnFace().SetVisible(a.Bool("facevisible"));
+  b.SetFlat(a.Bool("flat"));
+}
+
+// Gives the button the --glyph file, when there is one. False, said on
+// standard error, when the file cannot be read.
+bool LoadGlyph(TAbColBitBtn& b, const Picture& a) {
+  if (!a.Has("glyph")) return true;
+  QImageReader reader(QString::fromStdString(a.Text("glyph")));
+  const QImage glyph = reader.read();
+  if (glyph.isNull()) {
+    std::cerr << kTool << ": cannot read --glyph " << Printable(a.Text("glyph")) << ": "
+              << Printable(reader.errorString().toStdString()) << "\n";
+    return false;
+  }
+  b.SetGlyph(qt::BitmapFromImage(glyph));
+  b.SetNumGlyph(a.Int("numglyph"));
+  return true;
+}
+
+// The button as set up and shown; nothing when its glyph cannot be read.
+std::optional<TBitmap> PaintButton(const Picture& a) {
+  int w = 0, h = 0;
+  a.Size(w, h);
+  OffscreenHost host(w, h);
+  TAbColBitBtn b(&host);
+  SetUpButton(b, a);
+  if (!LoadGlyph(b, a)) return std::nullopt;
+  b.SetFlashing(a.Bool("flashing"));
+  b.SetChecked(a.Bool("checked"));
+  b.SetEnabled(a.Bool("enabled"));
+  b.Loaded();
+  host.visible = true;
+  b.BecameVisible();
+  TBitmap picture = b.Paint();
+  // Press, hot and flash phase are run-time states: compose them directly.
+  if (a.Has("pressed") || a.Has("hot") || a.Has("phase")) {
+    if (a.Bool("pressed")) b.MouseDown(TMouseButton::mbLeft, 1, 1);
+    if (a.Bool("hot")) b.MouseEnter();
+    if (a.Has("phase")) b.FlashMessage(WM_FLASH, 0, a.Bool("phase") ? -1 : 0);
+    bool g, t, bc, tc;
+    b.LookFlags(g, t, bc, tc);
+    picture = b.ComposeButton(g, t, bc, tc);
+  }
+  return picture;
+}
+
+// The picture `a` names, painted; nothing when it cannot be (the reason is on standard error).
+std::optional<TBitmap> Paint(const Picture& a) {
+  const std::string what = a.Name();
+  if (what == "gradient") return PaintGradient(a);
+  if (what == "gradients") return PaintGradients(a);
+  if (what == "gauge") return PaintGauge(a);
+  return PaintButton(a);
+}
+
+// Writes the picture to `out` and says so on standard output. Returns the exit code.
+int WritePicture(const TBitmap& picture, const std::string& out) {
+  const QImage image = qt::WrapBitmap(picture);
+  if (const std::string why = Write(image, out); !why.empty()) {
+    std::cerr << kTool << ": cannot write " << Printable(out) << ": " << Printable(why) << "\n";
+    return kNotWritten;
+  }
+  std::printf("%s: %dx%d\n", out.c_str(), image.width(), image.height());
+  return kWritten;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -431,97 +557,7 @@ int main(int argc, char** argv) {
   char* qt_argv[] = {argv[0], nullptr};
   QApplication app(qt_argc, qt_argv);
   qt::UseApplicationPalette();
-  const std::string what = a.Name();
-  const std::string out = a.Text("o");
-  TBitmap picture;
-
-  if (what == "gradient") {
-    int w = 0, h = 0;
-    a.Size(w, h);
-    picture = NewBitmap(w, h);
-    TCanvas c(picture);
-    FillGradient(c, {0, 0, w, h}, a.Color("from"), a.Color("to"), a.Style("style"));
-  } else if (what == "gradients") {
-    int w = 0, h = 0;
-    a.Size(w, h);
-    const int gap = 4;
-    picture = NewBitmap(kGradientStyleCount * (w + gap) - gap, h);
-    picture.Fill(ToPixel(clWhite));
-    TCanvas c(picture);
-    for (int s = 0; s < kGradientStyleCount; ++s)
-      FillGradient(c, {s * (w + gap), 0, s * (w + gap) + w, h}, a.Color("from"), a.Color("to"),
-                   static_cast<TGradientStyle>(s));
-  } else if (what == "gauge") {
-    int w = 0, h = 0;
-    a.Size(w, h);
-    OffscreenHost host(w, h);
-    TGauge g(&host);
-    g.SetFont(qt::FontFromQt(QApplication::font()));  // a gauge without an owner has the application's font
-    g.SetKind(static_cast<TGaugeKind>(a.Choice("kind", kKindNames)));
-    g.BeginLoading();
-    g.SetMinValue(a.Int("min"));
-    g.SetMaxValue(a.Int("max"));
-    g.Loaded();
-    g.SetProgress(a.Int("progress"));
-    g.SetBorderStyle(static_cast<TBorderStyle>(a.Choice("border", kBorderNames)));
-    g.SetForeColor(a.Color("forecolor"));
-    g.SetBackColor(a.Color("backcolor"));
-    g.SetColor(a.Color("color"));
-    g.SetShowText(a.Bool("showtext"));
-    g.Paint(picture);
-  } else if (what == "button") {
-    int w = 0, h = 0;
-    a.Size(w, h);
-    OffscreenHost host(w, h);
-    TAbColBitBtn b(&host);
-    TFont font = qt::FontFromQt(QApplication::font());  // the owner's font, in bold
-    font.Bold = true;
-    b.SetFont(font);
-    b.SetMode(mSwitch);
-    b.SetTextOff(a.Text("textoff"));
-    b.SetTextOn(a.Text("texton"));
-    b.SetTextColOn(a.Color("textcolon"));
-    b.SetTextColOff(a.Color("textcoloff"));
-    b.SetText3D(a.Bool("text3d"));
-    b.ButtonBevel().SetWidth(a.Int("bevelwidth"));
-    b.GradBtnFace().SetStyle(a.Style("facestyle"));
-    b.GradBtnFace().SetColorFrom(a.Color("colorfrom"));
-    b.GradBtnFace().SetColorTo(a.Color("colorto"));
-    b.GradBtnFace().SetVisible(a.Bool("facevisible"));
-    b.SetFlat(a.Bool("flat"));
-    if (a.Has("glyph")) {
-      QImageReader reader(QString::fromStdString(a.Text("glyph")));
-      const QImage glyph = reader.read();
-      if (glyph.isNull()) {
-        std::cerr << kTool << ": cannot read --glyph " << Printable(a.Text("glyph")) << ": "
-                  << Printable(reader.errorString().toStdString()) << "\n";
-        return kUsage;
-      }
-      b.SetGlyph(qt::BitmapFromImage(glyph));
-      b.SetNumGlyph(a.Int("numglyph"));
-    }
-    b.SetFlashing(a.Bool("flashing"));
-    b.SetChecked(a.Bool("checked"));
-    b.SetEnabled(a.Bool("enabled"));
-    b.Loaded();
-    host.visible = true;
-    b.BecameVisible();
-    picture = b.Paint();
-    // Press, hot and flash phase are run-time states: compose them directly.
-    if (a.Has("pressed") || a.Has("hot") || a.Has("phase")) {
-      if (a.Bool("pressed")) b.MouseDown(TMouseButton::mbLeft, 1, 1);
-      if (a.Bool("hot")) b.MouseEnter();
-      if (a.Has("phase")) b.FlashMessage(WM_FLASH, 0, a.Bool("phase") ? -1 : 0);
-      bool g, t, bc, tc;
-      b.LookFlags(g, t, bc, tc);
-      picture = b.ComposeButton(g, t, bc, tc);
-    }
-  }
-  const QImage image = qt::WrapBitmap(std::as_const(picture));
-  if (const std::string why = Write(image, out); !why.empty()) {
-    std::cerr << kTool << ": cannot write " << Printable(out) << ": " << Printable(why) << "\n";
-    return kNotWritten;
-  }
-  std::printf("%s: %dx%d\n", out.c_str(), image.width(), image.height());
-  return kWritten;
+  const std::optional<TBitmap> picture = Paint(a);
+  if (!picture) return kUsage;
+  return WritePicture(*picture, a.Text("o"));
 }

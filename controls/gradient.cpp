@@ -52,6 +52,132 @@ void Line(TCanvas& c, int x0, int y0, int x1, int y1) {
   c.LineTo(x1, y1);
 }
 
+// The whole W x H picture in one colour, outline and all.
+void Flood(TCanvas& c, int W, int H, TColor color) {
+  PenAndBrush(c, color);
+  c.Rectangle(0, 0, W, H);
+}
+
+// One of `n` steps across `side`, times `k`, kept as a float as the steps are.
+float StepAcross(int side, int n, long double k) {
+  return static_cast<float>(static_cast<long double>(side) / n * k);
+}
+
+// `i` steps of `step`, to the nearest pixel.
+int Reach(int i, float step) { return static_cast<int>(RoundEven(i * static_cast<long double>(step))); }
+
+// Figures nested about a centre, the outermost first so that each inner one
+// paints over it: figure i reaches i steps of (sx, sy) out and has colour C(i).
+template <typename Figure>
+void Nest(TCanvas& c, const Steps& s, int outermost, int innermost, float sx, float sy, Figure figure) {
+  for (int i = outermost; i >= innermost; --i) {
+    PenAndBrush(c, s.C(i));
+    figure(Reach(i, sx), Reach(i, sy));
+  }
+}
+
+// gsHorizontal1, gsVertical1: bands of one colour each, one per step of the
+// largest channel difference D but at least a pixel wide.
+void DrawBands(TCanvas& c, int W, int H, Steps& s, int D, bool horizontal) {
+  const int L = horizontal ? H : W;
+  int N = std::min(D, L);
+  if (N == 0) N = 1;
+  const int band = L / N;
+  N = L / band;
+  if (N == 0) N = 1;
+  s.SetCount(N);
+  for (int i = 0; i <= N; ++i) {
+    c.BrushColor = s.Ct(i);
+    if (horizontal)
+      c.FillRect({0, i * band, W, i * band + band});
+    else
+      c.FillRect({i * band, 0, i * band + band, H});
+  }
+}
+
+// gsHorizontal2/3, gsVertical2/3: lines outward from a centre line, the
+// middle (style 2) or a third of the way across (style 3), where lines before
+// the edge are left out.
+void DrawLinesFromCentre(TCanvas& c, int W, int H, Steps& s, TColor from, bool horizontal, bool third) {
+  const int L = horizontal ? H : W;
+  int N = third ? static_cast<int>(RoundEven(L * 0.67L)) : L / 2;
+  if (N == 0) N = 1;
+  const int centre = third ? L / 3 : N;
+  s.SetCount(N);
+  auto line_at = [&](int k) { horizontal ? Line(c, 0, k, W, k) : Line(c, k, 0, k, H); };
+  Pen(c, from);
+  line_at(centre);
+  for (int i = 1; i <= N; ++i) {
+    Pen(c, s.C(i));
+    line_at(centre + i);
+    if (centre - i >= 0) line_at(centre - i);
+  }
+}
+
+// gsElliptic1/2/3: ellipses on the end colour, one per step of D; style 1
+// reaches the edges, 2 and 3 beyond them, and 3 is centred up and to the left.
+void DrawEllipses(TCanvas& c, int W, int H, Steps& s, int D, TColor to, TGradientStyle style) {
+  int cx = W / 2, cy = H / 2;
+  if (style == gsElliptic3) {
+    cx = cx - W / 4 + 1;
+    cy = cy - H / 4 + 1;
+  }
+  const long double k = style == gsElliptic1 ? 0.5L : style == gsElliptic2 ? 0.695L : 0.82L;
+  s.SetCount(D);
+  Flood(c, W, H, to);
+  Nest(c, s, D, 1, StepAcross(W, D, k), StepAcross(H, D, k),
+       [&](int rx, int ry) { c.Ellipse(cx - rx, cy - ry, cx + rx, cy + ry); });
+}
+
+// gsRectangle: rectangles about the centre, one per step of D, down to the
+// single pixel in the start colour.
+void DrawRectangles(TCanvas& c, int W, int H, Steps& s, int D) {
+  const int cx = W / 2, cy = H / 2;
+  s.SetCount(D);
+  Nest(c, s, D, 0, StepAcross(W, D, 0.5L), StepAcross(H, D, 0.5L),
+       [&](int rx, int ry) { c.Rectangle(cx - rx, cy - ry, cx + rx + 1, cy + ry + 1); });
+}
+
+// gsDiamond1/2: diamond outlines on the end colour, at least one per step of
+// D; style 1 reaches the edges' middles, style 2 the corners.
+void DrawDiamonds(TCanvas& c, int W, int H, Steps& s, int D, TColor from, TColor to, TGradientStyle style) {
+  const int M = std::max(W, H);
+  const int N = style == gsDiamond1 ? std::max(M / 2, D) : std::max(M, D);
+  const long double k = style == gsDiamond1 ? 0.5L : 1;
+  const int cx = W / 2, cy = H / 2;
+  s.SetCount(N);
+  Flood(c, W, H, to);
+  Nest(c, s, N, 1, StepAcross(W, N, k), StepAcross(H, N, k), [&](int rx, int ry) {
+    c.Polyline({{cx, cy - ry}, {cx + rx, cy}, {cx, cy + ry}, {cx - rx, cy}, {cx, cy - ry}});
+  });
+  c.SetPixel(cx, cy, from);
+}
+
+// gsTopLeft, gsTopRight: diagonal lines from the named corner and from the one
+// opposite it, meeting in the middle colour.
+void DrawCorners(TCanvas& c, int W, int H, Steps& s, bool top_left) {
+  const int M = std::max(W, H);
+  const float sx = StepAcross(W, M, 1), sy = StepAcross(H, M, 1);
+  const int N = M == 0 ? 1 : M;
+  s.SetCount(N);
+  for (int i = 0; i <= N; ++i) {
+    const int a = Reach(i, sx), b = Reach(i, sy);
+    const long double half = i / 2.0L;
+    Pen(c, s.C(half));
+    if (top_left)
+      Line(c, 0, b, a, -1);
+    else
+      Line(c, W, b, W - a, -1);
+    Pen(c, s.C(N - half));
+    if (top_left)
+      Line(c, W, H - b, W - a, H);
+    else
+      Line(c, 0, H - b, a, H);
+  }
+}
+
+// Paints `style` from `from` to `to` (both $00BBGGRR, not equal) over the whole
+// W x H canvas.
 void DrawStyle(TCanvas& c, int W, int H, uint32_t from, uint32_t to, TGradientStyle style) {
   Steps s{RedOf(from), GreenOf(from), BlueOf(from), RedOf(to) - RedOf(from), GreenOf(to) - GreenOf(from),
           BlueOf(to) - BlueOf(from)};
@@ -59,139 +185,28 @@ void DrawStyle(TCanvas& c, int W, int H, uint32_t from, uint32_t to, TGradientSt
   const int D = D8 == 0 ? 1 : D8;
   const TColor cfrom = static_cast<TColor>(from), cto = static_cast<TColor>(to);
   const bool horizontal = style == gsHorizontal1 || style == gsHorizontal2 || style == gsHorizontal3;
-  const int L = horizontal ? H : W;
 
   switch (style) {
     case gsHorizontal1:
-    case gsVertical1: {
-      int N = std::min(D, L);
-      if (N == 0) N = 1;
-      const int band = L / N;
-      N = L / band;
-      if (N == 0) N = 1;
-      s.SetCount(N);
-      for (int i = 0; i <= N; ++i) {
-        c.BrushColor = s.Ct(i);
-        if (horizontal)
-          c.FillRect({0, i * band, W, i * band + band});
-        else
-          c.FillRect({i * band, 0, i * band + band, H});
-      }
-      break;
-    }
+    case gsVertical1:
+      return DrawBands(c, W, H, s, D, horizontal);
     case gsHorizontal2:
     case gsVertical2:
     case gsHorizontal3:
-    case gsVertical3: {
-      // Lines outward from a centre line: the middle (style 2) or a third of
-      // the way across (style 3), where lines before the edge are left out.
-      const bool third = style == gsHorizontal3 || style == gsVertical3;
-      int N = third ? static_cast<int>(RoundEven(L * 0.67L)) : L / 2;
-      if (N == 0) N = 1;
-      const int centre = third ? L / 3 : N;
-      s.SetCount(N);
-      auto line_at = [&](int k) { horizontal ? Line(c, 0, k, W, k) : Line(c, k, 0, k, H); };
-      Pen(c, cfrom);
-      line_at(centre);
-      for (int i = 1; i <= N; ++i) {
-        Pen(c, s.C(i));
-        line_at(centre + i);
-        if (centre - i >= 0) line_at(centre - i);
-      }
-      break;
-    }
+    case gsVertical3:
+      return DrawLinesFromCentre(c, W, H, s, cfrom, horizontal, style == gsHorizontal3 || style == gsVertical3);
     case gsElliptic1:
     case gsElliptic2:
-    case gsElliptic3: {
-      int cx = W / 2, cy = H / 2;
-      float sx, sy;
-      if (style == gsElliptic1) {
-        sx = static_cast<float>(static_cast<long double>(W) / D / 2);
-        sy = static_cast<float>(static_cast<long double>(H) / D / 2);
-      } else {
-        const long double k = style == gsElliptic2 ? 0.695L : 0.82L;
-        sx = static_cast<float>(static_cast<long double>(W) / D * k);
-        sy = static_cast<float>(static_cast<long double>(H) / D * k);
-        if (style == gsElliptic3) {
-          cx = cx - W / 4 + 1;
-          cy = cy - H / 4 + 1;
-        }
-      }
-      s.SetCount(D);
-      PenAndBrush(c, cto);
-      c.Rectangle(0, 0, W, H);
-      for (int i = D; i >= 1; --i) {
-        PenAndBrush(c, s.C(i));
-        const int rx = static_cast<int>(RoundEven(i * static_cast<long double>(sx)));
-        const int ry = static_cast<int>(RoundEven(i * static_cast<long double>(sy)));
-        c.Ellipse(cx - rx, cy - ry, cx + rx, cy + ry);
-      }
-      break;
-    }
-    case gsRectangle: {
-      const int cx = W / 2, cy = H / 2;
-      const float sx = static_cast<float>(static_cast<long double>(W) / D / 2);
-      const float sy = static_cast<float>(static_cast<long double>(H) / D / 2);
-      s.SetCount(D);
-      for (int i = D; i >= 0; --i) {
-        PenAndBrush(c, s.C(i));
-        const int rx = static_cast<int>(RoundEven(i * static_cast<long double>(sx)));
-        const int ry = static_cast<int>(RoundEven(i * static_cast<long double>(sy)));
-        c.Rectangle(cx - rx, cy - ry, cx + rx + 1, cy + ry + 1);
-      }
-      break;
-    }
+    case gsElliptic3:
+      return DrawEllipses(c, W, H, s, D, cto, style);
+    case gsRectangle:
+      return DrawRectangles(c, W, H, s, D);
     case gsDiamond1:
-    case gsDiamond2: {
-      const int M = std::max(W, H);
-      int N;
-      float sx, sy;
-      if (style == gsDiamond1) {
-        N = std::max(M / 2, D);
-        sx = static_cast<float>(static_cast<long double>(W) / N / 2);
-        sy = static_cast<float>(static_cast<long double>(H) / N / 2);
-      } else {
-        N = std::max(M, D);
-        sx = static_cast<float>(static_cast<long double>(W) / N);
-        sy = static_cast<float>(static_cast<long double>(H) / N);
-      }
-      const int cx = W / 2, cy = H / 2;
-      s.SetCount(N);
-      PenAndBrush(c, cto);
-      c.Rectangle(0, 0, W, H);
-      for (int i = N; i >= 1; --i) {
-        PenAndBrush(c, s.C(i));
-        const int rx = static_cast<int>(RoundEven(i * static_cast<long double>(sx)));
-        const int ry = static_cast<int>(RoundEven(i * static_cast<long double>(sy)));
-        c.Polyline({{cx, cy - ry}, {cx + rx, cy}, {cx, cy + ry}, {cx - rx, cy}, {cx, cy - ry}});
-      }
-      c.SetPixel(cx, cy, cfrom);
-      break;
-    }
+    case gsDiamond2:
+      return DrawDiamonds(c, W, H, s, D, cfrom, cto, style);
     case gsTopLeft:
-    case gsTopRight: {
-      const int M = std::max(W, H);
-      const float sx = static_cast<float>(static_cast<long double>(W) / M);
-      const float sy = static_cast<float>(static_cast<long double>(H) / M);
-      const int N = M == 0 ? 1 : M;
-      s.SetCount(N);
-      for (int i = 0; i <= N; ++i) {
-        const int a = static_cast<int>(RoundEven(i * static_cast<long double>(sx)));
-        const int b = static_cast<int>(RoundEven(i * static_cast<long double>(sy)));
-        const long double half = i / 2.0L;
-        Pen(c, s.C(half));
-        if (style == gsTopLeft)
-          Line(c, 0, b, a, -1);
-        else
-          Line(c, W, b, W - a, -1);
-        Pen(c, s.C(N - half));
-        if (style == gsTopLeft)
-          Line(c, W, H - b, W - a, H);
-        else
-          Line(c, 0, H - b, a, H);
-      }
-      break;
-    }
+    case gsTopRight:
+      return DrawCorners(c, W, H, s, style == gsTopLeft);
   }
 }
 
@@ -219,8 +234,7 @@ void FillGradient(TCanvas& canvas, TRect rect, TColor color_from, TColor color_t
   c.BrushStyle = TBrushStyle::bsSolid;
   const uint32_t from = ColorToRGB(color_from), to = ColorToRGB(color_to);
   if (from == to) {
-    PenAndBrush(c, static_cast<TColor>(from));
-    c.Rectangle(0, 0, W, H);
+    Flood(c, W, H, static_cast<TColor>(from));
   } else {
     DrawStyle(c, W, H, from, to, style);
   }

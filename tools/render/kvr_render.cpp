@@ -28,6 +28,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -283,29 +284,35 @@ std::string Write(const QImage& image, const std::string& path) {
   return {};
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  CLI::App tool("Paints one of the loader's controls or gradients off screen to a PNG file.", kTool);
+// The tool's own help and version flags, its footer, and one picture to be named.
+void SetUpTool(CLI::App& tool, const std::string& version) {
   tool.set_help_flag("-h,--help", "Show this help (or a picture's) and exit.");
-  const std::string version = std::string(kTool) + " " + KVR_VERSION;
   tool.set_version_flag("-v,--version", version, "Show the version and exit.");
   tool.require_subcommand(1);
   tool.footer(kFooter);
   tool.get_formatter()->label("SUBCOMMAND", "PICTURE");
+}
 
-  const std::vector<std::string> styles = StyleNames();
+// The pictures, each with its options and their defaults, in the order the help lists them.
+
+Picture GradientPicture(CLI::App& tool, const std::string& version, const std::vector<std::string>& styles) {
   Picture gradient(tool, "gradient", "One gradient style filling the picture.", version);
   gradient.AddSize("337x25");
   gradient.AddChoice("--style", "gsHorizontal1", "STYLE", styles, "The gradient style.");
   gradient.AddColor("--from", "$F0F0F0", "The colour the gradient starts from.");
   gradient.AddColor("--to", "$696969", "The colour it runs to.");
+  return gradient;
+}
 
+Picture GradientsPicture(CLI::App& tool, const std::string& version) {
   Picture gradients(tool, "gradients", "The fourteen gradient styles side by side, 4 pixels apart, on white.", version);
   gradients.AddSize("120x60");
   gradients.AddColor("--from", "$00FFFF", "The colour the gradients start from.");
   gradients.AddColor("--to", "$800000", "The colour they run to.");
+  return gradients;
+}
 
+Picture GaugePicture(CLI::App& tool, const std::string& version) {
   Picture gauge(tool, "gauge", "The progress gauge.", version);
   gauge.AddSize("803x25");
   gauge.AddChoice("--kind", "gkHorizontalBar", "KIND", kKindNames, "The gauge's kind.");
@@ -317,7 +324,10 @@ int main(int argc, char** argv) {
   gauge.AddColor("--backcolor", "$FFFFFF", "BackColor: the empty part.");
   gauge.AddColor("--color", "-16777201", "Color: around the dial of a pie or needle.");
   gauge.AddBool("--showtext", "1", "ShowText: the percentage.");
+  return gauge;
+}
 
+Picture ButtonPicture(CLI::App& tool, const std::string& version, const std::vector<std::string>& styles) {
   Picture button(tool, "button", "The two-state switch button, in the state its options give.", version);
   button.AddSize("345x33");
   button.AddText("--textoff", "Старт BootLoader", "TEXT", "TextOff: the caption while off.");
@@ -339,24 +349,23 @@ int main(int argc, char** argv) {
   button.AddColor("--textcolon", "$00FF00", "TextColOn: the caption's colour while on.");
   button.AddColor("--textcoloff", "$000000", "TextColOff: the caption's colour while off.");
   button.AddBool("--text3d", "1", "Text3D: the caption raised.");
+  return button;
+}
 
-  const std::vector<Picture*> pictures = {&gradient, &gradients, &gauge, &button};
-  // The picture is named first; an unknown one is named as such rather than
-  // as a stray argument.
-  if (argc < 2) return Refuse(std::string("which picture? ") + kPictures);
-  if (const std::string first = argv[1];
-      !first.starts_with('-') &&
-      std::none_of(pictures.begin(), pictures.end(), [&](const Picture* p) { return p->Name() == first; }))
-    return Refuse("unknown picture \"" + first + "\" (" + kPictures + ")");
+// The picture the arguments named, once they are parsed; none before.
+const Picture* Chosen(const std::vector<Picture*>& pictures) {
+  for (const Picture* p : pictures)
+    if (p->Chosen()) return p;
+  return nullptr;
+}
 
-  // The tool's own options are read first; the window system gets none of
-  // them (it would take --style as its widget style).
-  const auto chosen = [&]() -> const Picture* {
-    for (const Picture* p : pictures)
-      if (p->Chosen()) return p;
-    return nullptr;
-  };
-  const auto help_of = [&](const Picture* p) { return p ? std::string(kTool) + " " + p->Name() : std::string(kTool); };
+// The command whose --help a refusal points to: the chosen picture's, or the tool's.
+std::string HelpOf(const Picture* p) { return p ? std::string(kTool) + " " + p->Name() : std::string(kTool); }
+
+// CLI11's parse of the arguments into the pictures' options, what it throws
+// turned into the exit code: help, version or a refusal.
+std::optional<int> Parse(CLI::App& tool, const std::vector<Picture*>& pictures, const std::string& version, int argc,
+                         char** argv) {
   try {
     tool.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -367,118 +376,188 @@ int main(int argc, char** argv) {
     std::cout << version << "\n";
     return kWritten;
   } catch (const CLI::ExtrasError&) {
-    return Refuse(Unexpected(tool.remaining(true), chosen()), help_of(chosen()));
+    return Refuse(Unexpected(tool.remaining(true), Chosen(pictures)), HelpOf(Chosen(pictures)));
   } catch (const CLI::RequiredError&) {
     return Refuse(std::string("which picture? ") + kPictures);  // none was named (only "--", say)
   } catch (const CLI::ArgumentMismatch& e) {
     // Every option takes one value, so this is one given none ("--style: 1 required STYLE missing").
     const std::string what = e.what();
-    return Refuse(what.substr(0, what.find(':')) + " needs a value", help_of(chosen()));
+    return Refuse(what.substr(0, what.find(':')) + " needs a value", HelpOf(Chosen(pictures)));
   } catch (const CLI::ParseError& e) {
-    return Refuse(e.what(), help_of(chosen()));
+    return Refuse(e.what(), HelpOf(Chosen(pictures)));
   }
-  const Picture* picked = chosen();
+  return std::nullopt;
+}
+
+// Reads the arguments. Returns the exit code when they end the run (help,
+// version or a refusal), nothing when the chosen picture is to be painted.
+std::optional<int> ReadArguments(CLI::App& tool, const std::vector<Picture*>& pictures, const std::string& version,
+                                 int argc, char** argv) {
+  // The picture is named first; an unknown one is named as such rather than
+  // as a stray argument.
+  if (argc < 2) return Refuse(std::string("which picture? ") + kPictures);
+  if (const std::string first = argv[1];
+      !first.starts_with('-') &&
+      std::none_of(pictures.begin(), pictures.end(), [&](const Picture* p) { return p->Name() == first; }))
+    return Refuse("unknown picture \"" + first + "\" (" + kPictures + ")");
+
+  // The tool's own options are read first; the window system gets none of
+  // them (it would take --style as its widget style).
+  if (const std::optional<int> code = Parse(tool, pictures, version, argc, argv)) return code;
+  const Picture* picked = Chosen(pictures);
   if (!picked) return Refuse(std::string("which picture? ") + kPictures);
-  const Picture& a = *picked;
-  if (const std::string repeated = a.Repeated(); !repeated.empty()) return Refuse(repeated, help_of(picked));
-  if (!a.Has("o")) return Refuse("-o FILE.png is missing: the file to write the picture to", help_of(picked));
+  if (const std::string repeated = picked->Repeated(); !repeated.empty()) return Refuse(repeated, HelpOf(picked));
+  if (!picked->Has("o")) return Refuse("-o FILE.png is missing: the file to write the picture to", HelpOf(picked));
+  return std::nullopt;
+}
 
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  int qt_argc = 1;
-  char* qt_argv[] = {argv[0], nullptr};
-  QApplication app(qt_argc, qt_argv);
-  qt::UseApplicationPalette();
-  const std::string what = a.Name();
-  const std::string out = a.Text("o");
+TBitmap PaintGradient(const Picture& a) {
+  int w = 0, h = 0;
+  a.Size(w, h);
+  TBitmap picture = NewBitmap(w, h);
+  TCanvas c(picture);
+  FillGradient(c, {0, 0, w, h}, a.Color("from"), a.Color("to"), a.Style("style"));
+  return picture;
+}
+
+TBitmap PaintGradients(const Picture& a) {
+  int w = 0, h = 0;
+  a.Size(w, h);
+  const int gap = 4;
+  TBitmap picture = NewBitmap(kGradientStyleCount * (w + gap) - gap, h);
+  picture.Fill(ToPixel(clWhite));
+  TCanvas c(picture);
+  for (int s = 0; s < kGradientStyleCount; ++s)
+    FillGradient(c, {s * (w + gap), 0, s * (w + gap) + w, h}, a.Color("from"), a.Color("to"),
+                 static_cast<TGradientStyle>(s));
+  return picture;
+}
+
+TBitmap PaintGauge(const Picture& a) {
+  int w = 0, h = 0;
+  a.Size(w, h);
+  OffscreenHost host(w, h);
+  TGauge g(&host);
+  g.SetFont(qt::FontFromQt(QApplication::font()));  // a gauge without an owner has the application's font
+  g.SetKind(static_cast<TGaugeKind>(a.Choice("kind", kKindNames)));
+  g.BeginLoading();
+  g.SetMinValue(a.Int("min"));
+  g.SetMaxValue(a.Int("max"));
+  g.Loaded();
+  g.SetProgress(a.Int("progress"));
+  g.SetBorderStyle(static_cast<TBorderStyle>(a.Choice("border", kBorderNames)));
+  g.SetForeColor(a.Color("forecolor"));
+  g.SetBackColor(a.Color("backcolor"));
+  g.SetColor(a.Color("color"));
+  g.SetShowText(a.Bool("showtext"));
   TBitmap picture;
+  g.Paint(picture);
+  return picture;
+}
 
-  if (what == "gradient") {
-    int w = 0, h = 0;
-    a.Size(w, h);
-    picture = NewBitmap(w, h);
-    TCanvas c(picture);
-    FillGradient(c, {0, 0, w, h}, a.Color("from"), a.Color("to"), a.Style("style"));
-  } else if (what == "gradients") {
-    int w = 0, h = 0;
-    a.Size(w, h);
-    const int gap = 4;
-    picture = NewBitmap(kGradientStyleCount * (w + gap) - gap, h);
-    picture.Fill(ToPixel(clWhite));
-    TCanvas c(picture);
-    for (int s = 0; s < kGradientStyleCount; ++s)
-      FillGradient(c, {s * (w + gap), 0, s * (w + gap) + w, h}, a.Color("from"), a.Color("to"),
-                   static_cast<TGradientStyle>(s));
-  } else if (what == "gauge") {
-    int w = 0, h = 0;
-    a.Size(w, h);
-    OffscreenHost host(w, h);
-    TGauge g(&host);
-    g.SetFont(qt::FontFromQt(QApplication::font()));  // a gauge without an owner has the application's font
-    g.SetKind(static_cast<TGaugeKind>(a.Choice("kind", kKindNames)));
-    g.BeginLoading();
-    g.SetMinValue(a.Int("min"));
-    g.SetMaxValue(a.Int("max"));
-    g.Loaded();
-    g.SetProgress(a.Int("progress"));
-    g.SetBorderStyle(static_cast<TBorderStyle>(a.Choice("border", kBorderNames)));
-    g.SetForeColor(a.Color("forecolor"));
-    g.SetBackColor(a.Color("backcolor"));
-    g.SetColor(a.Color("color"));
-    g.SetShowText(a.Bool("showtext"));
-    g.Paint(picture);
-  } else if (what == "button") {
-    int w = 0, h = 0;
-    a.Size(w, h);
-    OffscreenHost host(w, h);
-    TAbColBitBtn b(&host);
-    TFont font = qt::FontFromQt(QApplication::font());  // the owner's font, in bold
-    font.Bold = true;
-    b.SetFont(font);
-    b.SetMode(mSwitch);
-    b.SetTextOff(a.Text("textoff"));
-    b.SetTextOn(a.Text("texton"));
-    b.SetTextColOn(a.Color("textcolon"));
-    b.SetTextColOff(a.Color("textcoloff"));
-    b.SetText3D(a.Bool("text3d"));
-    b.ButtonBevel().SetWidth(a.Int("bevelwidth"));
-    b.GradBtnFace().SetStyle(a.Style("facestyle"));
-    b.GradBtnFace().SetColorFrom(a.Color("colorfrom"));
-    b.GradBtnFace().SetColorTo(a.Color("colorto"));
-    b.GradBtnFace().SetVisible(a.Bool("facevisible"));
-    b.SetFlat(a.Bool("flat"));
-    if (a.Has("glyph")) {
-      QImageReader reader(QString::fromStdString(a.Text("glyph")));
-      const QImage glyph = reader.read();
-      if (glyph.isNull()) {
-        std::cerr << kTool << ": cannot read --glyph " << Printable(a.Text("glyph")) << ": "
-                  << Printable(reader.errorString().toStdString()) << "\n";
-        return kUsage;
-      }
-      b.SetGlyph(qt::BitmapFromImage(glyph));
-      b.SetNumGlyph(a.Int("numglyph"));
-    }
-    b.SetFlashing(a.Bool("flashing"));
-    b.SetChecked(a.Bool("checked"));
-    b.SetEnabled(a.Bool("enabled"));
-    b.Loaded();
-    host.visible = true;
-    b.BecameVisible();
-    picture = b.Paint();
-    // Press, hot and flash phase are run-time states: compose them directly.
-    if (a.Has("pressed") || a.Has("hot") || a.Has("phase")) {
-      if (a.Bool("pressed")) b.MouseDown(TMouseButton::mbLeft, 1, 1);
-      if (a.Bool("hot")) b.MouseEnter();
-      if (a.Has("phase")) b.FlashMessage(WM_FLASH, 0, a.Bool("phase") ? -1 : 0);
-      bool g, t, bc, tc;
-      b.LookFlags(g, t, bc, tc);
-      picture = b.ComposeButton(g, t, bc, tc);
-    }
+// The button's properties as the options give them, up to its glyph.
+void SetUpButton(TAbColBitBtn& b, const Picture& a) {
+  TFont font = qt::FontFromQt(QApplication::font());  // the owner's font, in bold
+  font.Bold = true;
+  b.SetFont(font);
+  b.SetMode(mSwitch);
+  b.SetTextOff(a.Text("textoff"));
+  b.SetTextOn(a.Text("texton"));
+  b.SetTextColOn(a.Color("textcolon"));
+  b.SetTextColOff(a.Color("textcoloff"));
+  b.SetText3D(a.Bool("text3d"));
+  b.ButtonBevel().SetWidth(a.Int("bevelwidth"));
+  b.GradBtnFace().SetStyle(a.Style("facestyle"));
+  b.GradBtnFace().SetColorFrom(a.Color("colorfrom"));
+  b.GradBtnFace().SetColorTo(a.Color("colorto"));
+  b.GradBtnFace().SetVisible(a.Bool("facevisible"));
+  b.SetFlat(a.Bool("flat"));
+}
+
+// Gives the button the --glyph file, when there is one. False, said on
+// standard error, when the file cannot be read.
+bool LoadGlyph(TAbColBitBtn& b, const Picture& a) {
+  if (!a.Has("glyph")) return true;
+  QImageReader reader(QString::fromStdString(a.Text("glyph")));
+  const QImage glyph = reader.read();
+  if (glyph.isNull()) {
+    std::cerr << kTool << ": cannot read --glyph " << Printable(a.Text("glyph")) << ": "
+              << Printable(reader.errorString().toStdString()) << "\n";
+    return false;
   }
-  const QImage image = qt::WrapBitmap(std::as_const(picture));
+  b.SetGlyph(qt::BitmapFromImage(glyph));
+  b.SetNumGlyph(a.Int("numglyph"));
+  return true;
+}
+
+// The button as set up and shown; nothing when its glyph cannot be read.
+std::optional<TBitmap> PaintButton(const Picture& a) {
+  int w = 0, h = 0;
+  a.Size(w, h);
+  OffscreenHost host(w, h);
+  TAbColBitBtn b(&host);
+  SetUpButton(b, a);
+  if (!LoadGlyph(b, a)) return std::nullopt;
+  b.SetFlashing(a.Bool("flashing"));
+  b.SetChecked(a.Bool("checked"));
+  b.SetEnabled(a.Bool("enabled"));
+  b.Loaded();
+  host.visible = true;
+  b.BecameVisible();
+  TBitmap picture = b.Paint();
+  // Press, hot and flash phase are run-time states: compose them directly.
+  if (a.Has("pressed") || a.Has("hot") || a.Has("phase")) {
+    if (a.Bool("pressed")) b.MouseDown(TMouseButton::mbLeft, 1, 1);
+    if (a.Bool("hot")) b.MouseEnter();
+    if (a.Has("phase")) b.FlashMessage(WM_FLASH, 0, a.Bool("phase") ? -1 : 0);
+    bool g, t, bc, tc;
+    b.LookFlags(g, t, bc, tc);
+    picture = b.ComposeButton(g, t, bc, tc);
+  }
+  return picture;
+}
+
+// The picture `a` names, painted; nothing when it cannot be (the reason is on standard error).
+std::optional<TBitmap> Paint(const Picture& a) {
+  const std::string what = a.Name();
+  if (what == "gradient") return PaintGradient(a);
+  if (what == "gradients") return PaintGradients(a);
+  if (what == "gauge") return PaintGauge(a);
+  return PaintButton(a);
+}
+
+// Writes the picture to `out` and says so on standard output. Returns the exit code.
+int WritePicture(const TBitmap& picture, const std::string& out) {
+  const QImage image = qt::WrapBitmap(picture);
   if (const std::string why = Write(image, out); !why.empty()) {
     std::cerr << kTool << ": cannot write " << Printable(out) << ": " << Printable(why) << "\n";
     return kNotWritten;
   }
   std::printf("%s: %dx%d\n", out.c_str(), image.width(), image.height());
   return kWritten;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App tool("Paints one of the loader's controls or gradients off screen to a PNG file.", kTool);
+  const std::string version = std::string(kTool) + " " + KVR_VERSION;
+  SetUpTool(tool, version);
+  const std::vector<std::string> styles = StyleNames();
+  Picture gradient = GradientPicture(tool, version, styles);
+  Picture gradients = GradientsPicture(tool, version);
+  Picture gauge = GaugePicture(tool, version);
+  Picture button = ButtonPicture(tool, version, styles);
+  const std::vector<Picture*> pictures = {&gradient, &gradients, &gauge, &button};
+  if (const std::optional<int> code = ReadArguments(tool, pictures, version, argc, argv)) return *code;
+  const Picture& a = *Chosen(pictures);
+
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  int qt_argc = 1;
+  char* qt_argv[] = {argv[0], nullptr};
+  QApplication app(qt_argc, qt_argv);
+  qt::UseApplicationPalette();
+  const std::optional<TBitmap> picture = Paint(a);
+  if (!picture) return kUsage;
+  return WritePicture(*picture, a.Text("o"));
 }

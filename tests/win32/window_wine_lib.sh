@@ -7,6 +7,7 @@ set -euo pipefail
 window_exe=$1
 work=$(mktemp -d)
 devices=()
+declare -A device_pid
 windows=()
 mark=0
 cleanup() {
@@ -34,16 +35,18 @@ start_device() {
   "$KVR_PTYHOST" device "$WINEPREFIX/dosdevices/${com,,}" "$image" "$@" <"$work/$name.in" >"$work/$name.device.out" \
     2>&1 7>&- 8>&- 9>&- &
   devices+=($!)
+  device_pid[$name]=$!
   eval "exec ${fd}>\"$work/$name.in\""
   for _ in $(seq 100); do grep -q ready "$work/$name.device.out" && return 0; sleep 0.05; done
   fail "the device $name did not start"
 }
 
-# stop_device NAME FD: ends it and waits for its report.
+# stop_device NAME FD: ends it and waits for its whole report (its last
+# line written, it ends).
 stop_device() {
   eval "exec ${2}>&-"
-  for _ in $(seq 100); do grep -q '^device:' "$work/$1.device.out" && return 0; sleep 0.05; done
-  fail "the device $1 did not report"
+  for _ in $(seq 100); do kill -0 "${device_pid[$1]}" 2>/dev/null || break; sleep 0.05; done
+  grep -q '^device:' "$work/$1.device.out" || fail "the device $1 did not report"
 }
 
 

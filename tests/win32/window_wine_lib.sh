@@ -7,8 +7,10 @@ set -euo pipefail
 window_exe=$1
 work=$(mktemp -d)
 devices=()
+declare -A device_pid
 windows=()
 mark=0
+main_window=
 cleanup() {
   for fd in 7 8 9; do eval "exec ${fd}>&-" 2>/dev/null || true; done
   for pid in "${windows[@]}" "${devices[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -34,16 +36,18 @@ start_device() {
   "$KVR_PTYHOST" device "$WINEPREFIX/dosdevices/${com,,}" "$image" "$@" <"$work/$name.in" >"$work/$name.device.out" \
     2>&1 7>&- 8>&- 9>&- &
   devices+=($!)
+  device_pid[$name]=$!
   eval "exec ${fd}>\"$work/$name.in\""
   for _ in $(seq 100); do grep -q ready "$work/$name.device.out" && return 0; sleep 0.05; done
   fail "the device $name did not start"
 }
 
-# stop_device NAME FD: ends it and waits for its report.
+# stop_device NAME FD: ends it and waits for its whole report (its last
+# line written, it ends).
 stop_device() {
   eval "exec ${2}>&-"
-  for _ in $(seq 100); do grep -q '^device:' "$work/$1.device.out" && return 0; sleep 0.05; done
-  fail "the device $1 did not report"
+  for _ in $(seq 100); do kill -0 "${device_pid[$1]}" 2>/dev/null || break; sleep 0.05; done
+  grep -q '^device:' "$work/$1.device.out" || fail "the device $1 did not report"
 }
 
 
@@ -60,6 +64,8 @@ start_window() {
   windows+=("$window_pid")
   mark=0
   wait_trace '^layout gauge ' 30 || fail "the window $name did not come up"
+  main_window=$(timeout 10 xdotool search --sync --onlyvisible --name "$caption" | head -n 1)
+  [[ -n $main_window ]] || fail "the window $name is not on the screen"
 }
 
 # mark_trace: what the trace holds now is old; wait_trace looks only after it.
@@ -77,6 +83,15 @@ wait_trace() {
 
 count_trace() { grep -cE "$1" "$trace" || true; }
 
+# wait_pages N SECONDS: until the trace has shown N pages' loads in all.
+wait_pages() {
+  local deadline=$((SECONDS + $2))
+  until (($(count_trace '^status Загрузка страницы') >= $1)); do
+    ((SECONDS < deadline)) || return 1
+    sleep 0.05
+  done
+}
+
 # at NAME DX DY: the screen point DX, DY into control NAME (from the trace).
 at() {
   local cx cy x y
@@ -88,6 +103,87 @@ at() {
 click() {
   read -r x y < <(at "$@")
   xdotool mousemove "$x" "$y" click 1
+}
+
+# The window's caption; its message boxes and questions bear it too.
+caption='Загрузчик DATAFLASH'
+
+# boxes: the X windows on the screen bearing the caption but for the
+# window's own (its message boxes and questions), one a line.
+boxes() {
+  local ids id
+  ids=$(xdotool search --onlyvisible --name "$caption" 2>/dev/null) || return 0
+  (($(wc -l <<<"$ids") > 1)) || return 0
+  for id in $ids; do
+    [[ $id == "$main_window" ]] || echo "$id"
+  done
+}
+
+# wait_box SECONDS: until a message box or question is on the screen (its
+# keys then reach it: Wine gives a thread's keys to the window that has its
+# focus when it takes them, whichever of its X windows the X server gave
+# them to); prints its X window.
+wait_box() {
+  local deadline=$((SECONDS + $1)) id
+  while ((SECONDS < deadline)); do
+    id=$(boxes | head -n 1)
+    [[ -n $id ]] && { echo "$id"; return 0; }
+    sleep 0.05
+  done
+  return 1
+}
+
+# wait_no_box SECONDS: until no message box or question is on the screen.
+wait_no_box() {
+  local deadline=$((SECONDS + $1))
+  while ((SECONDS < deadline)); do
+    [[ -z $(boxes) ]] && return 0
+    sleep 0.05
+  done
+  return 1
+}
+
+# wait_keyboard ID SECONDS: until the X window ID has the X keyboard focus (Wine
+# moves it to the file dialogs it shows once they are active).
+wait_keyboard() {
+  local deadline=$((SECONDS + $2))
+  while ((SECONDS < deadline)); do
+    [[ $(xdotool getwindowfocus 2>/dev/null) == "$1" ]] && return 0
+    sleep 0.05
+  done
+  return 1
+}
+
+# drop_down: the port list's drop-down (an X window of the program's right
+# under the list) while it is on the screen.
+drop_down() {
+  local cx cy x y h id geometry X Y WIDTH HEIGHT SCREEN WINDOW
+  read -r cx cy < <(awk '$2 == "client" { print $3, $4 }' "$trace")
+  read -r x y h < <(awk '$2 == "port-list" { print $3, $4, $6 }' "$trace")
+  for id in $(xdotool search --onlyvisible --classname kvr-loader.exe 2>/dev/null); do
+    geometry=$(xdotool getwindowgeometry --shell "$id" 2>/dev/null) || continue
+    eval "$geometry"
+    if ((X == cx + x && Y == cy + y + h)); then echo "$id"; fi
+  done
+}
+
+# wait_drop_down SECONDS / wait_drop_down_gone SECONDS: until the port
+# list's drop-down is on the screen / closed.
+wait_drop_down() {
+  local deadline=$((SECONDS + $1))
+  while ((SECONDS < deadline)); do
+    [[ -n $(drop_down) ]] && return 0
+    sleep 0.05
+  done
+  return 1
+}
+wait_drop_down_gone() {
+  local deadline=$((SECONDS + $1))
+  while ((SECONDS < deadline)); do
+    [[ -z $(drop_down) ]] && return 0
+    sleep 0.05
+  done
+  return 1
 }
 
 # The window's own X window, for keys.

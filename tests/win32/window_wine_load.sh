@@ -48,7 +48,7 @@ done
 focus_window
 xdotool key alt+F4
 wait_trace '^question Загрузка не завершена' 5 || fail "closing mid-load did not ask"
-sleep 0.3
+wait_box 5 >/dev/null || fail "the question on closing is not on the screen"
 xdotool key Tab Return
 wait_trace '^answer yes' 5 || fail "the question was not answered \"Да\""
 code=0

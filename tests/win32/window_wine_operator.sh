@@ -36,7 +36,7 @@ click open-file 16 12
 dialog=$(timeout 10 xdotool search --sync --name 'Файл для загрузки' | head -n 1)
 [[ -n $dialog ]] || fail "the open dialog did not come up"
 xdotool windowactivate --sync "$dialog" 2>/dev/null || true
-sleep 0.5  # its name box takes the focus once it is up
+wait_keyboard "$dialog" 10 || fail "the open dialog did not take the keyboard"
 xdotool type --delay 20 "$winimage"
 xdotool key Return
 wait_trace "^file .*Обновление.IMAGE.KVR$" 10 || fail "the file chosen in the dialog was not opened"
@@ -50,7 +50,8 @@ click data-grid $((64 + 4 * 44 + 20)) $((24 + 24 + 12))
 xdotool key Right Right
 xdotool type AB
 xdotool key Return
-sleep 0.3
+# (the editor's Return is taken before the keys below: the window takes its
+# keys in order, and the edit shows in the saved file and in the load)
 
 # Go to: Ctrl+G, a line of the file typed, and the grid's current cell is there;
 # an address past the image is refused and nothing moves.
@@ -58,19 +59,20 @@ mark_trace
 focus_window
 xdotool key ctrl+g
 wait_trace '^text question Перейти' 5 || fail "Ctrl+G did not ask where to go"
-sleep 0.3
+wait_box 5 >/dev/null || fail "the question where to go is not on the screen"
 xdotool type --delay 20 '#100'
 xdotool key Return
 wait_trace '^cell 99 0$' 5 || fail "going to line 100 did not show row 99"
 mark_trace
 xdotool key ctrl+g
 wait_trace '^text question Перейти' 5 || fail "Ctrl+G did not ask again"
-sleep 0.3
+wait_box 5 >/dev/null || fail "the question where to go is not on the screen again"
 xdotool type --delay 20 '90000'
 xdotool key Return
 wait_trace '^message Адреса 90000 нет' 5 || fail "an address past the image was not refused"
-sleep 0.3
+wait_box 5 >/dev/null || fail "the refusal of address 90000 is not on the screen"
 xdotool key Return
+wait_no_box 5 || fail "the refusal of address 90000 stayed on the screen after Return"
 [[ $(tail -n +$((mark + 1)) "$trace" | grep -c '^cell ') -eq 0 ]] || fail "a refused place moved the grid"
 echo "go to: line 100 shown, address 90000 refused"
 
@@ -83,10 +85,10 @@ xdotool key ctrl+s
 dialog=$(timeout 10 xdotool search --sync --name 'Сохранить файл обновления как' | head -n 1)
 [[ -n $dialog ]] || fail "Ctrl+S brought up no save dialog"
 xdotool windowactivate --sync "$dialog" 2>/dev/null || true
-sleep 0.5
-# Into the name box by its key (Alt+N), which selects the name offered there.
+wait_keyboard "$dialog" 10 || fail "the save dialog did not take the keyboard"
+# Into the name box by its key (Alt+N), which selects the name offered there
+# (taken before the name typed: the dialog takes its keys in order).
 xdotool key alt+n
-sleep 0.2
 xdotool type --delay 20 "$(winepath -w "$(dirname "$image")")\\SAVED"
 xdotool key Return
 # (Wine's dialog adds the filter's extension in lower case)
@@ -108,13 +110,13 @@ click open-file 16 12
 dialog=$(timeout 10 xdotool search --sync --name 'Файл для загрузки' | head -n 1)
 [[ -n $dialog ]] || fail "the open dialog did not come up again"
 xdotool windowactivate --sync "$dialog" 2>/dev/null || true
-sleep 0.5
+wait_keyboard "$dialog" 10 || fail "the open dialog did not take the keyboard again"
 xdotool type --delay 20 "$(winepath -w "$big")"
 xdotool key Return
 wait_trace '^message Неправильный файл обновления.*' 10 || fail "the file over 64 MiB was not refused"
-sleep 0.3
+wait_box 5 >/dev/null || fail "the refusal of the file over 64 MiB is not on the screen"
 xdotool key Return
-sleep 0.3
+wait_no_box 5 || fail "the refusal of the file over 64 MiB stayed on the screen after Return"
 [[ $(grep '^file ' "$trace" | tail -n 1) == *SAVED.[Kk][Vv][Rr] ]] || fail "the refused file replaced the one open"
 echo "refused: BIG.KVR, the window kept SAVED.KVR"
 
@@ -122,9 +124,12 @@ echo "refused: BIG.KVR, the window kept SAVED.KVR"
 mark_trace
 read -r x y < <(at start-switch 100 16)
 xdotool mousemove "$x" "$y" mousedown 1 mousemove $((x + 450)) $((y + 200)) mouseup 1
-sleep 0.5
+# The release shows the switch as the load's state is (after any click it made).
+wait_trace '^switch (on|off)' 5 || fail "the release off the switch was not taken"
+sleep 0.5  # (deliberately: no load may start a while after the release either)
 [[ $(count_trace '^inputs locked') -eq 0 ]] || fail "a press dragged off the switch started a load"
-wait_trace '^switch off' 1 || fail "the switch was not shown off again after the press"
+[[ $(tail -n +$((mark + 1)) "$trace" | grep -E '^switch (on|off)' | tail -n 1) == 'switch off' ]] ||
+  fail "the switch was not shown off again after the press"
 echo "drag off the switch: nothing started"
 
 # The port chosen on COM7: the list opened, the first COM7 entry taken.
@@ -133,19 +138,22 @@ index=-1
 for i in "${!listed[@]}"; do [[ ${listed[$i]} == COM7 ]] && { index=$((i - 0)); break; }; done
 [[ $index -ge 0 ]] || fail "COM7 is not listed: $ports"
 focus_window
+mark_trace
 click port-list 60 10
-sleep 0.5
+wait_trace '^ports ' 5 || fail "the port list did not open"  # (listed anew as it opens)
+wait_drop_down 5 || fail "the port list's drop-down is not on the screen"
 xdotool key Home
 for ((i = 0; i < index; i++)); do xdotool key Down; done
 xdotool key Return
-sleep 0.3
+wait_drop_down_gone 5 || fail "the port list stayed open after Return"
 
 # A double click: one press, one load that goes on.
 mark_trace
 read -r x y < <(at start-switch 100 16)
 xdotool mousemove "$x" "$y" click --repeat 2 --delay 120 1
 wait_trace '^inputs locked' 5 || fail "a double click on the switch started no load"
-sleep 2
+# The load goes on: two pages more after both clicks were made.
+wait_pages $(($(count_trace '^status Загрузка страницы') + 2)) 20 || fail "the load after a double click did not go on"
 [[ $(count_trace '^inputs locked') -eq 1 && $(count_trace '^inputs unlocked') -eq 0 ]] ||
   fail "a double click was not one press"
 echo "double click: one load, still running"
@@ -155,11 +163,11 @@ focus_window
 mark_trace
 xdotool key alt+F4
 wait_trace '^question Загрузка не завершена' 5 || fail "closing mid-load did not ask"
-sleep 0.5
+wait_box 5 >/dev/null || fail "the question on closing is not on the screen"
 xdotool key Return
 wait_trace '^answer no' 5 || fail "the question was not answered no"
 before=$(count_trace '^status Загрузка страницы')
-sleep 3
+wait_pages $((before + 2)) 20 || fail "the load did not go on after \"Нет\""
 [[ $(count_trace '^status Загрузка страницы') -gt $before && $(count_trace '^inputs unlocked') -eq 0 ]] ||
   fail "the load did not go on after \"Нет\""
 echo "close mid-load: asked, \"Нет\" kept the load"
@@ -179,7 +187,7 @@ click file-path 40 10
 wait_trace '^switch unfocused' 5 || fail "the switch kept the focus after a click elsewhere (or never had it)"
 mark_trace
 xdotool key Tab Tab
-sleep 0.3
+sleep 0.3  # (deliberately: the two Tabs taken, the switch must not show focused meanwhile)
 [[ $(tail -n +$((mark + 1)) "$trace" | grep -c '^switch focused') -eq 0 ]] || fail "two Tabs from the file's field reached the switch"
 xdotool key Tab
 wait_trace '^switch focused' 5 || fail "the third Tab from the file's field did not reach the switch"
@@ -202,10 +210,10 @@ echo "keyboard: Tab reached the switch, Space started the load and stopped it"
 # Space held down for a second: the window system repeats it, and it is one press.
 mark_trace
 xdotool keydown space
-sleep 1
+sleep 1  # (deliberately: held down, the key repeats)
 xdotool keyup space
 wait_trace '^inputs locked' 5 || fail "a held Space started no load"
-sleep 1
+sleep 1  # (deliberately: no second press from the repeats may come meanwhile)
 [[ $(tail -n +$((mark + 1)) "$trace" | grep -c '^inputs locked') -eq 1 &&
   $(tail -n +$((mark + 1)) "$trace" | grep -c '^inputs unlocked') -eq 0 ]] || fail "a held Space was not one press"
 mark_trace
@@ -223,23 +231,21 @@ echo "cell edit: $(grep '^first difference' "$work/main.device.out")"
 index8=-1
 for i in "${!listed[@]}"; do [[ ${listed[$i]} == COM8 ]] && index8=$i; done
 focus_window
+mark_trace
 click port-list 60 10
-sleep 0.5
+wait_trace '^ports ' 5 || fail "the port list did not open again"
+wait_drop_down 5 || fail "the port list's drop-down is not on the screen"
 xdotool key Home
 for ((i = 0; i < index8; i++)); do xdotool key Down; done
 xdotool key Return
-sleep 0.3
+wait_drop_down_gone 5 || fail "the port list stayed open after Return again"
 pages=$(count_trace '^status Загрузка страницы')
 mark_trace
 click start-switch 100 16
-deadline=$((SECONDS + 30))
-until (($(count_trace '^status Загрузка страницы') > pages + 1)); do
-  ((SECONDS < deadline)) || fail "no load on COM8"
-  sleep 0.1
-done
+wait_pages $((pages + 2)) 30 || fail "no load on COM8"
 echo h >&8
 wait_trace '^message Потеряна связь с портом COM8' 10 || fail "the lost port was not told"
-sleep 0.5
+wait_box 5 >/dev/null || fail "the lost port's message is not on the screen"
 xdotool key Return
 wait_trace '^inputs unlocked' 5 || fail "the window did not end the lost load"
 echo "vanishing port: $(grep '^message Потеряна' "$trace")"

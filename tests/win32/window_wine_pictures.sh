@@ -11,13 +11,23 @@ render=${3:-$KVR_RENDER}
 out=${KVR_PICTURES:-$work}
 mkdir -p "$out"
 
-# shot NAME TRACE: the client area from a screenshot of the screen.
+# shot NAME TRACE: the client area from a screenshot of the screen, once the
+# first paint is on it: not one colour, and as the screenshot before.
 shot() {
-  local cx cy w h
+  local cx cy w h deadline=$((SECONDS + 10))
   read -r cx cy w h < <(awk '$2 == "client" { print $3, $4, $5, $6 }' "$2")
-  sleep 1  # the first paint done
-  import -window root "$work/screen.png"
-  convert "$work/screen.png" -crop "${w}x${h}+${cx}+${cy}" +repage "$out/$1.png"
+  rm -f "$work/shot-before.png"
+  while :; do
+    import -window root "$work/screen.png"
+    convert "$work/screen.png" -crop "${w}x${h}+${cx}+${cy}" +repage "$out/$1.png"
+    if [[ -f $work/shot-before.png && $(convert "$out/$1.png" -format %k info:) -gt 1 &&
+      $(compare -metric AE "$out/$1.png" "$work/shot-before.png" null: 2>&1 || true) == 0 ]]; then
+      return 0
+    fi
+    ((SECONDS < deadline)) || fail "the $1 window's picture did not settle"
+    cp "$out/$1.png" "$work/shot-before.png"
+    sleep 0.1
+  done
 }
 
 # The Linux window.

@@ -118,7 +118,12 @@ TEST(PortProbe, TellsReadyFromHeldWithoutDisturbingTheHolder) {
   const int user = open(used_line.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);  // no lock at all
   ASSERT_GE(user, 0);
   used_line.Write("waiting\n");
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // The input waits at the holder's end before the probe looks.
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (int waiting = 0; ioctl(user, FIONREAD, &waiting) == 0 && waiting < 8;) {
+    ASSERT_LT(std::chrono::steady_clock::now(), give_up) << "the holder's input never came";
+    std::this_thread::yield();
+  }
   const std::pair<const char*, const PtyPair*> nodes[] = {{"ttyUSB0", &free_line},
                                                           {"ttyUSB1", &locked_line},
                                                           {"ttyACM0", &exclusive_line},

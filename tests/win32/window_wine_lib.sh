@@ -71,15 +71,23 @@ start_window() {
 # mark_trace: what the trace holds now is old; wait_trace looks only after it.
 mark_trace() { mark=$(wc -l <"$trace"); }
 
-# wait_trace PATTERN SECONDS: until the trace has, after the mark, a line matching PATTERN.
-wait_trace() {
-  local deadline=$((SECONDS + $2))
+# wait_until SECONDS COMMAND...: until COMMAND succeeds, looked at every
+# 50 ms; fails after SECONDS.
+wait_until() {
+  local deadline=$((SECONDS + $1))
+  shift
   while ((SECONDS < deadline)); do
-    tail -n +$((mark + 1)) "$trace" 2>/dev/null | grep -qE "$1" && return 0
+    "$@" && return 0
     sleep 0.05
   done
   return 1
 }
+
+# trace_has PATTERN: the trace has, after the mark, a line matching PATTERN.
+trace_has() { tail -n +$((mark + 1)) "$trace" 2>/dev/null | grep -qE "$1"; }
+
+# wait_trace PATTERN SECONDS: until the trace has, after the mark, a line matching PATTERN.
+wait_trace() { wait_until "$2" trace_has "$1"; }
 
 count_trace() { grep -cE "$1" "$trace" || true; }
 
@@ -123,36 +131,17 @@ boxes() {
 # keys then reach it: Wine gives a thread's keys to the window that has its
 # focus when it takes them, whichever of its X windows the X server gave
 # them to); prints its X window.
-wait_box() {
-  local deadline=$((SECONDS + $1)) id
-  while ((SECONDS < deadline)); do
-    id=$(boxes | head -n 1)
-    [[ -n $id ]] && { echo "$id"; return 0; }
-    sleep 0.05
-  done
-  return 1
-}
+box_up() { [[ -n $(boxes) ]]; }
+no_box() { [[ -z $(boxes) ]]; }
+wait_box() { wait_until "$1" box_up && boxes | head -n 1; }
 
 # wait_no_box SECONDS: until no message box or question is on the screen.
-wait_no_box() {
-  local deadline=$((SECONDS + $1))
-  while ((SECONDS < deadline)); do
-    [[ -z $(boxes) ]] && return 0
-    sleep 0.05
-  done
-  return 1
-}
+wait_no_box() { wait_until "$1" no_box; }
 
 # wait_keyboard ID SECONDS: until the X window ID has the X keyboard focus (Wine
 # moves it to the file dialogs it shows once they are active).
-wait_keyboard() {
-  local deadline=$((SECONDS + $2))
-  while ((SECONDS < deadline)); do
-    [[ $(xdotool getwindowfocus 2>/dev/null) == "$1" ]] && return 0
-    sleep 0.05
-  done
-  return 1
-}
+has_keyboard() { [[ $(xdotool getwindowfocus 2>/dev/null) == "$1" ]]; }
+wait_keyboard() { wait_until "$2" has_keyboard "$1"; }
 
 # drop_down: the port list's drop-down (an X window of the program's right
 # under the list) while it is on the screen.
@@ -169,22 +158,10 @@ drop_down() {
 
 # wait_drop_down SECONDS / wait_drop_down_gone SECONDS: until the port
 # list's drop-down is on the screen / closed.
-wait_drop_down() {
-  local deadline=$((SECONDS + $1))
-  while ((SECONDS < deadline)); do
-    [[ -n $(drop_down) ]] && return 0
-    sleep 0.05
-  done
-  return 1
-}
-wait_drop_down_gone() {
-  local deadline=$((SECONDS + $1))
-  while ((SECONDS < deadline)); do
-    [[ -z $(drop_down) ]] && return 0
-    sleep 0.05
-  done
-  return 1
-}
+drop_down_up() { [[ -n $(drop_down) ]]; }
+drop_down_gone() { [[ -z $(drop_down) ]]; }
+wait_drop_down() { wait_until "$1" drop_down_up; }
+wait_drop_down_gone() { wait_until "$1" drop_down_gone; }
 
 # The window's own X window, for keys.
 focus_window() {

@@ -13,8 +13,8 @@
 //     kMarginMs for the process to end;
 //   - the device never sees a data line without its page's address, lines
 //     out of order or a short page.
-// Every run prints its seed, rate, exit, faults and retries; a broken rule
-// prints BROKEN RULE with the seed that reproduces it, and the exit code is 1.
+// Every run prints its seed, rate, exit, faults and retries; a check that
+// fails prints SOAK FAILURE with the seed that reproduces it, and the exit code is 1.
 //
 //   bench_soak [--loads N] [--first-seed S] [--rates R,R,...] [--reply-timeout SECONDS] [--retries N]
 #include <unistd.h>
@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
     if (e.code != 0) return 1;
   }
 
-  int broken = 0, complete = 0, gave_up = 0;
+  int failed = 0, complete = 0, gave_up = 0;
   uint64_t faults = 0, retries = 0;
   const auto t0 = std::chrono::steady_clock::now();
   for (int run = 0; run < s.loads; ++run) {
@@ -186,16 +186,16 @@ int main(int argc, char** argv) {
                   static_cast<long long>(e.ended_ms - seen.answer), static_cast<long long>(e.ended_ms - seen.start));
     if (e.code != 0) std::printf(": %s", LastLine(e.err).c_str());
     std::printf("\n");
-    for (const std::string& w : wrong) std::printf("  BROKEN RULE (seed %u, rate %g): %s\n", seed, rate, w.c_str());
-    broken += static_cast<int>(wrong.size());
+    for (const std::string& w : wrong) std::printf("  SOAK FAILURE (seed %u, rate %g): %s\n", seed, rate, w.c_str());
+    failed += static_cast<int>(wrong.size());
     std::fflush(stdout);
   }
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   std::printf("soak: %d loads in %.0f s: %d complete, %d gave up, %d other; %llu faults, %llu retries; "
-              "%d rule%s broken\n",
+              "%d check%s failed\n",
               s.loads, wall, complete, gave_up, s.loads - complete - gave_up, static_cast<unsigned long long>(faults),
-              static_cast<unsigned long long>(retries), broken, broken == 1 ? "" : "s");
+              static_cast<unsigned long long>(retries), failed, failed == 1 ? "" : "s");
   unlink(image.c_str());
   rmdir(dir);
-  return broken == 0 ? 0 : 1;
+  return failed == 0 ? 0 : 1;
 }

@@ -394,7 +394,7 @@ TEST_F(PtyPort, RxCharAnnouncesEachArrivalOnce) {
   // The processor time stays as a check: an event thread woken again and
   // again by the waiting bytes, announcing nothing, shows in nothing else.
   const double cpu = CpuSeconds();
-  loop.PumpFor(1000);
+  loop.PumpFor(2000);  // a spinning thread: 1 to 2 s of CPU, a sleeping one a few ms
   EXPECT_EQ(counts.size(), 1u);
   EXPECT_LT(CpuSeconds() - cpu, 0.5);
   EXPECT_EQ(comm.InQueue(), 7);
@@ -454,11 +454,12 @@ TEST_F(PtyPort, VanishedDeviceIsReportedOnceAndNothingSpins) {
   ASSERT_TRUE(loop.PumpUntil([&] { return !errors.empty(); }));
   EXPECT_EQ(errors[0] & static_cast<int>(kCeDeviceLost), static_cast<int>(kCeDeviceLost));
   comm.WriteBuf("DL:7\1\r", 6);  // queued; the write thread leaves the device alone
-  // Over a second a thread that spins on the dead device takes a whole core.
+  // Over 2 s a thread that spins on the dead device takes a whole core (at
+  // least 1 s of CPU on a busy machine); a sleeping one a few milliseconds.
   // The processor time stays as a check: the device reports the loss once and
   // reads nothing whether a thread spins on it or not; only the time shows it.
   const double cpu = CpuSeconds();
-  loop.PumpFor(1000);
+  loop.PumpFor(2000);
   EXPECT_LT(CpuSeconds() - cpu, 0.5);
   EXPECT_EQ(errors.size(), 1u);
   char buf[4];

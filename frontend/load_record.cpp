@@ -99,6 +99,8 @@ namespace {
 // Opens the record file as the append does; "" when it holds records or
 // nothing, else why not.
 std::string OpenAndLook(const fs::path& target) {
+  // A folder is named as POSIX's open names it; Windows would only say that
+  // access is denied.
   std::error_code ec;
   if (fs::is_directory(target, ec)) return "is not a plain file";
   base::Result<RecordFileHandle> file = RecordFileHandle::Open(target);
